@@ -1,0 +1,263 @@
+#include "core/RWLock.h"
+
+namespace {
+
+constexpr DWORD kSpinCount = 4000;
+constexpr LONG kSemaphoreMax = 0x7FFFFFFF;
+
+// The thread's TLS word: recursion count in the low 16 bits, mode above.
+constexpr DWORD kLevelMask = 0xFFFF;
+constexpr DWORD kModeMask = 0xFFFF0000;
+constexpr DWORD kWordShared = 0x10000;
+constexpr DWORD kWordExclusive = 0x20000;
+
+constexpr int32_t kStateExclusive = -1;
+
+using SpinInitFn = BOOL(WINAPI*)(LPCRITICAL_SECTION, DWORD);
+
+SpinInitFn LookUpSpinInit() {
+  HMODULE kernel = GetModuleHandleW(L"Kernel32.dll");
+  if (!kernel) return nullptr;
+  FARPROC proc = GetProcAddress(kernel, "InitializeCriticalSectionAndSpinCount");
+  return reinterpret_cast<SpinInitFn>(reinterpret_cast<void (*)()>(proc));
+}
+
+class CriticalSectionGuard {
+ public:
+  explicit CriticalSectionGuard(CRITICAL_SECTION* section) : m_section(section) {
+    EnterCriticalSection(m_section);
+  }
+  ~CriticalSectionGuard() { LeaveCriticalSection(m_section); }
+  CriticalSectionGuard(const CriticalSectionGuard&) = delete;
+  CriticalSectionGuard& operator=(const CriticalSectionGuard&) = delete;
+
+ private:
+  CRITICAL_SECTION* m_section;
+};
+
+}  // namespace
+
+void InitCriticalSectionSpin(CRITICAL_SECTION* section) {
+  if (!section) return;
+  static const SpinInitFn spinInit = LookUpSpinInit();
+  if (spinInit && spinInit(section, kSpinCount)) return;
+  InitializeCriticalSection(section);
+}
+
+CRWLock::CRWLock() { InitCriticalSectionSpin(&m_cs); }
+
+CRWLock::~CRWLock() {
+  if (m_tlsIndex != TLS_OUT_OF_INDEXES) TlsFree(m_tlsIndex);
+  if (m_sharedSem) CloseHandle(m_sharedSem);
+  if (m_exclusiveSem) CloseHandle(m_exclusiveSem);
+  DeleteCriticalSection(&m_cs);
+}
+
+int CRWLock::Init() {
+  if (IsReady()) return 1;
+  const DWORD index = TlsAlloc();
+  HANDLE shared = CreateSemaphoreW(nullptr, 0, kSemaphoreMax, nullptr);
+  HANDLE exclusive = CreateSemaphoreW(nullptr, 0, kSemaphoreMax, nullptr);
+  if (index == TLS_OUT_OF_INDEXES || !shared || !exclusive) {
+    if (index != TLS_OUT_OF_INDEXES) TlsFree(index);
+    if (shared) CloseHandle(shared);
+    if (exclusive) CloseHandle(exclusive);
+    return 0;
+  }
+  m_tlsIndex = index;
+  m_sharedSem = shared;
+  m_exclusiveSem = exclusive;
+  return 1;
+}
+
+bool CRWLock::IsReady() const {
+  return m_tlsIndex != TLS_OUT_OF_INDEXES && m_sharedSem && m_exclusiveSem;
+}
+
+DWORD CRWLock::ThreadWord() const {
+  return static_cast<DWORD>(reinterpret_cast<uintptr_t>(TlsGetValue(m_tlsIndex)));
+}
+
+void CRWLock::SetThreadWord(DWORD word) const {
+  TlsSetValue(m_tlsIndex, reinterpret_cast<void*>(static_cast<uintptr_t>(word)));
+}
+
+int CRWLock::Lock(int mode, int wait) {
+  return mode == kModeShared ? LockShared(wait) : LockExclusive(wait);
+}
+
+int CRWLock::LockShared(int wait) {
+  if (!IsReady()) return 0;
+  const DWORD word = ThreadWord();
+  const DWORD levels = word & kLevelMask;
+  if (levels) {
+    if ((word & kModeMask) != kWordShared || levels == kLevelMask) return 0;
+    SetThreadWord(kWordShared | (levels + 1));
+    return 1;
+  }
+  WaitHook hook;
+  void* context;
+  {
+    CriticalSectionGuard guard(&m_cs);
+    if (m_state >= 0) {
+      ++m_state;
+      SetThreadWord(kWordShared | 1);
+      return 1;
+    }
+    if (!wait) return 0;
+    ++m_waitingReaders;
+    hook = m_waitHook;
+    context = m_waitContext;
+  }
+  if (!WaitForHandOver(m_sharedSem, hook, context)) {
+    AbandonSharedWait();
+    return 0;
+  }
+  SetThreadWord(kWordShared | 1);
+  return 1;
+}
+
+int CRWLock::LockExclusive(int wait) {
+  if (!IsReady()) return 0;
+  const DWORD word = ThreadWord();
+  const DWORD levels = word & kLevelMask;
+  if (levels) {
+    if ((word & kModeMask) != kWordExclusive || levels == kLevelMask) return 0;
+    SetThreadWord(kWordExclusive | (levels + 1));
+    return 1;
+  }
+  WaitHook hook;
+  void* context;
+  {
+    CriticalSectionGuard guard(&m_cs);
+    if (m_state == 0) {
+      m_state = kStateExclusive;
+      SetThreadWord(kWordExclusive | 1);
+      return 1;
+    }
+    if (!wait) return 0;
+    ++m_waitingWriters;
+    hook = m_waitHook;
+    context = m_waitContext;
+  }
+  if (!WaitForHandOver(m_exclusiveSem, hook, context)) {
+    AbandonExclusiveWait();
+    return 0;
+  }
+  SetThreadWord(kWordExclusive | 1);
+  return 1;
+}
+
+void CRWLock::Unlock() {
+  if (!IsReady()) return;
+  const DWORD word = ThreadWord();
+  const DWORD levels = word & kLevelMask;
+  if (!levels) return;
+  if (levels > 1) {
+    SetThreadWord((word & kModeMask) | (levels - 1));
+    return;
+  }
+  HandOver next;
+  {
+    CriticalSectionGuard guard(&m_cs);
+    next = ReleaseHoldLocked();
+  }
+  SetThreadWord(0);
+  Signal(next);
+}
+
+CRWLock::HandOver CRWLock::ReleaseHoldLocked() {
+  if (m_state > 0) {
+    --m_state;
+  } else if (m_state == kStateExclusive) {
+    m_state = 0;
+  }
+  HandOver next;
+  if (m_state != 0) return next;
+  if (m_waitingReaders > 0) {
+    next.semaphore = m_sharedSem;
+    next.count = m_waitingReaders;
+    m_state = m_waitingReaders;
+    m_waitingReaders = 0;
+  } else if (m_waitingWriters > 0) {
+    next.semaphore = m_exclusiveSem;
+    next.count = 1;
+    --m_waitingWriters;
+    m_state = kStateExclusive;
+  }
+  return next;
+}
+
+void CRWLock::Signal(const HandOver& next) {
+  if (next.semaphore) ReleaseSemaphore(next.semaphore, next.count, nullptr);
+}
+
+int CRWLock::WaitForHandOver(HANDLE semaphore, WaitHook hook, void* context) const {
+  const DWORD result = hook ? hook(context, semaphore) : WaitForSingleObject(semaphore, INFINITE);
+  return result == WAIT_OBJECT_0;
+}
+
+// A reader whose wait failed is either still counted as waiting, or was
+// admitted with the others and counted in the state. Admission takes every
+// waiting reader at once, and no reader can start waiting while an admitted
+// one still counts in the state, so a nonzero waiting count means this one
+// was not admitted.
+void CRWLock::AbandonSharedWait() {
+  HandOver next;
+  {
+    CriticalSectionGuard guard(&m_cs);
+    if (m_waitingReaders > 0) {
+      --m_waitingReaders;
+    } else {
+      // Take back the unit posted for this thread before giving up its hold,
+      // so it cannot let a later waiter in early.
+      WaitForSingleObject(m_sharedSem, 0);
+      next = ReleaseHoldLocked();
+    }
+  }
+  Signal(next);
+}
+
+// Writers are admitted one at a time and any waiting writer may take the unit
+// posted for one of them. While another writer still waits, this one can
+// simply stop counting as waiting (that writer takes the turn); with none
+// left waiting, the turn was this thread's and it gives it back.
+void CRWLock::AbandonExclusiveWait() {
+  HandOver next;
+  {
+    CriticalSectionGuard guard(&m_cs);
+    if (m_waitingWriters > 0) {
+      --m_waitingWriters;
+    } else {
+      WaitForSingleObject(m_exclusiveSem, 0);
+      next = ReleaseHoldLocked();
+    }
+  }
+  Signal(next);
+}
+
+int CRWLock::State() const {
+  CriticalSectionGuard guard(&m_cs);
+  return m_state;
+}
+
+int CRWLock::WaitingReaders() const {
+  CriticalSectionGuard guard(&m_cs);
+  return m_waitingReaders;
+}
+
+int CRWLock::WaitingWriters() const {
+  CriticalSectionGuard guard(&m_cs);
+  return m_waitingWriters;
+}
+
+unsigned CRWLock::CallerLevels() const {
+  if (!IsReady()) return 0;
+  return ThreadWord() & kLevelMask;
+}
+
+void CRWLock::SetWaitHook(WaitHook hook, void* context) {
+  CriticalSectionGuard guard(&m_cs);
+  m_waitHook = hook;
+  m_waitContext = context;
+}

@@ -1,0 +1,367 @@
+#include "core/StrUtil.h"
+
+#include <windows.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <new>
+
+namespace {
+
+template <typename Ch>
+size_t BoundedLength(const Ch* text, size_t size)
+{
+    size_t n = 0;
+    while (n < size && text[n])
+        ++n;
+    return n;
+}
+
+template <typename Ch>
+size_t CopyBounded(Ch* dest, size_t size, const Ch* src)
+{
+    if (!dest || size == 0)
+        return 0;
+    size_t n = 0;
+    if (src) {
+        while (n + 1 < size && src[n]) {
+            dest[n] = src[n];
+            ++n;
+        }
+    }
+    dest[n] = 0;
+    return n;
+}
+
+template <typename Ch>
+size_t CatBounded(Ch* dest, size_t size, const Ch* src)
+{
+    if (!dest || size == 0)
+        return 0;
+    size_t len = BoundedLength(dest, size);
+    if (len == size) {
+        len = size - 1;
+        dest[len] = 0;
+    }
+    if (!src)
+        return len;
+    while (len + 1 < size && *src)
+        dest[len++] = *src++;
+    dest[len] = 0;
+    return len;
+}
+
+// msvcrt's _vsn*printf returns -1 when the output does not fit the count and
+// leaves the buffer unterminated when it fits exactly; both are settled here.
+int FinishPrintf(int written, size_t size)
+{
+    if (written < 0 || static_cast<size_t>(written) > size - 1)
+        return -1;
+    return written;
+}
+
+wchar_t LowerUnit(wchar_t c)
+{
+    constexpr wchar_t kFirstNonAscii = 0x80;
+    if (c < kFirstNonAscii)
+        return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+    wchar_t one = c;
+    CharLowerBuffW(&one, 1);
+    return one;
+}
+
+constexpr char kBase64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr unsigned kBase64GroupChars = 4;
+constexpr unsigned kBase64GroupBytes = 3;
+
+// Every byte value has an entry, so no character can index outside the table;
+// characters outside the alphabet count as zero bits.
+constexpr std::array<uint8_t, 256> MakeBase64DecodeTable()
+{
+    std::array<uint8_t, 256> table{};
+    for (uint8_t i = 0; i < 64; ++i)
+        table[static_cast<uint8_t>(kBase64Alphabet[i])] = i;
+    return table;
+}
+constexpr std::array<uint8_t, 256> kBase64Decode = MakeBase64DecodeTable();
+
+constexpr uint32_t kCrc32Polynomial = 0xEDB88320u;
+
+constexpr std::array<uint32_t, 256> MakeCrc32Table()
+{
+    std::array<uint32_t, 256> table{};
+    for (uint32_t i = 0; i < 256; ++i) {
+        uint32_t c = i;
+        for (int bit = 0; bit < 8; ++bit)
+            c = (c & 1) ? (c >> 1) ^ kCrc32Polynomial : c >> 1;
+        table[i] = c;
+    }
+    return table;
+}
+constexpr std::array<uint32_t, 256> kCrc32Table = MakeCrc32Table();
+
+bool IsAsciiAlnum(unsigned char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+} // namespace
+
+size_t StrCopyNA(char* dest, size_t size, const char* src) { return CopyBounded(dest, size, src); }
+size_t StrCopyNW(wchar_t* dest, size_t size, const wchar_t* src) { return CopyBounded(dest, size, src); }
+size_t StrCatNA(char* dest, size_t size, const char* src) { return CatBounded(dest, size, src); }
+size_t StrCatNW(wchar_t* dest, size_t size, const wchar_t* src) { return CatBounded(dest, size, src); }
+
+int StrVPrintfA(char* dest, size_t size, const char* format, va_list args)
+{
+    if (!dest || size == 0)
+        return -1;
+    dest[size - 1] = 0;
+    if (!format) {
+        dest[0] = 0;
+        return -1;
+    }
+    int written = _vsnprintf(dest, size - 1, format, args);
+    dest[size - 1] = 0;
+    return FinishPrintf(written, size);
+}
+
+int StrVPrintfW(wchar_t* dest, size_t size, const wchar_t* format, va_list args)
+{
+    if (!dest || size == 0)
+        return -1;
+    dest[size - 1] = 0;
+    if (!format) {
+        dest[0] = 0;
+        return -1;
+    }
+    int written = _vsnwprintf(dest, size - 1, format, args);
+    dest[size - 1] = 0;
+    return FinishPrintf(written, size);
+}
+
+int StrPrintfA(char* dest, size_t size, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    int result = StrVPrintfA(dest, size, format, args);
+    va_end(args);
+    return result;
+}
+
+int StrPrintfW(wchar_t* dest, size_t size, const wchar_t* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    int result = StrVPrintfW(dest, size, format, args);
+    va_end(args);
+    return result;
+}
+
+void WcsToLowerInPlace(wchar_t* text)
+{
+    if (!text)
+        return;
+    for (; *text; ++text)
+        *text = LowerUnit(*text);
+}
+
+bool WcsContains(const wchar_t* text, const wchar_t* pattern, int caseSensitive)
+{
+    if (!text || !pattern)
+        return false;
+    if (caseSensitive)
+        return wcsstr(text, pattern) != nullptr;
+    if (!pattern[0])
+        return true;
+    // Lowering on the fly compares exactly as a lowered copy would, without
+    // an allocation per record during a search.
+    for (const wchar_t* t = text; *t; ++t) {
+        if (LowerUnit(*t) != pattern[0])
+            continue;
+        size_t k = 1;
+        while (pattern[k] && t[k] && LowerUnit(t[k]) == pattern[k])
+            ++k;
+        if (!pattern[k])
+            return true;
+        if (!t[k])
+            return false;
+    }
+    return false;
+}
+
+wchar_t* WcsTokenizeSemicolon(wchar_t** cursor)
+{
+    if (!cursor || !*cursor)
+        return nullptr;
+    wchar_t* piece = *cursor;
+    wchar_t* sep = wcschr(piece, L';');
+    if (!sep) {
+        *cursor = nullptr;
+        return piece;
+    }
+    *sep = 0;
+    *cursor = sep[1] ? sep + 1 : nullptr;
+    return piece;
+}
+
+const char* StrFindCharA(const char* text, char ch) { return text ? strchr(text, ch) : nullptr; }
+char* StrFindCharA(char* text, char ch) { return text ? strchr(text, ch) : nullptr; }
+const char* StrFindLastCharA(const char* text, char ch) { return text ? strrchr(text, ch) : nullptr; }
+char* StrFindLastCharA(char* text, char ch) { return text ? strrchr(text, ch) : nullptr; }
+
+int StrCompareNA(const char* a, const char* b, size_t n)
+{
+    return strncmp(a ? a : "", b ? b : "", n);
+}
+
+std::wstring AnsiToWideString(const char* text, int length)
+{
+    if (!text || length == 0)
+        return std::wstring();
+    int needed = MultiByteToWideChar(CP_ACP, 0, text, length, nullptr, 0);
+    if (needed <= 0)
+        return std::wstring();
+    try {
+        std::wstring out(static_cast<size_t>(needed), L'\0');
+        int done = MultiByteToWideChar(CP_ACP, 0, text, length, out.data(), needed);
+        if (done <= 0)
+            return std::wstring();
+        // With length -1 the count includes the terminator.
+        out.resize(static_cast<size_t>(length < 0 ? done - 1 : done));
+        return out;
+    } catch (const std::bad_alloc&) {
+        return std::wstring();
+    }
+}
+
+size_t Base64Encode(const void* data, size_t length, char* output, size_t capacity)
+{
+    if (!data || !output || length == 0)
+        return 0;
+    if (length / kBase64GroupBytes > (SIZE_MAX - kBase64GroupChars) / kBase64GroupChars)
+        return 0;
+    if (capacity < length / kBase64GroupBytes * kBase64GroupChars + kBase64GroupChars)
+        return 0;
+    const auto* in = static_cast<const uint8_t*>(data);
+    size_t out = 0;
+    size_t i = 0;
+    for (; i + kBase64GroupBytes <= length; i += kBase64GroupBytes) {
+        uint32_t v = (uint32_t(in[i]) << 16) | (uint32_t(in[i + 1]) << 8) | in[i + 2];
+        output[out++] = kBase64Alphabet[(v >> 18) & 0x3F];
+        output[out++] = kBase64Alphabet[(v >> 12) & 0x3F];
+        output[out++] = kBase64Alphabet[(v >> 6) & 0x3F];
+        output[out++] = kBase64Alphabet[v & 0x3F];
+    }
+    size_t rest = length - i;
+    if (rest) {
+        uint32_t v = uint32_t(in[i]) << 16;
+        if (rest == 2)
+            v |= uint32_t(in[i + 1]) << 8;
+        output[out++] = kBase64Alphabet[(v >> 18) & 0x3F];
+        output[out++] = kBase64Alphabet[(v >> 12) & 0x3F];
+        output[out++] = rest == 2 ? kBase64Alphabet[(v >> 6) & 0x3F] : '=';
+        output[out++] = '=';
+    }
+    return out;
+}
+
+size_t Base64Decode(const wchar_t* text, size_t length, void* output, size_t capacity)
+{
+    if (!text || !output || length == 0)
+        return 0;
+    if (length > (SIZE_MAX - 1) / kBase64GroupBytes)
+        return 0;
+    if (capacity < length * kBase64GroupBytes / kBase64GroupChars + 1)
+        return 0;
+    auto* out = static_cast<uint8_t*>(output);
+    size_t written = 0;
+    auto lowByte = [text](size_t i) { return static_cast<uint8_t>(text[i] & 0xFF); };
+    auto bits = [&](size_t i) { return uint32_t(kBase64Decode[lowByte(i)]); };
+    auto put = [&](uint32_t value) {
+        if (written < capacity)
+            out[written++] = static_cast<uint8_t>(value);
+    };
+    // A lone last character carries fewer than 8 bits and yields nothing.
+    for (size_t i = 0; i + 1 < length; i += kBase64GroupChars) {
+        size_t n = length - i < kBase64GroupChars ? length - i : kBase64GroupChars;
+        uint32_t v0 = bits(i), v1 = bits(i + 1);
+        put((v0 << 2) | (v1 >> 4));
+        if (n < 3 || lowByte(i + 2) == '=')
+            break;
+        uint32_t v2 = bits(i + 2);
+        put((v1 << 4) | (v2 >> 2));
+        if (n < 4 || lowByte(i + 3) == '=')
+            break;
+        put((v2 << 6) | bits(i + 3));
+    }
+    return written;
+}
+
+uint32_t Crc32Update(uint32_t crc, const void* data, size_t length)
+{
+    if (!data || length == 0)
+        return crc;
+    const auto* p = static_cast<const uint8_t*>(data);
+    uint32_t c = ~crc;
+    for (size_t i = 0; i < length; ++i)
+        c = kCrc32Table[(c ^ p[i]) & 0xFF] ^ (c >> 8);
+    return ~c;
+}
+
+uint32_t Crc32(const void* data, size_t length) { return Crc32Update(0, data, length); }
+
+size_t UrlEncodeA(const char* text, wchar_t* output, size_t size)
+{
+    if (!output || size == 0)
+        return 0;
+    static constexpr wchar_t kHex[] = L"0123456789ABCDEF";
+    constexpr size_t kEscapeChars = 3;
+    size_t n = 0;
+    const size_t limit = size - 1;
+    for (const char* p = text ? text : ""; *p; ++p) {
+        auto c = static_cast<unsigned char>(*p);
+        if (IsAsciiAlnum(c) || c == ' ') {
+            if (n + 1 > limit)
+                break;
+            output[n++] = c == ' ' ? L'+' : static_cast<wchar_t>(c);
+        } else {
+            if (n + kEscapeChars > limit)
+                break;
+            output[n++] = L'%';
+            output[n++] = kHex[c >> 4];
+            output[n++] = kHex[c & 0xF];
+        }
+    }
+    output[n] = 0;
+    return n;
+}
+
+void UnderscoreDotToSpace(wchar_t* text)
+{
+    if (!text)
+        return;
+    for (; *text; ++text) {
+        if (*text == L'_' || *text == L'.')
+            *text = L' ';
+    }
+}
+
+uint32_t ParseNumberAutoBase(const wchar_t* text)
+{
+    if (!text || !*text)
+        return 0;
+    bool decimal = true;
+    for (const wchar_t* p = text; *p; ++p) {
+        if (*p < L'0' || *p > L'9') {
+            decimal = false;
+            break;
+        }
+    }
+    constexpr int kDecimal = 10;
+    constexpr int kHexadecimal = 16;
+    return static_cast<uint32_t>(wcstoul(text, nullptr, decimal ? kDecimal : kHexadecimal));
+}

@@ -1,0 +1,28 @@
+#!/usr/bin/python3
+"""Turns a Google Benchmark JSON report into "bench NAME: VALUE UNIT" lines.
+
+A benchmark that sets the counter "records" reports Mrec/s, one that sets
+"bytes_per_second" (SetBytesProcessed) reports MB/s; others report ns per
+iteration.
+"""
+import json
+import sys
+
+
+def main(path):
+    with open(path, encoding="utf-8") as f:
+        report = json.load(f)
+    for b in report.get("benchmarks", []):
+        if b.get("run_type") == "aggregate":
+            continue
+        name = b["name"].replace("/", "_")
+        if "records" in b:
+            print(f"bench {name}: {b['records'] / 1e6:.2f} Mrec/s")
+        elif "bytes_per_second" in b:
+            print(f"bench {name}: {b['bytes_per_second'] / 1e6:.1f} MB/s")
+        else:
+            print(f"bench {name}: {b['real_time']:.1f} {b.get('time_unit', 'ns')}")
+
+
+if __name__ == "__main__":
+    main(sys.argv[1])
