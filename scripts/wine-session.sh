@@ -16,3 +16,8 @@ wine_session_stop() {
     KT_WINE_STARTED=0
   fi
 }
+
+# Starts Wine's services (desktop, device manager) with no inherited output.
+wine_session_warm() {
+  wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+}
