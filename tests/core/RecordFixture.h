@@ -18,6 +18,9 @@ struct RecordSpec {
   const wchar_t* hint = L"";
   const wchar_t* message = L"hello";
   const wchar_t* subName = L"";
+  uint32_t groupFlag = 0;  // component-group bit
+  uint16_t flags = 0;      // kRecordStampValid, kRecordLive
+  uint64_t stamp = 0;
 };
 
 inline uint32_t RecordBytesFor(const RecordSpec& spec, wchar_t* procThread, size_t size) {
@@ -45,6 +48,9 @@ inline void FillRecord(TraceRecord* record, const RecordSpec& spec, uint32_t seq
   record->sequence = sequence;
   record->time = spec.time;
   record->milliseconds = spec.milliseconds;
+  record->groupFlag = spec.groupFlag;
+  record->flags = spec.flags;
+  record->SetStamp(spec.stamp);
   auto* base = reinterpret_cast<uint8_t*>(record);
   uint32_t at = kRecordFixedSize;
   auto put = [&](const wchar_t* s) {

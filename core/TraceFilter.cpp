@@ -1,0 +1,1251 @@
+#include "core/TraceFilter.h"
+
+#include <emmintrin.h>
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <new>
+#include <utility>
+#include <vector>
+
+#include "core/StrUtil.h"
+
+namespace {
+
+constexpr size_t kNodeHeaderBytes = sizeof(TraceFilterNode);
+constexpr size_t kMinNodeListBytes = 128;
+constexpr size_t kMaxNodeOffset = 0xFFFF;
+constexpr size_t kMaxConditionChars = kConditionTextChars - 1;
+// Messages up to this length are lowered on the stack; longer ones need a
+// heap copy (live messages stop at 2048 units).
+constexpr size_t kInlineMessageChars = 2048;
+constexpr uint8_t kFirstConditionNode = kConditionModule;
+constexpr uint8_t kLastConditionNode = kConditionMessage;
+constexpr wchar_t kFirstNonAscii = 0x80;
+
+bool IsConditionKind(uint8_t kind) { return kind >= kFirstConditionNode && kind <= kLastConditionNode; }
+
+size_t TextBytes(const CTraceFilterCondition& condition) {
+  return (condition.m_text.GetLength() + 1) * sizeof(wchar_t);
+}
+
+bool ListContains(const CGrowArray<uint32_t>& list, uint32_t value) {
+  for (size_t i = 0; i < list.count; ++i) {
+    if (list.data[i] == value) return true;
+  }
+  return false;
+}
+
+bool ListsDiffer(const CGrowArray<uint32_t>& a, const CGrowArray<uint32_t>& b) {
+  return a.count != b.count || (a.count && std::memcmp(a.data, b.data, a.count * sizeof(uint32_t)) != 0);
+}
+
+int CopyList(CGrowArray<uint32_t>* target, const CGrowArray<uint32_t>& source) {
+  if (target == &source) return 1;
+  target->Clear();
+  return target->AppendN(source.data, source.count);
+}
+
+// The same mapping as WcsToLowerInPlace, which lowered the condition texts.
+inline wchar_t LowerUnit(wchar_t c) {
+  if (c < kFirstNonAscii) return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + (L'a' - L'A')) : c;
+  CharLowerBuffW(&c, 1);
+  return c;
+}
+
+// Matching runs for every record of every view, so the three loops below
+// work on eight UTF-16 units at a time (SSE2 is part of every x86-64 CPU).
+constexpr size_t kLanes = sizeof(__m128i) / sizeof(wchar_t);
+
+__m128i LoadLanes(const wchar_t* at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at)); }
+
+// Length of the string at `text`, never reading at or past `limit`: a string
+// that is not terminated inside its record ends at the record's end.
+size_t BoundedLength(const wchar_t* text, const wchar_t* limit) {
+  const __m128i zero = _mm_setzero_si128();
+  size_t i = 0;
+  const size_t room = static_cast<size_t>(limit - text);
+  for (; i + kLanes <= room; i += kLanes) {
+    const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(LoadLanes(text + i), zero)));
+    if (mask) return i + static_cast<size_t>(__builtin_ctz(mask)) / sizeof(wchar_t);
+  }
+  while (i < room && text[i]) ++i;
+  return i;
+}
+
+// Lowers `length` units into `target`; blocks of ASCII take the vector path.
+void LowerCopy(const wchar_t* text, size_t length, wchar_t* target) {
+  const __m128i nonAsciiBits = _mm_set1_epi16(static_cast<short>(0xFF80));
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i beforeA = _mm_set1_epi16(L'A' - 1);
+  const __m128i afterZ = _mm_set1_epi16(L'Z' + 1);
+  const __m128i caseBit = _mm_set1_epi16(L'a' - L'A');
+  constexpr int kAllLanes = 0xFFFF;
+  size_t i = 0;
+  for (; i + kLanes <= length; i += kLanes) {
+    const __m128i units = LoadLanes(text + i);
+    if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(units, nonAsciiBits), zero)) != kAllLanes) {
+      for (size_t k = i; k < i + kLanes; ++k) target[k] = LowerUnit(text[k]);
+      continue;
+    }
+    const __m128i upper = _mm_and_si128(_mm_cmpgt_epi16(units, beforeA), _mm_cmplt_epi16(units, afterZ));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(target + i), _mm_add_epi16(units, _mm_and_si128(upper, caseBit)));
+  }
+  for (; i < length; ++i) target[i] = LowerUnit(text[i]);
+}
+
+bool TextEquals(const wchar_t* text, size_t length, const TraceFilterNode* node) {
+  return length == node->textChars && std::wmemcmp(text, node->Text(), length) == 0;
+}
+
+bool TextContains(const wchar_t* text, size_t length, const TraceFilterNode* node) {
+  const size_t patternLength = node->textChars;
+  if (patternLength == 0) return true;
+  if (patternLength > length) return false;
+  const wchar_t* pattern = node->Text();
+  const size_t lastAt = patternLength - 1;
+  const size_t starts = length - patternLength + 1;
+  // A start is a candidate only when both the first and the last unit of the
+  // pattern fit; eight starts are tested at once and the middle compared only
+  // for candidates. The loads stay inside the text: the last one ends at
+  // start + lastAt + 7 <= length - 1.
+  const __m128i first = _mm_set1_epi16(static_cast<short>(pattern[0]));
+  const __m128i last = _mm_set1_epi16(static_cast<short>(pattern[lastAt]));
+  size_t i = 0;
+  for (; i + kLanes <= starts; i += kLanes) {
+    const __m128i hits = _mm_and_si128(_mm_cmpeq_epi16(LoadLanes(text + i), first),
+                                       _mm_cmpeq_epi16(LoadLanes(text + i + lastAt), last));
+    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
+    while (mask) {
+      const unsigned bit = static_cast<unsigned>(__builtin_ctz(mask));
+      const size_t at = i + bit / sizeof(wchar_t);
+      if (patternLength <= 2 || std::wmemcmp(text + at + 1, pattern + 1, patternLength - 2) == 0) return true;
+      mask &= ~(3u << bit);
+    }
+  }
+  for (; i < starts; ++i) {
+    if (text[i] == pattern[0] && text[i + lastAt] == pattern[lastAt] &&
+        (patternLength <= 2 || std::wmemcmp(text + i + 1, pattern + 1, patternLength - 2) == 0)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Regular expressions of filter conditions.
+//
+// ECMAScript syntax without back-references and look-around, compiled once
+// into a Thompson automaton that Search runs over the text in one pass. The
+// time is linear in the text, nothing recurses on the text and a search
+// allocates nothing, so no expression a user types can stall or overflow the
+// capture thread. (std::wregex recurses once per character: ".*x" over a
+// long message, or "((a)*)*b" over twenty characters, overflows the stack,
+// which no handler can catch.)
+// ---------------------------------------------------------------------------
+
+namespace {
+
+constexpr wchar_t kLineFeed = L'\n';
+constexpr wchar_t kCarriageReturn = L'\r';
+constexpr wchar_t kLineSeparator = 0x2028;
+constexpr wchar_t kParagraphSeparator = 0x2029;
+constexpr wchar_t kBackspace = 0x08;
+constexpr wchar_t kLastUnit = 0xFFFF;
+constexpr int kUnbounded = -1;
+// Counted repeats beyond this are refused before expanding them.
+constexpr int kMaxRepeatCount = 1000;
+// Nesting beyond this is refused (condition texts are 127 characters).
+constexpr int kMaxRegexDepth = 256;
+constexpr int kControlLetterModulo = 32;
+constexpr int kHexRadix = 16;
+constexpr int kDecimalRadix = 10;
+constexpr int kHexEscapeDigits = 2;
+constexpr int kUnicodeEscapeDigits = 4;
+
+inline wchar_t UpperUnit(wchar_t c) {
+  if (c < kFirstNonAscii) return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - (L'a' - L'A')) : c;
+  CharUpperBuffW(&c, 1);
+  return c;
+}
+
+inline bool IsWordUnit(wchar_t c) {
+  return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') || c == L'_';
+}
+
+inline bool IsLineTerminator(wchar_t c) {
+  return c == kLineFeed || c == kCarriageReturn || c == kLineSeparator || c == kParagraphSeparator;
+}
+
+int HexValue(wchar_t c) {
+  if (c >= L'0' && c <= L'9') return c - L'0';
+  if (c >= L'a' && c <= L'f') return c - L'a' + kDecimalRadix;
+  if (c >= L'A' && c <= L'F') return c - L'A' + kDecimalRadix;
+  return -1;
+}
+
+struct RegexRange {
+  wchar_t low;
+  wchar_t high;
+};
+
+constexpr RegexRange kDigitRanges[] = {{L'0', L'9'}};
+constexpr RegexRange kWordRanges[] = {{L'0', L'9'}, {L'A', L'Z'}, {L'_', L'_'}, {L'a', L'z'}};
+constexpr RegexRange kSpaceRanges[] = {{0x09, 0x0D}, {0x20, 0x20},     {0xA0, 0xA0},     {0x1680, 0x1680},
+                                       {0x2000, 0x200A}, {0x2028, 0x2029}, {0x202F, 0x202F}, {0x205F, 0x205F},
+                                       {0x3000, 0x3000}, {0xFEFF, 0xFEFF}};
+
+struct RegexSet {
+  const RegexRange* ranges;
+  size_t count;
+  bool negated;
+};
+
+// The set a class escape letter names (d, w, s and their capitals).
+bool ClassEscapeSet(wchar_t letter, RegexSet* set) {
+  switch (letter) {
+    case L'd': case L'D':
+      *set = {kDigitRanges, std::size(kDigitRanges), letter == L'D'};
+      return true;
+    case L'w': case L'W':
+      *set = {kWordRanges, std::size(kWordRanges), letter == L'W'};
+      return true;
+    case L's': case L'S':
+      *set = {kSpaceRanges, std::size(kSpaceRanges), letter == L'S'};
+      return true;
+    default:
+      return false;
+  }
+}
+
+enum RegexNodeKind : uint8_t {
+  kReEmpty,
+  kReChar,
+  kReAny,
+  kReClass,
+  kReConcat,
+  kReAlternative,
+  kReRepeat,
+  kReLineStart,
+  kReLineEnd,
+  kReWordBoundary,
+  kReNotWordBoundary,
+};
+
+struct RegexNode {
+  RegexNodeKind kind;
+  wchar_t ch;
+  uint32_t cls;
+  int a;
+  int b;
+  int min;
+  int max;
+};
+
+}  // namespace
+
+class CTraceFilterRegex {
+ public:
+  static constexpr size_t kMaxProgram = 1024;
+
+  // *out receives the compiled expression, or null when the pattern is not
+  // valid or uses what this engine does not support. 0 when out of memory.
+  static int Create(const wchar_t* pattern, size_t length, bool caseBlind, CTraceFilterRegex** out);
+
+  // True when the expression is found anywhere in the text.
+  bool Search(const wchar_t* text, size_t length) const;
+
+  enum Op : uint8_t {
+    kOpChar,
+    kOpAny,
+    kOpClass,
+    kOpSplit,
+    kOpJump,
+    kOpLineStart,
+    kOpLineEnd,
+    kOpWordBoundary,
+    kOpNotWordBoundary,
+    kOpMatch,
+  };
+  struct Instruction {
+    uint8_t op;
+    wchar_t ch;
+    uint16_t x;  // class index, or the jump and the first split target
+    uint16_t y;  // the second split target
+  };
+  struct CharClass {
+    uint32_t first;  // into m_ranges
+    uint32_t count;
+    bool negated;
+  };
+
+  std::vector<Instruction> m_program;
+  std::vector<RegexRange> m_ranges;
+  std::vector<CharClass> m_classes;
+  bool m_caseBlind = false;
+  int m_firstUnit = -1;  // the folded unit every match starts with, or -1
+
+ private:
+  wchar_t Fold(wchar_t c) const { return m_caseBlind ? LowerUnit(c) : c; }
+  bool InRanges(const CharClass& cls, wchar_t c) const;
+  bool ClassHas(uint16_t index, wchar_t c) const;
+  bool Step(const Instruction& instruction, wchar_t c) const;
+  bool AddThread(uint16_t pc, const wchar_t* text, size_t length, size_t pos, uint32_t generation,
+                 uint32_t* marks, uint16_t* stack, uint16_t* list, size_t* count) const;
+};
+
+namespace {
+
+// Recursive descent over the pattern into a small tree; recursion follows
+// the pattern's nesting, never the text.
+class RegexParser {
+ public:
+  RegexParser(const wchar_t* pattern, size_t length, CTraceFilterRegex* target)
+      : m_pattern(pattern), m_length(length), m_target(target) {}
+
+  // False for an invalid or unsupported pattern.
+  bool Parse(int* root) {
+    *root = ParseAlternation(0);
+    return *root >= 0 && m_pos == m_length;
+  }
+  const std::vector<RegexNode>& Nodes() const { return m_nodes; }
+
+ private:
+  bool AtEnd() const { return m_pos >= m_length; }
+  wchar_t Peek() const { return m_pattern[m_pos]; }
+
+  int Add(RegexNodeKind kind, int a = -1, int b = -1) {
+    m_nodes.push_back(RegexNode{kind, 0, 0, a, b, 0, 0});
+    return static_cast<int>(m_nodes.size() - 1);
+  }
+  int AddChar(wchar_t c) {
+    const int node = Add(kReChar);
+    m_nodes[static_cast<size_t>(node)].ch = c;
+    return node;
+  }
+
+  int ParseAlternation(int depth) {
+    if (depth > kMaxRegexDepth) return -1;
+    int left = ParseSequence(depth);
+    while (left >= 0 && !AtEnd() && Peek() == L'|') {
+      ++m_pos;
+      const int right = ParseSequence(depth);
+      if (right < 0) return -1;
+      left = Add(kReAlternative, left, right);
+    }
+    return left;
+  }
+
+  int ParseSequence(int depth) {
+    int sequence = Add(kReEmpty);
+    while (!AtEnd() && Peek() != L'|' && Peek() != L')') {
+      bool assertion = false;
+      int item = ParseAtom(depth, &assertion);
+      if (item < 0) return -1;
+      if (!AtEnd() && IsQuantifierStart(Peek())) {
+        if (assertion) return -1;  // an assertion cannot be repeated
+        item = ParseQuantifier(item);
+        if (item < 0) return -1;
+      }
+      sequence = Add(kReConcat, sequence, item);
+    }
+    return sequence;
+  }
+
+  static bool IsQuantifierStart(wchar_t c) { return c == L'*' || c == L'+' || c == L'?' || c == L'{'; }
+
+  bool ParseNumber(int* value) {
+    const size_t start = m_pos;
+    int number = 0;
+    while (!AtEnd() && Peek() >= L'0' && Peek() <= L'9') {
+      if (number <= kMaxRepeatCount) number = number * kDecimalRadix + (Peek() - L'0');
+      ++m_pos;
+    }
+    *value = number;
+    return m_pos > start;
+  }
+
+  int ParseQuantifier(int item) {
+    int min = 0;
+    int max = kUnbounded;
+    const wchar_t c = m_pattern[m_pos++];
+    if (c == L'+') {
+      min = 1;
+    } else if (c == L'?') {
+      max = 1;
+    } else if (c == L'{') {
+      if (!ParseNumber(&min)) return -1;
+      max = min;
+      if (!AtEnd() && Peek() == L',') {
+        ++m_pos;
+        max = kUnbounded;
+        if (!AtEnd() && Peek() != L'}' && !ParseNumber(&max)) return -1;
+      }
+      if (AtEnd() || Peek() != L'}') return -1;
+      ++m_pos;
+      if (min > kMaxRepeatCount || max > kMaxRepeatCount || (max != kUnbounded && max < min)) return -1;
+    }
+    if (!AtEnd() && Peek() == L'?') ++m_pos;  // lazy or greedy finds the same records
+    if (!AtEnd() && IsQuantifierStart(Peek())) return -1;  // "a**" is not ECMAScript
+    const int node = Add(kReRepeat, item);
+    m_nodes[static_cast<size_t>(node)].min = min;
+    m_nodes[static_cast<size_t>(node)].max = max;
+    return node;
+  }
+
+  int AddSetClass(const RegexSet& set) {
+    const uint32_t first = static_cast<uint32_t>(m_target->m_ranges.size());
+    m_target->m_ranges.insert(m_target->m_ranges.end(), set.ranges, set.ranges + set.count);
+    return AddClass(first, set.negated);
+  }
+
+  int AddClass(uint32_t first, bool negated) {
+    const uint32_t count = static_cast<uint32_t>(m_target->m_ranges.size()) - first;
+    m_target->m_classes.push_back(CTraceFilterRegex::CharClass{first, count, negated});
+    const int node = Add(kReClass);
+    m_nodes[static_cast<size_t>(node)].cls = static_cast<uint32_t>(m_target->m_classes.size() - 1);
+    return node;
+  }
+
+  // A character escape after "\" (the letter is consumed); false when invalid.
+  bool ParseCharEscape(wchar_t letter, bool inClass, wchar_t* value) {
+    switch (letter) {
+      case L't': *value = L'\t'; return true;
+      case L'n': *value = L'\n'; return true;
+      case L'r': *value = L'\r'; return true;
+      case L'v': *value = L'\v'; return true;
+      case L'f': *value = L'\f'; return true;
+      case L'b':
+        *value = kBackspace;
+        return inClass;
+      case L'0':
+        *value = 0;
+        return AtEnd() || Peek() < L'0' || Peek() > L'9';  // octal escapes are not ECMAScript
+      case L'c':
+        if (AtEnd() || !((Peek() >= L'a' && Peek() <= L'z') || (Peek() >= L'A' && Peek() <= L'Z'))) return false;
+        *value = static_cast<wchar_t>(m_pattern[m_pos++] % kControlLetterModulo);
+        return true;
+      case L'x':
+        return ParseHex(kHexEscapeDigits, value);
+      case L'u':
+        return ParseHex(kUnicodeEscapeDigits, value);
+      default:
+        // Identity escapes of punctuation; any other letter or digit (a
+        // back-reference among them) is not supported.
+        if (IsWordUnit(letter)) return false;
+        *value = letter;
+        return true;
+    }
+  }
+
+  bool ParseHex(int digits, wchar_t* value) {
+    int result = 0;
+    for (int i = 0; i < digits; ++i) {
+      const int digit = AtEnd() ? -1 : HexValue(Peek());
+      if (digit < 0) return false;
+      result = result * kHexRadix + digit;
+      ++m_pos;
+    }
+    *value = static_cast<wchar_t>(result);
+    return true;
+  }
+
+  int ParseAtom(int depth, bool* assertion) {
+    const wchar_t c = m_pattern[m_pos++];
+    switch (c) {
+      case L'.':
+        return Add(kReAny);
+      case L'^':
+        *assertion = true;
+        return Add(kReLineStart);
+      case L'$':
+        *assertion = true;
+        return Add(kReLineEnd);
+      case L'*': case L'+': case L'?': case L'{':
+        return -1;  // nothing to repeat
+      case L'(':
+        return ParseGroup(depth);
+      case L'[':
+        return ParseClass();
+      case L'\\':
+        return ParseAtomEscape(assertion);
+      default:
+        return AddChar(c);
+    }
+  }
+
+  int ParseGroup(int depth) {
+    if (!AtEnd() && Peek() == L'?') {
+      // Only "(?:" is supported; look-around and named groups are not.
+      if (m_pos + 1 >= m_length || m_pattern[m_pos + 1] != L':') return -1;
+      m_pos += 2;
+    }
+    const int inner = ParseAlternation(depth + 1);
+    if (inner < 0 || AtEnd() || Peek() != L')') return -1;
+    ++m_pos;
+    return inner;
+  }
+
+  int ParseAtomEscape(bool* assertion) {
+    if (AtEnd()) return -1;
+    const wchar_t letter = m_pattern[m_pos++];
+    if (letter == L'b' || letter == L'B') {
+      *assertion = true;
+      return Add(letter == L'b' ? kReWordBoundary : kReNotWordBoundary);
+    }
+    RegexSet set;
+    if (ClassEscapeSet(letter, &set)) return AddSetClass(set);
+    wchar_t value = 0;
+    if (!ParseCharEscape(letter, false, &value)) return -1;
+    return AddChar(value);
+  }
+
+  // One class atom: a unit, or a set for \d \w \s and capitals.
+  bool ParseClassAtom(wchar_t* value, RegexSet* set, bool* isSet) {
+    *isSet = false;
+    const wchar_t c = m_pattern[m_pos++];
+    if (c != L'\\') {
+      *value = c;
+      return true;
+    }
+    if (AtEnd()) return false;
+    const wchar_t letter = m_pattern[m_pos++];
+    if (ClassEscapeSet(letter, set)) {
+      *isSet = true;
+      return true;
+    }
+    if (letter == L'-') {
+      *value = L'-';
+      return true;
+    }
+    return ParseCharEscape(letter, true, value);
+  }
+
+  void AddSetRanges(const RegexSet& set) {
+    std::vector<RegexRange>& ranges = m_target->m_ranges;
+    if (!set.negated) {
+      ranges.insert(ranges.end(), set.ranges, set.ranges + set.count);
+      return;
+    }
+    // The gaps between the set's (sorted) ranges.
+    wchar_t next = 0;
+    bool open = true;
+    for (size_t i = 0; i < set.count; ++i) {
+      if (set.ranges[i].low > next) ranges.push_back({next, static_cast<wchar_t>(set.ranges[i].low - 1)});
+      if (set.ranges[i].high == kLastUnit) {
+        open = false;
+        break;
+      }
+      next = static_cast<wchar_t>(set.ranges[i].high + 1);
+    }
+    if (open) ranges.push_back({next, kLastUnit});
+  }
+
+  int ParseClass() {
+    bool negated = false;
+    if (!AtEnd() && Peek() == L'^') {
+      negated = true;
+      ++m_pos;
+    }
+    const uint32_t first = static_cast<uint32_t>(m_target->m_ranges.size());
+    // "[]" is a class of nothing and "[^]" of everything, as in ECMAScript.
+    while (!AtEnd() && Peek() != L']') {
+      wchar_t low = 0;
+      RegexSet lowSet;
+      bool lowIsSet = false;
+      if (!ParseClassAtom(&low, &lowSet, &lowIsSet)) return -1;
+      if (m_pos + 1 < m_length && Peek() == L'-' && m_pattern[m_pos + 1] != L']') {
+        ++m_pos;
+        wchar_t high = 0;
+        RegexSet highSet;
+        bool highIsSet = false;
+        if (!ParseClassAtom(&high, &highSet, &highIsSet)) return -1;
+        if (lowIsSet || highIsSet || high < low) return -1;
+        m_target->m_ranges.push_back({low, high});
+        continue;
+      }
+      if (lowIsSet) {
+        AddSetRanges(lowSet);
+      } else {
+        m_target->m_ranges.push_back({low, low});
+      }
+    }
+    if (AtEnd()) return -1;
+    ++m_pos;  // "]"
+    return AddClass(first, negated);
+  }
+
+  const wchar_t* m_pattern;
+  size_t m_length;
+  size_t m_pos = 0;
+  CTraceFilterRegex* m_target;
+  std::vector<RegexNode> m_nodes;
+};
+
+// Thompson construction; a counted repeat is expanded into copies.
+class RegexCompiler {
+ public:
+  RegexCompiler(const std::vector<RegexNode>& nodes, CTraceFilterRegex* target) : m_nodes(nodes), m_target(target) {}
+
+  bool Emit(int index) {
+    const RegexNode node = m_nodes[static_cast<size_t>(index)];
+    switch (node.kind) {
+      case kReEmpty:
+        return true;
+      case kReChar:
+        return Push(CTraceFilterRegex::kOpChar, m_target->m_caseBlind ? LowerUnit(node.ch) : node.ch) >= 0;
+      case kReAny:
+        return Push(CTraceFilterRegex::kOpAny) >= 0;
+      case kReClass:
+        return Push(CTraceFilterRegex::kOpClass, 0, static_cast<uint16_t>(node.cls)) >= 0;
+      case kReLineStart:
+        return Push(CTraceFilterRegex::kOpLineStart) >= 0;
+      case kReLineEnd:
+        return Push(CTraceFilterRegex::kOpLineEnd) >= 0;
+      case kReWordBoundary:
+        return Push(CTraceFilterRegex::kOpWordBoundary) >= 0;
+      case kReNotWordBoundary:
+        return Push(CTraceFilterRegex::kOpNotWordBoundary) >= 0;
+      case kReConcat:
+        return Emit(node.a) && Emit(node.b);
+      case kReAlternative:
+        return EmitAlternative(node);
+      case kReRepeat:
+        return EmitRepeat(node);
+    }
+    return false;
+  }
+
+  int Push(uint8_t op, wchar_t ch = 0, uint16_t x = 0, uint16_t y = 0) {
+    std::vector<CTraceFilterRegex::Instruction>& program = m_target->m_program;
+    if (program.size() >= CTraceFilterRegex::kMaxProgram) return -1;
+    program.push_back({op, ch, x, y});
+    return static_cast<int>(program.size() - 1);
+  }
+
+ private:
+  uint16_t Here() const { return static_cast<uint16_t>(m_target->m_program.size()); }
+  CTraceFilterRegex::Instruction& At(int pc) { return m_target->m_program[static_cast<size_t>(pc)]; }
+
+  bool EmitAlternative(const RegexNode& node) {
+    const int split = Push(CTraceFilterRegex::kOpSplit);
+    if (split < 0) return false;
+    At(split).x = Here();
+    if (!Emit(node.a)) return false;
+    const int jump = Push(CTraceFilterRegex::kOpJump);
+    if (jump < 0) return false;
+    At(split).y = Here();
+    if (!Emit(node.b)) return false;
+    At(jump).x = Here();
+    return true;
+  }
+
+  bool EmitRepeat(const RegexNode& node) {
+    for (int i = 0; i < node.min; ++i) {
+      if (!Emit(node.a)) return false;
+    }
+    if (node.max == kUnbounded) {
+      const int loop = Push(CTraceFilterRegex::kOpSplit);
+      if (loop < 0) return false;
+      At(loop).x = Here();
+      if (!Emit(node.a) || Push(CTraceFilterRegex::kOpJump, 0, static_cast<uint16_t>(loop)) < 0) return false;
+      At(loop).y = Here();
+      return true;
+    }
+    // Each optional copy may skip to the end of all of them.
+    std::vector<int> splits;
+    for (int i = node.min; i < node.max; ++i) {
+      const int split = Push(CTraceFilterRegex::kOpSplit);
+      if (split < 0) return false;
+      splits.push_back(split);
+      At(split).x = Here();
+      if (!Emit(node.a)) return false;
+    }
+    for (int split : splits) At(split).y = Here();
+    return true;
+  }
+
+  const std::vector<RegexNode>& m_nodes;
+  CTraceFilterRegex* m_target;
+};
+
+}  // namespace
+
+int CTraceFilterRegex::Create(const wchar_t* pattern, size_t length, bool caseBlind, CTraceFilterRegex** out) {
+  *out = nullptr;
+  try {
+    auto* regex = new CTraceFilterRegex;
+    regex->m_caseBlind = caseBlind;
+    RegexParser parser(pattern, length, regex);
+    int root = -1;
+    RegexCompiler compiler(parser.Nodes(), regex);
+    if (!parser.Parse(&root) || !compiler.Emit(root) || compiler.Push(kOpMatch) < 0) {
+      delete regex;
+      return 1;  // not an expression we can run: its condition matches nothing
+    }
+    if (regex->m_program[0].op == kOpChar) regex->m_firstUnit = regex->m_program[0].ch;
+    *out = regex;
+    return 1;
+  } catch (...) {
+    return 0;  // std::bad_alloc from the containers above
+  }
+}
+
+bool CTraceFilterRegex::InRanges(const CharClass& cls, wchar_t c) const {
+  const RegexRange* range = m_ranges.data() + cls.first;
+  for (uint32_t i = 0; i < cls.count; ++i) {
+    if (c >= range[i].low && c <= range[i].high) return true;
+  }
+  return false;
+}
+
+bool CTraceFilterRegex::ClassHas(uint16_t index, wchar_t c) const {
+  const CharClass& cls = m_classes[index];
+  bool found = InRanges(cls, c);
+  if (!found && m_caseBlind) found = InRanges(cls, LowerUnit(c)) || InRanges(cls, UpperUnit(c));
+  return found != cls.negated;
+}
+
+bool CTraceFilterRegex::Step(const Instruction& instruction, wchar_t c) const {
+  switch (instruction.op) {
+    case kOpChar:
+      return Fold(c) == instruction.ch;
+    case kOpAny:
+      return !IsLineTerminator(c);
+    case kOpClass:
+      return ClassHas(instruction.x, c);
+    default:
+      return false;
+  }
+}
+
+// Follows the empty moves from pc at text position pos; units that consume a
+// character go into the list. Each instruction is visited once per position
+// (marks), so an empty loop such as "(a*)*" ends, and the explicit stack
+// holds at most two entries per instruction. True when the match is reached.
+bool CTraceFilterRegex::AddThread(uint16_t pc, const wchar_t* text, size_t length, size_t pos, uint32_t generation,
+                                  uint32_t* marks, uint16_t* stack, uint16_t* list, size_t* count) const {
+  size_t depth = 0;
+  stack[depth++] = pc;
+  while (depth) {
+    const uint16_t at = stack[--depth];
+    if (marks[at] == generation) continue;
+    marks[at] = generation;
+    const Instruction& instruction = m_program[at];
+    const uint16_t following = static_cast<uint16_t>(at + 1);
+    switch (instruction.op) {
+      case kOpMatch:
+        return true;
+      case kOpJump:
+        stack[depth++] = instruction.x;
+        break;
+      case kOpSplit:
+        stack[depth++] = instruction.y;
+        stack[depth++] = instruction.x;
+        break;
+      case kOpLineStart:
+        if (pos == 0) stack[depth++] = following;
+        break;
+      case kOpLineEnd:
+        if (pos == length) stack[depth++] = following;
+        break;
+      case kOpWordBoundary:
+      case kOpNotWordBoundary: {
+        const bool before = pos > 0 && IsWordUnit(text[pos - 1]);
+        const bool after = pos < length && IsWordUnit(text[pos]);
+        if ((before != after) == (instruction.op == kOpWordBoundary)) stack[depth++] = following;
+        break;
+      }
+      default:
+        list[(*count)++] = at;
+        break;
+    }
+  }
+  return false;
+}
+
+bool CTraceFilterRegex::Search(const wchar_t* text, size_t length) const {
+  uint32_t marks[kMaxProgram];
+  uint16_t stack[2 * kMaxProgram + 1];
+  uint16_t listA[kMaxProgram];
+  uint16_t listB[kMaxProgram];
+  std::memset(marks, 0, m_program.size() * sizeof(marks[0]));
+  uint16_t* current = listA;
+  uint16_t* next = listB;
+  size_t currentCount = 0;
+  uint32_t generation = 1;
+  for (size_t pos = 0;; ++pos) {
+    if (currentCount == 0 && m_firstUnit >= 0) {
+      // No attempt is under way: jump to where one can begin.
+      while (pos < length && Fold(text[pos]) != m_firstUnit) ++pos;
+      if (pos == length) return false;
+      ++generation;
+    }
+    // A new attempt starts at every position: a search, not a full match.
+    if (AddThread(0, text, length, pos, generation, marks, stack, current, &currentCount)) return true;
+    if (pos == length) return false;
+    const wchar_t c = text[pos];
+    ++generation;
+    size_t nextCount = 0;
+    for (size_t i = 0; i < currentCount; ++i) {
+      const uint16_t pc = current[i];
+      if (Step(m_program[pc], c) &&
+          AddThread(static_cast<uint16_t>(pc + 1), text, length, pos + 1, generation, marks, stack, next, &nextCount)) {
+        return true;
+      }
+    }
+    std::swap(current, next);
+    currentCount = nextCount;
+  }
+}
+
+// The record's three strings, and lower-case copies made on first use, so
+// several case-blind conditions on one field lower it once per record.
+struct TraceFilterFieldCache {
+  static constexpr size_t kFields = 3;
+
+  explicit TraceFilterFieldCache(const TraceRecord* r) : record(r) {}
+  ~TraceFilterFieldCache() { std::free(heapMessage); }
+  TraceFilterFieldCache(const TraceFilterFieldCache&) = delete;
+  TraceFilterFieldCache& operator=(const TraceFilterFieldCache&) = delete;
+
+  static size_t Slot(uint8_t kind) { return static_cast<size_t>(kind - kFirstConditionNode); }
+
+  const wchar_t* Raw(uint8_t kind, size_t* length) {
+    const size_t slot = Slot(kind);
+    if (!rawKnown[slot]) {
+      const uint16_t offset = kind == kConditionModule ? record->moduleOffset
+                              : kind == kConditionHint ? record->hintOffset
+                                                       : record->messageOffset;
+      const wchar_t* end = reinterpret_cast<const wchar_t*>(reinterpret_cast<const uint8_t*>(record) +
+                                                            (record->length & ~1u));
+      raw[slot] = record->StringAt(offset);
+      rawLength[slot] = (offset & 1u) == 0 && raw[slot] < end ? BoundedLength(raw[slot], end) : 0;
+      if (!rawLength[slot]) raw[slot] = L"";
+      rawKnown[slot] = true;
+    }
+    *length = rawLength[slot];
+    return raw[slot];
+  }
+
+  const wchar_t* Lower(uint8_t kind, size_t* length) {
+    const size_t slot = Slot(kind);
+    if (lower[slot]) {
+      *length = lowerLength[slot];
+      return lower[slot];
+    }
+    size_t rawChars = 0;
+    const wchar_t* text = Raw(kind, &rawChars);
+    wchar_t* target = nullptr;
+    size_t room = 0;
+    if (kind == kConditionMessage) {
+      target = inlineMessage;
+      room = kInlineMessageChars;
+      if (rawChars >= room) {
+        heapMessage = static_cast<wchar_t*>(std::malloc((rawChars + 1) * sizeof(wchar_t)));
+        if (heapMessage) {
+          target = heapMessage;
+          room = rawChars + 1;
+        }
+      }
+    } else {
+      // Module and hint are at most 127 characters by the record format.
+      target = kind == kConditionModule ? inlineModule : inlineHint;
+      room = kConditionTextChars;
+    }
+    const size_t chars = rawChars < room ? rawChars : room - 1;
+    LowerCopy(text, chars, target);
+    target[chars] = L'\0';
+    lower[slot] = target;
+    lowerLength[slot] = chars;
+    *length = chars;
+    return target;
+  }
+
+  const TraceRecord* record;
+  const wchar_t* raw[kFields] = {};
+  size_t rawLength[kFields] = {};
+  bool rawKnown[kFields] = {};
+  const wchar_t* lower[kFields] = {};
+  size_t lowerLength[kFields] = {};
+  wchar_t* heapMessage = nullptr;
+  // Left uninitialised: only the part that a lowering writes is read.
+  wchar_t inlineModule[kConditionTextChars];
+  wchar_t inlineHint[kConditionTextChars];
+  wchar_t inlineMessage[kInlineMessageChars];
+};
+
+bool CTraceFilterCondition::SameTest(const CTraceFilterCondition& other) const {
+  return m_field == other.m_field && (m_flags & ~kConditionOr) == (other.m_flags & ~kConditionOr) &&
+         m_text == other.m_text;
+}
+
+CTraceFilter::CTraceFilter() : m_flags(0), m_levelMask(0) {}
+
+CTraceFilter::CTraceFilter(const CTraceFilter& other) : m_flags(0), m_levelMask(0) { CopyFrom(other); }
+
+CTraceFilter& CTraceFilter::operator=(const CTraceFilter& other) {
+  if (this != &other) {
+    ClearNodes();
+    CopyFrom(other);
+  }
+  return *this;
+}
+
+CTraceFilter::~CTraceFilter() {
+  FreeConditions();
+  ClearNodes();
+  std::free(m_nodes.data);
+}
+
+int CTraceFilter::CopyFrom(const CTraceFilter& other) {
+  m_flags = other.m_flags;
+  m_levelMask = other.m_levelMask;
+  int ok = CopyList(&m_pids, other.m_pids);
+  ok &= CopyList(&m_tids, other.m_tids);
+  if (!RemoveAllConditions(&other)) {
+    // A partial list would select more records than asked for: keep the
+    // conditions switched on with no node list, which matches nothing.
+    m_flags |= kFilterConditions;
+    ok = 0;
+  }
+  return ok;
+}
+
+void CTraceFilter::FreeConditions() {
+  for (size_t i = 0; i < m_conditions.count; ++i) delete m_conditions[i];
+  m_conditions.Free();
+}
+
+void CTraceFilter::ClearNodes() {
+  m_nodes.used = 0;
+  for (size_t i = 0; i < m_regexes.count; ++i) delete m_regexes[i];
+  m_regexes.Free();
+}
+
+void CTraceFilter::SetLevelMask(uint32_t mask) {
+  m_levelMask = mask;
+  m_flags |= kFilterLevel;
+}
+
+int CTraceFilter::AddProcessId(uint32_t pid) {
+  m_flags |= kFilterPids;
+  return m_pids.AddUnique(pid);
+}
+
+int CTraceFilter::AddThreadId(uint32_t tid) {
+  m_flags |= kFilterTids;
+  return m_tids.AddUnique(tid);
+}
+
+int CTraceFilter::AddCondition(uint8_t field, uint8_t flags, const wchar_t* text, int index) {
+  const bool append = index == -1;
+  if (!append && (index < 0 || static_cast<size_t>(index) >= m_conditions.count)) return 0;
+  if (append && m_conditions.count >= kMaxFilterConditions) return 0;
+
+  const wchar_t* source = text ? text : L"";
+  wchar_t copy[kConditionTextChars];
+  const size_t length = wcsnlen(source, kMaxConditionChars);
+  std::wmemcpy(copy, source, length);
+  copy[length] = L'\0';
+  // A regular expression keeps its text as written: lowering it would turn
+  // "\D" into "\d". A case-blind one is compiled case-blind instead.
+  const bool caseBlindText = !(flags & kConditionCaseSensitive) && (flags & kConditionOperatorMask) != kOperatorRegex;
+  if (caseBlindText) WcsToLowerInPlace(copy);
+
+  CString value;
+  if (!value.Assign(copy, length) && length) return 0;
+  ClearNodes();
+
+  if (!append) {
+    CTraceFilterCondition* condition = m_conditions[static_cast<size_t>(index)];
+    condition->m_field = field;
+    condition->m_flags = index == 0 ? static_cast<uint8_t>(flags & ~kConditionOr) : flags;
+    condition->m_text = value;
+    return 1;
+  }
+
+  auto* condition = new (std::nothrow) CTraceFilterCondition;
+  if (!condition) return 0;
+  condition->m_field = field;
+  condition->m_flags = m_conditions.count == 0 ? static_cast<uint8_t>(flags & ~kConditionOr) : flags;
+  condition->m_text = value;
+  if (FindCondition(*condition) >= 0) {
+    delete condition;
+    return 1;
+  }
+  if (!m_conditions.Append(condition)) {
+    delete condition;
+    return 0;
+  }
+  m_flags |= kFilterConditions;
+  return 1;
+}
+
+int CTraceFilter::FindCondition(const CTraceFilterCondition& condition) const {
+  for (size_t i = m_conditions.count; i-- > 0;) {
+    const CTraceFilterCondition* existing = m_conditions[i];
+    if (!condition.IsOr()) {
+      // A plain condition may only merge with the plain ones at the end: an
+      // equal one inside or before an OR group tests something else.
+      if (existing->IsOr()) return -1;
+      if (existing->SameTest(condition)) return static_cast<int>(i);
+    } else {
+      if (existing->SameTest(condition)) return static_cast<int>(i);
+      if (!existing->IsOr()) return -1;  // the head of the last OR group
+    }
+  }
+  return -1;
+}
+
+void CTraceFilter::RemoveCondition(int index) {
+  if (index < 0 || static_cast<size_t>(index) >= m_conditions.count) return;
+  delete m_conditions[static_cast<size_t>(index)];
+  m_conditions.RemoveAt(static_cast<size_t>(index));
+  ClearNodes();
+  if (m_conditions.count == 0) {
+    m_flags &= ~kFilterConditions;
+  } else if (index == 0) {
+    m_conditions[0]->m_flags &= static_cast<uint8_t>(~kConditionOr);
+  }
+}
+
+int CTraceFilter::RemoveAllConditions(const CTraceFilter* source) {
+  if (source == this) return 1;
+  FreeConditions();
+  ClearNodes();
+  if (!source) return 1;
+  if (!m_conditions.Reserve(source->m_conditions.count)) return 0;
+  for (size_t i = 0; i < source->m_conditions.count; ++i) {
+    auto* copy = new (std::nothrow) CTraceFilterCondition(*source->m_conditions[i]);
+    if (!copy) return 0;
+    m_conditions.Append(copy);  // room reserved above
+  }
+  return 1;
+}
+
+int CTraceFilter::Assign(uint32_t mask, const CTraceFilter& source) {
+  int ok = 1;
+  bool conditionsFailed = false;
+  if (&source != this) {
+    if (mask == 0) {
+      m_flags = source.m_flags;
+      m_levelMask = source.m_levelMask;
+      ok &= CopyList(&m_pids, source.m_pids);
+      ok &= CopyList(&m_tids, source.m_tids);
+      conditionsFailed = !RemoveAllConditions(&source);
+    } else {
+      // Only the tests taken over change their switch; the others keep ours.
+      m_flags = (m_flags & ~mask) | (source.m_flags & mask);
+      if (mask & kFilterLevel) m_levelMask = source.m_levelMask;
+      if (mask & kFilterPids) ok &= CopyList(&m_pids, source.m_pids);
+      if (mask & kFilterTids) ok &= CopyList(&m_tids, source.m_tids);
+      if (mask & kFilterConditions) conditionsFailed = !RemoveAllConditions(&source);
+    }
+  }
+  m_flags &= kFilterAllFlags;
+  ClearNodes();
+  if (conditionsFailed) {
+    m_flags |= kFilterConditions;  // no node list: matches nothing
+    return 0;
+  }
+  if (m_conditions.count == 0) m_flags &= ~kFilterConditions;
+  if (m_flags & kFilterConditions) ok &= Compile();
+  return ok;
+}
+
+int CTraceFilter::ReserveExpression(size_t needed) {
+  if (needed <= m_nodes.capacity) return 1;
+  size_t wanted = m_nodes.capacity * 2;
+  if (wanted < needed) wanted = needed;
+  if (wanted < kMinNodeListBytes) wanted = kMinNodeListBytes;
+  auto* block = static_cast<uint8_t*>(std::realloc(m_nodes.data, wanted));
+  if (!block) return 0;
+  m_nodes.data = block;
+  m_nodes.capacity = wanted;
+  return 1;
+}
+
+int CTraceFilter::AddRegex(const CTraceFilterCondition& condition, uint32_t* slot) {
+  if (!m_regexes.Reserve(m_regexes.count + 1)) return 0;
+  CTraceFilterRegex* compiled = nullptr;
+  if (!CTraceFilterRegex::Create(condition.m_text.c_str(), condition.m_text.GetLength(), !condition.IsCaseSensitive(),
+                                 &compiled)) {
+    return 0;
+  }
+  *slot = static_cast<uint32_t>(m_regexes.count);
+  m_regexes.Append(compiled);  // room reserved above; null: an invalid expression
+  return 1;
+}
+
+// Appends one node; *offset receives where it starts. Condition nodes carry
+// their text and point at the node behind it.
+int CTraceFilter::EmitNode(uint8_t kind, const CTraceFilterCondition* condition, size_t* offset) {
+  const size_t textBytes = condition ? TextBytes(*condition) : 0;
+  const size_t start = m_nodes.used;
+  const size_t end = start + kNodeHeaderBytes + textBytes;
+  if (end > kMaxNodeOffset || !ReserveExpression(end)) return 0;
+  TraceFilterNode node = {};
+  node.kind = kind;
+  node.next = static_cast<uint16_t>(end);
+  if (condition) {
+    node.flags = condition->m_flags;
+    node.op = condition->Operator();
+    node.textChars = static_cast<uint16_t>(condition->m_text.GetLength());
+    if (node.op == kOperatorRegex && !AddRegex(*condition, &node.regexSlot)) return 0;
+  }
+  std::memcpy(m_nodes.data + start, &node, sizeof node);
+  if (condition) std::memcpy(m_nodes.data + start + kNodeHeaderBytes, condition->m_text.c_str(), textBytes);
+  m_nodes.used = end;
+  *offset = start;
+  return 1;
+}
+
+int CTraceFilter::Compile() {
+  ClearNodes();
+  const size_t count = m_conditions.count;
+  size_t at = 0;
+  bool ok = true;
+  for (size_t i = 0; ok && i < count;) {
+    size_t last = i;
+    while (last + 1 < count && m_conditions[last + 1]->IsOr()) ++last;
+    const CTraceFilterCondition* head = m_conditions[i];
+    if (last == i) {
+      ok = EmitNode(head->m_field, head, &at);
+      i = last + 1;
+      continue;
+    }
+    size_t groupEnd = m_nodes.used;
+    for (size_t k = i; k <= last; ++k) groupEnd += 2 * kNodeHeaderBytes + TextBytes(*m_conditions[k]);
+    if (groupEnd > kMaxNodeOffset) ok = false;
+    for (size_t k = i; ok && k <= last; ++k) {
+      const CTraceFilterCondition* member = m_conditions[k];
+      size_t alternative = 0;
+      ok = EmitNode(kNodeOrAlternative, nullptr, &alternative) && EmitNode(member->m_field, member, &at);
+      if (!ok) break;
+      // The alternative's next runs past its wrapped node; the wrapped node
+      // jumps to the group end once it has matched.
+      auto* wrapper = reinterpret_cast<TraceFilterNode*>(m_nodes.data + alternative);
+      wrapper->next = static_cast<uint16_t>(m_nodes.used);
+      reinterpret_cast<TraceFilterNode*>(m_nodes.data + at)->next = static_cast<uint16_t>(groupEnd);
+    }
+    ok = ok && EmitNode(kNodeOrEnd, nullptr, &at);
+    i = last + 1;
+  }
+  ok = ok && EmitNode(kNodeEnd, nullptr, &at);
+  if (!ok) {
+    ClearNodes();  // never a half-built list: with conditions on, nothing matches
+    return 0;
+  }
+  return 1;
+}
+
+int CTraceFilter::Match(const TraceRecord* record) const {
+  if (!record) return 0;
+  if ((m_flags & kFilterLevel) && !(m_levelMask & record->level)) return 0;
+  if ((m_flags & kFilterPids) && !ListContains(m_pids, record->pid)) return 0;
+  if ((m_flags & kFilterTids) && !ListContains(m_tids, record->tid)) return 0;
+  if (!(m_flags & kFilterConditions)) return 1;
+  if (m_nodes.used == 0) return 0;
+  TraceFilterFieldCache cache(record);
+  return MatchNodes(record, &cache);
+}
+
+int CTraceFilter::MatchNodes(const TraceRecord* record, TraceFilterFieldCache* cache) const {
+  const uint8_t* data = m_nodes.data;
+  const size_t used = m_nodes.used;
+  auto nodeAt = [&](size_t offset) -> const TraceFilterNode* {
+    return offset + kNodeHeaderBytes <= used ? reinterpret_cast<const TraceFilterNode*>(data + offset) : nullptr;
+  };
+  size_t at = 0;
+  // Every jump goes forward, so the walk ends even on a damaged list.
+  while (const TraceFilterNode* node = nodeAt(at)) {
+    size_t next = node->next;
+    if (node->kind == kNodeEnd) return 1;
+    if (IsConditionKind(node->kind)) {
+      if (!MatchCondition(node, record, cache)) return 0;
+    } else if (node->kind == kNodeOrAlternative) {
+      bool matched = false;
+      const TraceFilterNode* alternative = node;
+      size_t alternativeAt = at;
+      while (alternative && alternative->kind == kNodeOrAlternative) {
+        const TraceFilterNode* wrapped = nodeAt(alternativeAt + kNodeHeaderBytes);
+        if (!wrapped) return 0;
+        if (MatchCondition(wrapped, record, cache)) {
+          next = wrapped->next;
+          matched = true;
+          break;
+        }
+        if (alternative->next <= alternativeAt) return 0;
+        alternativeAt = alternative->next;
+        alternative = nodeAt(alternativeAt);
+      }
+      if (!matched) return 0;
+    } else if (node->kind != kNodeOrEnd) {
+      return 0;
+    }
+    if (next <= at) return 0;
+    at = next;
+  }
+  return 0;
+}
+
+int CTraceFilter::MatchNode(const TraceFilterNode* node, const TraceRecord* record) const {
+  if (!node || !record) return 0;
+  TraceFilterFieldCache cache(record);
+  return MatchCondition(node, record, &cache);
+}
+
+int CTraceFilter::MatchCondition(const TraceFilterNode* node, const TraceRecord* record,
+                                 TraceFilterFieldCache* cache) const {
+  if (!IsConditionKind(node->kind)) return 0;
+  size_t length = 0;
+  if (node->op == kOperatorRegex) {
+    if (node->regexSlot >= m_regexes.count || !m_regexes[node->regexSlot]) return 0;
+    const wchar_t* text = cache->Raw(node->kind, &length);
+    return m_regexes[node->regexSlot]->Search(text, length) ? 1 : 0;
+  }
+  const bool caseSensitive = (node->flags & kConditionCaseSensitive) != 0;
+  const wchar_t* text = caseSensitive ? cache->Raw(node->kind, &length) : cache->Lower(node->kind, &length);
+  switch (node->op) {
+    case kOperatorIs:
+      return TextEquals(text, length, node);
+    case kOperatorInclude:
+      return TextContains(text, length, node);
+    case kOperatorIsNot:
+      return !TextEquals(text, length, node);
+    case kOperatorExclude:
+      return !TextContains(text, length, node);
+    default:
+      return 0;
+  }
+}
+
+int CTraceFilter::IsDifferent(const CTraceFilter& other) const {
+  if (m_flags != other.m_flags) return 1;
+  if ((m_flags & kFilterLevel) && m_levelMask != other.m_levelMask) return 1;
+  if ((m_flags & kFilterPids) && ListsDiffer(m_pids, other.m_pids)) return 1;
+  if ((m_flags & kFilterTids) && ListsDiffer(m_tids, other.m_tids)) return 1;
+  return (m_flags & kFilterConditions) ? 1 : 0;
+}
+
+int CTraceFilter::FormatCondition(int index, wchar_t* buffer, size_t size) const {
+  if (!buffer || size == 0) return -1;
+  buffer[0] = L'\0';
+  if (index < 0 || static_cast<size_t>(index) >= m_conditions.count) return -1;
+  const CTraceFilterCondition* condition = m_conditions[static_cast<size_t>(index)];
+  const wchar_t* connector = (index == 0 || !condition->IsOr()) ? L"AND" : L"    OR";
+  const wchar_t* field = condition->m_field == kConditionModule ? L"NAME"
+                         : condition->m_field == kConditionHint ? L"HINT"
+                                                                : L"MESSAGE";
+  static constexpr const wchar_t* kOperatorWords[] = {L"IS", L"INCLUDE", L"IS NOT", L"EXCLUDE"};
+  constexpr size_t kOperatorWordCount = sizeof(kOperatorWords) / sizeof(kOperatorWords[0]);
+  const uint8_t op = condition->Operator();
+  const wchar_t* word = op < kOperatorWordCount ? kOperatorWords[op] : L"EXCLUDE";
+  StrPrintfW(buffer, size, L"%s \"%s\" %s \"%s\"", connector, field, word, condition->m_text.c_str());
+  return static_cast<int>(std::wcslen(buffer));
+}
