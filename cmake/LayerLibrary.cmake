@@ -1,0 +1,15 @@
+# A layer's static library from every .cpp in its folder; an interface
+# library while the folder has no sources yet.
+function(kt_layer_library name)
+  cmake_parse_arguments(A "" "" "LIBS" ${ARGN})
+  file(GLOB _src CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(_src)
+    add_library(${name} STATIC ${_src})
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/res)
+    target_link_libraries(${name} PUBLIC ${A_LIBS})
+  else()
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/res)
+    target_link_libraries(${name} INTERFACE ${A_LIBS})
+  endif()
+endfunction()
