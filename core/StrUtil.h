@@ -90,3 +90,15 @@ void UnderscoreDotToSpace(wchar_t* text);
 // 0 for a null or empty text; base 10 when every character is a decimal
 // digit, else base 16; the conversion stops at the first unusable character.
 uint32_t ParseNumberAutoBase(const wchar_t* text);
+
+// Every CR and LF becomes a blank, and the run of tabs, blanks, CR and LF
+// that reaches the end is cut off, in place. Returns text (null stays null).
+wchar_t* TrimTrailingSpace(wchar_t* text);
+
+// The text behind any leading CR and LF characters (tabs and blanks stay).
+// Null stays null.
+const wchar_t* SkipLeadingNewlines(const wchar_t* text);
+inline wchar_t* SkipLeadingNewlines(wchar_t* text)
+{
+    return const_cast<wchar_t*>(SkipLeadingNewlines(static_cast<const wchar_t*>(text)));
+}

@@ -167,7 +167,8 @@ void CTraceMgr::SetMark(TraceRecord* record, int set, int colour) {
 }
 
 void CTraceMgr::ClearMarks() {
-  ClearAllMarks(this);
+  // The buffer walk itself: ClearAllMarks(CTraceMgr*) comes back here.
+  ClearAllMarks(static_cast<CTraceBase*>(this));
   ResetSearch();
 }
 

@@ -90,6 +90,75 @@ class CTraceMgr : public CTraceBase {
   LONG ExchangeHasData(LONG value) { return InterlockedExchange(&m_hasData, value); }
   LONG HasData() const { return m_hasData; }
 
+  // --- record builder and importers ---
+  // `store` is any buffer owner (a store or the capture's staging buffer) and
+  // is written by the calling thread only. Records returned point into its
+  // buffer; null means nothing was stored. Modes and limits: RecordBuilder.h;
+  // validation rules and layouts: RecordImport.h.
+  static TraceRecord* AddTraceItem(CTraceBase* store, int group, uint32_t level, const wchar_t* module,
+                                   const wchar_t* hint, const wchar_t* message, uint32_t pid, uint32_t tid,
+                                   uint32_t time, uint16_t milliseconds, const uint32_t* stamp,
+                                   const wchar_t* subName, int mode, uint32_t messageLimit);
+  static int AddBlockWord(const wchar_t* word);
+  static TraceRecord* DecipherAndImport(CTraceBase* store, uint32_t ignoreMask, uint8_t* record, int mode);
+  static TraceRecord* CopyRecord(CTraceBase* store, const TraceRecord* record);
+  static TraceRecord* AddRecord(CTraceBase* store, uint32_t ignoreMask, const void* record, int copy, int mode);
+  static TraceRecord* AddNetRecord(CTraceBase* store, uint32_t ignoreMask, const void* record, int mode);
+  static TraceRecord* ImportRecord(CTraceBase* store, uint32_t ignoreMask, const void* record, int mode);
+  static int SplitModuleName(const wchar_t* module, wchar_t* modulePart, wchar_t* subName, int* group,
+                             uint32_t ignoreMask);
+  static TraceRecord* AddDbgText(CTraceBase* store, const char* text, const char* end, uint32_t ignoreMask,
+                                 int mode);
+  static TraceRecord* AddTextLine(CTraceBase* store, const wchar_t* levelText, const wchar_t* dateTimeText,
+                                  const wchar_t* moduleText, const wchar_t* idText, const wchar_t* message,
+                                  int mode);
+  static TraceRecord* AddDbwin(CTraceBase* store, const void* buffer, size_t size, uint32_t ignoreMask, int mode);
+  static TraceRecord* AddSharedRecord(CTraceBase* store, const void* buffer, size_t size, uint32_t ignoreMask,
+                                      int mode);
+  static TraceRecord* AddQrvRecord(CTraceBase* store, uint32_t ignoreMask, const void* record, size_t size,
+                                   int mode);
+  static int ScanBufferForBlockWords(CTraceBase* store, const void* image, size_t size, int copy);
+  // --- end of record builder and importers ---
+
+  // --- views and statistics ---
+  // Views and statistics change under the store's lock (or before anyone
+  // else sees the store).
+
+  // Creates a view with room for `expected` records, appends it, titles it
+  // and rebuilds it. 1, or 0 when any allocation fails (the view is then
+  // released and not in the list).
+  int AddView(const wchar_t* name, uint32_t mask, size_t expected);
+  // Appends a titled, empty view named after the mask. The store's list
+  // keeps the reference: AddRef to hold the view. Null on failure.
+  CTraceView* CreateView(uint32_t mask);
+  // Index of the first view not owned by a filter job with this mask and an
+  // equal filter, or -1.
+  int FindView(uint32_t mask, const class CTraceFilter& filter) const;
+  // qsort order of two CTraceView* elements (CTraceView::CompareLevelCounts).
+  static int CompareViews(const void* a, const void* b);
+  // With more than two views, orders views 1 to n by CompareViews; view 0
+  // keeps its place.
+  void SortViews();
+
+  // Counts the record in entry 0 and in its process's entry (made when
+  // new). Entry 0 is made first when SetFileName has not run.
+  void AddToProcessStats(const TraceRecord* record);
+  // For a record leaving the ring: marks it released (version 0) and takes
+  // it out of the counts; a process entry whose count drops to 0 is freed.
+  // A record already marked released is not counted out twice.
+  void RemoveFromProcessStats(TraceRecord* record);
+  // The entry of that process among entries 1 to n (never entry 0), or null.
+  // The store keeps ownership.
+  CTraceProcessStat* FindProcessStat(uint32_t pid) const;
+  // Append heap copies (entry 0 included) that the caller deletes. 1, or 0
+  // at the first allocation failure (the copies made so far stay).
+  int CopyProcessStats(CGrowArray<CTraceProcessStat*>& array) const;
+  // The same for entries 1 to n whose group mask meets `mask`.
+  int CopyProcessStatsByMask(uint32_t mask, CGrowArray<CTraceProcessStat*>& array) const;
+  // Appends the process ids of entries 1 to n whose group mask meets `mask`.
+  int CollectProcessIds(uint32_t mask, CGrowArray<uint32_t>& array) const;
+  // --- end of views and statistics ---
+
   uint32_t Progress() const { return m_progress; }
   void SetProgress(uint32_t percent) { InterlockedExchange(reinterpret_cast<volatile LONG*>(&m_progress), LONG(percent)); }
 

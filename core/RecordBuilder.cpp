@@ -1,0 +1,408 @@
+#include "core/RecordBuilder.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <cwchar>
+
+#include "core/Cipher.h"
+#include "core/ModuleGroups.h"
+#include "core/RecordImport.h"
+#include "core/StrUtil.h"
+#include "core/TraceStore.h"
+
+CBlockWordList g_blockWords;
+
+namespace {
+
+constexpr uint32_t kBitsPerWord = 32;
+constexpr size_t kProcThreadUnits = 128;  // "[pid:tid]" with its terminator
+constexpr size_t kDecimalUnits = 10;      // digits of a u32
+constexpr wchar_t kTimeNotAvailable[] = L"N/A";
+constexpr size_t kClockUnits = 32;
+constexpr wchar_t kClockFormat[] = L"%H:%M:%S";
+constexpr wchar_t kDateFormat[] = L"%m/%d/%y";
+constexpr uint16_t kMillisecondDigits = 3;
+
+inline bool TestBit(const uint32_t* bitmap, uint32_t bit) {
+  return (bitmap[bit / kBitsPerWord] >> (bit % kBitsPerWord)) & 1u;
+}
+
+inline void SetBit(uint32_t* bitmap, uint32_t bit) { bitmap[bit / kBitsPerWord] |= 1u << (bit % kBitsPerWord); }
+
+// Exact for two units below 256, a mix otherwise.
+inline uint32_t PairHash(wchar_t first, wchar_t second) {
+  return uint16_t((uint32_t(first) << 8) ^ uint32_t(second) ^ (uint32_t(first) >> 8));
+}
+
+inline uint32_t BucketOf(uint32_t pairHash) { return (pairHash ^ (pairHash >> 8)) & 0xFFu; }
+
+// Writes the decimal digits of value at out; returns how many.
+size_t PutDecimal(wchar_t* out, uint32_t value) {
+  wchar_t digits[kDecimalUnits];
+  size_t n = 0;
+  do {
+    digits[n++] = wchar_t(L'0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  for (size_t i = 0; i < n; ++i) {
+    out[i] = digits[n - 1 - i];
+  }
+  return n;
+}
+
+// "[pid:tid]"; returns its length.
+size_t FormatProcThread(wchar_t* out, uint32_t pid, uint32_t tid) {
+  size_t n = 0;
+  out[n++] = L'[';
+  n += PutDecimal(out + n, pid);
+  out[n++] = L':';
+  n += PutDecimal(out + n, tid);
+  out[n++] = L']';
+  out[n] = 0;
+  return n;
+}
+
+size_t BoundedUnits(const wchar_t* text, size_t most) { return text ? wcsnlen(text, most) : 0; }
+
+inline bool IsTrailingSpace(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n'; }
+
+// Copies `units` units and terminates, trimmed as TrimTrailingSpace trims, in
+// one pass: messages are the longest strings of a record. The terminator at
+// the full length stays too: an absent sub-name points at it.
+void CopyTrimmed(wchar_t* target, const wchar_t* text, size_t units) {
+  target[units] = 0;
+  size_t keep = 0;  // units up to the last one that is no blank
+  for (size_t i = 0; i < units; ++i) {
+    const wchar_t c = text[i];
+    target[i] = (c == L'\r' || c == L'\n') ? L' ' : c;
+    if (!IsTrailingSpace(c)) {
+      keep = i + 1;
+    }
+  }
+  target[keep] = 0;
+}
+
+// Records of one thread mostly share their second, so the clock and date
+// texts of the last second converted are kept per thread.
+struct TimeTextCache {
+  bool filled = false;
+  bool converted = false;
+  uint32_t time = 0;
+  wchar_t clock[kClockUnits] = {};
+  wchar_t date[kClockUnits] = {};
+};
+thread_local TimeTextCache t_timeCache;
+
+void ConvertSecond(uint32_t time, TimeTextCache& cache) {
+  const __time64_t seconds = static_cast<int32_t>(time);
+  cache.filled = true;
+  cache.time = time;
+  cache.converted = false;
+  struct tm local {};
+  if (seconds < 0 || _localtime64_s(&local, &seconds) != 0) {
+    return;
+  }
+  cache.converted = wcsftime(cache.clock, kClockUnits, kClockFormat, &local) != 0 &&
+                    wcsftime(cache.date, kClockUnits, kDateFormat, &local) != 0;
+}
+
+// Decodes the Base64 text behind the marker and registers the word it names.
+void RegisterBlockWord(const wchar_t* message) {
+  const wchar_t* marker = wcsstr(message, kBlockWordMarker);
+  if (marker == nullptr) {
+    return;
+  }
+  const wchar_t* encoded = marker + (sizeof(kBlockWordMarker) / sizeof(wchar_t) - 1);
+  char decoded[kBlockWordDecodeBytes] = {};
+  const size_t bytes = Base64Decode(encoded, wcslen(encoded), decoded, sizeof(decoded));
+  if (bytes == 0 || bytes >= kBlockWordDecodeBytes) {
+    return;
+  }
+  decoded[bytes] = 0;
+  const int length = static_cast<int>(strlen(decoded));
+  wchar_t word[kBlockWordDecodeBytes];
+  const int units =
+      length > 0 ? MultiByteToWideChar(CP_ACP, 0, decoded, length, word, int(kBlockWordDecodeBytes) - 1) : 0;
+  if (units <= 0) {
+    return;
+  }
+  word[units] = 0;
+  g_blockWords.Add(word);
+}
+
+}  // namespace
+
+CBlockWordList::CBlockWordList() = default;
+
+CBlockWordList::~CBlockWordList() { Clear(); }
+
+bool CBlockWordList::Holds(const wchar_t* word, size_t length) const {
+  for (size_t i = 0; i < m_words.count; ++i) {
+    if (m_words[i].length == length && wmemcmp(m_words[i].text, word, length) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+int CBlockWordList::Add(const wchar_t* word) {
+  if (word == nullptr || word[0] == 0) {
+    return 0;
+  }
+  const size_t length = wcslen(word);
+  AcquireSRWLockExclusive(&m_lock);
+  int added = 0;
+  if (!Holds(word, length) && m_words.Reserve(m_words.count + 1)) {
+    auto* copy = static_cast<wchar_t*>(std::malloc((length + 1) * sizeof(wchar_t)));
+    if (copy != nullptr) {
+      std::memcpy(copy, word, (length + 1) * sizeof(wchar_t));
+      const uint32_t index = uint32_t(m_words.count);
+      if (length == 1) {
+        m_words.Append(Word{copy, length});
+        SetBit(m_singles, copy[0]);
+        ++m_singleCount;
+        added = 1;
+      } else {
+        const uint32_t hash = PairHash(copy[0], copy[1]);
+        if (m_buckets[BucketOf(hash)].Append(index)) {
+          m_words.Append(Word{copy, length});
+          SetBit(m_pairs, hash);
+          added = 1;
+        }
+      }
+      if (!added) {
+        std::free(copy);
+      } else {
+        InterlockedIncrement(&m_count);
+      }
+    }
+  }
+  ReleaseSRWLockExclusive(&m_lock);
+  return added;
+}
+
+bool CBlockWordList::FoundInLocked(const wchar_t* text) const {
+  const bool singles = m_singleCount != 0;
+  for (const wchar_t* p = text; p[0] != 0; ++p) {
+    const wchar_t first = p[0];
+    if (singles && TestBit(m_singles, first)) {
+      return true;
+    }
+    const wchar_t second = p[1];
+    if (second == 0) {
+      break;
+    }
+    const uint32_t hash = PairHash(first, second);
+    if (!TestBit(m_pairs, hash)) {
+      continue;
+    }
+    const CGrowArray<uint32_t>& bucket = m_buckets[BucketOf(hash)];
+    for (size_t i = 0; i < bucket.count; ++i) {
+      const Word& word = m_words[bucket[i]];
+      // The text ends at its terminator, where any longer word mismatches.
+      if (word.text[0] == first && word.text[1] == second &&
+          wcsncmp(p + 2, word.text + 2, word.length - 2) == 0) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+bool CBlockWordList::FoundIn(const wchar_t* text) const {
+  if (text == nullptr || m_count == 0) {
+    return false;
+  }
+  AcquireSRWLockShared(&m_lock);
+  const bool found = FoundInLocked(text);
+  ReleaseSRWLockShared(&m_lock);
+  return found;
+}
+
+size_t CBlockWordList::Count() const { return size_t(m_count); }
+
+void CBlockWordList::Clear() {
+  AcquireSRWLockExclusive(&m_lock);
+  for (size_t i = 0; i < m_words.count; ++i) {
+    std::free(m_words[i].text);
+  }
+  m_words.Free();
+  for (auto& bucket : m_buckets) {
+    bucket.Free();
+  }
+  std::memset(m_singles, 0, sizeof(m_singles));
+  m_singleCount = 0;
+  std::memset(m_pairs, 0, sizeof(m_pairs));
+  InterlockedExchange(&m_count, 0);
+  ReleaseSRWLockExclusive(&m_lock);
+}
+
+int FormatRecordTimeText(uint32_t time, uint16_t milliseconds, wchar_t* out) {
+  TimeTextCache& cache = t_timeCache;
+  if (!cache.filled || cache.time != time) {
+    ConvertSecond(time, cache);
+  }
+  if (!cache.converted) {
+    StrCopyNW(out, kRecordTimeTextUnits, kTimeNotAvailable);
+    return 0;
+  }
+  // "%s.%03hu " of the clock and the milliseconds, then the date, cut to 23.
+  wchar_t text[kClockUnits * 2 + kDecimalUnits];
+  size_t n = StrCopyNW(text, kClockUnits, cache.clock);
+  text[n++] = L'.';
+  wchar_t digits[kDecimalUnits];
+  const size_t count = PutDecimal(digits, milliseconds);
+  for (size_t pad = count; pad < kMillisecondDigits; ++pad) {
+    text[n++] = L'0';
+  }
+  wmemcpy(text + n, digits, count);
+  n += count;
+  text[n++] = L' ';
+  StrCopyNW(text + n, kClockUnits, cache.date);
+  StrCopyNW(out, kRecordTimeTextUnits, text);
+  return 1;
+}
+
+void CurrentRecordTime(uint32_t* seconds, uint16_t* milliseconds) {
+  constexpr uint64_t kTicksPerMillisecond = 10000;
+  constexpr uint64_t kMillisecondsPerSecond = 1000;
+  constexpr uint64_t kUnixEpochInTicks = 116444736000000000ull;  // 1601 to 1970
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  const uint64_t ticks = (uint64_t(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  const uint64_t sinceEpoch = ticks > kUnixEpochInTicks ? (ticks - kUnixEpochInTicks) / kTicksPerMillisecond : 0;
+  *seconds = uint32_t(sinceEpoch / kMillisecondsPerSecond);
+  *milliseconds = uint16_t(sinceEpoch % kMillisecondsPerSecond);
+}
+
+int CTraceMgr::AddBlockWord(const wchar_t* word) { return g_blockWords.Add(word); }
+
+TraceRecord* CTraceMgr::AddTraceItem(CTraceBase* store, int group, uint32_t level, const wchar_t* module,
+                                     const wchar_t* hint, const wchar_t* message, uint32_t pid, uint32_t tid,
+                                     uint32_t time, uint16_t milliseconds, const uint32_t* stamp,
+                                     const wchar_t* subName, int mode, uint32_t messageLimit) {
+  if (message == nullptr) {
+    message = L"";
+  }
+  message = SkipLeadingNewlines(message);
+  if (mode == kModeScan) {
+    RegisterBlockWord(message);
+    return nullptr;
+  }
+  if (store == nullptr) {
+    return nullptr;
+  }
+
+  wchar_t procThread[kProcThreadUnits];
+  const uint32_t P = uint32_t(FormatProcThread(procThread, pid, tid)) + 1;
+  const uint32_t M = uint32_t(BoundedUnits(module, kRecordNameUnits - 1)) + 1;
+  hint = SkipLeadingNewlines(hint);
+  const size_t hintUnits = BoundedUnits(hint, kRecordNameUnits - 1);
+  const uint32_t H = hintUnits != 0 ? uint32_t(hintUnits) + 1 : 0;
+  if (g_blockWords.FoundIn(message)) {
+    level = kLevelPersonal;
+  }
+  level &= kLevelMask;
+  const uint32_t limit = messageLimit == 0 ? 1 : (messageLimit > kMaxMessageLimit ? kMaxMessageLimit : messageLimit);
+  const uint32_t G = uint32_t(wcsnlen(message, limit - 1)) + 1;
+  const size_t subUnits = BoundedUnits(subName, kRecordNameUnits - 1);
+  const uint32_t S = subUnits != 0 ? uint32_t(subUnits) + 1 : 0;
+  const uint32_t length = (2 * (G + S + H + M + P) + kRecordFixedSize + 3) & ~uint32_t(3);
+
+  TraceRecord* record = AllocRecord(store, length);
+  if (record == nullptr) {
+    return nullptr;
+  }
+  TraceBufferHeader* header = store->Buffer();  // reserving may have moved it
+  std::memset(record, 0, kRecordFixedSize);
+  record->length = uint16_t(length);
+  record->version = kTraceVersion;
+  record->encoding = kRecordEncodingUtf16;
+  record->level = level;
+  record->pid = pid;
+  record->tid = tid;
+  record->sequence = ++header->lastSequence;
+  record->time = time;
+  record->milliseconds = milliseconds;
+
+  const uint32_t moduleAt = kRecordFixedSize + 2 * P;
+  uint32_t hintAt, messageAt;
+  if (H != 0) {
+    hintAt = moduleAt + 2 * M;
+    messageAt = hintAt + 2 * H;
+  } else {
+    hintAt = moduleAt + 2 * M - 2;  // the module's terminator reads as an empty hint
+    messageAt = moduleAt + 2 * M;
+  }
+  const uint32_t subAt = S != 0 ? messageAt + 2 * G : messageAt + 2 * G - 2;
+  record->moduleOffset = uint16_t(moduleAt);
+  record->hintOffset = uint16_t(hintAt);
+  record->messageOffset = uint16_t(messageAt);
+  record->subNameOffset = uint16_t(subAt);
+
+  auto* bytes = reinterpret_cast<uint8_t*>(record);
+  auto put = [bytes](uint32_t at, const wchar_t* text, uint32_t units) {
+    auto* target = reinterpret_cast<wchar_t*>(bytes + at);
+    if (units > 1) {
+      wmemcpy(target, text, units - 1);
+    }
+    target[units - 1] = 0;
+    return target;
+  };
+  put(kRecordFixedSize, procThread, P);
+  put(moduleAt, module, M);
+  if (H != 0) {
+    TrimTrailingSpace(put(hintAt, hint, H));
+  }
+  CopyTrimmed(reinterpret_cast<wchar_t*>(bytes + messageAt), message, G - 1);
+  if (S != 0) {
+    put(subAt, subName, S);
+  }
+
+  if (stamp != nullptr) {
+    record->stampLow = stamp[0];
+    record->stampHigh = stamp[1];
+    record->flags |= kRecordStampValid;
+  }
+  FormatRecordTimeText(time, milliseconds, record->timeText);
+
+  // An index outside the table (GroupAt takes -1 as past the end) falls to
+  // the catch-all group.
+  const CModuleGroup* owner = g_moduleGroups.GroupAt(size_t(group));
+  if (owner == nullptr) {
+    owner = g_moduleGroups.GroupAt(size_t(g_moduleGroups.CatchAllIndex()));
+  }
+  record->groupFlag = owner != nullptr ? owner->Flag() : 0;
+  record->groupName = owner != nullptr ? owner->Name() : L"";
+  return record;
+}
+
+TraceRecord* CTraceMgr::CopyRecord(CTraceBase* store, const TraceRecord* record) {
+  if (store == nullptr || record == nullptr || record->length < kRecordFixedSize) {
+    return nullptr;
+  }
+  const uint32_t length = record->length;
+  TraceRecord* copy = AllocRecord(store, length);
+  if (copy == nullptr) {
+    return nullptr;
+  }
+  std::memcpy(copy, record, length);
+  copy->sequence = ++store->Buffer()->lastSequence;
+  return copy;
+}
+
+TraceRecord* CTraceMgr::DecipherAndImport(CTraceBase* store, uint32_t ignoreMask, uint8_t* record, int mode) {
+  NarrowHead head;
+  if (!ReadNarrowHead(record, &head)) {
+    return nullptr;
+  }
+  const uint8_t kind = record[kNarrowCipherKindOffset];
+  if (kind != kCipherPlain) {
+    if (!DecipherArea(kind, record + head.moduleOffset, head.length - head.moduleOffset)) {
+      return nullptr;
+    }
+    record[kNarrowCipherKindOffset] = kCipherPlain;
+  }
+  return ImportRecord(store, ignoreMask, record, mode);
+}
