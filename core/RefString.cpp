@@ -91,6 +91,9 @@ void CString::Empty() {
 long CString::RefCount() const { return m_block != nullptr ? m_block->refs : 0; }
 
 int CString::Prepare(size_t capacity, bool keepText) {
+  if (keepText && capacity < GetLength()) {
+    capacity = GetLength();  // the kept text must fit the new block
+  }
   if (m_block != nullptr && m_block->refs == 1 && m_block->capacity >= capacity) {
     return 1;
   }
@@ -192,4 +195,45 @@ int CString::Compare(const wchar_t* text) const { return std::wcscmp(c_str(), te
 
 int CString::CompareNoCase(const wchar_t* text) const {
   return _wcsicmp(c_str(), text != nullptr ? text : kEmpty);
+}
+
+int CString::LoadString(UINT id) { return LoadString(nullptr, id); }
+
+int CString::LoadString(HINSTANCE module, UINT id) {
+  if (module == nullptr) {
+    module = GetModuleHandleW(nullptr);
+  }
+  // With a zero buffer size LoadStringW hands out the read-only resource
+  // text itself (not terminated) and returns its length.
+  const wchar_t* text = nullptr;
+  const int length = ::LoadStringW(module, id, reinterpret_cast<LPWSTR>(&text), 0);
+  if (length <= 0 || text == nullptr) {
+    return 0;
+  }
+  CString loaded;
+  if (!loaded.Assign(text, size_t(length))) {
+    return 0;
+  }
+  *this = std::move(loaded);
+  return 1;
+}
+
+wchar_t* CString::GetBuffer(size_t minChars) {
+  if (!Prepare(minChars, true)) {
+    return nullptr;
+  }
+  m_block->text[m_block->capacity] = 0;  // keeps ReleaseBuffer(-1) inside the block
+  return m_block->text;
+}
+
+void CString::ReleaseBuffer(ptrdiff_t length) {
+  if (m_block == nullptr) {
+    return;
+  }
+  size_t n = length < 0 ? std::wcslen(m_block->text) : size_t(length);
+  if (n > m_block->capacity) {
+    n = m_block->capacity;
+  }
+  m_block->length = n;
+  m_block->text[n] = 0;
 }

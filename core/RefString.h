@@ -4,6 +4,10 @@
 // text in place.
 #pragma once
 
+// windows.h comes first so that LoadString is renamed the same way (to
+// LoadStringW) in every file that sees this class.
+#include <windows.h>
+
 #include <cstddef>
 #include <cstdint>
 
@@ -39,6 +43,21 @@ class CString {
 
   // Formats with Windows printf rules ("%s" is a wide string).
   int Format(const wchar_t* format, ...);
+
+  // Reads string `id` from the string table of `module` (the executable's
+  // when null). Returns 0 and keeps the old text when the table has no such
+  // string or the copy cannot be allocated.
+  int LoadString(UINT id);
+  int LoadString(HINSTANCE module, UINT id);
+
+  // Direct access for APIs that write text: room for `minChars` characters
+  // plus the terminator, the current text kept, the block ours alone. Null
+  // when it cannot be allocated. Every GetBuffer ends with ReleaseBuffer
+  // before the string is used otherwise.
+  wchar_t* GetBuffer(size_t minChars);
+  // Sets the length to `length` characters, or to the text up to its first
+  // terminator when -1; a length beyond the buffer is cut to the buffer.
+  void ReleaseBuffer(ptrdiff_t length = -1);
 
   void MakeLower();
   int Compare(const wchar_t* text) const;

@@ -2,6 +2,8 @@
 
 #include "core/RefString.h"
 
+#include <string>
+
 namespace {
 
 TEST(RefString, CopiesShareUntilOneChanges) {
@@ -43,6 +45,92 @@ TEST(RefString, AppendAndAssignFromItsOwnText) {
   EXPECT_STREQ(L"abcabc", s);
   ASSERT_TRUE(s.Assign(s.c_str() + 3, 2));
   EXPECT_STREQ(L"ab", s);
+}
+
+// The first string that the table of `module` holds, with its id.
+bool FindFirstString(HMODULE module, UINT* id, std::wstring* text) {
+  for (UINT candidate = 1; candidate < 4096; ++candidate) {
+    wchar_t buffer[512];
+    const int n = LoadStringW(module, candidate, buffer, 512);
+    if (n > 0 && n < 511) {
+      *id = candidate;
+      text->assign(buffer, size_t(n));
+      return true;
+    }
+  }
+  return false;
+}
+
+TEST(RefString, LoadStringReadsTheWholeTableEntry) {
+  HMODULE user32 = GetModuleHandleW(L"user32.dll");
+  ASSERT_NE(nullptr, user32);
+  UINT id = 0;
+  std::wstring expected;
+  ASSERT_TRUE(FindFirstString(user32, &id, &expected));
+  CString s(L"old");
+  ASSERT_TRUE(s.LoadString(user32, id));
+  EXPECT_EQ(expected, std::wstring(s.c_str()));
+  EXPECT_EQ(expected.size(), s.GetLength());
+}
+
+TEST(RefString, LoadStringOfAMissingIdKeepsTheText) {
+  CString s(L"kept");
+  EXPECT_FALSE(s.LoadString(65521));
+  EXPECT_STREQ(L"kept", s);
+}
+
+TEST(RefString, GetBufferKeepsTextAndUnsharesTheBlock) {
+  CString a(L"abc");
+  CString b = a;
+  wchar_t* buffer = b.GetBuffer(10);
+  ASSERT_NE(nullptr, buffer);
+  EXPECT_STREQ(L"abc", buffer);
+  buffer[3] = L'd';
+  buffer[4] = 0;
+  b.ReleaseBuffer();
+  EXPECT_STREQ(L"abcd", b);
+  EXPECT_EQ(4u, b.GetLength());
+  EXPECT_STREQ(L"abc", a);  // the shared copy was left alone
+  EXPECT_EQ(1, a.RefCount());
+}
+
+TEST(RefString, ReleaseBufferLengths) {
+  struct Case {
+    ptrdiff_t length;
+    const wchar_t* expected;
+  } cases[] = {
+      {-1, L"hello"},      // up to the terminator
+      {0, L""},            // empty
+      {2, L"he"},          // shorter than what was written
+      {8, L"hello"},       // exactly the room asked for: cut at the buffer's end
+      {100000, L"hello"},  // beyond the buffer: cut, never read past it
+  };
+  for (const Case& c : cases) {
+    CString s;
+    wchar_t* buffer = s.GetBuffer(5);
+    ASSERT_NE(nullptr, buffer);
+    wcscpy(buffer, L"hello");
+    s.ReleaseBuffer(c.length);
+    EXPECT_STREQ(c.expected, s) << c.length;
+    EXPECT_LE(s.GetLength(), 5u) << c.length;
+  }
+}
+
+TEST(RefString, GetBufferWholeBufferWithoutTerminator) {
+  CString s;
+  wchar_t* buffer = s.GetBuffer(4);
+  ASSERT_NE(nullptr, buffer);
+  wmemcpy(buffer, L"wxyz", 4);  // an API that fills every character it was given
+  s.ReleaseBuffer(4);
+  EXPECT_STREQ(L"wxyz", s);
+}
+
+TEST(RefString, GetBufferSmallerThanTheTextKeepsTheText) {
+  CString a(L"a longer text");
+  CString b = a;  // shared, so GetBuffer must copy
+  ASSERT_NE(nullptr, b.GetBuffer(2));
+  b.ReleaseBuffer();
+  EXPECT_STREQ(L"a longer text", b);
 }
 
 }  // namespace

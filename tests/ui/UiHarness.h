@@ -1,0 +1,131 @@
+// Shared code of the window tests: a host window for controls, pixel capture
+// through WM_PRINTCLIENT, screenshots for a person to look at, in-memory
+// dialog templates, and recorders for the modal popups.
+//
+// Set up once for the whole run (ui_harness.cpp): the common controls are
+// registered, themes are switched off, the screenshot folder is printed, and
+// the popup seams answer with a test failure instead of blocking, until a
+// CPopupRecorder takes them over.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kt_test {
+
+// Pixels of a window, 32 bits each in B, G, R, A order, top row first.
+class CPixels {
+ public:
+  int width = 0;
+  int height = 0;
+  std::vector<uint32_t> bgra;
+
+  bool IsEmpty() const { return width <= 0 || height <= 0; }
+  // The colour at (x, y) as COLORREF (compare with RGB()); 0xFFFFFFFF when outside.
+  COLORREF Pixel(int x, int y) const;
+  // How many pixels of `rect` (clipped to the picture) have `color`.
+  int CountColor(COLORREF color, const RECT& rect) const;
+  int CountColor(COLORREF color) const { return CountColor(color, RECT{0, 0, width, height}); }
+};
+
+// The colour the capture buffer holds before the window paints: pixels that
+// still have it were not painted.
+constexpr COLORREF kUnpaintedColor = RGB(255, 0, 255);
+
+// The client area as the window renders it on WM_PRINTCLIENT (with
+// PRF_CLIENT | PRF_ERASEBKGND) into a 32-bit DIB. Empty when the window has
+// no client area or GDI fails.
+CPixels CapturePixels(HWND hwnd);
+
+// The client area as it is on the screen, child windows included, after a
+// repaint of the window and its children. Only meaningful for a visible,
+// uncovered window; empty when the window is not visible.
+CPixels CaptureScreenPixels(HWND hwnd);
+
+// Writes the pixels as a 24-bit BMP file. False when the file cannot be written.
+bool WriteBmp(const CPixels& pixels, const std::wstring& path);
+// The folder for screenshots: "ui-screenshots" beside the test executable.
+std::wstring ScreenshotFolder();
+// Writes "<name>.bmp" into the screenshot folder: the window as the screen
+// shows it (children included) when it is visible, else as WM_PRINTCLIENT
+// renders it. The path written, empty on failure.
+std::wstring SaveScreenshot(HWND hwnd, const wchar_t* name);
+
+// Handles every message waiting for this thread, without blocking.
+void PumpMessages();
+
+// A visible top-level window at the screen's corner that hosts the controls
+// of one test and goes away with it.
+class CTestHostWindow {
+ public:
+  explicit CTestHostWindow(int clientWidth = 400, int clientHeight = 300);
+  ~CTestHostWindow();
+  CTestHostWindow(const CTestHostWindow&) = delete;
+  CTestHostWindow& operator=(const CTestHostWindow&) = delete;
+  HWND get() const { return m_hwnd; }
+
+ private:
+  HWND m_hwnd = nullptr;
+};
+
+// Builds a DLGTEMPLATE with its items in memory, for dialogs without an .rc.
+// Coordinates are dialog units; fonts are "MS Shell Dlg" 8.
+class CDialogTemplateBuilder {
+ public:
+  // Predefined control classes of the dialog manager.
+  static constexpr WORD kButton = 0x0080;
+  static constexpr WORD kEdit = 0x0081;
+  static constexpr WORD kStatic = 0x0082;
+  static constexpr WORD kListBox = 0x0083;
+  static constexpr WORD kComboBox = 0x0085;
+
+  CDialogTemplateBuilder(DWORD style, short cx, short cy, const wchar_t* caption);
+  CDialogTemplateBuilder& Add(WORD classAtom, DWORD style, short x, short y, short cx, short cy, WORD id,
+                              const wchar_t* text = L"");
+  CDialogTemplateBuilder& Add(const wchar_t* className, DWORD style, short x, short y, short cx, short cy, WORD id,
+                              const wchar_t* text = L"");
+  const DLGTEMPLATE* get() const { return reinterpret_cast<const DLGTEMPLATE*>(m_words.data()); }
+
+ private:
+  void AlignToDword();
+  void AppendString(const wchar_t* text);
+  void AddHeader(DWORD style, DWORD exStyle, short x, short y, short cx, short cy, WORD id);
+  std::vector<WORD> m_words;
+  size_t m_countIndex = 0;
+};
+
+struct RecordedMessageBox {
+  HWND owner;
+  std::wstring text;
+  std::wstring caption;
+  UINT type;
+};
+
+struct RecordedPopupMenu {
+  HMENU menu;
+  UINT flags;
+  int x;
+  int y;
+  HWND owner;
+};
+
+// For its lifetime, message boxes and popup menus are recorded and answered
+// with `messageBoxAnswer` and `menuAnswer` (a command, for TPM_RETURNCMD)
+// instead of being shown. One at a time.
+class CPopupRecorder {
+ public:
+  CPopupRecorder();
+  ~CPopupRecorder();
+  CPopupRecorder(const CPopupRecorder&) = delete;
+  CPopupRecorder& operator=(const CPopupRecorder&) = delete;
+
+  int messageBoxAnswer = IDOK;
+  UINT menuAnswer = 0;
+  std::vector<RecordedMessageBox> messageBoxes;
+  std::vector<RecordedPopupMenu> menus;
+};
+
+}  // namespace kt_test

@@ -1,0 +1,401 @@
+#include "tests/ui/UiHarness.h"
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "ui/framework/PopupSeam.h"
+#include "ui/framework/ThemeSwitch.h"
+
+namespace kt_test {
+namespace {
+
+constexpr wchar_t kHostClassName[] = L"KtTestHost";
+constexpr uint32_t kUnpaintedBgra = 0x00FF00FF;  // kUnpaintedColor in B, G, R, A order
+constexpr WORD kBmpMagic = 0x4D42;               // "BM"
+constexpr int kBmpBitsPerPixel = 24;
+
+CPopupRecorder* g_recorder = nullptr;
+
+int WINAPI UnexpectedMessageBox(HWND, const wchar_t* text, const wchar_t* caption, UINT) {
+  ADD_FAILURE() << "unexpected message box: " << std::wstring(caption != nullptr ? caption : L"") << ": "
+                << std::wstring(text != nullptr ? text : L"");
+  return IDCANCEL;
+}
+
+BOOL WINAPI UnexpectedPopupMenu(HMENU, UINT, int x, int y, int, HWND, const RECT*) {
+  ADD_FAILURE() << "unexpected popup menu at " << x << "," << y;
+  return FALSE;
+}
+
+int WINAPI RecordMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT type) {
+  g_recorder->messageBoxes.push_back(
+      {owner, text != nullptr ? text : L"", caption != nullptr ? caption : L"", type});
+  return g_recorder->messageBoxAnswer;
+}
+
+BOOL WINAPI RecordPopupMenu(HMENU menu, UINT flags, int x, int y, int, HWND owner, const RECT*) {
+  g_recorder->menus.push_back({menu, flags, x, y, owner});
+  return (flags & TPM_RETURNCMD) != 0 ? BOOL(g_recorder->menuAnswer) : TRUE;
+}
+
+std::string Narrow(const std::wstring& text) {
+  std::string out;
+  for (wchar_t c : text) {
+    out += c < 0x80 ? char(c) : '?';
+  }
+  return out;
+}
+
+// Wine's own path of a Windows path, so a person can open the folder; the
+// Windows path on Windows.
+std::string HostPath(const std::wstring& path) {
+  using UnixNameFn = char*(CDECL*)(const wchar_t*);
+  auto unixName = reinterpret_cast<UnixNameFn>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (unixName == nullptr) {
+    return Narrow(path);
+  }
+  char* name = unixName(path.c_str());
+  if (name == nullptr) {
+    return Narrow(path);
+  }
+  std::string result = name;
+  ::HeapFree(::GetProcessHeap(), 0, name);
+  return result;
+}
+
+ATOM RegisterHostClass() {
+  static ATOM atom = 0;
+  if (atom == 0) {
+    WNDCLASSEXW wc = {};
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = ::DefWindowProcW;
+    wc.hInstance = ::GetModuleHandleW(nullptr);
+    wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    wc.lpszClassName = kHostClassName;
+    atom = ::RegisterClassExW(&wc);
+  }
+  return atom;
+}
+
+// Showing a top-level window costs seconds under Xvfb (Wine waits for the
+// window manager), so one borderless one stays up for the whole run and each
+// test's host is a child of it.
+HWND g_sharedTop = nullptr;
+constexpr int kSharedTopWidth = 1024;
+constexpr int kSharedTopHeight = 768;
+
+HWND SharedTopWindow() {
+  if (g_sharedTop == nullptr && RegisterHostClass() != 0) {
+    g_sharedTop = ::CreateWindowExW(0, kHostClassName, L"ui test host", WS_POPUP | WS_CLIPCHILDREN, 0,
+                                    0, kSharedTopWidth, kSharedTopHeight, nullptr, nullptr,
+                                    ::GetModuleHandleW(nullptr), nullptr);
+    if (g_sharedTop != nullptr) {
+      ::ShowWindow(g_sharedTop, SW_SHOWNOACTIVATE);
+      ::UpdateWindow(g_sharedTop);
+    }
+  }
+  return g_sharedTop;
+}
+
+class CUiEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_WIN95_CLASSES | ICC_BAR_CLASSES | ICC_TAB_CLASSES |
+                                                           ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS |
+                                                           ICC_UPDOWN_CLASS | ICC_STANDARD_CLASSES};
+    ::InitCommonControlsEx(&controls);
+    SetThemesAllowed(false);
+    g_messageBox = &UnexpectedMessageBox;
+    g_trackPopupMenu = &UnexpectedPopupMenu;
+    std::printf("UI screenshots are written to %s\n", HostPath(ScreenshotFolder()).c_str());
+  }
+  // The shared top window is left to the end of the process: destroying a
+  // shown top-level window costs seconds under Xvfb as well.
+  void TearDown() override {
+    g_messageBox = &::MessageBoxW;
+    g_trackPopupMenu = &::TrackPopupMenu;
+  }
+};
+
+::testing::Environment* const g_environment = ::testing::AddGlobalTestEnvironment(new CUiEnvironment);
+
+}  // namespace
+
+COLORREF CPixels::Pixel(int x, int y) const {
+  if (x < 0 || y < 0 || x >= width || y >= height) {
+    return 0xFFFFFFFF;
+  }
+  const uint32_t v = bgra[size_t(y) * size_t(width) + size_t(x)];
+  return RGB((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
+}
+
+int CPixels::CountColor(COLORREF color, const RECT& rect) const {
+  int count = 0;
+  for (int y = rect.top < 0 ? 0 : rect.top; y < rect.bottom && y < height; ++y) {
+    for (int x = rect.left < 0 ? 0 : rect.left; x < rect.right && x < width; ++x) {
+      count += Pixel(x, y) == color ? 1 : 0;
+    }
+  }
+  return count;
+}
+
+namespace {
+
+// A 32-bit top-down DIB section selected into a memory DC, filled with the
+// unpainted colour; Take copies its pixels out.
+class CCaptureSurface {
+ public:
+  CCaptureSurface(int width, int height) : m_width(width), m_height(height) {
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;  // top row first
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    m_dc = ::CreateCompatibleDC(nullptr);
+    if (m_dc == nullptr) {
+      return;
+    }
+    m_dib = ::CreateDIBSection(m_dc, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&m_bits), nullptr, 0);
+    if (m_dib == nullptr || m_bits == nullptr) {
+      return;
+    }
+    m_previous = ::SelectObject(m_dc, m_dib);
+    for (size_t i = 0; i < Count(); ++i) {
+      m_bits[i] = kUnpaintedBgra;
+    }
+  }
+  ~CCaptureSurface() {
+    if (m_previous != nullptr) {
+      ::SelectObject(m_dc, m_previous);
+    }
+    if (m_dib != nullptr) {
+      ::DeleteObject(m_dib);
+    }
+    if (m_dc != nullptr) {
+      ::DeleteDC(m_dc);
+    }
+  }
+  CCaptureSurface(const CCaptureSurface&) = delete;
+  CCaptureSurface& operator=(const CCaptureSurface&) = delete;
+
+  bool IsValid() const { return m_previous != nullptr; }
+  HDC dc() const { return m_dc; }
+  CPixels Take() const {
+    ::GdiFlush();
+    CPixels pixels;
+    pixels.width = m_width;
+    pixels.height = m_height;
+    pixels.bgra.assign(m_bits, m_bits + Count());
+    return pixels;
+  }
+
+ private:
+  size_t Count() const { return size_t(m_width) * size_t(m_height); }
+  int m_width;
+  int m_height;
+  HDC m_dc = nullptr;
+  HBITMAP m_dib = nullptr;
+  uint32_t* m_bits = nullptr;
+  HGDIOBJ m_previous = nullptr;
+};
+
+}  // namespace
+
+CPixels CapturePixels(HWND hwnd) {
+  RECT client = {};
+  if (!::GetClientRect(hwnd, &client) || client.right <= 0 || client.bottom <= 0) {
+    return CPixels();
+  }
+  CCaptureSurface surface(client.right, client.bottom);
+  if (!surface.IsValid()) {
+    return CPixels();
+  }
+  ::SendMessageW(hwnd, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(surface.dc()), PRF_CLIENT | PRF_ERASEBKGND);
+  return surface.Take();
+}
+
+CPixels CaptureScreenPixels(HWND hwnd) {
+  RECT client = {};
+  if (!::IsWindowVisible(hwnd) || !::GetClientRect(hwnd, &client) || client.right <= 0 || client.bottom <= 0) {
+    return CPixels();
+  }
+  ::RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  CCaptureSurface surface(client.right, client.bottom);
+  HDC screen = ::GetDC(hwnd);
+  if (!surface.IsValid() || screen == nullptr) {
+    if (screen != nullptr) {
+      ::ReleaseDC(hwnd, screen);
+    }
+    return CPixels();
+  }
+  ::BitBlt(surface.dc(), 0, 0, client.right, client.bottom, screen, 0, 0, SRCCOPY);
+  ::ReleaseDC(hwnd, screen);
+  return surface.Take();
+}
+
+bool WriteBmp(const CPixels& pixels, const std::wstring& path) {
+  if (pixels.IsEmpty()) {
+    return false;
+  }
+  const size_t rowBytes = (size_t(pixels.width) * 3 + 3) & ~size_t(3);
+  const size_t imageBytes = rowBytes * size_t(pixels.height);
+  BITMAPFILEHEADER file = {};
+  BITMAPINFOHEADER header = {};
+  file.bfType = kBmpMagic;
+  file.bfOffBits = sizeof(file) + sizeof(header);
+  file.bfSize = DWORD(file.bfOffBits + imageBytes);
+  header.biSize = sizeof(header);
+  header.biWidth = pixels.width;
+  header.biHeight = pixels.height;  // bottom row first, as every viewer expects
+  header.biPlanes = 1;
+  header.biBitCount = kBmpBitsPerPixel;
+  header.biCompression = BI_RGB;
+  header.biSizeImage = DWORD(imageBytes);
+  std::vector<unsigned char> image(imageBytes, 0);
+  for (int y = 0; y < pixels.height; ++y) {
+    unsigned char* row = image.data() + size_t(pixels.height - 1 - y) * rowBytes;
+    for (int x = 0; x < pixels.width; ++x) {
+      const uint32_t v = pixels.bgra[size_t(y) * size_t(pixels.width) + size_t(x)];
+      row[x * 3 + 0] = v & 0xFF;
+      row[x * 3 + 1] = (v >> 8) & 0xFF;
+      row[x * 3 + 2] = (v >> 16) & 0xFF;
+    }
+  }
+  HANDLE out = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (out == INVALID_HANDLE_VALUE) {
+    return false;
+  }
+  DWORD written = 0;
+  bool ok = ::WriteFile(out, &file, sizeof(file), &written, nullptr) && written == sizeof(file);
+  ok = ok && ::WriteFile(out, &header, sizeof(header), &written, nullptr) && written == sizeof(header);
+  ok = ok && ::WriteFile(out, image.data(), DWORD(imageBytes), &written, nullptr) && written == imageBytes;
+  ::CloseHandle(out);
+  return ok;
+}
+
+std::wstring ScreenshotFolder() {
+  wchar_t module[MAX_PATH];
+  const DWORD length = ::GetModuleFileNameW(nullptr, module, MAX_PATH);
+  std::wstring folder(module, length < MAX_PATH ? length : 0);
+  const size_t slash = folder.find_last_of(L"\\/");
+  folder = slash == std::wstring::npos ? std::wstring(L".") : folder.substr(0, slash);
+  folder += L"\\ui-screenshots";
+  ::CreateDirectoryW(folder.c_str(), nullptr);
+  return folder;
+}
+
+std::wstring SaveScreenshot(HWND hwnd, const wchar_t* name) {
+  const std::wstring path = ScreenshotFolder() + L"\\" + name + L".bmp";
+  const CPixels pixels = ::IsWindowVisible(hwnd) ? CaptureScreenPixels(hwnd) : CapturePixels(hwnd);
+  return WriteBmp(pixels, path) ? path : std::wstring();
+}
+
+void PumpMessages() {
+  MSG msg;
+  while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) {
+      ADD_FAILURE() << "WM_QUIT left in the queue, exit code " << msg.wParam;
+      continue;
+    }
+    ::TranslateMessage(&msg);
+    ::DispatchMessageW(&msg);
+  }
+}
+
+CTestHostWindow::CTestHostWindow(int clientWidth, int clientHeight) {
+  HWND top = SharedTopWindow();
+  if (top == nullptr) {
+    return;
+  }
+  m_hwnd = ::CreateWindowExW(0, kHostClassName, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, clientWidth,
+                             clientHeight, top, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+  PumpMessages();
+}
+
+CTestHostWindow::~CTestHostWindow() {
+  if (m_hwnd != nullptr) {
+    ::DestroyWindow(m_hwnd);
+  }
+  PumpMessages();
+}
+
+CDialogTemplateBuilder::CDialogTemplateBuilder(DWORD style, short cx, short cy, const wchar_t* caption) {
+  style |= DS_SETFONT;
+  m_words = {LOWORD(style), HIWORD(style), 0, 0};  // style, extended style
+  m_countIndex = m_words.size();
+  m_words.push_back(0);  // item count
+  m_words.insert(m_words.end(), {0, 0, WORD(cx), WORD(cy)});
+  m_words.push_back(0);  // no menu
+  m_words.push_back(0);  // the dialog manager's own class
+  AppendString(caption);
+  m_words.push_back(8);  // point size
+  AppendString(L"MS Shell Dlg");
+}
+
+void CDialogTemplateBuilder::AlignToDword() {
+  if (m_words.size() % 2 != 0) {
+    m_words.push_back(0);
+  }
+}
+
+void CDialogTemplateBuilder::AppendString(const wchar_t* text) {
+  for (const wchar_t* c = text; *c != 0; ++c) {
+    m_words.push_back(WORD(*c));
+  }
+  m_words.push_back(0);
+}
+
+void CDialogTemplateBuilder::AddHeader(DWORD style, DWORD exStyle, short x, short y, short cx, short cy, WORD id) {
+  m_words.push_back(LOWORD(style));
+  m_words.push_back(HIWORD(style));
+  m_words.push_back(LOWORD(exStyle));
+  m_words.push_back(HIWORD(exStyle));
+  m_words.push_back(WORD(x));
+  m_words.push_back(WORD(y));
+  m_words.push_back(WORD(cx));
+  m_words.push_back(WORD(cy));
+  m_words.push_back(id);
+}
+
+CDialogTemplateBuilder& CDialogTemplateBuilder::Add(WORD classAtom, DWORD style, short x, short y, short cx,
+                                                    short cy, WORD id, const wchar_t* text) {
+  AlignToDword();
+  AddHeader(style | WS_CHILD | WS_VISIBLE, 0, x, y, cx, cy, id);
+  m_words.push_back(0xFFFF);
+  m_words.push_back(classAtom);
+  AppendString(text);
+  m_words.push_back(0);  // no creation data
+  ++m_words[m_countIndex];
+  return *this;
+}
+
+CDialogTemplateBuilder& CDialogTemplateBuilder::Add(const wchar_t* className, DWORD style, short x, short y,
+                                                    short cx, short cy, WORD id, const wchar_t* text) {
+  AlignToDword();
+  AddHeader(style | WS_CHILD | WS_VISIBLE, 0, x, y, cx, cy, id);
+  AppendString(className);
+  AppendString(text);
+  m_words.push_back(0);
+  ++m_words[m_countIndex];
+  return *this;
+}
+
+CPopupRecorder::CPopupRecorder() {
+  g_recorder = this;
+  g_messageBox = &RecordMessageBox;
+  g_trackPopupMenu = &RecordPopupMenu;
+}
+
+CPopupRecorder::~CPopupRecorder() {
+  g_messageBox = &UnexpectedMessageBox;
+  g_trackPopupMenu = &UnexpectedPopupMenu;
+  g_recorder = nullptr;
+}
+
+}  // namespace kt_test

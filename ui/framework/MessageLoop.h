@@ -1,0 +1,59 @@
+// The user-interface thread's message loop, with message filters (a look at
+// each message before it is translated and dispatched) and idle handlers
+// (called when the queue runs empty after a message that can change what
+// the window shows).
+#pragma once
+
+#include <windows.h>
+
+#include "core/Containers.h"
+
+class CMessageFilter {
+ public:
+  // TRUE when the message was consumed: it is neither translated nor dispatched.
+  virtual BOOL PreTranslateMessage(MSG* msg) = 0;
+
+ protected:
+  ~CMessageFilter() = default;
+};
+
+class CIdleHandler {
+ public:
+  virtual BOOL OnIdle() = 0;
+
+ protected:
+  ~CIdleHandler() = default;
+};
+
+// Filters and handlers are not owned; each removes itself before it dies.
+// The first loop made on a thread is that thread's loop until it is destroyed.
+class CMessageLoop {
+ public:
+  CMessageLoop();
+  ~CMessageLoop();
+  CMessageLoop(const CMessageLoop&) = delete;
+  CMessageLoop& operator=(const CMessageLoop&) = delete;
+
+  // The loop of the calling thread, null when it has none.
+  static CMessageLoop* ForCurrentThread();
+
+  // 0 when the array cannot grow; adding one that is there already is 1.
+  BOOL AddMessageFilter(CMessageFilter* filter);
+  BOOL RemoveMessageFilter(CMessageFilter* filter);
+  BOOL AddIdleHandler(CIdleHandler* handler);
+  BOOL RemoveIdleHandler(CIdleHandler* handler);
+
+  // Runs until WM_QUIT and returns its exit code (-1 when GetMessage fails).
+  int Run();
+
+  // The filters, the one added last first; TRUE as soon as one consumes it.
+  BOOL PreTranslateMessage(MSG* msg);
+  // Every idle handler once, in the order they were added.
+  void OnIdle();
+  // Mouse moves, paints and the caret timer do not start a new idle period.
+  static bool IsIdleMessage(const MSG& msg);
+
+ private:
+  CGrowArray<CMessageFilter*> m_filters;
+  CGrowArray<CIdleHandler*> m_idleHandlers;
+};

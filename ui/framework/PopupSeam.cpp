@@ -1,0 +1,4 @@
+#include "ui/framework/PopupSeam.h"
+
+TrackPopupMenuFn g_trackPopupMenu = &::TrackPopupMenu;
+MessageBoxFn g_messageBox = &::MessageBoxW;
