@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "core/TraceFilter.h"
-#include "tests/core/RecordFixture.h"
+#include "bench/BenchRecords.h"
 
 namespace {
 
@@ -15,28 +15,17 @@ namespace {
 // matches per benchmark iteration.
 constexpr size_t kPoolRecords = 1 << 16;
 constexpr int kPoolPasses = 16;
-constexpr size_t kMessageChars = 100;
-
-const wchar_t* const kWords[] = {L"Connect", L"send", L"Receive", L"queue", L"Flush", L"state",
-                                 L"render", L"Decode", L"frame", L"cache", L"Open", L"close"};
 
 class RecordPool {
  public:
   RecordPool() {
-    const uint32_t levels[] = {kLevelDebug, kLevelInfo, kLevelInfo, kLevelWarning, kLevelError};
-    const wchar_t* modules[] = {L"kelcore.dll", L"kelnet.dll", L"kelui.dll", L"kelmain.exe"};
     std::vector<std::wstring> messages;
-    for (size_t i = 0; i < kPoolRecords; ++i) messages.push_back(MakeMessage(i));
-    std::vector<RecordSpec> specs(kPoolRecords);
+    for (size_t i = 0; i < kPoolRecords; ++i) messages.push_back(bench::MakeMessage(i));
+    std::vector<RecordSpec> specs;
     size_t bytes = 0;
     for (size_t i = 0; i < kPoolRecords; ++i) {
-      RecordSpec& spec = specs[i];
-      spec.pid = 1000 + uint32_t(i % 8);
-      spec.tid = 2000 + uint32_t(i % 32);
-      spec.level = levels[i % 5];
-      spec.module = modules[i % 4];
-      spec.hint = L"worker";
-      spec.message = messages[i].c_str();
+      specs.push_back(bench::MakeSpec(i, messages[i]));
+      const RecordSpec& spec = specs[i];
       wchar_t pt[32];
       bytes += RecordBytesFor(spec, pt, 32);
     }
@@ -53,24 +42,6 @@ class RecordPool {
   const std::vector<const TraceRecord*>& Records() const { return m_records; }
 
  private:
-  // 100 characters of words in mixed case; one record in 64 also says
-  // "Timeout" somewhere, so the conditions below rarely hit.
-  static std::wstring MakeMessage(size_t i) {
-    std::wstring text;
-    size_t word = i * 7;
-    while (text.size() < kMessageChars) {
-      if (i % 64 == 0 && text.size() > 40 && text.find(L"Timeout") == std::wstring::npos) {
-        text += L"Timeout ";
-      }
-      text += kWords[word++ % std::size(kWords)];
-      wchar_t number[16];
-      std::swprintf(number, 16, L" %u ", unsigned((i * 31 + word) % 1000));
-      text += number;
-    }
-    text.resize(kMessageChars);
-    return text;
-  }
-
   std::vector<uint8_t> m_block;
   std::vector<const TraceRecord*> m_records;
 };

@@ -9,55 +9,27 @@
 #include "core/TraceFilter.h"
 #include "core/TraceStore.h"
 #include "core/TraceView.h"
-#include "tests/core/RecordFixture.h"
+#include "bench/BenchRecords.h"
 
 namespace {
 
 constexpr size_t kStoreRecords = 1000000;
-constexpr size_t kMessageChars = 100;
 constexpr uint32_t kGroups = 4;
-
-const wchar_t* const kWords[] = {L"Connect", L"send", L"Receive", L"queue", L"Flush", L"state",
-                                 L"render", L"Decode", L"frame", L"cache", L"Open", L"close"};
-
-// 100 characters of words in mixed case; one record in 64 also says
-// "Timeout" somewhere, so the conditions below rarely hit.
-std::wstring MakeMessage(size_t i) {
-  std::wstring text;
-  size_t word = i * 7;
-  while (text.size() < kMessageChars) {
-    if (i % 64 == 0 && text.size() > 40 && text.find(L"Timeout") == std::wstring::npos) {
-      text += L"Timeout ";
-    }
-    text += kWords[word++ % std::size(kWords)];
-    wchar_t number[16];
-    std::swprintf(number, 16, L" %u ", unsigned((i * 31 + word) % 1000));
-    text += number;
-  }
-  text.resize(kMessageChars);
-  return text;
-}
 
 // A file store of a million records, built once for every benchmark.
 class BenchStore {
  public:
   BenchStore() {
-    const uint32_t levels[] = {kLevelDebug, kLevelInfo, kLevelInfo, kLevelWarning, kLevelError};
-    const wchar_t* modules[] = {L"kelcore.dll", L"kelnet.dll", L"kelui.dll", L"kelmain.exe"};
     std::vector<std::wstring> messages;
     messages.reserve(kStoreRecords);
-    std::vector<RecordSpec> specs(kStoreRecords);
+    std::vector<RecordSpec> specs;
+    specs.reserve(kStoreRecords);
     uint64_t bytes = kTraceHeaderSize;
     for (size_t i = 0; i < kStoreRecords; ++i) {
-      messages.push_back(MakeMessage(i));
+      messages.push_back(bench::MakeMessage(i));
+      specs.push_back(bench::MakeSpec(i, messages[i]));
       RecordSpec& spec = specs[i];
-      spec.pid = 1000 + uint32_t(i % 8);
-      spec.tid = 2000 + uint32_t(i % 32);
-      spec.level = levels[i % 5];
-      spec.module = modules[i % 4];
       spec.groupFlag = 1u << (i % kGroups);
-      spec.hint = L"worker";
-      spec.message = messages[i].c_str();
       wchar_t pt[32];
       bytes += RecordBytesFor(spec, pt, 32);
       m_messageBytes += messages[i].size() * sizeof(wchar_t);

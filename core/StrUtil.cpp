@@ -116,7 +116,12 @@ size_t StrCopyNW(wchar_t* dest, size_t size, const wchar_t* src) { return CopyBo
 size_t StrCatNA(char* dest, size_t size, const char* src) { return CatBounded(dest, size, src); }
 size_t StrCatNW(wchar_t* dest, size_t size, const wchar_t* src) { return CatBounded(dest, size, src); }
 
-int StrVPrintfA(char* dest, size_t size, const char* format, va_list args)
+namespace {
+
+// msvcrt's formatter keeps the Windows meaning of %s; it returns -1 and
+// leaves no terminator when the text does not fit, so one is always written.
+template <class Ch, class Format>
+int VPrintfBounded(Ch* dest, size_t size, const Ch* format, va_list args, Format format_fn)
 {
     if (!dest || size == 0)
         return -1;
@@ -125,23 +130,21 @@ int StrVPrintfA(char* dest, size_t size, const char* format, va_list args)
         dest[0] = 0;
         return -1;
     }
-    int written = _vsnprintf(dest, size - 1, format, args);
+    int written = format_fn(dest, size - 1, format, args);
     dest[size - 1] = 0;
     return FinishPrintf(written, size);
 }
 
+} // namespace
+
+int StrVPrintfA(char* dest, size_t size, const char* format, va_list args)
+{
+    return VPrintfBounded(dest, size, format, args, _vsnprintf);
+}
+
 int StrVPrintfW(wchar_t* dest, size_t size, const wchar_t* format, va_list args)
 {
-    if (!dest || size == 0)
-        return -1;
-    dest[size - 1] = 0;
-    if (!format) {
-        dest[0] = 0;
-        return -1;
-    }
-    int written = _vsnwprintf(dest, size - 1, format, args);
-    dest[size - 1] = 0;
-    return FinishPrintf(written, size);
+    return VPrintfBounded(dest, size, format, args, _vsnwprintf);
 }
 
 int StrPrintfA(char* dest, size_t size, const char* format, ...)
