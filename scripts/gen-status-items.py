@@ -1,0 +1,157 @@
+#!/usr/bin/python3
+"""Writes res/status_items.bmp: the eight 16x16 pictures of the status bar's
+items in one strip (filter, process, level, then debug, info, warning, error
+and PII), 24 bits per pixel.
+
+The build never runs this; the bitmap is committed. The background is
+magenta and the strip's top-left pixel has it, because the image list takes
+that pixel's colour as the transparent one. Only the standard library is used.
+
+    /usr/bin/python3 scripts/gen-status-items.py
+"""
+import pathlib
+import struct
+
+ROOT = pathlib.Path(__file__).resolve().parent.parent
+OUT = ROOT / "res" / "status_items.bmp"
+
+SIZE = 16
+COUNT = 8
+MASK = (255, 0, 255)
+WHITE = (255, 255, 255)
+
+# Colours the tests look for stay named here and in the test.
+FILTER_FILL = (60, 120, 220)
+FILTER_EDGE = (20, 60, 140)
+
+
+class Strip:
+    def __init__(self):
+        self.width = SIZE * COUNT
+        self.pixels = [[MASK] * self.width for _ in range(SIZE)]
+
+    def put(self, image, x, y, colour):
+        if 0 <= x < SIZE and 0 <= y < SIZE:
+            self.pixels[y][image * SIZE + x] = colour
+
+    def rect(self, image, left, top, right, bottom, colour):
+        """Fills [left, right] x [top, bottom], both ends included."""
+        for y in range(top, bottom + 1):
+            for x in range(left, right + 1):
+                self.put(image, x, y, colour)
+
+    def disc(self, image, cx, cy, radius, colour):
+        for y in range(SIZE):
+            for x in range(SIZE):
+                if (x + 0.5 - cx) ** 2 + (y + 0.5 - cy) ** 2 <= radius * radius:
+                    self.put(image, x, y, colour)
+
+
+def filter_funnel(s, i):
+    # A funnel: a trapezoid narrowing from 14 to 4 pixels, then a stem.
+    for y in range(2, 8):
+        left, right = y - 1, 16 - y
+        s.rect(i, left, y, right, y, FILTER_FILL)
+        s.put(i, left, y, FILTER_EDGE)
+        s.put(i, right, y, FILTER_EDGE)
+    s.rect(i, 1, 2, 14, 2, FILTER_EDGE)
+    s.rect(i, 6, 8, 9, 13, FILTER_FILL)
+    s.rect(i, 6, 8, 6, 13, FILTER_EDGE)
+    s.rect(i, 9, 8, 9, 13, FILTER_EDGE)
+    s.rect(i, 6, 13, 9, 13, FILTER_EDGE)
+
+
+def process_window(s, i):
+    edge = (64, 64, 64)
+    s.rect(i, 1, 2, 14, 13, edge)
+    s.rect(i, 2, 3, 13, 4, (0, 100, 180))
+    s.rect(i, 2, 5, 13, 12, WHITE)
+    s.rect(i, 4, 7, 9, 7, (128, 128, 128))
+    s.rect(i, 4, 9, 11, 9, (128, 128, 128))
+
+
+def level_bars(s, i):
+    for n, colour in enumerate([(70, 160, 70), (230, 180, 0), (210, 50, 40)]):
+        left = 2 + n * 4
+        s.rect(i, left, 13 - 4 * (n + 1), left + 2, 13, colour)
+
+
+def round_badge(s, i, colour):
+    s.disc(i, 8, 8, 7, colour)
+
+
+def debug_bug(s, i):
+    body = (110, 110, 110)
+    for x, y in ((5, 1), (6, 2), (11, 1), (10, 2)):  # antennae
+        s.put(i, x, y, body)
+    s.disc(i, 8, 4, 2.2, body)
+    s.disc(i, 8, 9.5, 4.5, body)
+    for y in (6, 9, 12):  # legs
+        s.rect(i, 2, y, 3, y, body)
+        s.rect(i, 12, y, 13, y, body)
+    s.rect(i, 8, 6, 8, 13, WHITE)
+
+
+def info_badge(s, i):
+    round_badge(s, i, (30, 110, 210))
+    s.rect(i, 7, 3, 8, 4, WHITE)
+    s.rect(i, 7, 6, 8, 12, WHITE)
+
+
+def warning_triangle(s, i):
+    fill, edge = (245, 195, 0), (150, 110, 0)
+    for y in range(1, 15):
+        half = (y - 1) * 7 // 13
+        s.rect(i, 7 - half, y, 8 + half, y, fill)
+        s.put(i, 7 - half, y, edge)
+        s.put(i, 8 + half, y, edge)
+    s.rect(i, 1, 14, 14, 14, edge)
+    s.rect(i, 7, 5, 8, 10, (40, 40, 40))
+    s.rect(i, 7, 12, 8, 12, (40, 40, 40))
+
+
+def error_badge(s, i):
+    round_badge(s, i, (210, 40, 40))
+    for d in range(6):
+        for w in (0, 1):
+            s.put(i, 5 + d + w, 5 + d, WHITE)
+            s.put(i, 10 - d + w, 5 + d, WHITE)
+
+
+def pii_person(s, i):
+    colour = (140, 60, 170)
+    s.disc(i, 8, 5, 3, colour)
+    for y in range(9, 15):
+        half = min(6, 3 + (y - 9))
+        s.rect(i, 8 - half, y, 7 + half, y, colour)
+
+
+PAINTERS = [filter_funnel, process_window, level_bars, debug_bug, info_badge, warning_triangle, error_badge,
+            pii_person]
+
+
+def write_bmp(strip, path):
+    row_bytes = (strip.width * 3 + 3) & ~3
+    image = bytearray()
+    for y in range(SIZE - 1, -1, -1):  # bottom row first
+        row = bytearray()
+        for r, g, b in strip.pixels[y]:
+            row += bytes((b, g, r))
+        row += b"\0" * (row_bytes - len(row))
+        image += row
+    header_size = 14 + 40
+    file_header = struct.pack("<2sIHHI", b"BM", header_size + len(image), 0, 0, header_size)
+    info_header = struct.pack("<IiiHHIIiiII", 40, strip.width, SIZE, 1, 24, 0, len(image), 2835, 2835, 0, 0)
+    path.write_bytes(file_header + info_header + image)
+
+
+def main():
+    strip = Strip()
+    for index, painter in enumerate(PAINTERS):
+        painter(strip, index)
+    assert strip.pixels[0][0] == MASK
+    write_bmp(strip, OUT)
+
+
+if __name__ == "__main__":
+    main()
