@@ -134,13 +134,15 @@ template <class AddFn>
 void ReadIniList(const wchar_t* path, const wchar_t* section, const wchar_t* keyFormat, AddFn add) {
   uint32_t count = ReadNumber(path, section, kKeyCount, 0);
   if (count > kMaxIniListEntries) count = kMaxIniListEntries;
-  wchar_t value[kIniListValueChars];
+  // One character more than a value may hold, to see a value that was cut:
+  // a server entry cut inside its password or path would name the wrong one.
+  wchar_t value[kIniListValueChars + 1];
   for (size_t i = 0; i < count; ++i) {
     wchar_t key[kKeyChars];
     MakeListKey(key, keyFormat, i);
-    GetPrivateProfileStringW(section, key, L"", value, kIniListValueChars, path);
+    const DWORD length = GetPrivateProfileStringW(section, key, L"", value, kIniListValueChars + 1, path);
     if (!value[0]) break;
-    add(value);
+    if (length < kIniListValueChars) add(value);
   }
 }
 

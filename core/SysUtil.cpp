@@ -84,10 +84,29 @@ constexpr DWORD kWriteAccess = FILE_WRITE_DATA | FILE_APPEND_DATA;
 constexpr SECURITY_INFORMATION kFileSecurityParts =
     OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION;
 
+// Puts the thread back as it was: a caller that impersonates keeps its own
+// token, which RevertToSelf alone would drop.
+void RestoreThreadToken(HANDLE previous) {
+  if (!previous) {
+    RevertToSelf();
+    return;
+  }
+  if (!SetThreadToken(nullptr, previous)) RevertToSelf();
+  CloseHandle(previous);
+}
+
 // Runs the access check under the process's own token as an impersonation
 // token; 1 granted, 0 refused or failed.
 int CheckWriteAccess(PSECURITY_DESCRIPTOR descriptor) {
-  if (!ImpersonateSelf(SecurityImpersonation)) return 0;
+  HANDLE previous = nullptr;
+  if (!OpenThreadToken(GetCurrentThread(), TOKEN_IMPERSONATE, TRUE, &previous)) {
+    if (GetLastError() != ERROR_NO_TOKEN) return 0;
+    previous = nullptr;
+  }
+  if (!ImpersonateSelf(SecurityImpersonation)) {
+    if (previous) CloseHandle(previous);
+    return 0;
+  }
   int result = 0;
   HANDLE token = nullptr;
   if (OpenThreadToken(GetCurrentThread(), TOKEN_QUERY | TOKEN_IMPERSONATE | TOKEN_DUPLICATE | STANDARD_RIGHTS_READ,
@@ -104,7 +123,7 @@ int CheckWriteAccess(PSECURITY_DESCRIPTOR descriptor) {
       result = status ? 1 : 0;
     CloseHandle(token);
   }
-  RevertToSelf();
+  RestoreThreadToken(previous);
   return result;
 }
 

@@ -240,9 +240,13 @@ int WriteKeltImage(CTraceMgr* store, CByteBuffer& out, CTraceView* view) {
   header.first = kTraceHeaderSize;
   header.write = kTraceHeaderSize;
   header.lastSequence = 0;
+  // The unread bytes keep their order when the buffer grows: the header is
+  // found again at the same distance from Data().
+  const size_t headerAt = out.Size();
   if (out.Append(&header, sizeof(header)) != sizeof(header)) {
     return 0;
   }
+  uint32_t written = 0;
 
   alignas(16) uint8_t narrow[kNarrowRecordLimit];
   auto append = [&](const TraceRecord* record) {
@@ -251,7 +255,11 @@ int WriteKeltImage(CTraceMgr* store, CByteBuffer& out, CTraceView* view) {
     }
     uint16_t length;
     std::memcpy(&length, narrow, sizeof(length));
-    return out.Append(narrow, length) == length;
+    if (out.Append(narrow, length) != length) {
+      return false;
+    }
+    ++written;
+    return true;
   };
 
   if (view != nullptr) {
@@ -274,6 +282,9 @@ int WriteKeltImage(CTraceMgr* store, CByteBuffer& out, CTraceView* view) {
       store->SetProgress(PercentOf(uint64_t(i) + 1, count));
     }
   }
+  // The count of what was written, so an image of one view says how many
+  // records it holds.
+  std::memcpy(out.read + headerAt + offsetof(TraceBufferHeader, recordCount), &written, sizeof(written));
   return store->AfterWrite();
 }
 

@@ -45,8 +45,8 @@ uint8_t* ToNarrowRecord(uint8_t* output, uint32_t limit, const TraceRecord* reco
 
 // Appends a linear KELT image of the whole store (view null: its records in
 // ring order) or of one view (its records in view order) to `out`. The header
-// keeps the store's capacity, record count and generation; readers of a
-// linear image count the records themselves. Progress goes to the store or to
+// keeps the store's capacity and generation; its record count is the number
+// of records written (readers of a linear image count them themselves). Progress goes to the store or to
 // the view. The caller holds the store's shared lock. Returns the store's
 // AfterWrite result, or 0 when an append came up short or a record could not
 // be converted.
@@ -62,7 +62,9 @@ int SaveKtr(CTraceMgr* store, const wchar_t* path, CTraceView* view);
 // 1, or 0 when the file cannot be read, is shorter than the header or too
 // large, the store cannot reserve its size, or the image is damaged (the
 // records read before the damage stay).
-int LoadKtr(CTraceMgr* store);
+// `refused` (may be null) receives the number of records found in the image
+// that the importers did not store.
+int LoadKtr(CTraceMgr* store, uint32_t* refused = nullptr);
 
 // Walks an image held in memory and stores its records, counting each in the
 // store's per-process statistics; the number of records found goes to the
@@ -70,5 +72,8 @@ int LoadKtr(CTraceMgr* store);
 // to (enciphered records are deciphered in a private copy). 1, or 0 for a
 // missing image, a bad magic or version, a header that contradicts itself or
 // the image size, or a damaged record (the records before it stay). An
-// unknown byte-order mark gives 1 and no records.
-int ParseKeltImage(CTraceMgr* store, const void* image, size_t size, int copy);
+// unknown byte-order mark gives 1 and no records. A ring's record count is
+// capped at what the image can hold. `refused` (may be null) receives the
+// number of records found that the importers did not store (0 when the
+// image was not walked).
+int ParseKeltImage(CTraceMgr* store, const void* image, size_t size, int copy, uint32_t* refused = nullptr);

@@ -62,6 +62,7 @@ class CImageWalk {
   int Ring();
   int Linear();
   uint32_t Found() const { return m_found; }
+  uint32_t Refused() const { return m_refused; }
 
  private:
   // Length of a record that lies whole in [offset, limit); 0 when it does not.
@@ -74,6 +75,7 @@ class CImageWalk {
   ImageHeader m_header;
   int m_copy;
   uint32_t m_found = 0;
+  uint32_t m_refused = 0;
 };
 
 uint32_t CImageWalk::RecordLength(uint64_t offset, uint64_t limit) const {
@@ -102,6 +104,8 @@ void CImageWalk::Import(uint64_t offset) {
   }
   if (stored != nullptr) {
     m_store->AddToProcessStats(stored);
+  } else {
+    ++m_refused;
   }
 }
 
@@ -118,10 +122,17 @@ int CImageWalk::Ring() {
   }
   // An end beyond the image is a cut image: walk what is there.
   const uint64_t endLimit = h.end < m_size ? h.end : m_size;
+  // No image holds more records than its smallest records would fill; a
+  // larger count still fails the walk, but the progress stays meaningful.
+  const uint64_t room = (m_size - kTraceHeaderSize) / kMinNarrowRecord;
+  const uint32_t count = h.count < room ? h.count : uint32_t(room);
+  if (count == 0) {
+    return 0;
+  }
   uint64_t offset = h.first;
   bool wrapped = false;
-  for (uint32_t i = 0; i < h.count; ++i) {
-    m_store->SetProgress(uint32_t(uint64_t(i) * kPercent / h.count));
+  for (uint32_t i = 0; i < count; ++i) {
+    m_store->SetProgress(uint32_t(uint64_t(i) * kPercent / count));
     // After the wrap the walk must stay below the oldest record: a count
     // larger than the records present would otherwise go round again.
     const uint32_t length = RecordLength(offset, wrapped ? h.first : endLimit);
@@ -137,7 +148,7 @@ int CImageWalk::Ring() {
       wrapped = true;
     }
   }
-  return 1;
+  return count == h.count ? 1 : 0;
 }
 
 int CImageWalk::Linear() {
@@ -161,7 +172,10 @@ int CImageWalk::Linear() {
 
 }  // namespace
 
-int ParseKeltImage(CTraceMgr* store, const void* image, size_t size, int copy) {
+int ParseKeltImage(CTraceMgr* store, const void* image, size_t size, int copy, uint32_t* refused) {
+  if (refused != nullptr) {
+    *refused = 0;
+  }
   if (store == nullptr || image == nullptr || size < kTraceHeaderSize || size > kMaxKtrFileSize) {
     return 0;
   }
@@ -182,13 +196,19 @@ int ParseKeltImage(CTraceMgr* store, const void* image, size_t size, int copy) {
   CImageWalk walk(store, bytes, size, header, copy);
   const int walked = (header.flags & kTraceBufferLinear) != 0 ? walk.Linear() : walk.Ring();
   store->m_sourceItemCount = walk.Found();
+  if (refused != nullptr) {
+    *refused = walk.Refused();
+  }
   if (!walked) {
     DebugTraceA("ParseKeltImage, damaged image, %u records read", walk.Found());
   }
   return walked;
 }
 
-int LoadKtr(CTraceMgr* store) {
+int LoadKtr(CTraceMgr* store, uint32_t* refused) {
+  if (refused != nullptr) {
+    *refused = 0;
+  }
   if (store == nullptr || store->m_filePath.IsEmpty()) {
     return 0;
   }
@@ -212,5 +232,5 @@ int LoadKtr(CTraceMgr* store) {
     return 0;
   }
   // The mapping is read-only: records are deciphered in a private copy.
-  return ParseKeltImage(store, view.get(), bytes, 1);
+  return ParseKeltImage(store, view.get(), bytes, 1, refused);
 }

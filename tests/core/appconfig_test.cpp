@@ -496,6 +496,51 @@ TEST_F(AppConfigFiles, RemoteListsHonourCountAndStopAtTheFirstGap) {
   }
 }
 
+// Entries are kept as their ini texts (the server entry itself parses them):
+// with and without credentials, a password of 94 characters (252 encoded,
+// the most that fits 255) and of 95 (written with an empty password field,
+// or hand-made with 256 encoded characters, which still fits the value) come
+// back byte for byte. A value longer than 511 characters would be cut inside
+// its password or path: it is passed over, and the list goes on.
+TEST_F(AppConfigFiles, RemoteServerEntriesKeepTheirCredentials) {
+  const std::string password94 = std::string(251, 'Q') + "=";
+  const std::string password95 = std::string(254, 'Q') + "==";
+  const std::string entries[] = {
+      "ftp://files.example:21/logs",
+      "!sftp://files.example:2222/",
+      "!ftp://ops:" + password94 + "@files.example:21/logs/",
+      "!ftp://ops:@files.example:21/long",
+      "!ftp://ops:" + password95 + "@files.example:2121/hand",
+      "!ftp://ops:pw@files.example:21/" + std::string(511 - 31, 'p'),
+  };
+  const std::string tooLong = "!ftp://ops:pw@files.example:21/" + std::string(512 - 31, 'p');
+  ASSERT_EQ(511u, entries[5].size());
+  std::string body = "[Remote]\r\nCount=7\r\n";
+  int key = 0;
+  for (const std::string& e : entries) {
+    body += "URL_" + std::to_string(key++) + "=" + e + "\r\n";
+    if (key == 3) body += "URL_" + std::to_string(key++) + "=" + tooLong + "\r\n";
+  }
+  CAppConfig config;
+  UsePath(&config, NewIni(body));
+  ASSERT_EQ(config.Read(), 1);
+  ASSERT_EQ(config.m_remoteServers.Count(), 6u);
+  for (size_t i = 0; i < 6; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(std::wstring(config.m_remoteServers[i]), std::wstring(entries[i].begin(), entries[i].end()));
+  }
+
+  const std::wstring saved = NewPath();
+  UsePath(&config, saved);
+  ASSERT_EQ(config.Save(), 1);
+  EXPECT_EQ(Profile(saved, L"Remote", L"Count"), L"6");
+  for (size_t i = 0; i < 6; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(Profile(saved, L"Remote", (L"URL_" + std::to_wstring(i)).c_str()),
+              std::wstring(entries[i].begin(), entries[i].end()));
+  }
+}
+
 TEST_F(AppConfigFiles, RemoteDebugAddressesDropDuplicates) {
   CAppConfig config;
   UsePath(&config, NewIni("[RemoteDebug]\r\nCount=4\r\nAddr_0=10.0.0.1\r\nAddr_1=Host\r\nAddr_2=HOST\r\n"

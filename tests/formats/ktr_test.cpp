@@ -238,17 +238,17 @@ class Ktr : public testing::Test {
     return ok;
   }
 
-  static int Load(CTraceFile& store, const std::wstring& path) {
+  static int Load(CTraceFile& store, const std::wstring& path, uint32_t* refused = nullptr) {
     store.SetFileName(path.c_str(), L"name");
-    return LoadKtr(&store);
+    return LoadKtr(&store, refused);
   }
 
   // Parses a guarded copy of the image into a fresh store.
-  static int Parse(CTraceFile& store, const Bytes& image) {
+  static int Parse(CTraceFile& store, const Bytes& image, uint32_t* refused = nullptr) {
     CGuardedImage guarded(image);
     EXPECT_TRUE(guarded.Ready());
-    EXPECT_EQ(1, store.GrowBuffer(uint32_t(image.size())));
-    return ParseKeltImage(&store, guarded.Data(), image.size(), 1);
+    EXPECT_EQ(1, store.GrowBuffer(uint32_t(image.size()) + 4096));
+    return ParseKeltImage(&store, guarded.Data(), image.size(), 1, refused);
   }
 
   CTraceFile source;
@@ -420,7 +420,7 @@ TEST_F(Ktr, ModuleTextIsCutTo127BytesAndDropsAnEmptySubName) {
 // Writing and reading whole files
 
 TEST_F(Ktr, RoundTripKeepsEveryFieldButMarks) {
-  std::vector<Item> items(8);
+  std::vector<Item> items(10);
   items[0].message = L"";                                      // empty message, empty hint
   items[1].hint = L"Init";
   items[1].subName = L"worker";                                // sub-name
@@ -440,10 +440,16 @@ TEST_F(Ktr, RoundTripKeepsEveryFieldButMarks) {
   items[5].message = L"marked";
   items[6].message = L"lone \xD800 surrogate";
   items[7].message = std::wstring(12000, L'\u00e9');           // 24000 bytes: cut in the narrow form
+  items[8].message = L"\u65e5\u672c \U00020BB7\u91ce\u5bb6";       // CJK with a surrogate pair
+  items[8].hint = L"\u6587\u4ef6";
+  items[9].message.clear();
+  for (int i = 0; i < 500; ++i) {
+    items[9].message += std::to_wstring(1000000000 + i);          // 5000 characters, each place distinct
+  }
   std::vector<Fields> want;
   std::vector<TraceRecord*> built;
   for (size_t i = 0; i < items.size(); ++i) {
-    TraceRecord* r = Build(items[i], i == 7 ? kIsoMessageLimit : kLiveMessageLimit);
+    TraceRecord* r = Build(items[i], i == 7 || i == 9 ? kIsoMessageLimit : kLiveMessageLimit);
     ASSERT_NE(nullptr, r) << i;
     want.push_back(FieldsOf(r));
     built.push_back(r);
@@ -453,6 +459,8 @@ TEST_F(Ktr, RoundTripKeepsEveryFieldButMarks) {
   want[6].message = L"lone \uFFFD surrogate";
   // Read back through the live message limit: the first 2047 units.
   want[7].message = want[7].message.substr(0, kLiveMessageLimit - 1);
+  ASSERT_EQ(5000u, want[9].message.size());
+  want[9].message = want[9].message.substr(0, kLiveMessageLimit - 1);
 
   const std::wstring path = Path(L"round.ktr");
   ASSERT_EQ(1, SaveKtr(&source, path.c_str(), nullptr));
@@ -460,9 +468,11 @@ TEST_F(Ktr, RoundTripKeepsEveryFieldButMarks) {
   EXPECT_EQ(std::vector<std::wstring>{L"round.ktr"}, FolderFiles()) << "no temporary file is left";
 
   CTraceFile loaded;
-  ASSERT_EQ(1, Load(loaded, path));
+  uint32_t refused = 1;
+  ASSERT_EQ(1, Load(loaded, path, &refused));
   const auto got = Records(loaded);
   ASSERT_EQ(items.size(), got.size());
+  EXPECT_EQ(0u, refused);
   for (size_t i = 0; i < got.size(); ++i) {
     ExpectSame(want[i], FieldsOf(got[i]), std::to_string(i).c_str());
     EXPECT_FALSE(got[i]->IsMarked());
@@ -512,7 +522,7 @@ TEST_F(Ktr, SavingAViewWritesOnlyItsRecordsInViewOrder) {
   EXPECT_EQ(100u, view.Progress());
   const Bytes file = ReadFile(path);
   ASSERT_GE(file.size(), 48u);
-  EXPECT_EQ(3u, Get32(&file[16])) << "the header keeps the whole store's count";
+  EXPECT_EQ(2u, Get32(&file[16])) << "the header counts the records written";
 
   CTraceFile loaded;
   ASSERT_EQ(1, Load(loaded, path));
@@ -675,6 +685,30 @@ Bytes ToBigEndian(Bytes record) {
   return record;
 }
 
+// A linear image in the other byte order: header fields and record heads swapped.
+Bytes BigEndianImage(const std::vector<Bytes>& records) {
+  std::vector<Bytes> swapped;
+  for (const Bytes& r : records) {
+    swapped.push_back(ToBigEndian(r));
+  }
+  TraceBufferHeader header;
+  InitBufferHeader(&header, 1 << 20);
+  header.flags = kTraceBufferLinear;
+  header.recordCount = uint32_t(records.size());
+  Bytes image(header.Bytes(), header.Bytes() + sizeof(header));
+  for (const Bytes& r : swapped) {
+    image.insert(image.end(), r.begin(), r.end());
+  }
+  Swap16(&image[4]);  // FE FF
+  for (size_t at : {8, 10}) {
+    Swap16(&image[at]);
+  }
+  for (size_t at : {12, 16, 20, 24, 28, 32, 36, 40, 44}) {
+    Swap32(&image[at]);
+  }
+  return image;
+}
+
 TEST_F(KtrImages, BigEndianImageIsReadWithSwappedFields) {
   Item item;
   item.hint = L"Send";
@@ -689,14 +723,7 @@ TEST_F(KtrImages, BigEndianImageIsReadWithSwappedFields) {
   ASSERT_NE(nullptr, r);
   const Fields want = FieldsOf(r);
 
-  Bytes image = LinearImage({ToBigEndian(Narrow(r)), ToBigEndian(narrow[0])});
-  Swap16(&image[4]);  // FE FF
-  for (size_t at : {8, 10}) {
-    Swap16(&image[at]);
-  }
-  for (size_t at : {12, 16, 20, 24, 28, 32, 36, 40, 44}) {
-    Swap32(&image[at]);
-  }
+  Bytes image = BigEndianImage({Narrow(r), narrow[0]});
   ASSERT_EQ(0xFE, image[4]);
   ASSERT_EQ(1, image[11]) << "the linear flag sits in the second byte";
   CTraceFile store;
@@ -765,45 +792,90 @@ TEST_F(KtrImages, RingImageCutAtEveryLength) {
   }
 }
 
+enum class Source { kLinear, kRing, kBigEndian };
+
 struct HostileCase {
   const char* name;
-  bool ring;                           // the wrapped ring, else a linear image of A, B, C
+  Source source;  // the wrapped ring, else a linear image of A, B, C in either byte order
   void (*damage)(Bytes& image, uint32_t first, uint32_t end);
   int result;
   std::vector<std::wstring> messages;  // what is stored
+  uint32_t refused = 0;                // records found and not stored
 };
+
+// Offset of the third record (C) of a linear image.
+size_t ThirdRecord(const Bytes& i) {
+  const size_t second = 48 + Get16(&i[48]);
+  return second + Get16(&i[second]);
+}
 
 TEST_F(KtrImages, HostileHeadersAndRecords) {
   const std::vector<std::wstring> ring = {L"B", L"C", L"D", L"E"};
   const std::vector<std::wstring> linear = {L"A", L"B", L"C"};
+  auto none = [](Bytes&, uint32_t, uint32_t) {};
   const HostileCase cases[] = {
-      {"capacity beyond the file is normal", false, [](Bytes& i, uint32_t, uint32_t) { Put32(&i[12], 0xFFFFFFF0); },
-       1, linear},
-      {"linear count is not trusted", false, [](Bytes& i, uint32_t, uint32_t) { Put32(&i[16], 0xFFFFFFFF); }, 1,
-       linear},
-      {"linear first inside the header", false, [](Bytes& i, uint32_t, uint32_t) { Put32(&i[28], 0); }, 0, {}},
-      {"linear first beyond the file", false, [](Bytes& i, uint32_t, uint32_t) { Put32(&i[28], 0x7FFFFFFF); }, 0,
+      {"shorter than the header", Source::kLinear, [](Bytes& i, uint32_t, uint32_t) { i.resize(47); }, 0, {}},
+      {"bad magic", Source::kLinear, [](Bytes& i, uint32_t, uint32_t) { i[3] = 'X'; }, 0, {}},
+      {"version 2", Source::kLinear, [](Bytes& i, uint32_t, uint32_t) { i[6] = 2; }, 0, {}},
+      {"unknown byte-order mark", Source::kLinear, [](Bytes& i, uint32_t, uint32_t) { i[5] = 0xFF; }, 1, {}},
+      {"a wrapping ring", Source::kRing, none, 1, ring},
+      {"a big-endian image", Source::kBigEndian, none, 1, linear},
+      {"big-endian record cut by the end", Source::kBigEndian,
+       [](Bytes& i, uint32_t, uint32_t) { i.resize(i.size() - 1); }, 0, {L"A", L"B"}},
+      {"truncated last record", Source::kLinear, [](Bytes& i, uint32_t, uint32_t) { i.resize(i.size() - 1); }, 0,
+       {L"A", L"B"}},
+      {"capacity beyond the file is normal", Source::kLinear,
+       [](Bytes& i, uint32_t, uint32_t) { Put32(&i[12], 0xFFFFFFF0); }, 1, linear},
+      {"linear huge count is not trusted", Source::kLinear,
+       [](Bytes& i, uint32_t, uint32_t) { Put32(&i[16], 0xFFFFFFFF); }, 1, linear},
+      {"linear first inside the header", Source::kLinear, [](Bytes& i, uint32_t, uint32_t) { Put32(&i[28], 0); }, 0,
        {}},
-      {"linear zero-length record", false, [](Bytes& i, uint32_t, uint32_t) { Put16(&i[48 + Get16(&i[48])], 0); },
-       0, {L"A"}},
-      {"linear record longer than the file", false,
+      {"linear first beyond the file", Source::kLinear,
+       [](Bytes& i, uint32_t, uint32_t) { Put32(&i[28], 0x7FFFFFFF); }, 0, {}},
+      {"linear zero-length record", Source::kLinear,
+       [](Bytes& i, uint32_t, uint32_t) { Put16(&i[48 + Get16(&i[48])], 0); }, 0, {L"A"}},
+      {"linear record longer than the file", Source::kLinear,
        [](Bytes& i, uint32_t, uint32_t) { Put16(&i[48 + Get16(&i[48])], 0xFFFF); }, 0, {L"A"}},
-      {"linear record refused by the importer", false,
+      {"linear record refused by the importer", Source::kLinear,
        [](Bytes& i, uint32_t, uint32_t) { i[48 + 2] = 2; },  // version 2: skipped, the walk goes on
-       1, {L"B", L"C"}},
-      {"ring count beyond the records", true, [](Bytes& i, uint32_t, uint32_t) { Put32(&i[16], 0xFFFFFFFF); }, 0,
-       ring},
-      {"ring first beyond the file", true, [](Bytes& i, uint32_t, uint32_t) { Put32(&i[28], 0x7FFFFFFF); }, 0, {}},
-      {"ring first not below end", true, [](Bytes& i, uint32_t, uint32_t end) { Put32(&i[28], end); }, 0, {}},
-      {"ring end beyond the file", true, [](Bytes& i, uint32_t, uint32_t) { Put32(&i[24], 0xFFFFFF00); }, 0,
-       {L"B", L"C"}},
-      {"ring write beyond the file", true, [](Bytes& i, uint32_t, uint32_t) { Put32(&i[32], 0xFFFFFF00); }, 1,
-       ring},
-      {"ring write inside the header", true, [](Bytes& i, uint32_t, uint32_t) { Put32(&i[32], 0); }, 0, {}},
-      {"ring wrap start inside the header", true, [](Bytes& i, uint32_t, uint32_t) { Put16(&i[8], 0); }, 0, {}},
-      {"ring zero-length record", true,
+       1, {L"B", L"C"}, 1},
+      {"message offset beyond the record", Source::kLinear,
+       [](Bytes& i, uint32_t, uint32_t) { Put16(&i[48 + 34], 0x7FFF); }, 1, {L"B", L"C"}, 1},
+      // 20 bytes of enciphered area: AES-CBC without padding cannot decipher it.
+      {"cipher area not a multiple of 16", Source::kLinear,
+       [](Bytes& i, uint32_t, uint32_t) {
+         const size_t second = 48 + Get16(&i[48]);
+         const uint16_t length = Get16(&i[second]);
+         i.insert(i.begin() + second + length, 4, 0x5A);
+         Put16(&i[second], uint16_t(length + 4));
+       },
+       1, {L"A", L"C"}, 1},
+      // A plain record whose message runs to the last byte of the image: the
+      // bytes after it are a no-access page.
+      {"unterminated plain record at an inaccessible page", Source::kLinear,
+       [](Bytes& i, uint32_t, uint32_t) {
+         uint8_t* c = &i[ThirdRecord(i)];
+         const uint16_t length = Get16(c);
+         DecipherArea(kCipherAes256Record, c + 52, length - 52);
+         c[7] = kCipherPlain;
+         std::memset(c + Get16(c + 34), 'z', length - Get16(c + 34));
+       },
+       1, {L"A", L"B", L"zzzzzzzz"}},
+      {"ring huge count", Source::kRing, [](Bytes& i, uint32_t, uint32_t) { Put32(&i[16], 0xFFFFFFFF); }, 0, ring},
+      {"ring first beyond the file", Source::kRing, [](Bytes& i, uint32_t, uint32_t) { Put32(&i[28], 0x7FFFFFFF); },
+       0, {}},
+      {"ring first not below end", Source::kRing, [](Bytes& i, uint32_t, uint32_t end) { Put32(&i[28], end); }, 0,
+       {}},
+      {"ring end beyond the file", Source::kRing, [](Bytes& i, uint32_t, uint32_t) { Put32(&i[24], 0xFFFFFF00); },
+       0, {L"B", L"C"}},
+      {"ring write beyond the file", Source::kRing, [](Bytes& i, uint32_t, uint32_t) { Put32(&i[32], 0xFFFFFF00); },
+       1, ring},
+      {"ring write inside the header", Source::kRing, [](Bytes& i, uint32_t, uint32_t) { Put32(&i[32], 0); }, 0, {}},
+      {"ring wrap start inside the header", Source::kRing, [](Bytes& i, uint32_t, uint32_t) { Put16(&i[8], 0); }, 0,
+       {}},
+      {"ring zero-length record", Source::kRing,
        [](Bytes& i, uint32_t first, uint32_t) { Put16(&i[first + Get16(&i[first])], 0); }, 0, {L"B"}},
-      {"ring record crossing end", true,
+      {"ring record crossing end", Source::kRing,
        [](Bytes& i, uint32_t first, uint32_t) {
          uint8_t* c = &i[first + Get16(&i[first])];
          Put16(c, uint16_t(Get16(c) + 16));
@@ -813,12 +885,31 @@ TEST_F(KtrImages, HostileHeadersAndRecords) {
   for (const HostileCase& c : cases) {
     SCOPED_TRACE(c.name);
     uint32_t first = 0, end = 0;
-    Bytes image = c.ring ? WrappedRing(&first, &end) : LinearImage({narrow[0], narrow[1], narrow[2]});
+    const std::vector<Bytes> three = {narrow[0], narrow[1], narrow[2]};
+    Bytes image = c.source == Source::kRing        ? WrappedRing(&first, &end)
+                  : c.source == Source::kBigEndian ? BigEndianImage(three)
+                                                   : LinearImage(three);
     c.damage(image, first, end);
     CTraceFile store;
-    EXPECT_EQ(c.result, Parse(store, image));
+    uint32_t refused = 99;
+    EXPECT_EQ(c.result, Parse(store, image, &refused));
     EXPECT_EQ(c.messages, Messages(store));
+    EXPECT_EQ(c.refused, refused);
+    EXPECT_EQ(1, store.Buffer() ? CheckRingInvariants(store.Buffer()) : 1);
   }
+}
+
+// The progress of a ring walk is measured against what the image can hold,
+// not against a count no image of this size could reach.
+TEST_F(KtrImages, RingCountIsCappedAtWhatTheImageHolds) {
+  uint32_t first, end;
+  Bytes image = WrappedRing(&first, &end);
+  Put32(&image[16], 0xFFFFFFFF);
+  CTraceFile store;
+  EXPECT_EQ(0, Parse(store, image));
+  EXPECT_EQ(4u, store.m_sourceItemCount);
+  const uint32_t room = uint32_t((image.size() - 48) / kMinNarrowRecord);
+  EXPECT_EQ(4u * 100 / room, store.Progress());
 }
 
 // A full ring: the records after the wrap reach the oldest one. A count
