@@ -1,0 +1,286 @@
+// The owner-drawn report lists: white rows, light grey grid lines, a soft
+// blue gradient behind the selected row and the flat CHeaderCtrlEx header.
+//
+// CListCtrlExImpl<T> is the window template (T the derived class); its rows
+// are drawn from the owner-draw requests the list sends to its parent, so the
+// parent reflects WM_DRAWITEM and WM_MEASUREITEM back (REFLECT_NOTIFICATIONS)
+// unless it draws the rows itself. T may replace DrawRowPrefix,
+// DrawRowBackground, DrawSubItem, DrawGridLines, DrawColumnLines and
+// OnMeasureItem; the template calls them through T.
+#pragma once
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include "ui/controls/DrawHelpers.h"
+#include "ui/controls/HeaderCtrlEx.h"
+#include "ui/framework/Controls.h"
+#include "ui/framework/DeviceContext.h"
+#include "ui/framework/WindowImpl.h"
+
+namespace ktlist {
+
+constexpr COLORREF kGridColor = RGB(237, 237, 237);
+constexpr COLORREF kSelectedOuterTop = RGB(247, 252, 254);
+constexpr COLORREF kSelectedOuterBottom = RGB(232, 246, 254);
+constexpr COLORREF kSelectedInnerTop = RGB(242, 249, 254);
+constexpr COLORREF kSelectedInnerBottom = RGB(214, 240, 253);
+constexpr COLORREF kRowFrameColor = RGB(154, 223, 254);
+constexpr int kCellTextInset = 3;
+constexpr UINT kCellTextFormat = DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS;
+
+// The font the list draws and measures its rows with: its own (WM_GETFONT),
+// DEFAULT_GUI_FONT when it has none. Not owned by the caller.
+HFONT ListFont(HWND list);
+// Row height for the owner-draw measure: the height of the list's own font,
+// at least the small-icon height when the list has small images, plus 1.
+UINT MeasureRowHeight(HWND list);
+
+// Keeps the painting off the header: its window rectangle (bottom raised by
+// one pixel) leaves the clip of `dc`.
+void ExcludeHeaderFromClip(HDC dc, HWND list);
+void FillListBackground(HDC dc, HWND list, const RECT& area);
+// Horizontal lines under the header at every multiple of `rowHeight`.
+void DrawGridLines(HDC dc, HWND list, const RECT& area, UINT rowHeight);
+// A line at the right edge of every column, across the whole area.
+void DrawColumnLines(HDC dc, HWND list, const RECT& area);
+// Selected: two gradients and the frame; focused only: the frame; disabled
+// or neither: nothing.
+void DrawRowBackground(HDC dc, const RECT& row, UINT itemState);
+// Every cell of `item` in header order: image, divider, text.
+void DrawSubItems(HDC dc, const CListViewCtrl& list, int item, UINT itemState);
+
+}  // namespace ktlist
+
+template <class T, class TBase = CListViewCtrl>
+class CListCtrlExImpl : public CWindowImpl<T, TBase> {
+  using Base = CWindowImpl<T, TBase>;
+
+ public:
+  DECLARE_WND_SUPERCLASS(nullptr, WC_LISTVIEWW)
+
+  // The extended list style Init sets; T may give its own.
+  static DWORD GetListExtendedStyle() { return LVS_EX_FULLROWSELECT; }
+
+  CHeaderCtrlEx m_header;
+  UINT m_rowHeight = 0;  // pixels, 0 until the list first asks for it
+  UINT m_gridLines = 1;
+
+  BEGIN_MSG_MAP(CListCtrlExImpl)
+    MESSAGE_HANDLER(WM_ERASEBKGND, OnEraseBackground)
+    MESSAGE_HANDLER(WM_PAINT, OnPaint)
+    MESSAGE_HANDLER(WM_PRINTCLIENT, OnPaint)
+    MESSAGE_HANDLER(WM_MEASUREITEM, OnMeasureItemMessage)
+    MESSAGE_HANDLER(OCM_MEASUREITEM, OnMeasureItemMessage)
+    MESSAGE_HANDLER(WM_DRAWITEM, OnDrawItemMessage)
+    MESSAGE_HANDLER(OCM_DRAWITEM, OnDrawItemMessage)
+    MESSAGE_HANDLER(WM_VSCROLL, OnVScroll)
+  END_MSG_MAP()
+
+  // Runs once after Create or SubclassWindow: owner-drawn rows, T's extended
+  // style, the flat header and, when given, the small image list (which the
+  // list then owns unless it has LVS_SHAREIMAGELISTS).
+  void Init(HIMAGELIST imageList) {
+    if ((this->GetStyle() & LVS_OWNERDRAWFIXED) == 0) {
+      this->ModifyStyle(0, LVS_OWNERDRAWFIXED);
+    }
+    this->SetExtendedListViewStyle(T::GetListExtendedStyle());
+    HWND header = this->GetHeader();
+    if (header != nullptr && m_header.m_hWnd == nullptr) {
+      m_header.SubclassWindow(header);
+    }
+    if (imageList != nullptr) {
+      this->SetImageList(imageList, LVSIL_SMALL);
+    }
+  }
+
+  // Attaches to a dialog's list control and initialises it. FALSE when the
+  // control cannot be subclassed.
+  BOOL SubclassWindow(HWND hwnd, HIMAGELIST imageList = nullptr) {
+    if (!Base::SubclassWindow(hwnd)) {
+      return FALSE;
+    }
+    static_cast<T*>(this)->Init(imageList);
+    RemeasureRows();
+    return TRUE;
+  }
+
+  // An owner-drawn list asks for its row height only when it is sized, so
+  // size it to nothing and back.
+  void RemeasureRows() {
+    RECT rect;
+    if (!this->GetWindowRect(&rect)) {
+      return;
+    }
+    constexpr UINT kFlags = SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE;
+    this->SetWindowPos(nullptr, 0, 0, 0, 0, kFlags);
+    this->SetWindowPos(nullptr, 0, 0, rect.right - rect.left, rect.bottom - rect.top, kFlags);
+  }
+
+  LRESULT OnEraseBackground(UINT, WPARAM, LPARAM) { return 1; }
+
+  LRESULT OnPaint(UINT msg, WPARAM wParam, LPARAM) {
+    if (msg == WM_PRINTCLIENT || wParam != 0) {
+      RECT client;
+      this->GetClientRect(&client);
+      PaintBuffered(reinterpret_cast<HDC>(wParam), client);
+    } else {
+      CPaintDC dc(this->m_hWnd);
+      if (!dc.IsNull()) {
+        PaintBuffered(dc.get(), dc.m_ps.rcPaint);
+      }
+    }
+    return 0;
+  }
+
+  LRESULT OnMeasureItemMessage(UINT, WPARAM, LPARAM lParam) {
+    auto* measure = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
+    if (measure == nullptr || measure->CtlType != ODT_LISTVIEW) {
+      SetMsgHandled(FALSE);
+      return 0;
+    }
+    static_cast<T*>(this)->OnMeasureItem(measure);
+    return 1;
+  }
+
+  LRESULT OnDrawItemMessage(UINT, WPARAM, LPARAM lParam) {
+    auto* draw = reinterpret_cast<DRAWITEMSTRUCT*>(lParam);
+    if (draw == nullptr || draw->CtlType != ODT_LISTVIEW) {
+      SetMsgHandled(FALSE);
+      return 0;
+    }
+    static_cast<T*>(this)->DrawItem(draw);
+    return 1;
+  }
+
+  // Line and page scrolls repaint everything instead of moving the bits, so
+  // grid lines and gradients never smear.
+  LRESULT OnVScroll(UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (LOWORD(wParam)) {
+      case SB_LINEUP:
+      case SB_LINEDOWN:
+      case SB_PAGEUP:
+      case SB_PAGEDOWN:
+        this->DefWindowProc(msg, wParam, lParam);
+        this->Invalidate(TRUE);
+        return 0;
+      default:
+        SetMsgHandled(FALSE);
+        return 0;
+    }
+  }
+
+  void DoPaint(HDC dc) {
+    RECT client;
+    this->GetClientRect(&client);
+    T* self = static_cast<T*>(this);
+    ktlist::FillListBackground(dc, this->m_hWnd, client);
+    self->DrawGridLines(dc, client);
+    self->DrawColumnLines(dc, client);
+    this->DefWindowProc(WM_PAINT, reinterpret_cast<WPARAM>(dc), 0);  // sends the owner-draw request of every visible row
+  }
+
+  void DrawItem(const DRAWITEMSTRUCT* draw) {
+    CSaveDC saved(draw->hDC);
+    CDCHandle dc(draw->hDC);
+    dc.SelectObject(ktlist::ListFont(this->m_hWnd));
+    dc.SetBkMode(TRANSPARENT);
+    UINT state = draw->itemState;
+    if (!this->IsWindowEnabled()) {
+      state |= ODS_DISABLED;
+    }
+    dc.SetTextColor(::GetSysColor((state & ODS_DISABLED) != 0 ? COLOR_GRAYTEXT : COLOR_WINDOWTEXT));
+    const int item = int(draw->itemID);
+    RECT row = draw->rcItem;
+    T* self = static_cast<T*>(this);
+    self->DrawRowPrefix(draw->hDC, item, row, state);
+    self->DrawRowBackground(draw->hDC, item, row, state);
+    self->DrawSubItem(draw->hDC, item, state);
+  }
+
+  // What T draws at the row's left before the background; it moves
+  // `row.left` past what it drew.
+  void DrawRowPrefix(HDC, int, RECT&, UINT) {}
+
+  void DrawRowBackground(HDC dc, int, const RECT& rect, UINT itemState) {
+    ktlist::DrawRowBackground(dc, rect, itemState);
+  }
+
+  void DrawSubItem(HDC dc, int item, UINT itemState) { ktlist::DrawSubItems(dc, *this, item, itemState); }
+
+  void DrawGridLines(HDC dc, const RECT& rect) {
+    if (m_gridLines != 0 && m_rowHeight != 0 && this->IsWindowEnabled()) {
+      ktlist::DrawGridLines(dc, this->m_hWnd, rect, m_rowHeight);
+    }
+  }
+
+  void DrawColumnLines(HDC dc, const RECT& rect) { ktlist::DrawColumnLines(dc, this->m_hWnd, rect); }
+
+  void OnMeasureItem(MEASUREITEMSTRUCT* measure) {
+    m_rowHeight = ktlist::MeasureRowHeight(this->m_hWnd);
+    measure->itemHeight = m_rowHeight;
+  }
+
+ private:
+  void PaintBuffered(HDC target, const RECT& area) {
+    if (target == nullptr || area.right <= area.left || area.bottom <= area.top) {
+      return;
+    }
+    CSaveDC saved(target);
+    ktlist::ExcludeHeaderFromClip(target, this->m_hWnd);
+    CMemoryDC buffer(target, area);
+    T* self = static_cast<T*>(this);
+    if (buffer.IsValid()) {
+      self->DoPaint(buffer.get());
+      buffer.Present();
+    } else {
+      self->DoPaint(target);  // no memory for the bitmap: paint directly, flicker and all
+    }
+  }
+};
+
+// The plain flat list of the dialogs.
+class CListCtrlEx : public CListCtrlExImpl<CListCtrlEx> {};
+
+// A flat list with a check box at the left of each row. The check lives in
+// the row's state image: 1 unchecked, anything else checked (a row without a
+// state image reads and draws as checked, so rows are always inserted with
+// an explicit one).
+class CCheckListEx : public CListCtrlExImpl<CCheckListEx>, public CThemeWindowT<CCheckListEx> {
+ public:
+  static constexpr UINT kUncheckedImage = 1;
+  static constexpr UINT kCheckedImage = 2;
+
+  CCheckListEx() : CThemeWindowT<CCheckListEx>(L"BUTTON") {}
+
+  static DWORD GetListExtendedStyle() { return LVS_EX_FULLROWSELECT | LVS_EX_CHECKBOXES; }
+
+  BEGIN_MSG_MAP(CCheckListEx)
+    CHAIN_MSG_MAP(CListCtrlExImpl<CCheckListEx>)
+    CHAIN_MSG_MAP(CThemeWindowT<CCheckListEx>)
+    MESSAGE_HANDLER(WM_LBUTTONDOWN, OnLButtonDown)
+    MESSAGE_HANDLER(WM_LBUTTONDBLCLK, OnLButtonDown)
+  END_MSG_MAP()
+
+  // The template's Init, then the "BUTTON" theme while themes are on.
+  void Init(HIMAGELIST imageList);
+
+  // Unchecked becomes checked, anything else unchecked.
+  void ToggleCheck(int item);
+  bool GetCheck(int item) const { return GetStateImage(item) != kUncheckedImage; }
+  BOOL SetCheck(int item, bool checked) { return SetStateImage(item, checked ? kCheckedImage : kUncheckedImage); }
+  // Inserts a row with the given check (the list forces new rows to
+  // unchecked, so the check is written after the insert). The row's index,
+  // -1 when the list refused it. It hides the list's own InsertItem calls on
+  // purpose: no row of a check list comes in without its state image.
+  int InsertItem(int index, const wchar_t* text, bool checked = false);
+
+  LRESULT OnLButtonDown(UINT msg, WPARAM wParam, LPARAM lParam);
+
+  // The check box at the row's left; the row continues at its right edge.
+  void DrawRowPrefix(HDC dc, int item, RECT& row, UINT itemState);
+
+ private:
+  UINT GetStateImage(int item) const;
+  BOOL SetStateImage(int item, UINT image);
+};
