@@ -13,47 +13,10 @@
 #include <thread>
 #include <vector>
 
+#include "tests/core/TempFolder.h"
+
 namespace {
 
-// A fresh empty folder under the temp folder, removed with what it holds.
-class TempFolder {
- public:
-  TempFolder() {
-    wchar_t temp[MAX_PATH];
-    const DWORD length = GetTempPathW(MAX_PATH, temp);
-    if (length == 0 || length >= MAX_PATH) return;
-    static LONG serial = 0;
-    wchar_t name[MAX_PATH];
-    swprintf(name, MAX_PATH, L"%lsktsys_%lu_%ld", temp, GetCurrentProcessId(), InterlockedIncrement(&serial));
-    if (CreateDirectoryW(name, nullptr)) m_path = name;
-  }
-  ~TempFolder() {
-    if (m_path.empty()) return;
-    WIN32_FIND_DATAW found;
-    HANDLE find = FindFirstFileW((m_path + L"\\*").c_str(), &found);
-    if (find != INVALID_HANDLE_VALUE) {
-      do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-          const std::wstring file = m_path + L"\\" + found.cFileName;
-          SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
-          DeleteFileW(file.c_str());
-        }
-      } while (FindNextFileW(find, &found));
-      FindClose(find);
-    }
-    SetFileAttributesW(m_path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    RemoveDirectoryW(m_path.c_str());
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-
-  bool valid() const { return !m_path.empty(); }
-  const std::wstring& path() const { return m_path; }
-  std::wstring File(const wchar_t* name) const { return m_path + L"\\" + name; }
-
- private:
-  std::wstring m_path;
-};
 
 std::wstring OwnExeName() {
   wchar_t path[MAX_PATH];
