@@ -16,6 +16,8 @@
 #include "core/TraceStore.h"
 #include "formats/Ktr.h"
 
+#include "tests/formats/GuardedBytes.h"
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -49,42 +51,6 @@ uint16_t Get16(const uint8_t* p) {
 }
 void Put16(uint8_t* p, uint16_t v) { std::memcpy(p, &v, 2); }
 void Put32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
-
-// The bytes end right before a no-access page and are read-only: an
-// over-read or a write into the image stops the test.
-class CGuardedBytes {
- public:
-  explicit CGuardedBytes(const Bytes& bytes) {
-    SYSTEM_INFO info;
-    GetSystemInfo(&info);
-    const size_t page = info.dwPageSize;
-    m_span = bytes.empty() ? page : (bytes.size() + page - 1) / page * page;
-    m_base = static_cast<uint8_t*>(VirtualAlloc(nullptr, m_span + page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
-    if (m_base == nullptr) {
-      return;
-    }
-    m_at = m_base + m_span - bytes.size();
-    if (!bytes.empty()) {
-      std::memcpy(m_at, bytes.data(), bytes.size());
-    }
-    DWORD old;
-    m_ready = VirtualProtect(m_base, m_span, PAGE_READONLY, &old) &&
-              VirtualProtect(m_base + m_span, page, PAGE_NOACCESS, &old);
-  }
-  ~CGuardedBytes() {
-    if (m_base != nullptr) {
-      VirtualFree(m_base, 0, MEM_RELEASE);
-    }
-  }
-  bool Ready() const { return m_ready; }
-  const uint8_t* Data() const { return m_at; }
-
- private:
-  uint8_t* m_base = nullptr;
-  uint8_t* m_at = nullptr;
-  size_t m_span = 0;
-  bool m_ready = false;
-};
 
 // The images every round starts from.
 struct BaseImages {

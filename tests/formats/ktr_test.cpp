@@ -15,6 +15,8 @@
 #include "formats/Ktr.h"
 #include "tests/core/RecordFixture.h"
 
+#include "tests/formats/GuardedBytes.h"
+
 namespace {
 
 constexpr char kGroupsText[] = "[CORE]\nM=app;mod.dll\n[NET]\nM=net.dll\n";
@@ -39,45 +41,6 @@ void Swap32(uint8_t* p) {
   std::swap(p[1], p[2]);
 }
 
-// A copy of bytes whose last byte is the last readable one: the pages hold
-// the bytes read-only and a no-access page follows, so reading past the end
-// or writing into an image that must stay untouched crashes the test.
-class CGuardedImage {
- public:
-  explicit CGuardedImage(const Bytes& bytes) {
-    SYSTEM_INFO info;
-    GetSystemInfo(&info);
-    const size_t page = info.dwPageSize;
-    m_data = (bytes.size() + page - 1) / page * page;
-    if (m_data == 0) {
-      m_data = page;
-    }
-    m_base = static_cast<uint8_t*>(VirtualAlloc(nullptr, m_data + page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
-    if (m_base == nullptr) {
-      return;
-    }
-    m_at = m_base + m_data - bytes.size();
-    if (!bytes.empty()) {
-      std::memcpy(m_at, bytes.data(), bytes.size());
-    }
-    DWORD old;
-    m_ready = VirtualProtect(m_base, m_data, PAGE_READONLY, &old) &&
-              VirtualProtect(m_base + m_data, page, PAGE_NOACCESS, &old);
-  }
-  ~CGuardedImage() {
-    if (m_base != nullptr) {
-      VirtualFree(m_base, 0, MEM_RELEASE);
-    }
-  }
-  bool Ready() const { return m_ready; }
-  const uint8_t* Data() const { return m_at; }
-
- private:
-  uint8_t* m_base = nullptr;
-  uint8_t* m_at = nullptr;
-  size_t m_data = 0;
-  bool m_ready = false;
-};
 
 struct Item {
   const wchar_t* module = L"mod.dll";
@@ -245,7 +208,7 @@ class Ktr : public testing::Test {
 
   // Parses a guarded copy of the image into a fresh store.
   static int Parse(CTraceFile& store, const Bytes& image, uint32_t* refused = nullptr) {
-    CGuardedImage guarded(image);
+    CGuardedBytes guarded(image);
     EXPECT_TRUE(guarded.Ready());
     EXPECT_EQ(1, store.GrowBuffer(uint32_t(image.size()) + 4096));
     return ParseKeltImage(&store, guarded.Data(), image.size(), 1, refused);
@@ -758,7 +721,7 @@ TEST_F(KtrImages, LinearImageCutAtEveryLength) {
   for (size_t cut = 0; cut <= image.size(); ++cut) {
     SCOPED_TRACE(cut);
     const Bytes part(image.begin(), image.begin() + cut);
-    CGuardedImage guarded(part);
+    CGuardedBytes guarded(part);
     ASSERT_TRUE(guarded.Ready());
     CTraceFile store;
     ASSERT_EQ(1, store.GrowBuffer(4096));
@@ -780,7 +743,7 @@ TEST_F(KtrImages, RingImageCutAtEveryLength) {
   for (size_t cut = 0; cut <= image.size(); ++cut) {
     SCOPED_TRACE(cut);
     const Bytes part(image.begin(), image.begin() + cut);
-    CGuardedImage guarded(part);
+    CGuardedBytes guarded(part);
     ASSERT_TRUE(guarded.Ready());
     CTraceFile store;
     ASSERT_EQ(1, store.GrowBuffer(4096));
