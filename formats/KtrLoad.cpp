@@ -14,6 +14,12 @@ namespace {
 
 constexpr uint32_t kPercent = 100;
 constexpr uint32_t kImportAllGroups = 0;
+// A stored record takes its 112-byte head, the "[pid:tid]" text (at most 24
+// units), and each string byte of the narrow record as at most one UTF-16
+// unit: about twice the narrow length plus this much.
+constexpr uint64_t kStoredBytesOverNarrow = kRecordFixedSize + 3 + 2 * 24 + 2 * 4 - 2 * kNarrowHeadSize;
+// The 32-bit capacity of a store, with room to spare.
+constexpr uint64_t kLargestReservation = 0xF0000000ull;
 
 // Byte-order-mark bytes at offset 4.
 constexpr uint8_t kMarkLittle[2] = {0xFF, 0xFE};
@@ -170,6 +176,30 @@ int CImageWalk::Linear() {
   return offset == m_size ? 1 : 0;
 }
 
+// What the records of a little-endian linear image will take in the store,
+// from their lengths alone; 0 for any other image. Only an estimate: the
+// store still grows when the records need more.
+uint64_t EstimateStoredBytes(const uint8_t* bytes, size_t size) {
+  const uint8_t* mark = bytes + offsetof(TraceBufferHeader, byteOrderMark);
+  if (std::memcmp(mark, kMarkLittle, sizeof(kMarkLittle)) != 0) {
+    return 0;
+  }
+  const ImageHeader header = ReadHeader(bytes, false);
+  if ((header.flags & kTraceBufferLinear) == 0 || header.first < kTraceHeaderSize) {
+    return 0;
+  }
+  uint64_t stored = kTraceHeaderSize;
+  for (uint64_t offset = header.first; offset + kNarrowHeadSize < size;) {
+    const uint32_t length = Load16(bytes + offset, false);
+    if (length < kMinNarrowRecord || offset + length > size) {
+      break;
+    }
+    stored += 2 * uint64_t(length) + kStoredBytesOverNarrow;
+    offset += length;
+  }
+  return stored;
+}
+
 }  // namespace
 
 int ParseKeltImage(CTraceMgr* store, const void* image, size_t size, int copy, uint32_t* refused) {
@@ -223,12 +253,16 @@ int LoadKtr(CTraceMgr* store, uint32_t* refused) {
     return 0;
   }
   const uint32_t bytes = uint32_t(size.QuadPart);
-  if (!store->GrowBuffer(bytes)) {
-    return 0;
-  }
   CMappedView view;
   if (!view.MapReadOnly(file.get())) {
     DebugTraceA("LoadKtr, map, %lu", GetLastError());
+    return 0;
+  }
+  // One reservation that the records fill: growing on the way would copy
+  // the store again at every step.
+  const uint64_t estimate = EstimateStoredBytes(static_cast<const uint8_t*>(view.get()), bytes);
+  const bool reserved = estimate > bytes && estimate < kLargestReservation && store->GrowBuffer(uint32_t(estimate));
+  if (!reserved && !store->GrowBuffer(bytes)) {
     return 0;
   }
   // The mapping is read-only: records are deciphered in a private copy.
