@@ -169,6 +169,8 @@ struct TimeTextCache {
   int64_t offset = 0;
   wchar_t clock[kClockUnits] = {};
   wchar_t date[kClockUnits] = {};
+  size_t clockUnits = 0;
+  size_t dateUnits = 0;
 };
 thread_local TimeTextCache t_timeCache;
 
@@ -192,6 +194,8 @@ void FormatLocalSeconds(int64_t local, TimeTextCache& cache) {
   cache.date[5] = L'/';
   PutTwoDigits(cache.date + 6, (year % kYearsPerCentury + kYearsPerCentury) % kYearsPerCentury);
   cache.date[8] = 0;
+  cache.clockUnits = 8;
+  cache.dateUnits = 8;
 }
 
 void ConvertSecond(uint32_t time, TimeTextCache& cache) {
@@ -219,8 +223,9 @@ void ConvertSecond(uint32_t time, TimeTextCache& cache) {
   if (_localtime64_s(&local, &seconds) != 0) {
     return;
   }
-  cache.converted = wcsftime(cache.clock, kClockUnits, kClockFormat, &local) != 0 &&
-                    wcsftime(cache.date, kClockUnits, kDateFormat, &local) != 0;
+  cache.clockUnits = wcsftime(cache.clock, kClockUnits, kClockFormat, &local);
+  cache.dateUnits = wcsftime(cache.date, kClockUnits, kDateFormat, &local);
+  cache.converted = cache.clockUnits != 0 && cache.dateUnits != 0;
 }
 
 // Decodes the Base64 text behind the marker and registers the word it names.
@@ -365,7 +370,8 @@ int FormatRecordTimeText(uint32_t time, uint16_t milliseconds, wchar_t* out) {
   }
   // "%s.%03hu " of the clock and the milliseconds, then the date, cut to 23.
   wchar_t text[kClockUnits * 2 + kDecimalUnits];
-  size_t n = StrCopyNW(text, kClockUnits, cache.clock);
+  size_t n = cache.clockUnits;
+  wmemcpy(text, cache.clock, n);
   text[n++] = L'.';
   wchar_t digits[kDecimalUnits];
   const size_t count = PutDecimal(digits, milliseconds);
@@ -375,8 +381,13 @@ int FormatRecordTimeText(uint32_t time, uint16_t milliseconds, wchar_t* out) {
   wmemcpy(text + n, digits, count);
   n += count;
   text[n++] = L' ';
-  StrCopyNW(text + n, kClockUnits, cache.date);
-  StrCopyNW(out, kRecordTimeTextUnits, text);
+  wmemcpy(text + n, cache.date, cache.dateUnits);
+  n += cache.dateUnits;
+  if (n > kRecordTimeTextUnits - 1) {
+    n = kRecordTimeTextUnits - 1;
+  }
+  wmemcpy(out, text, n);
+  out[n] = 0;
   return 1;
 }
 
