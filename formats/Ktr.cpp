@@ -63,13 +63,19 @@ size_t EncodeUtf8(const WideSpan& span, uint8_t* out, size_t capacity, bool* who
   size_t written = 0;
   size_t i = 0;
   while (i < span.units) {
-    // ASCII runs eight units at a time.
+    // ASCII runs eight units at a time; all eight bytes are stored, those
+    // past the first other unit are written again.
     while (i + kStep <= span.units && capacity - written >= kStep) {
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(span.text + i));
-      if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, notAscii), _mm_setzero_si128())) != 0xFFFF) {
+      const unsigned ascii =
+          unsigned(_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, notAscii), _mm_setzero_si128())));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out + written), _mm_packus_epi16(v, v));
+      if (ascii != 0xFFFF) {
+        const size_t run = size_t(__builtin_ctz(~ascii)) / sizeof(wchar_t);
+        written += run;
+        i += run;
         break;
       }
-      _mm_storel_epi64(reinterpret_cast<__m128i*>(out + written), _mm_packus_epi16(v, v));
       written += kStep;
       i += kStep;
     }

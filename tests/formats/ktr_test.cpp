@@ -696,6 +696,16 @@ TEST_F(KtrImages, BigEndianImageIsReadWithSwappedFields) {
   ExpectSame(want, FieldsOf(got[0]), "swapped record");
   EXPECT_EQ(L"A", std::wstring(got[1]->Message()));
   EXPECT_EQ(2u, store.m_sourceItemCount);
+
+  // The same through a file.
+  const std::wstring path = Path(L"big.ktr");
+  ASSERT_TRUE(WriteFile(path, image));
+  CTraceFile loaded;
+  ASSERT_EQ(1, Load(loaded, path));
+  const auto read = Records(loaded);
+  ASSERT_EQ(2u, read.size());
+  ExpectSame(want, FieldsOf(read[0]), "swapped record from a file");
+  EXPECT_EQ(L"A", std::wstring(read[1]->Message()));
 }
 
 TEST_F(KtrImages, UnknownByteOrderIsReadAsNoRecords) {
@@ -704,6 +714,11 @@ TEST_F(KtrImages, UnknownByteOrderIsReadAsNoRecords) {
   CTraceFile store;
   EXPECT_EQ(1, Parse(store, image));
   EXPECT_TRUE(Messages(store).empty());
+  const std::wstring path = Path(L"unknown.ktr");
+  ASSERT_TRUE(WriteFile(path, image));
+  CTraceFile loaded;
+  EXPECT_EQ(1, Load(loaded, path));
+  EXPECT_TRUE(Messages(loaded).empty());
 }
 
 // ---------------------------------------------------------------------------
