@@ -180,6 +180,27 @@ uint32_t PercentOf(uint64_t done, uint64_t count) {
   return count != 0 ? uint32_t(done * kPercent / count) : kPercent;
 }
 
+// The percentage of `total` done, told only when it changes: every record
+// would otherwise pay an interlocked write.
+class CPercentSteps {
+ public:
+  explicit CPercentSteps(uint64_t total) : m_total(total) {}
+  // True when `done` reaches a new percentage, which goes to *percent.
+  bool Reached(uint64_t done, uint32_t* percent) {
+    if (done < m_next) {
+      return false;
+    }
+    *percent = PercentOf(done, m_total);
+    // The first count that gives the next percentage.
+    m_next = m_total != 0 ? ((uint64_t(*percent) + 1) * m_total + kPercent - 1) / kPercent : UINT64_MAX;
+    return true;
+  }
+
+ private:
+  uint64_t m_total;
+  uint64_t m_next = 0;
+};
+
 }  // namespace
 
 uint8_t* ToNarrowRecord(uint8_t* output, uint32_t limit, const TraceRecord* record) {
@@ -345,12 +366,16 @@ int WriteImage(CTraceMgr* store, CTraceView* view, Sink& sink) {
     sink.Advance(length);
     return true;
   };
+  CPercentSteps steps(count);
+  uint32_t percent = 0;
   if (view != nullptr) {
     for (size_t i = 0; i < count; ++i) {
       if (!append(view->RecordAt(i))) {
         return 0;
       }
-      view->SetProgress(PercentOf(i + 1, count));
+      if (steps.Reached(i + 1, &percent)) {
+        view->SetProgress(percent);
+      }
     }
   } else if (count != 0) {
     CTraceRingWalker walker(store->Buffer());
@@ -360,7 +385,9 @@ int WriteImage(CTraceMgr* store, CTraceView* view, Sink& sink) {
       if (record == nullptr || !append(record)) {
         return 0;
       }
-      store->SetProgress(PercentOf(uint64_t(i) + 1, count));
+      if (steps.Reached(uint64_t(i) + 1, &percent)) {
+        store->SetProgress(percent);
+      }
     }
   }
   return store->AfterWrite();

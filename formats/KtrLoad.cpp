@@ -247,8 +247,12 @@ int CImageWalk::Linear(Image& image) {
   const int copy = std::is_same_v<Image, CFileImage> ? 0 : m_copy;
   const uint64_t step = size / kPercent != 0 ? size / kPercent : 1;
   uint64_t offset = m_header.first;
+  uint64_t nextStep = 0;  // the offset where the percentage changes next
   while (offset + kNarrowHeadSize < size) {
-    m_store->SetProgress(uint32_t(offset / step));
+    if (offset >= nextStep) {
+      m_store->SetProgress(uint32_t(offset / step));
+      nextStep = (offset / step + 1) * step;
+    }
     const uint8_t* at = image.At(offset, sizeof(uint16_t));
     const uint32_t length = at != nullptr ? LengthAt(at, offset, size) : 0;
     const uint8_t* record = length != 0 ? image.At(offset, length) : nullptr;
