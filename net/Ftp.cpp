@@ -96,7 +96,13 @@ DWORD CInetConnect::FtpList(const CRemoteServer& server, CFtpListing& listing, v
   CInetConnect find(FtpFindFirstFileW(connection.get(), (folder + kAllFiles).c_str(), &found, INTERNET_FLAG_RELOAD, 0));
   if (!find) {
     const DWORD error = GetLastError();
-    if (error == ERROR_NO_MORE_FILES) return 0;  // an empty folder
+    // An empty folder: WinINet's own answer, or a failure without a cause
+    // (Wine) or with only the server's text, for a folder that is there.
+    if (error == ERROR_NO_MORE_FILES) return 0;
+    if ((error == 0 || error == ERROR_INTERNET_EXTENDED_ERROR) &&
+        FtpSetCurrentDirectoryW(connection.get(), folder.c_str())) {
+      return 0;
+    }
     listing.Clear();
     return error ? error : ERROR_INTERNET_EXTENDED_ERROR;
   }
