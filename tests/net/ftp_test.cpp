@@ -8,8 +8,8 @@
 
 #include "net/Inet.h"
 #include "net/RemoteServer.h"
-#include "ScriptServer.h"
-#include "../core/TempFolder.h"
+#include "tests/net/ScriptServer.h"
+#include "tests/core/TempFolder.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "core/StrUtil.h"
 #include "net/Inet.h"
 #include "res/resource.h"
-#include "ScriptServer.h"
+#include "tests/net/ScriptServer.h"
 
 namespace {
 
