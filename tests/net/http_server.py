@@ -4,7 +4,10 @@
 Listens on 127.0.0.1 and a free port, reports "PORT <n>" and stops as
 server_control describes.
 
-Usage: http_server.py CONTROL_PORT
+With "tls" it serves HTTPS with a self-signed certificate for 127.0.0.1
+made for this run by the openssl command, which no client trusts.
+
+Usage: http_server.py CONTROL_PORT [tls]
 
 Paths (query keys):
   /reply?code=N&body=TEXT      answers status N with TEXT
@@ -16,6 +19,10 @@ Paths (query keys):
 """
 import http.server
 import os
+import shutil
+import ssl
+import subprocess
+import tempfile
 import sys
 import threading
 import urllib.parse
@@ -31,6 +38,9 @@ FAIL = b"<Response><Status>FAIL</Status></Response>"
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     counts = {}
+    # With TLS every answer closes its connection, so no test inherits a
+    # connection whose certificate an earlier test accepted.
+    close_always = False
     lock = threading.Lock()
 
     def log_message(self, *args):
@@ -42,6 +52,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_header(key, value)
         self.send_header("Content-Type", "text/xml")
         self.send_header("Content-Length", str(len(body)))
+        if self.close_always:
+            self.send_header("Connection", "close")
+            self.close_connection = True
         self.end_headers()
         self.wfile.write(body)
 
@@ -74,9 +87,26 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.answer(200, SUCCESS if good else FAIL)
 
 
+def wrap_tls(server, folder):
+    cert, key = os.path.join(folder, "cert.pem"), os.path.join(folder, "key.pem")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
+                    "-subj", "/CN=127.0.0.1", "-keyout", key, "-out", cert],
+                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(cert, key)
+    server.socket = context.wrap_socket(server.socket, server_side=True)
+
+
 def main():
     control = Control(int(sys.argv[1]))
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    if len(sys.argv) > 2 and sys.argv[2] == "tls":
+        folder = tempfile.mkdtemp(prefix="kthttps_")
+        try:
+            wrap_tls(server, folder)
+            Handler.close_always = True
+        finally:
+            shutil.rmtree(folder, ignore_errors=True)
     server.daemon_threads = True
     server.timeout = POLL_SECONDS
     control.ready("PORT %d" % server.server_address[1])

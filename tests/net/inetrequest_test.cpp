@@ -228,3 +228,72 @@ TEST(InetStatusReply, Table) {
 }
 
 }  // namespace
+
+namespace {
+
+// HTTPS with a certificate nobody trusts: the certificate prompt decides.
+class InetCertificateTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    ASSERT_EQ(1, g_inetSession.Open());
+    s_server = new ScriptServer;
+    ASSERT_TRUE(s_server->Start("http_server.py", "tls")) << s_server->Line();
+    std::istringstream line(s_server->Line());
+    std::string word;
+    line >> word >> s_port;
+    ASSERT_EQ("PORT", word);
+  }
+  static void TearDownTestSuite() {
+    delete s_server;
+    s_server = nullptr;
+    g_inetSession.Close();
+  }
+  void SetUp() override {
+    g_prompts = PromptLog();
+    g_inetErrorDlg = FakeErrorDlg;
+  }
+  void TearDown() override { g_inetErrorDlg = ::InternetErrorDlg; }
+
+  static std::wstring Url() {
+    const std::string url = "https://127.0.0.1:" + std::to_string(s_port) +
+                            "/reply?code=200&body=%3CStatus%3ESUCCESS%3CServerStatus%3E1";
+    return std::wstring(url.begin(), url.end());
+  }
+
+  static ScriptServer* s_server;
+  static unsigned s_port;
+};
+
+ScriptServer* InetCertificateTest::s_server = nullptr;
+unsigned InetCertificateTest::s_port = 0;
+
+constexpr DWORD kCertificatePromptFlags =
+    FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS | FLAGS_ERROR_UI_FLAGS_GENERATE_DATA;
+
+TEST_F(InetCertificateTest, DeclinedCertificateEndsTheRequest) {
+  g_prompts.answer = ERROR_CANCELLED;
+  CInetRequest request;
+  EXPECT_EQ(UINT(IDS_SEND_ERR_CERTIFICATE), request.Open(nullptr, Url().c_str()));
+  ASSERT_EQ(1u, g_prompts.errors.size());
+  EXPECT_EQ(DWORD(ERROR_INTERNET_INVALID_CA), g_prompts.errors[0]);
+  EXPECT_EQ(kCertificatePromptFlags, g_prompts.flags[0]);
+  EXPECT_EQ(DWORD(ERROR_INTERNET_INVALID_CA), request.ErrorCode());
+}
+
+TEST_F(InetCertificateTest, AcceptedCertificateIsSentAgain) {
+  g_prompts.answer = ERROR_SUCCESS;
+  g_prompts.securityFlagsToAdd =
+      SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_CN_INVALID | SECURITY_FLAG_IGNORE_CERT_DATE_INVALID;
+  CInetRequest request;
+  EXPECT_EQ(0u, request.Open(nullptr, Url().c_str()));
+  EXPECT_FALSE(g_prompts.errors.empty());
+}
+
+TEST_F(InetCertificateTest, AcceptingWithoutChangeDoesNotLoopForever) {
+  g_prompts.answer = ERROR_SUCCESS;
+  CInetRequest request;
+  EXPECT_EQ(UINT(IDS_SEND_ERR_CERTIFICATE), request.Open(nullptr, Url().c_str()));
+  EXPECT_GT(g_prompts.errors.size(), 1u);
+}
+
+}  // namespace
