@@ -108,6 +108,11 @@ UINT CInetRequest::OpenHttpRequest(const wchar_t* url, const char* verb) {
     m_error = GetLastError();
     return IDS_SEND_ERR_INTERNET;
   }
+  // Wine keeps send and receive time-outs per request, not per session.
+  DWORD timeout = kInetTimeoutMs;
+  for (DWORD option : {INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT}) {
+    InternetSetOptionW(m_request.get(), option, &timeout, sizeof(timeout));
+  }
   return 0;
 }
 

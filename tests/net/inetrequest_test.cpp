@@ -186,6 +186,18 @@ TEST_F(InetRequestTest, EndlessRetryAnswersStopAtLast) {
   EXPECT_GT(g_prompts.errors.size(), 1u);
 }
 
+// Wine answers queries for the connect time-out only (the others can be
+// set, per request, but not read back).
+TEST_F(InetRequestTest, SessionConnectTimeOutIsThirtySeconds) {
+  DWORD value = 0;
+  DWORD size = sizeof(value);
+  ASSERT_TRUE(InternetQueryOptionW(g_inetSession.get(), INTERNET_OPTION_CONNECT_TIMEOUT, &value, &size));
+  EXPECT_EQ(kInetTimeoutMs, value);
+  HINTERNET before = g_inetSession.get();
+  EXPECT_EQ(1, g_inetSession.Open());
+  EXPECT_EQ(before, g_inetSession.get());
+}
+
 TEST_F(InetRequestTest, ResetClosesHandlesAndClearsError) {
   CInetRequest request;
   EXPECT_EQ(UINT(IDS_SEND_ERR_HTTP), request.Open(nullptr, Url("/reply?code=500").c_str()));
