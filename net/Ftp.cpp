@@ -152,8 +152,11 @@ DWORD CInetConnect::FtpGetFile(const CRemoteServer& server, const wchar_t* remot
   return error;
 }
 
-DWORD CInetConnect::SftpList(const CRemoteServer&, CFtpListing&, volatile uint32_t*) { return 0; }
+DWORD CInetConnect::SftpList(const CRemoteServer&, CFtpListing& listing, volatile uint32_t*) {
+  listing.Clear();
+  return ERROR_NOT_SUPPORTED;
+}
 
 DWORD CInetConnect::SftpGetFile(const CRemoteServer&, const wchar_t*, uint32_t, const wchar_t*, volatile uint32_t*) {
-  return 0;
+  return ERROR_NOT_SUPPORTED;
 }

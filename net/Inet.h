@@ -109,8 +109,9 @@ class CInetConnect : public CInetHandle {
   static DWORD FtpGetFile(const CRemoteServer& server, const wchar_t* remoteName, uint32_t size,
                           const wchar_t* localPath, volatile uint32_t* progress);
 
-  // SFTP is a known protocol without a transport: both succeed at once and
-  // produce no entries and no file.
+  // SFTP is a known protocol without a transport: both return
+  // ERROR_NOT_SUPPORTED at once and produce no entries and no file (an
+  // empty "success" would show an SFTP folder as empty).
   static DWORD SftpList(const CRemoteServer& server, CFtpListing& listing, volatile uint32_t* progress);
   static DWORD SftpGetFile(const CRemoteServer& server, const wchar_t* remoteName, uint32_t size,
                            const wchar_t* localPath, volatile uint32_t* progress);

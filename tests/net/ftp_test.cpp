@@ -186,14 +186,15 @@ TEST_F(FtpTest, FailedFetchLeavesNoFile) {
   }
 }
 
-TEST_F(FtpTest, SftpEntriesSucceedWithoutDoingAnything) {
+TEST_F(FtpTest, SftpEntriesSayTheyAreNotSupported) {
   TempFolder folder;
   const std::wstring local = folder.File(L"s.ktr");
   const CRemoteServer server(L"127.0.0.1", kProtocolSftp, 1, L"/", L"", L"");
   CFtpListing listing;
-  EXPECT_EQ(0u, CInetConnect::SftpList(server, listing, nullptr));
+  ASSERT_EQ(0u, CInetConnect::FtpList(Named(L"/"), listing, nullptr));
+  EXPECT_EQ(DWORD(ERROR_NOT_SUPPORTED), CInetConnect::SftpList(server, listing, nullptr));
   EXPECT_EQ(0u, listing.Count());
-  EXPECT_EQ(0u, CInetConnect::SftpGetFile(server, L"x.ktr", 10, local.c_str(), nullptr));
+  EXPECT_EQ(DWORD(ERROR_NOT_SUPPORTED), CInetConnect::SftpGetFile(server, L"x.ktr", 10, local.c_str(), nullptr));
   EXPECT_FALSE(FileExists(local));
 }
 
