@@ -119,7 +119,7 @@ DWORD CInetConnect::FtpList(const CRemoteServer& server, CFtpListing& listing, v
     listing.Clear();
     return error ? error : ERROR_INTERNET_EXTENDED_ERROR;
   }
-  listing.SortFrom(first);
+  listing.SortFrom(first, CompareFtpEntries);
   return 0;
 }
 

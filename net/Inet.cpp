@@ -1,7 +1,5 @@
 #include "net/Inet.h"
 
-#include <cstdlib>
-
 #include "core/SysUtil.h"
 
 InetErrorDlgFn g_inetErrorDlg = ::InternetErrorDlg;
@@ -36,23 +34,4 @@ int CompareFtpEntries(const void* left, const void* right) {
   const CFtpFileEntry* b = *static_cast<const CFtpFileEntry* const*>(right);
   if (a->IsFolder() != b->IsFolder()) return a->IsFolder() ? -1 : 1;
   return a->name.CompareNoCase(b->name.c_str());
-}
-
-int CFtpListing::Append(CFtpFileEntry* entry) {
-  if (!entry) return 0;
-  if (!m_entries.AppendN(&entry, 1)) {
-    delete entry;
-    return 0;
-  }
-  return 1;
-}
-
-void CFtpListing::SortFrom(size_t first) {
-  if (first >= m_entries.count) return;
-  std::qsort(m_entries.data + first, m_entries.count - first, sizeof(CFtpFileEntry*), CompareFtpEntries);
-}
-
-void CFtpListing::Clear() {
-  for (size_t i = 0; i < m_entries.count; ++i) delete m_entries[i];
-  m_entries.count = 0;
 }

@@ -9,8 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "core/Containers.h"
 #include "core/RefString.h"
+#include "net/OwnedList.h"
 
 class CRemoteServer;
 
@@ -71,24 +71,7 @@ struct CFtpFileEntry {
 int CompareFtpEntries(const void* left, const void* right);
 
 // A folder listing: owns its entries.
-class CFtpListing {
- public:
-  CFtpListing() = default;
-  ~CFtpListing() { Clear(); }
-  CFtpListing(const CFtpListing&) = delete;
-  CFtpListing& operator=(const CFtpListing&) = delete;
-
-  // Takes ownership; on failure the entry is deleted and 0 returned.
-  int Append(CFtpFileEntry* entry);
-  size_t Count() const { return m_entries.count; }
-  const CFtpFileEntry* operator[](size_t index) const { return index < m_entries.count ? m_entries[index] : nullptr; }
-  // Sorts the entries from index first on with CompareFtpEntries.
-  void SortFrom(size_t first);
-  void Clear();
-
- private:
-  CGrowArray<CFtpFileEntry*> m_entries;
-};
+using CFtpListing = COwnedList<CFtpFileEntry>;
 
 // A connection or request handle. The FTP operations use the global session
 // and return 0 or the Win32/WinINet error code of the step that failed.

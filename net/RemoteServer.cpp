@@ -202,22 +202,13 @@ CString UnscramblePassword(const wchar_t* text, size_t length) {
 
 int CRemoteServerList::AddUnique(CRemoteServer* entry) {
   if (!entry) return 0;
-  for (size_t i = 0; i < m_entries.count; ++i) {
+  for (size_t i = 0; i < m_entries.Count(); ++i) {
     if (m_entries[i]->Equals(*entry)) {
       delete entry;
       return 0;
     }
   }
-  if (!m_entries.AppendN(&entry, 1)) {
-    delete entry;
-    return 0;
-  }
-  return 1;
-}
-
-void CRemoteServerList::Clear() {
-  for (size_t i = 0; i < m_entries.count; ++i) delete m_entries[i];
-  m_entries.count = 0;
+  return m_entries.Append(entry);
 }
 
 void CRemoteServerList::LoadFromIni(const CIniTextList& texts) {
@@ -227,8 +218,9 @@ void CRemoteServerList::LoadFromIni(const CIniTextList& texts) {
 
 void CRemoteServerList::SaveToIni(CIniTextList& texts) const {
   texts.Clear();
-  const size_t first = m_entries.count > kMaxIniListEntries ? m_entries.count - kMaxIniListEntries : 0;
-  for (size_t i = first; i < m_entries.count; ++i) {
+  const size_t count = m_entries.Count();
+  const size_t first = count > kMaxIniListEntries ? count - kMaxIniListEntries : 0;
+  for (size_t i = first; i < count; ++i) {
     const CString text = m_entries[i]->GetIniString();
     if (!text.IsEmpty()) texts.Append(text.c_str());
   }

@@ -8,8 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "core/Containers.h"
 #include "core/RefString.h"
+#include "net/OwnedList.h"
 
 class CIniTextList;
 
@@ -76,17 +76,12 @@ CString UnscramblePassword(const wchar_t* text, size_t length);
 // The remembered servers, oldest first; owns its entries.
 class CRemoteServerList {
  public:
-  CRemoteServerList() = default;
-  ~CRemoteServerList() { Clear(); }
-  CRemoteServerList(const CRemoteServerList&) = delete;
-  CRemoteServerList& operator=(const CRemoteServerList&) = delete;
-
   // Takes ownership of entry. 1 when appended; 0 for null, for an entry equal
   // to a listed one (the new one is deleted) or when memory runs out.
   int AddUnique(CRemoteServer* entry);
-  size_t Count() const { return m_entries.count; }
-  const CRemoteServer* operator[](size_t index) const { return index < m_entries.count ? m_entries[index] : nullptr; }
-  void Clear();
+  size_t Count() const { return m_entries.Count(); }
+  const CRemoteServer* operator[](size_t index) const { return m_entries[index]; }
+  void Clear() { m_entries.Clear(); }
 
   // Replaces the list by the entries of the ini texts (parsed, duplicates
   // dropped); texts that do not parse are passed over.
@@ -96,7 +91,7 @@ class CRemoteServerList {
   void SaveToIni(CIniTextList& texts) const;
 
  private:
-  CGrowArray<CRemoteServer*> m_entries;
+  COwnedList<CRemoteServer> m_entries;
 };
 
 extern CRemoteServerList g_remoteServers;

@@ -33,18 +33,22 @@ DWORD WINAPI FakeErrorDlg(HWND, HINTERNET request, DWORD error, DWORD flags, voi
   return g_prompts.answer;
 }
 
-class InetRequestTest : public ::testing::Test {
+// One HTTP test server per suite (plain or TLS) and the prompt stand-in
+// for every test.
+class HttpServerTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
+  static void StartServer(const char* scheme, const char* arguments) {
     ASSERT_EQ(1, g_inetSession.Open());
     s_server = new ScriptServer;
-    ASSERT_TRUE(s_server->Start("http_server.py", "")) << s_server->Line();
+    ASSERT_TRUE(s_server->Start("http_server.py", arguments)) << s_server->Line();
     std::istringstream line(s_server->Line());
     std::string word;
-    line >> word >> s_port;
+    unsigned port = 0;
+    line >> word >> port;
     ASSERT_EQ("PORT", word);
+    s_base = std::string(scheme) + "://127.0.0.1:" + std::to_string(port);
   }
-  static void TearDownTestSuite() {
+  static void StopServer() {
     delete s_server;
     s_server = nullptr;
     g_inetSession.Close();
@@ -56,16 +60,22 @@ class InetRequestTest : public ::testing::Test {
   void TearDown() override { g_inetErrorDlg = ::InternetErrorDlg; }
 
   static std::wstring Url(const std::string& pathAndQuery) {
-    const std::string url = "http://127.0.0.1:" + std::to_string(s_port) + pathAndQuery;
+    const std::string url = s_base + pathAndQuery;
     return std::wstring(url.begin(), url.end());
   }
 
   static ScriptServer* s_server;
-  static unsigned s_port;
+  static std::string s_base;
 };
 
-ScriptServer* InetRequestTest::s_server = nullptr;
-unsigned InetRequestTest::s_port = 0;
+ScriptServer* HttpServerTest::s_server = nullptr;
+std::string HttpServerTest::s_base;
+
+class InetRequestTest : public HttpServerTest {
+ protected:
+  static void SetUpTestSuite() { StartServer("http", ""); }
+  static void TearDownTestSuite() { StopServer(); }
+};
 
 TEST_F(InetRequestTest, StatusQueryTable) {
   struct Case {
@@ -244,40 +254,13 @@ TEST(InetStatusReply, Table) {
 namespace {
 
 // HTTPS with a certificate nobody trusts: the certificate prompt decides.
-class InetCertificateTest : public ::testing::Test {
+class InetCertificateTest : public HttpServerTest {
  protected:
-  static void SetUpTestSuite() {
-    ASSERT_EQ(1, g_inetSession.Open());
-    s_server = new ScriptServer;
-    ASSERT_TRUE(s_server->Start("http_server.py", "tls")) << s_server->Line();
-    std::istringstream line(s_server->Line());
-    std::string word;
-    line >> word >> s_port;
-    ASSERT_EQ("PORT", word);
-  }
-  static void TearDownTestSuite() {
-    delete s_server;
-    s_server = nullptr;
-    g_inetSession.Close();
-  }
-  void SetUp() override {
-    g_prompts = PromptLog();
-    g_inetErrorDlg = FakeErrorDlg;
-  }
-  void TearDown() override { g_inetErrorDlg = ::InternetErrorDlg; }
+  static void SetUpTestSuite() { StartServer("https", "tls"); }
+  static void TearDownTestSuite() { StopServer(); }
 
-  static std::wstring Url() {
-    const std::string url = "https://127.0.0.1:" + std::to_string(s_port) +
-                            "/reply?code=200&body=%3CStatus%3ESUCCESS%3CServerStatus%3E1";
-    return std::wstring(url.begin(), url.end());
-  }
-
-  static ScriptServer* s_server;
-  static unsigned s_port;
+  static std::wstring Url() { return HttpServerTest::Url("/reply?code=200&body=%3CStatus%3ESUCCESS%3CServerStatus%3E1"); }
 };
-
-ScriptServer* InetCertificateTest::s_server = nullptr;
-unsigned InetCertificateTest::s_port = 0;
 
 constexpr DWORD kCertificatePromptFlags =
     FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS | FLAGS_ERROR_UI_FLAGS_GENERATE_DATA;
