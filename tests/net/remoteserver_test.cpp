@@ -83,6 +83,21 @@ TEST(RemoteServerText, IniStringsAndUrls) {
   EXPECT_EQ(L"sftp://h/a", Str(named.GetUrl()));
   const CRemoteServer none(L"h", kProtocolNone, 0, L"/", L"", L"");
   EXPECT_EQ(L"://h/", Str(none.GetUrl()));
+
+  // The config passes over values of 512 characters or more: such an entry
+  // has no ini text and is not saved.
+  const std::wstring longPath = L"/" + std::wstring(499, L'p');
+  const CRemoteServer fits(L"h", kProtocolFtp, 21, longPath.c_str(), L"", L"");
+  EXPECT_EQ(511u, fits.GetIniString().GetLength());
+  const CRemoteServer tooLong(L"hh", kProtocolFtp, 21, longPath.c_str(), L"", L"");
+  EXPECT_TRUE(tooLong.GetIniString().IsEmpty());
+  CRemoteServerList list;
+  ASSERT_EQ(1, list.AddUnique(new CRemoteServer(tooLong)));
+  ASSERT_EQ(1, list.AddUnique(new CRemoteServer(fits)));
+  CIniTextList texts;
+  list.SaveToIni(texts);
+  ASSERT_EQ(1u, texts.Count());
+  EXPECT_EQ(Str(fits.GetIniString()), texts[0]);
 }
 
 TEST(RemoteServerText, PasswordsRoundTripUpToTheFieldLimit) {
