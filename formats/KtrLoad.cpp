@@ -7,8 +7,8 @@
 #include "core/RecordImport.h"
 #include "core/SysUtil.h"
 #include "core/TraceStore.h"
-#include "formats/FileHandle.h"
 #include "formats/Ktr.h"
+#include "formats/SourceFile.h"
 
 namespace {
 
@@ -209,28 +209,10 @@ int LoadKtr(CTraceMgr* store, uint32_t* refused) {
   if (refused != nullptr) {
     *refused = 0;
   }
-  if (store == nullptr || store->m_filePath.IsEmpty()) {
-    return 0;
-  }
-  CFileHandle file(CreateFileW(store->m_filePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) {
-    return 0;
-  }
-  LARGE_INTEGER size;
-  if (!GetFileSizeEx(file.get(), &size) || size.QuadPart < LONGLONG(kTraceHeaderSize) ||
-      uint64_t(size.QuadPart) > kMaxKtrFileSize) {
-    return 0;
-  }
-  const uint32_t bytes = uint32_t(size.QuadPart);
-  if (!store->GrowBuffer(bytes)) {
-    return 0;
-  }
-  CMappedView view;
-  if (!view.MapReadOnly(file.get())) {
-    DebugTraceA("LoadKtr, map, %lu", GetLastError());
+  CSourceFile file;
+  if (!file.Open(store, kTraceHeaderSize, "LoadKtr")) {
     return 0;
   }
   // The mapping is read-only: records are deciphered in a private copy.
-  return ParseKeltImage(store, view.get(), bytes, 1, refused);
+  return ParseKeltImage(store, file.Data(), file.Size(), 1, refused);
 }
