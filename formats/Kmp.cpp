@@ -76,12 +76,13 @@ int LoadKmpArea(CTraceMgr* store, const uint8_t* area, uint64_t span, const uint
   const uint32_t capacity = LoadBig32(area + kAreaCapacityOffset);
   const uint32_t end = LoadBig32(area + kAreaEndOffset);
   const uint32_t start = LoadBig32(area + kAreaStartOffset);
-  if (capacity == 0 || end >= capacity || start >= capacity || end == start) {
-    return 0;
-  }
+  // Checked first: an area reaching past the file is refused even when empty.
   if (capacity > span - kKmpAreaHeaderSize) {
     DebugTraceA("LoadKmp, 3, module %u area %u runs past the file", moduleIndex, areaIndex);
     return -1;
+  }
+  if (capacity == 0 || end >= capacity || start >= capacity || end == start) {
+    return 0;
   }
   const uint8_t* data = area + kKmpAreaHeaderSize;
   // Oldest record first: [start, end), or [start, capacity) then [0, end).
