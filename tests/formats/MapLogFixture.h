@@ -129,10 +129,10 @@ inline Bytes PerProcessRecord(uint32_t pid, const std::string& text) {
 
 // A .kmp area: capacity, end, start, then the circular data.
 inline Bytes KmpArea(uint32_t capacity, uint32_t end, uint32_t start, const Bytes& data) {
-  Bytes a;
-  AppendBig32(a, capacity);
-  AppendBig32(a, end);
-  AppendBig32(a, start);
+  Bytes a(kKmpAreaHeaderSize, 0);
+  PutBig32(&a[0], capacity);
+  PutBig32(&a[4], end);
+  PutBig32(&a[8], start);
   a.insert(a.end(), data.begin(), data.end());
   a.resize(kKmpAreaHeaderSize + capacity, 0);
   return a;
