@@ -189,26 +189,33 @@ int LoadEventDescriptions(TiXmlDocument* document) {
     DebugTraceA("LoadEventDescriptions, 1, resource missing");
     return 0;
   }
-  // The parser needs a terminated text; the resource is not.
-  char* text = static_cast<char*>(std::malloc(size_t(size) + 1));
-  if (text == nullptr) {
+  return ParseEventDescriptions(document, static_cast<const char*>(bytes), size);
+}
+
+int ParseEventDescriptions(TiXmlDocument* document, const char* text, size_t length) {
+  if (document == nullptr || text == nullptr) {
     return 0;
   }
-  std::memcpy(text, bytes, size);
-  text[size] = 0;
-  int loaded = 0;
+  // The parser needs a terminated text; a resource is not.
+  char* copy = static_cast<char*>(std::malloc(length + 1));
+  if (copy == nullptr) {
+    return 0;
+  }
+  std::memcpy(copy, text, length);
+  copy[length] = 0;
+  int parsed = 0;
   try {
     document->Clear();
-    document->Parse(text, nullptr, TIXML_ENCODING_UTF8);
-    loaded = !document->Error() && document->FirstChildElement() != nullptr ? 1 : 0;
+    document->Parse(copy, nullptr, TIXML_ENCODING_UTF8);
+    parsed = !document->Error() && document->FirstChildElement() != nullptr ? 1 : 0;
   } catch (const std::bad_alloc&) {
-    loaded = 0;
+    document->Clear();
   }
-  std::free(text);
-  if (!loaded) {
+  std::free(copy);
+  if (!parsed) {
     DebugTraceA("LoadEventDescriptions, 2, %s", document->ErrorDesc());
   }
-  return loaded;
+  return parsed;
 }
 
 const TiXmlElement* FindEventModule(const TiXmlDocument* document, uint32_t module) {

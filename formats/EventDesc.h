@@ -46,6 +46,9 @@ extern TiXmlDocument g_eventDescriptions;
 // Parses resource 249 of type "XML" of the current module into `document`.
 // 1, or 0 when the resource is missing or does not parse.
 int LoadEventDescriptions(TiXmlDocument* document);
+// The same parse over `length` bytes of document text (no terminator
+// needed): 1, or 0 when the text does not parse or holds no element.
+int ParseEventDescriptions(TiXmlDocument* document, const char* text, size_t length);
 
 // The top-level element "module<n>", or null (also for a null document).
 const TiXmlElement* FindEventModule(const TiXmlDocument* document, uint32_t module);

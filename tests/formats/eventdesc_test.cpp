@@ -291,6 +291,20 @@ TEST(EventDescriptions, EmbeddedDocumentLoadsAndLookupsFindWhatItHolds) {
   EXPECT_EQ(nullptr, FindEventDesc(FindEventModule(&document, 1), 4, 0));
 }
 
+TEST(EventDescriptions, TextThatDoesNotParseFails) {
+  const std::string texts[] = {"", "<?xml version=\"1.0\" ?>\r\n", "<module0 descryption=\"A\">",
+                               "<module0 descryption=\"A\"></module1>", "module0"};
+  for (const std::string& text : texts) {
+    TiXmlDocument document;
+    EXPECT_EQ(0, ParseEventDescriptions(&document, text.data(), text.size())) << text;
+  }
+  // The text need not be terminated: only `length` bytes are read.
+  const std::string good = "<module0 descryption=\"A\" />garbage";
+  TiXmlDocument document;
+  EXPECT_EQ(1, ParseEventDescriptions(&document, good.data(), good.size() - 7));
+  EXPECT_STREQ("A", FindEventModule(&document, 0)->Attribute("descryption"));
+}
+
 // Mutated events decoded against a no-access page: the decoder must never
 // read outside the record and every record it stores must be sound.
 TEST_F(DescribedEvents, FuzzedEventsStaySound) {
