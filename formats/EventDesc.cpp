@@ -13,6 +13,7 @@
 #include "core/SysUtil.h"
 #include "core/TraceRecord.h"
 #include "core/TraceStore.h"
+#include "formats/ByteOrder.h"
 #include "resource.h"
 
 TiXmlDocument g_eventDescriptions;
@@ -48,16 +49,6 @@ constexpr size_t kMessageBytes = 2048;     // the built message, terminator incl
 constexpr size_t kByteListChars = 1023;    // the numbers of one byte array
 constexpr size_t kElementNameChars = 32;
 constexpr uint32_t kMillisecondsPerSecond = 1000;
-
-uint16_t LoadBig16(const uint8_t* p) { return uint16_t((p[0] << 8) | p[1]); }
-uint32_t LoadBig32(const uint8_t* p) {
-  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-}
-uint32_t LoadHost32(const uint8_t* p) {
-  uint32_t value;
-  std::memcpy(&value, p, sizeof(value));
-  return value;
-}
 
 // Text that grows up to a fixed size; what does not fit is cut off.
 template <size_t N>
@@ -239,6 +230,15 @@ const TiXmlElement* FindEventDesc(const TiXmlElement* module, uint32_t level, ui
   }
   StrPrintfA(name, sizeof(name), "event%u", event);
   return levelElement->FirstChildElement(name);
+}
+
+uint32_t DescribedEventLength(const uint8_t* block, uint32_t size, uint32_t offset) {
+  if (block == nullptr || offset > size || size - offset < sizeof(uint16_t)) {
+    return 0;
+  }
+  const uint32_t length = LoadBig16(block + offset);
+  // A short length would never move on; a long one would leave the block.
+  return length >= kMinDescribedEvent && length <= size - offset ? length : 0;
 }
 
 void ConvertBigEndianSourceHeader(uint8_t* header) {

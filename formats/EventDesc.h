@@ -56,6 +56,10 @@ const TiXmlElement* FindEventModule(const TiXmlDocument* document, uint32_t modu
 // null when either is missing or no module element is given.
 const TiXmlElement* FindEventDesc(const TiXmlElement* module, uint32_t level, uint32_t event);
 
+// The length of the event at `offset` of a block of `size` bytes, or 0 when
+// no whole event of at least 12 bytes starts there (the walk then ends).
+uint32_t DescribedEventLength(const uint8_t* block, uint32_t size, uint32_t offset);
+
 // Sources that write their header big-endian (map logs, the shared
 // per-process regions) convert the words the decoder reads with this, in
 // place, before decoding.

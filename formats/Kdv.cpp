@@ -4,6 +4,7 @@
 #include "core/RecordBuilder.h"
 #include "core/SysUtil.h"
 #include "core/TraceStore.h"
+#include "formats/ByteOrder.h"
 #include "formats/EventDesc.h"
 #include "formats/MapLogs.h"
 #include "formats/SourceFile.h"
@@ -14,11 +15,6 @@ constexpr uint32_t kPercent = 100;
 constexpr uint32_t kImportAllGroups = 0;
 constexpr size_t kBlockAreaOffset = 1;
 constexpr size_t kBlockLengthOffset = 2;
-
-uint32_t LoadLittle32(const uint8_t* p) {
-  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-uint16_t LoadBig16(const uint8_t* p) { return uint16_t((p[0] << 8) | p[1]); }
 
 void ReadRecordBlock(CTraceMgr* store, const uint8_t* payload, uint32_t length) {
   TraceRecord* stored = CTraceMgr::AddQrvRecord(store, kImportAllGroups, payload, length, kModeBuild);
@@ -32,12 +28,7 @@ void ReadEventBlock(CTraceMgr* store, const uint8_t* header, uint8_t module, uin
   const TiXmlElement* element = FindEventModule(&g_eventDescriptions, module);
   const uint32_t id = uint32_t(area) * kDescribedAreaUnit + module;
   uint32_t consumed = 0;
-  while (length - consumed >= sizeof(uint16_t)) {
-    const uint32_t eventLength = LoadBig16(payload + consumed);
-    // A short length would never move on; a long one would leave the block.
-    if (eventLength < kMinDescribedEvent || eventLength > length - consumed) {
-      return;
-    }
+  while (const uint32_t eventLength = DescribedEventLength(payload, length, consumed)) {
     TraceRecord* stored =
         AddDescribedEvent(store, kImportAllGroups, header, payload + consumed, eventLength, element, id, kModeBuild);
     if (stored == nullptr) {

@@ -6,6 +6,7 @@
 #include "core/SysUtil.h"
 #include "core/TraceRecord.h"
 #include "core/TraceStore.h"
+#include "formats/ByteOrder.h"
 #include "formats/EventDesc.h"
 #include "formats/MapLogs.h"
 #include "formats/SourceFile.h"
@@ -30,21 +31,12 @@ constexpr uint32_t kTraceArea = 1;
 static_assert(kModuleEntriesOffset + kKmpMaxModules * kModuleEntrySize == kSourceHeaderSize,
               "the module entries fill the header");
 
-uint16_t LoadBig16(const uint8_t* p) { return uint16_t((p[0] << 8) | p[1]); }
-uint32_t LoadBig32(const uint8_t* p) {
-  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-}
-
 void WalkAreaEvents(CTraceMgr* store, const uint8_t* events, uint32_t length, const uint8_t* header,
                     uint32_t moduleIndex, uint32_t areaIndex) {
   const TiXmlElement* element = FindEventModule(&g_eventDescriptions, moduleIndex);
   const uint32_t id = areaIndex * kDescribedAreaUnit + moduleIndex;
   uint32_t position = 0;
-  while (length - position >= sizeof(uint16_t)) {
-    const uint32_t eventLength = LoadBig16(events + position);
-    if (eventLength < kMinDescribedEvent || eventLength > length - position) {
-      return;
-    }
+  while (const uint32_t eventLength = DescribedEventLength(events, length, position)) {
     TraceRecord* stored =
         AddDescribedEvent(store, kImportAllGroups, header, events + position, eventLength, element, id, kModeBuild);
     if (stored != nullptr) {

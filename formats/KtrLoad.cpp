@@ -7,6 +7,7 @@
 #include "core/RecordImport.h"
 #include "core/SysUtil.h"
 #include "core/TraceStore.h"
+#include "formats/ByteOrder.h"
 #include "formats/Ktr.h"
 #include "formats/SourceFile.h"
 
@@ -19,14 +20,8 @@ constexpr uint32_t kImportAllGroups = 0;
 constexpr uint8_t kMarkLittle[2] = {0xFF, 0xFE};
 constexpr uint8_t kMarkBig[2] = {0xFE, 0xFF};
 
-uint16_t Load16(const uint8_t* p, bool bigEndian) {
-  return bigEndian ? uint16_t((p[0] << 8) | p[1]) : uint16_t(p[0] | (p[1] << 8));
-}
-
-uint32_t Load32(const uint8_t* p, bool bigEndian) {
-  return bigEndian ? (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3]
-                   : uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
+uint16_t Load16(const uint8_t* p, bool bigEndian) { return bigEndian ? LoadBig16(p) : LoadLittle16(p); }
+uint32_t Load32(const uint8_t* p, bool bigEndian) { return bigEndian ? LoadBig32(p) : LoadLittle32(p); }
 
 // The header fields the walks use, in host order.
 struct ImageHeader {

@@ -234,6 +234,25 @@ TEST_F(DescribedEvents, BigEndianSourceHeaderDecodesAsTheHostOne) {
   EXPECT_EQ(0x01020304u, fromBig->pid);
 }
 
+TEST(DescribedEventWalk, LengthOnlyOfWholeEventsInsideTheBlock) {
+  Bytes block(30, 0);
+  PutBig16(&block[0], 12);   // exactly the head
+  PutBig16(&block[12], 11);  // too short to move on
+  PutBig16(&block[14], 16);  // exactly to the end
+  PutBig16(&block[20], 11);
+  PutBig16(&block[28], 12);  // runs past the end
+  CGuardedBytes guarded(block);
+  const uint8_t* b = guarded.Data();
+  struct {
+    uint32_t size, offset, length;
+  } cases[] = {{30, 0, 12}, {30, 12, 0}, {30, 14, 16}, {29, 14, 0}, {30, 28, 0}, {30, 29, 0}, {30, 30, 0},
+               {30, 31, 0}, {30, 0xFFFFFFFF, 0}, {1, 0, 0}, {0, 0, 0}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.length, DescribedEventLength(b, c.size, c.offset)) << c.size << " " << c.offset;
+  }
+  EXPECT_EQ(0u, DescribedEventLength(nullptr, 30, 0));
+}
+
 TEST_F(DescribedEvents, EventLookupNeedsLevelAndEvent) {
   EXPECT_STREQ("Connect", FindEventDesc(net, 1, 7)->Attribute("descryption"));
   EXPECT_EQ(nullptr, FindEventDesc(net, 1, 6));
