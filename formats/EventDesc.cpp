@@ -50,6 +50,51 @@ constexpr size_t kByteListChars = 1023;    // the numbers of one byte array
 constexpr size_t kElementNameChars = 32;
 constexpr uint32_t kMillisecondsPerSecond = 1000;
 
+// Numbers are formatted by hand: the decoder runs once per event, and the
+// C library's printf costs more than the rest of the decoding.
+constexpr size_t kNumberChars = 12;  // "-2147483648" and a terminator
+
+size_t FormatUnsigned(char* out, uint32_t value) {
+  char digits[kNumberChars];
+  size_t n = 0;
+  do {
+    digits[n++] = char('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  for (size_t i = 0; i < n; ++i) out[i] = digits[n - 1 - i];
+  return n;
+}
+
+// As "%d" of the value taken as a signed 32-bit number.
+size_t FormatSigned(char* out, uint32_t value) {
+  if ((value & 0x80000000u) == 0) {
+    return FormatUnsigned(out, value);
+  }
+  out[0] = '-';
+  return 1 + FormatUnsigned(out + 1, 0u - value);
+}
+
+// As "%lx".
+size_t FormatHex(char* out, uint32_t value) {
+  static const char kHexDigits[] = "0123456789abcdef";
+  char digits[kNumberChars];
+  size_t n = 0;
+  do {
+    digits[n++] = kHexDigits[value & 0xF];
+    value >>= 4;
+  } while (value != 0);
+  for (size_t i = 0; i < n; ++i) out[i] = digits[n - 1 - i];
+  return n;
+}
+
+// "<prefix><n>", as the document names its elements.
+void ElementName(char* out, size_t size, const char* prefix, uint32_t n) {
+  const size_t length = StrCopyNA(out, size, prefix);
+  if (length + kNumberChars <= size) {
+    out[length + FormatUnsigned(out + length, n)] = 0;
+  }
+}
+
 // Text that grows up to a fixed size; what does not fit is cut off.
 template <size_t N>
 class CBoundedText {
@@ -62,13 +107,6 @@ class CBoundedText {
     m_text[m_length] = 0;
   }
   void Append(const char* text) { Append(text, strnlen(text, N)); }
-  void AppendNumber(const char* format, uint32_t value) {
-    char number[kElementNameChars];
-    const int length = StrPrintfA(number, sizeof(number), format, value);
-    if (length > 0) {
-      Append(number, size_t(length));
-    }
-  }
   bool Fits(size_t more) const { return m_length + more <= N - 1; }
   const char* Text() const { return m_text; }
   size_t Length() const { return m_length; }
@@ -81,11 +119,17 @@ class CBoundedText {
 using CMessageText = CBoundedText<kMessageBytes>;
 
 void AppendNumberArgument(CMessageText& message, uint32_t value) {
+  char number[2 + kNumberChars + 1];
+  size_t length = 0;
   if (value < kSmallPositiveLimit || value > kSmallNegativeLimit) {
-    message.AppendNumber("%d,", value);
+    length = FormatSigned(number, value);
   } else {
-    message.AppendNumber("0x%lx,", value);
+    number[0] = '0';
+    number[1] = 'x';
+    length = 2 + FormatHex(number + 2, value);
   }
+  number[length++] = ',';
+  message.Append(number, length);
 }
 
 void AppendTextArgument(CMessageText& message, const uint8_t* text, uint32_t count) {
@@ -98,13 +142,14 @@ void AppendTextArgument(CMessageText& message, const uint8_t* text, uint32_t cou
 
 void AppendByteArgument(CMessageText& message, const uint8_t* bytes, uint32_t count) {
   CBoundedText<kByteListChars + 1> list;
-  char number[kElementNameChars];
+  char number[kNumberChars + 1];
   for (uint32_t i = 0; i < count; ++i) {
-    const int length = StrPrintfA(number, sizeof(number), "%d,", bytes[i]);
-    if (length <= 0 || !list.Fits(size_t(length))) {
+    size_t length = FormatUnsigned(number, bytes[i]);
+    number[length++] = ',';
+    if (!list.Fits(length)) {
       break;
     }
-    list.Append(number, size_t(length));
+    list.Append(number, length);
   }
   message.Append("{");
   message.Append(list.Text(), list.Length());
@@ -160,7 +205,8 @@ void MakeModuleName(const TiXmlElement* module, uint32_t id, wchar_t* out, size_
     name = kDefaultModuleName;
   }
   char narrow[kModuleNameBytes];
-  StrPrintfA(narrow, sizeof(narrow), id < kDescribedAreaUnit ? "%s_LOG" : "%s_TRACE", name);
+  StrCopyNA(narrow, sizeof(narrow), name);
+  StrCatNA(narrow, sizeof(narrow), id < kDescribedAreaUnit ? "_LOG" : "_TRACE");
   const int units = MultiByteToWideChar(CP_ACP, 0, narrow, int(strnlen(narrow, sizeof(narrow))), out,
                                         int(outChars - 1));
   out[units > 0 ? units : 0] = 0;
@@ -214,7 +260,7 @@ const TiXmlElement* FindEventModule(const TiXmlDocument* document, uint32_t modu
     return nullptr;
   }
   char name[kElementNameChars];
-  StrPrintfA(name, sizeof(name), "module%u", module);
+  ElementName(name, sizeof(name), "module", module);
   return document->FirstChildElement(name);
 }
 
@@ -223,12 +269,12 @@ const TiXmlElement* FindEventDesc(const TiXmlElement* module, uint32_t level, ui
     return nullptr;
   }
   char name[kElementNameChars];
-  StrPrintfA(name, sizeof(name), "level%u", level);
+  ElementName(name, sizeof(name), "level", level);
   const TiXmlElement* levelElement = module->FirstChildElement(name);
   if (levelElement == nullptr) {
     return nullptr;
   }
-  StrPrintfA(name, sizeof(name), "event%u", event);
+  ElementName(name, sizeof(name), "event", event);
   return levelElement->FirstChildElement(name);
 }
 
