@@ -330,7 +330,7 @@ TEST(EventDescriptions, TextThatDoesNotParseFails) {
 // read outside the record and every record it stores must be sound.
 TEST_F(DescribedEvents, FuzzedEventsStaySound) {
   constexpr uint32_t kSeed = 0x45564E54;
-  constexpr int kRounds = 20000;
+  constexpr int kRounds = 8000;
   const std::vector<Bytes> seeds = {
       DescribedEvent(Event(7, {Number(5), Text("xyz")})),
       DescribedEvent(Event(8, {Array({1, 2, 255}), Number(7), Text("tail", false)})),
