@@ -336,7 +336,6 @@ TEST_F(DescribedEvents, FuzzedEventsStaySound) {
       DescribedEvent(Event(8, {Array({1, 2, 255}), Number(7), Text("tail", false)})),
       DescribedEvent(Event(9, {Text(std::string(40, 'w')), Array(Bytes(30, 9)), Number(0xFFFFFFFE)})),
   };
-  constexpr uint8_t kEdges[] = {0x00, 0xFF, 0x7F, 0x80, 0x01, 0x0C, 0x0B, 0xFE};
   CFuzzRandom random(kSeed);
   const Bytes header = HostSourceHeader({});
   int stored = 0;
@@ -344,25 +343,14 @@ TEST_F(DescribedEvents, FuzzedEventsStaySound) {
     Bytes event = seeds[random.Below(uint32_t(seeds.size()))];
     for (uint32_t n = 1 + random.Below(4); n != 0; --n) {
       const uint32_t size = uint32_t(event.size());
-      switch (random.Below(5)) {
-        case 0:
-          if (size) event[random.Below(size)] ^= uint8_t(1u << random.Below(8));
-          break;
-        case 1:
-          if (size) event[random.Below(size)] = kEdges[random.Below(sizeof(kEdges))];
-          break;
-        case 2:
-          event.resize(random.Below(size + 1));
-          break;
-        case 3:  // the mask
-          if (size >= 12) PutBig16(&event[10], random.Next());
-          break;
-        default:  // a count or the length
-          if (size >= 2) {
-            const uint32_t at = random.Below(2) ? 0 : random.Below(size - 1);
-            PutBig16(&event[at], random.Below(2) ? random.Below(64) : random.Next());
-          }
-          break;
+      const uint32_t kind = random.Below(kFuzzByteMutations + 2);
+      if (kind < kFuzzByteMutations) {
+        MutateBytes(event, random, kind);
+      } else if (kind == kFuzzByteMutations && size >= 12) {  // the mask
+        PutBig16(&event[10], random.Next());
+      } else if (size >= 2) {  // a count or the length
+        const uint32_t at = random.Below(2) ? 0 : random.Below(size - 1);
+        PutBig16(&event[at], random.Below(2) ? random.Below(64) : random.Next());
       }
     }
     CGuardedBytes guarded(event);
