@@ -198,6 +198,30 @@ void AppendArguments(CMessageText& message, const uint8_t* record, uint32_t leng
   }
 }
 
+// The length without a character the cut at the buffer's end left
+// incomplete, so a cut message does not end in a replacement character.
+size_t Utf8WholeLength(const char* text, size_t length) {
+  constexpr uint8_t kContinuationMask = 0xC0;
+  constexpr uint8_t kContinuation = 0x80;
+  constexpr size_t kMaxContinuations = 3;
+  // Back over the continuation bytes to the character's lead byte.
+  size_t lead = length;
+  while (lead > 0 && length - lead < kMaxContinuations &&
+         (uint8_t(text[lead - 1]) & kContinuationMask) == kContinuation) {
+    --lead;
+  }
+  if (lead == 0) {
+    return length;
+  }
+  const auto first = uint8_t(text[lead - 1]);
+  if (first < kContinuationMask) {
+    return length;  // ASCII, or a stray continuation byte left as it is
+  }
+  const size_t expected = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : 2;
+  const size_t present = length - (lead - 1);
+  return present < expected ? lead - 1 : length;
+}
+
 // "<module>_LOG" or "<module>_TRACE" as UTF-16, at most 127 bytes of ANSI text.
 void MakeModuleName(const TiXmlElement* module, uint32_t id, wchar_t* out, size_t outChars) {
   const char* name = module != nullptr ? module->Attribute(kDescriptionAttribute) : nullptr;
@@ -321,7 +345,8 @@ TraceRecord* AddDescribedEvent(CTraceBase* store, uint32_t ignoreMask, const uin
   AppendArguments(message, record, length, event);
 
   wchar_t wide[kMessageBytes];
-  const int units = MultiByteToWideChar(CP_UTF8, 0, message.Text(), int(message.Length()), wide, int(kMessageBytes - 1));
+  const size_t whole = Utf8WholeLength(message.Text(), message.Length());
+  const int units = MultiByteToWideChar(CP_UTF8, 0, message.Text(), int(whole), wide, int(kMessageBytes - 1));
   wide[units > 0 ? units : 0] = 0;
   return CTraceMgr::AddTraceItem(store, group, kLevelInfo, moduleName, nullptr, wide,
                                  LoadHost32(header + kSourcePidOffset), LoadBig16(record + kEventThreadOffset), seconds,

@@ -139,6 +139,14 @@ TEST_F(DescribedEvents, LongArgumentsAreCutToTheirLimits) {
   const std::wstring message = r->Message();
   EXPECT_EQ(2047u, message.size());
   EXPECT_EQ(L"Connect,a=\"qqq", message.substr(0, 14));
+
+  // A cut never leaves half a character: 2036 bytes of three-byte
+  // characters after the 11-byte prefix end in a whole one.
+  std::string euros;
+  for (int i = 0; i < 1000; ++i) euros += "\xE2\x82\xAC";
+  r = Decode(DescribedEvent(Event(7, {Text(euros)})), net);
+  ASSERT_NE(nullptr, r);
+  EXPECT_EQ(L"Connect,a=\"" + std::wstring(678, L'\u20ac'), std::wstring(r->Message()));
 }
 
 TEST_F(DescribedEvents, ModuleNameTellsLogFromTraceAreas) {
