@@ -67,7 +67,8 @@ size_t FormatUnsigned(char* out, uint32_t value) {
 
 // As "%d" of the value taken as a signed 32-bit number.
 size_t FormatSigned(char* out, uint32_t value) {
-  if ((value & 0x80000000u) == 0) {
+  constexpr uint32_t kSignBit = 0x80000000u;
+  if ((value & kSignBit) == 0) {
     return FormatUnsigned(out, value);
   }
   out[0] = '-';
@@ -99,6 +100,7 @@ void ElementName(char* out, size_t size, const char* prefix, uint32_t n) {
 template <size_t N>
 class CBoundedText {
  public:
+  CBoundedText() { m_text[0] = 0; }
   void Append(const char* text, size_t length) {
     const size_t room = N - 1 - m_length;
     const size_t take = length < room ? length : room;
@@ -112,7 +114,7 @@ class CBoundedText {
   size_t Length() const { return m_length; }
 
  private:
-  char m_text[N] = {};
+  char m_text[N];  // terminated at m_length
   size_t m_length = 0;
 };
 
