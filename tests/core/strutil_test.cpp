@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/core/GuardPage.h"
+
 namespace {
 
 constexpr wchar_t kCanaryW = 0x2A2A;
@@ -229,13 +231,8 @@ const TokenCase kTokenCases[] = {
 // bound and never touches the page behind the text.
 TEST(WcsLengthBounded, AgreesWithWcsnlenFlushAgainstAGuardPage)
 {
-    SYSTEM_INFO info;
-    GetSystemInfo(&info);
-    const size_t page = info.dwPageSize;
-    auto* block = static_cast<uint8_t*>(VirtualAlloc(nullptr, 2 * page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
-    ASSERT_NE(nullptr, block);
-    DWORD old = 0;
-    ASSERT_TRUE(VirtualProtect(block + page, page, PAGE_NOACCESS, &old));
+    const CGuardPage guard;
+    ASSERT_TRUE(guard.Ready());
     constexpr size_t kLongest = 40;
     for (size_t length = 0; length <= kLongest; ++length) {
         for (const bool terminated : {true, false}) {
@@ -243,7 +240,7 @@ TEST(WcsLengthBounded, AgreesWithWcsnlenFlushAgainstAGuardPage)
             const size_t units = length + (terminated ? 1 : 0);
             if (units == 0)
                 continue;
-            auto* text = reinterpret_cast<wchar_t*>(block + page - units * sizeof(wchar_t));
+            auto* text = reinterpret_cast<wchar_t*>(guard.End() - units * sizeof(wchar_t));
             for (size_t i = 0; i < length; ++i)
                 text[i] = wchar_t(L'a' + i % 26);
             if (terminated)
@@ -255,10 +252,9 @@ TEST(WcsLengthBounded, AgreesWithWcsnlenFlushAgainstAGuardPage)
         }
     }
     // A text that starts on an odd address is measured too.
-    auto* odd = reinterpret_cast<wchar_t*>(block + page - 2 * 5 - 1);
+    auto* odd = reinterpret_cast<wchar_t*>(guard.End() - 2 * 5 - 1);
     std::memcpy(odd, L"abcd", 5 * sizeof(wchar_t));
     EXPECT_EQ(4u, WcsLengthBounded(odd, 10));
-    EXPECT_TRUE(VirtualFree(block, 0, MEM_RELEASE));
 }
 
 TEST(WcsTokenizeSemicolon, Table)

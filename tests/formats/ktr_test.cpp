@@ -689,23 +689,21 @@ TEST_F(KtrImages, BigEndianImageIsReadWithSwappedFields) {
   Bytes image = BigEndianImage({Narrow(r), narrow[0]});
   ASSERT_EQ(0xFE, image[4]);
   ASSERT_EQ(1, image[11]) << "the linear flag sits in the second byte";
+  auto expectRead = [&](const CTraceFile& store, const char* what) {
+    const auto got = Records(store);
+    ASSERT_EQ(2u, got.size()) << what;
+    ExpectSame(want, FieldsOf(got[0]), what);
+    EXPECT_EQ(L"A", std::wstring(got[1]->Message())) << what;
+    EXPECT_EQ(2u, store.m_sourceItemCount) << what;
+  };
   CTraceFile store;
   ASSERT_EQ(1, Parse(store, image));
-  const auto got = Records(store);
-  ASSERT_EQ(2u, got.size());
-  ExpectSame(want, FieldsOf(got[0]), "swapped record");
-  EXPECT_EQ(L"A", std::wstring(got[1]->Message()));
-  EXPECT_EQ(2u, store.m_sourceItemCount);
-
-  // The same through a file.
+  expectRead(store, "swapped record");
   const std::wstring path = Path(L"big.ktr");
   ASSERT_TRUE(WriteFile(path, image));
   CTraceFile loaded;
   ASSERT_EQ(1, Load(loaded, path));
-  const auto read = Records(loaded);
-  ASSERT_EQ(2u, read.size());
-  ExpectSame(want, FieldsOf(read[0]), "swapped record from a file");
-  EXPECT_EQ(L"A", std::wstring(read[1]->Message()));
+  expectRead(loaded, "swapped record from a file");
 }
 
 TEST_F(KtrImages, UnknownByteOrderIsReadAsNoRecords) {

@@ -380,15 +380,21 @@ TEST(EventSocketLimits, ConsumedInputDoesNotCountAgainstThePeer) {
   EXPECT_EQ(0, c.server->DropError());
 }
 
+// A connection whose server side has the test limits and whose kernel
+// buffers are small, so the limits are reached with little data.
+void EstablishSmallBuffers(Connection* c) {
+  ASSERT_NO_FATAL_FAILURE(Establish(c));
+  ASSERT_NO_FATAL_FAILURE(SetKernelBuffer(c->server->Handle(), SO_SNDBUF));
+  ASSERT_NO_FATAL_FAILURE(SetKernelBuffer(c->client->Handle(), SO_RCVBUF));
+  c->server->SetBufferLimits(kTestReceiveLimit, kTestSendLimit);
+}
+
 // The server writes to a peer that never reads: writes are taken while the
 // queue stays within the send limit, and the write that would pass it drops
 // the peer instead of queueing more.
 TEST(EventSocketLimits, PeerThatNeverReadsIsDroppedAtTheSendLimit) {
   Connection c;
-  ASSERT_NO_FATAL_FAILURE(Establish(&c));
-  ASSERT_NO_FATAL_FAILURE(SetKernelBuffer(c.server->Handle(), SO_SNDBUF));
-  ASSERT_NO_FATAL_FAILURE(SetKernelBuffer(c.client->Handle(), SO_RCVBUF));
-  c.server->SetBufferLimits(kTestReceiveLimit, kTestSendLimit);
+  ASSERT_NO_FATAL_FAILURE(EstablishSmallBuffers(&c));
   const std::vector<uint8_t> chunk = CountingBytes(kWriteChunk);
   size_t offered = 0;
   size_t largestQueue = 0;
@@ -415,10 +421,7 @@ TEST(EventSocketLimits, PeerThatNeverReadsIsDroppedAtTheSendLimit) {
 // the peer does not read, then the peer reads every byte in order.
 TEST(EventSocketLimits, QueueUpToTheSendLimitArrivesWhole) {
   Connection c;
-  ASSERT_NO_FATAL_FAILURE(Establish(&c));
-  ASSERT_NO_FATAL_FAILURE(SetKernelBuffer(c.server->Handle(), SO_SNDBUF));
-  ASSERT_NO_FATAL_FAILURE(SetKernelBuffer(c.client->Handle(), SO_RCVBUF));
-  c.server->SetBufferLimits(kTestReceiveLimit, kTestSendLimit);
+  ASSERT_NO_FATAL_FAILURE(EstablishSmallBuffers(&c));
   // A single write into an empty queue is taken whatever its size.
   const std::vector<uint8_t> sent = CountingBytes(2 * kTestSendLimit);
   ASSERT_EQ(1, c.server->Write(sent.data(), kTestSendLimit + kWriteChunk));
