@@ -53,9 +53,9 @@ enum Slot {
 };
 
 // The process's cipher contexts. EVP picks AES-NI where the processor has
-// it. A context is keyed once and then only re-armed with the fixed vector,
-// so a record costs no key schedule; a thread takes an idle context of its
-// slot and gives it back, so threads never share one. The owner is made on
+// it. A context is keyed once, so a record costs no key schedule; a thread
+// takes an idle context of its slot and gives it back, so threads never
+// share one. The owner is made on
 // first use after libcrypto's own set-up, so it is destroyed (once, at
 // process exit) before libcrypto cleans up; no context belongs to a thread.
 // Idle contexts wait on lock-free lists: taking and giving one costs no

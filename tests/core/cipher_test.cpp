@@ -135,4 +135,54 @@ TEST(Cipher, SettingUpAgainNeverDisturbsADecipheringThread) {
   EXPECT_EQ(0, args.wrong);
 }
 
+// Threads cipher at the same time, each with areas of changing lengths in
+// between: every known answer still comes out, so no context is shared and
+// no call inherits anything from the one before it.
+struct MixedThread {
+  HANDLE start;
+  int wrong;
+};
+
+DWORD WINAPI MixedLoop(void* parameter) {
+  auto* args = static_cast<MixedThread*>(parameter);
+  WaitForSingleObject(args->start, INFINITE);
+  constexpr size_t kLongArea = 1024;
+  std::vector<uint8_t> other(kLongArea, 0x5C);
+  for (int i = 0; i < 500; ++i) {
+    const KnownAnswer& known = kKnown[1 + i % 3];
+    const size_t otherLength = kCipherBlockSize * (1 + i % (kLongArea / kCipherBlockSize));
+    if (!EncipherArea(known.kind, other.data(), otherLength)) ++args->wrong;
+    std::vector<uint8_t> data = Plain();
+    if (!EncipherArea(known.kind, data.data(), kArea) || std::memcmp(known.cipher, data.data(), kArea) != 0) {
+      ++args->wrong;
+    }
+    if (!DecipherArea(known.kind, other.data(), otherLength)) ++args->wrong;
+    if (!DecipherArea(known.kind, data.data(), kArea) || data != Plain()) ++args->wrong;
+  }
+  for (uint8_t byte : other) {
+    if (byte != 0x5C) ++args->wrong;
+  }
+  return 0;
+}
+
+TEST(Cipher, ThreadsCipheringTogetherEachGetTheKnownAnswers) {
+  constexpr int kThreads = 4;
+  HANDLE start = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_NE(nullptr, start);
+  MixedThread args[kThreads];
+  HANDLE workers[kThreads];
+  for (int t = 0; t < kThreads; ++t) {
+    args[t] = MixedThread{start, 0};
+    workers[t] = CreateThread(nullptr, 0, MixedLoop, &args[t], 0, nullptr);
+    ASSERT_NE(nullptr, workers[t]);
+  }
+  SetEvent(start);
+  WaitForMultipleObjects(kThreads, workers, TRUE, INFINITE);
+  for (int t = 0; t < kThreads; ++t) {
+    CloseHandle(workers[t]);
+    EXPECT_EQ(0, args[t].wrong) << t;
+  }
+  CloseHandle(start);
+}
+
 }  // namespace
