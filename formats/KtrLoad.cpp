@@ -16,10 +16,15 @@ namespace {
 
 constexpr uint32_t kPercent = 100;
 constexpr uint32_t kImportAllGroups = 0;
-// A stored record takes its 112-byte head, the "[pid:tid]" text (at most 24
-// units), and each string byte of the narrow record as at most one UTF-16
-// unit: about twice the narrow length plus this much.
-constexpr uint64_t kStoredBytesOverNarrow = kRecordFixedSize + 3 + 2 * 24 + 2 * 4 - 2 * kNarrowHeadSize;
+// A stored record takes its 112-byte head (its length rounded up to 4), the
+// "[pid:tid]" text, a terminator per string, and each string byte of the
+// narrow record as at most one UTF-16 unit: about twice the narrow length
+// plus this much.
+constexpr uint64_t kProcThreadTextBytes = sizeof(L"[4294967295:4294967295]");
+constexpr uint64_t kStringTerminatorBytes = 4 * sizeof(wchar_t);
+constexpr uint64_t kLengthRounding = 3;
+constexpr uint64_t kStoredBytesOverNarrow =
+    kRecordFixedSize + kLengthRounding + kProcThreadTextBytes + kStringTerminatorBytes - 2 * kNarrowHeadSize;
 // The 32-bit capacity of a store, with room to spare.
 constexpr uint64_t kLargestReservation = 0xF0000000ull;
 
@@ -267,6 +272,7 @@ int CImageWalk::Linear(Image& image) {
 // grows when the records need more.
 uint64_t EstimateStoredBytes(CFileImage& image, const ImageHeader& header) {
   constexpr uint64_t kSpareEighths = 9;  // an eighth more than the sample says
+  constexpr uint64_t kEighths = 8;
   const uint64_t size = image.Size();
   const uint64_t sampleEnd = size < CFileImage::kBufferBytes ? size : CFileImage::kBufferBytes;
   uint64_t stored = 0;
@@ -284,7 +290,7 @@ uint64_t EstimateStoredBytes(CFileImage& image, const ImageHeader& header) {
   if (sampled == 0 || offset >= size) {
     return kTraceHeaderSize + stored;  // the whole file, or nothing to go by
   }
-  return kTraceHeaderSize + stored * (size - header.first) / sampled * kSpareEighths / 8;
+  return kTraceHeaderSize + stored * (size - header.first) / sampled * kSpareEighths / kEighths;
 }
 
 enum class HeaderCheck { kBad, kUnknownOrder, kGood };
