@@ -82,16 +82,21 @@ size_t MakeWriterMessage(uint32_t id, uint32_t thread, uint32_t sequence, wchar_
   uint32_t state = Mix(id, thread, sequence);
   const size_t want = (sequence % kLongEvery == 0) ? kLongBase + XorShift(&state) % kLongSpread
                                                    : XorShift(&state) % kShortSpread;
+  // At least one word, and none at the end: builders drop trailing blanks.
   size_t at = size_t(length);
-  while (at < want) {
+  bool first = true;
+  while (first || at < want) {
     const wchar_t* word = kWords[XorShift(&state) % (sizeof(kWords) / sizeof(kWords[0]))];
     const size_t n = wcslen(word);
     if (at + n + 2 > units) {
       break;
     }
+    if (!first) {
+      out[at++] = L' ';
+    }
     wmemcpy(out + at, word, n);
     at += n;
-    out[at++] = L' ';
+    first = false;
   }
   out[at] = 0;
   return at;
