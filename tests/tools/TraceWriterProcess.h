@@ -30,7 +30,8 @@ class CTraceWriterProcess {
   }
 
   // Starts the writer with `arguments`; false when it cannot be started.
-  bool Start(const std::wstring& arguments) {
+  // A suspended writer runs after Resume (its pid is known before it runs).
+  bool Start(const std::wstring& arguments, bool suspended = false) {
     SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
     HANDLE write = nullptr;
     if (!CreatePipe(&m_output, &write, &inherit, 0)) {
@@ -44,12 +45,16 @@ class CTraceWriterProcess {
     startup.hStdError = write;
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     std::wstring command = L"\"" + ExePath() + L"\" " + arguments;
-    const BOOL started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+    const BOOL started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE,
+                                        CREATE_NO_WINDOW | (suspended ? CREATE_SUSPENDED : 0), nullptr,
                                         nullptr, &startup, &m_process);
     CloseHandle(write);  // the child holds the only write end now
     m_processId = m_process.dwProcessId;
     return started != FALSE;
   }
+
+  void Resume() { ResumeThread(m_process.hThread); }
+  HANDLE Process() const { return m_process.hProcess; }
 
   // Waits for the end of the process and reads its output. False on a
   // time-out (the process is left running for the destructor).

@@ -12,6 +12,7 @@
 #include "core/TraceStore.h"
 #include "formats/Ktr.h"
 #include "tests/tools/TraceWriterProcess.h"
+#include "tests/tools/WriterTestUtil.h"
 #include "tools/trace-writer/WriterChannel.h"
 #include "tools/trace-writer/WriterOptions.h"
 #include "tools/trace-writer/WriterRecord.h"
@@ -30,26 +31,8 @@ std::vector<const TraceRecord*> Records(const CTraceBase& store) {
   return out;
 }
 
-// What a reader gets back from text written in the ANSI code page.
-std::wstring ThroughAnsi(const std::wstring& text) {
-  if (text.empty()) return text;
-  std::string narrow(text.size() * 4 + 1, '\0');
-  const int n = WideCharToMultiByte(CP_ACP, 0, text.data(), int(text.size()), narrow.data(), int(narrow.size()),
-                                    nullptr, nullptr);
-  std::wstring wide(size_t(n) + 1, L'\0');
-  const int m = MultiByteToWideChar(CP_ACP, 0, narrow.data(), n, wide.data(), int(wide.size()));
-  wide.resize(size_t(m));
-  return wide;
-}
-
 std::wstring Expected(uint8_t encoding, const std::wstring& text) {
   return encoding == 1 ? ThroughAnsi(text) : text;
-}
-
-std::wstring MessageOf(uint32_t id, uint32_t thread, uint32_t sequence) {
-  wchar_t text[kWriterMessageUnits];
-  const size_t n = MakeWriterMessage(id, thread, sequence, text, kWriterMessageUnits);
-  return std::wstring(text, n);
 }
 
 class TraceWriter : public testing::Test {
@@ -274,11 +257,6 @@ TEST(TraceWriterRing, FaultsDamageTheHeaderAsNamed) {
 }
 
 // ---- the writer as a process -------------------------------------------
-
-std::wstring UniqueTag() {
-  static LONG serial = 0;
-  return L"w" + std::to_wstring(GetCurrentProcessId()) + L"n" + std::to_wstring(InterlockedIncrement(&serial));
-}
 
 // The tool's side of one channel, for a test: it creates the event as the
 // tool does, and holds the mutex and the mapping so the ring outlives the

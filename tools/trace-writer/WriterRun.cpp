@@ -10,8 +10,10 @@
 
 #include "core/TraceRecord.h"
 #include "tools/trace-writer/WriterChannel.h"
+#include "tools/trace-writer/WriterOlder.h"
 #include "tools/trace-writer/WriterRecord.h"
 #include "tools/trace-writer/WriterRing.h"
+#include "tools/trace-writer/WriterSingle.h"
 
 namespace {
 
@@ -180,6 +182,21 @@ bool SignalOnly(const WriterOptions& options, std::wstring* error) {
 
 int RunWriter(const WriterOptions& options, uint32_t* written, std::wstring* error) {
   *written = 0;
+  switch (options.input) {
+    case WriterInput::kKelBuffer:
+      return RunKelBufferWriter(options, written, error);
+    case WriterInput::kDbwin:
+    case WriterInput::kDbwinRaw:
+      return RunDbwinWriter(options, written, error);
+    case WriterInput::kCopyData:
+      return RunCopyDataWriter(options, written, error);
+    case WriterInput::kQrv:
+      return RunQrvWriter(options, written, error);
+    case WriterInput::kQrc:
+      return RunQrcWriter(options, written, error);
+    case WriterInput::kRing:
+      break;
+  }
   if (options.fault == WriterFault::kSignalNoRing) {
     return SignalOnly(options, error) ? kWriterExitOk : kWriterExitFailed;
   }
