@@ -290,8 +290,10 @@ class ToolBuffer {
       : m_size(size) {
     m_ready = CreateEventW(nullptr, FALSE, FALSE, InputObjectName(ready, false, tag).c_str());
     m_data = CreateEventW(nullptr, FALSE, FALSE, InputObjectName(data, false, tag).c_str());
+    SetLastError(0);
     m_mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, DWORD(size),
                                    InputObjectName(buffer, false, tag).c_str());
+    m_existed = GetLastError() == ERROR_ALREADY_EXISTS;
     m_view = m_mapping ? static_cast<uint8_t*>(MapViewOfFile(m_mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0)) : nullptr;
     SetEvent(m_ready);
   }
@@ -301,6 +303,8 @@ class ToolBuffer {
       if (h) CloseHandle(h);
   }
   bool valid() const { return m_view != nullptr; }
+  // Another reader made the buffer first.
+  bool existed() const { return m_existed; }
   // Takes `count` messages, each read into the store by `read`.
   template <class Read>
   void Take(uint32_t count, Read read) {
@@ -313,6 +317,7 @@ class ToolBuffer {
 
  private:
   size_t m_size;
+  bool m_existed = false;
   HANDLE m_ready = nullptr, m_data = nullptr, m_mapping = nullptr;
   uint8_t* m_view = nullptr;
 };
@@ -556,6 +561,27 @@ TEST_F(WriterInputs, ProcessListsItselfAndFillsItsRegion) {
   UnmapViewOfFile(slots);
   CloseHandle(mapping);
   CloseHandle(tableMapping);
+}
+
+// Runs alone (see tests/CMakeLists.txt): it owns the session's debugger
+// channel while it runs.
+TEST_F(WriterInputs, DebugChannelOutputDebugStringArrivesWhole) {
+  ToolBuffer buffer(L"DBWIN_BUFFER_READY", L"DBWIN_DATA_READY", L"DBWIN_BUFFER", kDbwinBufferBytes, L"");
+  if (buffer.existed()) {
+    GTEST_SKIP() << "another reader owns the debugger channel";
+  }
+  ASSERT_TRUE(buffer.valid());
+  CTraceWriterProcess writer;
+  ASSERT_TRUE(writer.Start(L"--input dbwin --count 50 --id 8"));
+  std::vector<std::wstring> messages;
+  buffer.Take(50, [&](const std::vector<uint8_t>& bytes) {
+    const TraceRecord* r = CTraceMgr::AddDbwin(&store, bytes.data(), bytes.size(), 0, kModeBuild);
+    ASSERT_NE(nullptr, r);
+    if (r->pid == writer.ProcessId()) messages.push_back(r->Message());
+  });
+  ASSERT_TRUE(writer.Wait(kWaitMs));
+  EXPECT_EQ("written: 50\n", writer.Output());
+  ExpectInOrder(messages, 8, 1, 50, kWriterMessageUnits, true);
 }
 
 TEST_F(WriterInputs, FaultsBelongToTheirInputs) {
