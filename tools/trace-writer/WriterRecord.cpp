@@ -118,7 +118,7 @@ size_t BuildWriterRecord(const WriterRecordFields& f, uint8_t* out, size_t limit
   }
   const bool wide = f.encoding == kNarrowEncodingUtf16;
   const size_t nul = wide ? sizeof(wchar_t) : 1;
-  std::memset(out, 0, limit);
+  std::memset(out, 0, kNarrowHeadSize);
   size_t at = kNarrowHeadSize;
   const size_t moduleSize = EncodeText(f.encoding, f.module, out + at, std::min(kNarrowModuleBytes * nul, limit - at));
   if (moduleSize == 0) {
@@ -146,6 +146,7 @@ size_t BuildWriterRecord(const WriterRecordFields& f, uint8_t* out, size_t limit
   if (length > limit) {
     return 0;
   }
+  std::memset(out + at, 0, length - at);  // the padding
   Put16(out + kNarrowLengthOffset, uint16_t(length));
   out[kNarrowVersionOffset] = kTraceVersion;
   Put16(out + kNarrowFlagsOffset, kRecordStampValid);
