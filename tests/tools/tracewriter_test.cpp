@@ -263,7 +263,8 @@ TEST(TraceWriterRing, FaultsDamageTheHeaderAsNamed) {
 // writer process.
 class TestChannel {
  public:
-  TestChannel(uint32_t kind, uint32_t ringBytes) : m_tag(UniqueTag()), m_names(MakeChannelNames(kind, false, m_tag)) {
+  TestChannel(uint32_t kind, uint32_t ringBytes, bool global = false)
+      : m_tag(UniqueTag()), m_global(global), m_names(MakeChannelNames(kind, global, m_tag)) {
     m_event = CreateEventW(nullptr, FALSE, FALSE, m_names.event.c_str());
     m_mutex = CreateMutexW(nullptr, FALSE, m_names.mutex.c_str());
     m_mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, ringBytes, m_names.mapping.c_str());
@@ -277,6 +278,7 @@ class TestChannel {
   }
   bool valid() const { return m_event && m_mutex && m_view; }
   const std::wstring& tag() const { return m_tag; }
+  bool global() const { return m_global; }
   HANDLE event() const { return m_event; }
   void DropMutex() {
     CloseHandle(m_mutex);
@@ -295,6 +297,7 @@ class TestChannel {
 
  private:
   std::wstring m_tag;
+  bool m_global;
   ChannelNames m_names;
   HANDLE m_event = nullptr, m_mutex = nullptr, m_mapping = nullptr;
   uint8_t* m_view = nullptr;
@@ -302,7 +305,8 @@ class TestChannel {
 };
 
 std::wstring Args(const TestChannel& channel, uint32_t kind, const std::wstring& more) {
-  return L"--kind " + std::to_wstring(kind) + L" --tag " + channel.tag() + L" --wait-event 10000 " + more;
+  return L"--kind " + std::to_wstring(kind) + (channel.global() ? L" --global" : L"") + L" --tag " + channel.tag() +
+         L" --wait-event 10000 " + more;
 }
 
 // Checks that the store holds `count` records of each writer thread in order,
@@ -342,17 +346,19 @@ struct VariantCase {
   uint8_t cipher;
   uint32_t threads;
   uint32_t batch;
+  bool global;
 };
 
 TEST_F(TraceWriter, ProcessWritesEveryRecordOfEveryThread) {
   constexpr uint32_t kCount = 150;
   const VariantCase cases[] = {
-      {0, 4, 4, 3, 7}, {1, 2, 0, 1, 1}, {2, 1, 1, 2, 64}, {3, 4, 2, 1, 150}, {0, 2, 3, 2, 5},
+      {0, 4, 4, 3, 7, false}, {1, 2, 0, 1, 1, true},  {2, 1, 1, 2, 64, false},
+      {3, 4, 2, 1, 150, true}, {0, 2, 3, 2, 5, false},
   };
   for (const VariantCase& c : cases) {
     SCOPED_TRACE(testing::Message() << "kind " << c.kind << " encoding " << int(c.encoding) << " cipher "
                                     << int(c.cipher) << " threads " << c.threads);
-    TestChannel channel(c.kind, kDefaultRingBytes);
+    TestChannel channel(c.kind, kDefaultRingBytes, c.global);
     ASSERT_TRUE(channel.valid());
     CTraceWriterProcess writer;
     const DWORD code = writer.Run(Args(channel, c.kind,
@@ -373,6 +379,39 @@ TEST_F(TraceWriter, ProcessWritesEveryRecordOfEveryThread) {
     Parse(ring, &store);
     ExpectAllRecords(store, writer.ProcessId(), 31, c.threads, kCount, c.encoding);
   }
+}
+
+TEST_F(TraceWriter, TwoProcessesShareOneRing) {
+  constexpr uint32_t kCount = 400;
+  TestChannel channel(0, kDefaultRingBytes);
+  ASSERT_TRUE(channel.valid());
+  CTraceWriterProcess first, second;
+  ASSERT_TRUE(first.Start(Args(channel, 0, L"--count 400 --batch 16 --id 1")));
+  ASSERT_TRUE(second.Start(Args(channel, 0, L"--count 400 --batch 16 --id 2 --ring 65536")));
+  ASSERT_TRUE(first.Wait(kProcessTimeoutMs));
+  ASSERT_TRUE(second.Wait(kProcessTimeoutMs));
+  EXPECT_EQ(0u, first.ExitCode());
+  EXPECT_EQ(0u, second.ExitCode());
+  const std::vector<uint8_t> ring = channel.Copy();
+  const auto* header = reinterpret_cast<const TraceBufferHeader*>(ring.data());
+  EXPECT_EQ(2 * kCount, header->recordCount);  // neither started the ring over
+  EXPECT_EQ(2 * kCount, header->lastSequence);
+  CTraceFile store;
+  Parse(ring, &store);
+  std::vector<uint32_t> last(3, 0);
+  uint32_t previousSequence = 0;
+  for (const TraceRecord* r : Records(store)) {
+    uint32_t w = 0, t = 0, s = 0;
+    ASSERT_EQ(3, swscanf(r->Message(), L"w%u t%u #%u ", &w, &t, &s));
+    ASSERT_TRUE(w == 1 || w == 2);
+    EXPECT_EQ(last[w] + 1, s);
+    last[w] = s;
+    EXPECT_EQ(w == 1 ? first.ProcessId() : second.ProcessId(), r->pid);
+    EXPECT_GT(r->sequence, previousSequence);
+    previousSequence = r->sequence;
+  }
+  EXPECT_EQ(kCount, last[1]);
+  EXPECT_EQ(kCount, last[2]);
 }
 
 TEST_F(TraceWriter, ProcessWrapsASmallRingKeepingTheNewestRecords) {
