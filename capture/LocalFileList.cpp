@@ -211,29 +211,16 @@ bool CLocalFileList::Due(DWORD* lastRefresh, bool* refreshed) {
   return true;
 }
 
-void CLocalFileList::ScanTrace(const LocalFileFolders& folders) {
-  FreeList(m_traceFiles);
+void CLocalFileList::ScanTemporary(const LocalFileFolders& folders, const wchar_t* pattern, int readHeader,
+                                   LocalFileArray& list) {
+  FreeList(list);
   const wchar_t* sources[] = {folders.temp, folders.tempLow, folders.cache, folders.cacheLow};
   for (const wchar_t* folder : sources) {
-    if (!ScanFolderFiles(folder, kTracePattern, 1, m_traceFiles)) {
+    if (!ScanFolderFiles(folder, pattern, readHeader, list)) {
       break;
     }
   }
-  SortNewestFirst(m_traceFiles, 0);
-  const size_t captures = m_traceFiles.count;
-  ScanFolderFiles(folders.captures, kCapturePattern, 0, m_traceFiles);
-  SortNewestFirst(m_traceFiles, captures);
-}
-
-void CLocalFileList::ScanDump(const LocalFileFolders& folders) {
-  FreeList(m_dumpFiles);
-  const wchar_t* sources[] = {folders.temp, folders.tempLow, folders.cache, folders.cacheLow};
-  for (const wchar_t* folder : sources) {
-    if (!ScanFolderFiles(folder, kDumpPattern, 0, m_dumpFiles)) {
-      break;
-    }
-  }
-  SortNewestFirst(m_dumpFiles, 0);
+  SortNewestFirst(list, 0);
 }
 
 void CLocalFileList::Refresh(uint32_t bits) {
@@ -245,9 +232,13 @@ void CLocalFileList::Refresh(uint32_t bits) {
   LocalFileFolders folders;
   LoadFolders(&folders);
   if (trace) {
-    ScanTrace(folders);
+    ScanTemporary(folders, kTracePattern, 1, m_traceFiles);
+    // The captures follow the trace files, newest first among themselves.
+    const size_t captures = m_traceFiles.count;
+    ScanFolderFiles(folders.captures, kCapturePattern, 0, m_traceFiles);
+    SortNewestFirst(m_traceFiles, captures);
   }
   if (dump) {
-    ScanDump(folders);
+    ScanTemporary(folders, kDumpPattern, 0, m_dumpFiles);
   }
 }

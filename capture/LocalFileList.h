@@ -84,8 +84,8 @@ class CLocalFileList {
   bool Due(DWORD* lastRefresh, bool* refreshed);
   void LoadFolders(LocalFileFolders* folders);
   void LoadShell();
-  void ScanTrace(const LocalFileFolders& folders);
-  void ScanDump(const LocalFileFolders& folders);
+  // Empties `list` and fills it from the temporary and cache folders.
+  void ScanTemporary(const LocalFileFolders& folders, const wchar_t* pattern, int readHeader, LocalFileArray& list);
 
   LocalFileArray m_traceFiles;
   LocalFileArray m_dumpFiles;

@@ -6,13 +6,13 @@
 
 #include "core/Cipher.h"
 #include "formats/FileHandle.h"
+#include "tools/trace-writer/WriterBytes.h"
 #include "tools/trace-writer/WriterRecord.h"
 #include "tools/trace-writer/WriterRun.h"
 #include "tools/trace-writer/WriterSingle.h"
 
 namespace {
 
-constexpr uint64_t k100nsPerMs = 10000;
 constexpr uint32_t kQrcCountOffset = 2;
 constexpr uint32_t kQrcPidOffset = 4;
 constexpr uint32_t kQrcBaseTimeOffset = 16;
@@ -27,25 +27,6 @@ constexpr uint16_t kShortEventLength = 6;
 constexpr uint16_t kLongEventLength = 4000;
 constexpr DWORD kMutexWaitMs = 10000;
 
-inline void PutBe16(uint8_t* p, uint16_t v) {
-  p[0] = uint8_t(v >> 8);
-  p[1] = uint8_t(v);
-}
-inline void PutBe32(uint8_t* p, uint32_t v) {
-  p[0] = uint8_t(v >> 24);
-  p[1] = uint8_t(v >> 16);
-  p[2] = uint8_t(v >> 8);
-  p[3] = uint8_t(v);
-}
-inline uint32_t GetBe32(const uint8_t* p) {
-  return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-}
-inline uint32_t Get32(const uint8_t* p) {
-  uint32_t v;
-  std::memcpy(&v, p, sizeof(v));
-  return v;
-}
-inline void Put32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, sizeof(v)); }
 
 // A shared region a writer creates: its mutex and its mapping.
 struct Section {
@@ -108,12 +89,12 @@ bool CQrvRegion::Append(uint32_t pid, const char* text, uint16_t length, bool sa
   }
   FILETIME now;
   GetSystemTimeAsFileTime(&now);
-  uint64_t time = (uint64_t(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-  time -= time % k100nsPerMs;
+  uint64_t time = FileTimeValue(now);
+  time -= time % kFileTimeTicksPerMs;
   if (sameAsLast && m_lastTime != 0) {
     time = m_lastTime;
   } else if (time <= m_lastTime) {
-    time = m_lastTime + k100nsPerMs;  // readers take only records newer than the newest they took
+    time = m_lastTime + kFileTimeTicksPerMs;  // readers take only records newer than the newest they took
   }
   m_lastTime = time;
   const FILETIME utc{DWORD(time), DWORD(time >> 32)};
@@ -287,14 +268,12 @@ int RunQrcWriter(const WriterOptions& options, uint32_t* written, std::wstring* 
     return kWriterExitFailed;
   }
   const DWORD startTick = GetTickCount();
-  FILETIME now;
-  GetSystemTimeAsFileTime(&now);
-  const uint64_t ms = ((uint64_t(now.dwHighDateTime) << 32 | now.dwLowDateTime) - 116444736000000000ull) / k100nsPerMs;
+  const uint64_t ms = UnixNowMs();
   if (!region.Lock()) {
     *error = L"the region's mutex stayed busy";
     return kWriterExitFailed;
   }
-  InitQrcRegion(region.view, size, pid, uint32_t(ms / 1000), options.fault);
+  InitQrcRegion(region.view, size, pid, uint32_t(ms / kMsPerSecond), options.fault);
   region.Unlock();
   // Listed only once the region stands, so a reader never finds a pid
   // without its region.

@@ -9,6 +9,7 @@
 #include "core/Cipher.h"
 #include "core/RecordImport.h"
 #include "core/TraceRecord.h"
+#include "tools/trace-writer/WriterBytes.h"
 
 namespace {
 
@@ -37,8 +38,6 @@ uint32_t XorShift(uint32_t* state) {
   return *state;
 }
 
-inline void Put16(uint8_t* p, uint16_t v) { std::memcpy(p, &v, sizeof(v)); }
-inline void Put32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, sizeof(v)); }
 
 // Writes `text` with its terminator in the record's encoding; the bytes
 // written, or 0 when it does not fit in `room` or cannot be converted.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/TraceRecord.h"
+#include "tools/trace-writer/WriterBytes.h"
 #include "tools/trace-writer/WriterChannel.h"
 #include "tools/trace-writer/WriterOlder.h"
 #include "tools/trace-writer/WriterRecord.h"
@@ -17,9 +18,6 @@
 
 namespace {
 
-constexpr uint64_t kUnixEpochIn100ns = 116444736000000000ull;
-constexpr uint64_t k100nsPerMs = 10000;
-constexpr uint32_t kMsPerSecond = 1000;
 
 struct WriterShared {
   const WriterOptions* options;
@@ -29,10 +27,7 @@ struct WriterShared {
 };
 
 void FillTimes(WriterRecordFields* fields) {
-  FILETIME now;
-  GetSystemTimeAsFileTime(&now);
-  const uint64_t ticks = (uint64_t(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-  const uint64_t ms = (ticks - kUnixEpochIn100ns) / k100nsPerMs;
+  const uint64_t ms = UnixNowMs();
   fields->time = uint32_t(ms / kMsPerSecond);
   fields->milliseconds = uint16_t(ms % kMsPerSecond);
   LARGE_INTEGER counter;

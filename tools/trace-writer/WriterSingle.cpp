@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "formats/FileHandle.h"
+#include "tools/trace-writer/WriterBytes.h"
 #include "tools/trace-writer/WriterRecord.h"
 #include "tools/trace-writer/WriterRun.h"
 
@@ -36,9 +37,6 @@ constexpr wchar_t kDbwinBufferName[] = L"DBWIN_BUFFER";
 constexpr wchar_t kDbwinMutexName[] = L"DBWinMutex";  // serialises debugger-output writers
 constexpr wchar_t kTracerPropName[] = L"HVNTracer";
 
-inline void Put16(uint8_t* p, uint16_t v) { std::memcpy(p, &v, sizeof(v)); }
-inline void Put32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, sizeof(v)); }
-inline void Put64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, sizeof(v)); }
 
 // ANSI bytes of `text`, at most `room` - 1 of them and a terminator; the
 // bytes written, terminator excluded.
@@ -77,11 +75,9 @@ std::wstring Message(const WriterOptions& options, uint32_t thread, uint32_t seq
 }
 
 void NowTime(uint32_t* time, uint16_t* milliseconds) {
-  FILETIME now;
-  GetSystemTimeAsFileTime(&now);
-  const uint64_t ms = ((uint64_t(now.dwHighDateTime) << 32 | now.dwLowDateTime) - 116444736000000000ull) / 10000;
-  *time = uint32_t(ms / 1000);
-  *milliseconds = uint16_t(ms % 1000);
+  const uint64_t ms = UnixNowMs();
+  *time = uint32_t(ms / kMsPerSecond);
+  *milliseconds = uint16_t(ms % kMsPerSecond);
 }
 
 // Runs `send(thread, sequence)` for every message of every thread; stops
@@ -113,19 +109,6 @@ int RunThreads(const WriterOptions& options, uint32_t* written, std::wstring* er
   return failed.load() ? kWriterExitFailed : kWriterExitOk;
 }
 
-// Opens an object that the tool creates, waiting up to `ms` for it.
-template <class Open>
-HANDLE OpenToolObject(Open open, uint32_t ms) {
-  const ULONGLONG start = GetTickCount64();
-  for (;;) {
-    const HANDLE handle = open();
-    if (handle != nullptr || GetTickCount64() - start >= ms) {
-      return handle;
-    }
-    Sleep(5);  // nobody signals the creation of a named object
-  }
-}
-
 // The two events and the mapped buffer of a hand-over protocol.
 struct HandOver {
   CFileHandle ready, data, mapping;
@@ -135,7 +118,7 @@ struct HandOver {
   }
   bool Open(const std::wstring& readyName, const std::wstring& dataName, const std::wstring& bufferName, uint32_t waitMs,
             std::wstring* error) {
-    ready = CFileHandle(OpenToolObject([&] { return OpenEventW(SYNCHRONIZE, FALSE, readyName.c_str()); }, waitMs));
+    ready = CFileHandle(PollForObject([&] { return OpenEventW(SYNCHRONIZE, FALSE, readyName.c_str()); }, waitMs));
     data = CFileHandle(OpenEventW(EVENT_MODIFY_STATE, FALSE, dataName.c_str()));
     mapping = CFileHandle(OpenFileMappingW(FILE_MAP_WRITE, FALSE, bufferName.c_str()));
     if (!ready.valid() || !data.valid() || !mapping.valid()) {
@@ -288,7 +271,7 @@ int RunDbwinWriter(const WriterOptions& options, uint32_t* written, std::wstring
 
 int RunCopyDataWriter(const WriterOptions& options, uint32_t* written, std::wstring* error) {
   const std::wstring property = InputObjectName(kTracerPropName, false, options.tag);
-  const HWND target = static_cast<HWND>(OpenToolObject(
+  const HWND target = static_cast<HWND>(PollForObject(
       [&]() -> HANDLE {
         const HANDLE onDesktop = GetPropW(GetDesktopWindow(), property.c_str());
         const HWND shell = GetShellWindow();
