@@ -35,16 +35,17 @@ void FillTimes(WriterRecordFields* fields) {
   fields->stamp = uint64_t(counter.QuadPart);
 }
 
-// The batch's records, built outside the mutex.
+// The batch's records, built outside the mutex, back to back in `bytes`
+// (its first `used` bytes), so they go into the ring with one copy each.
 struct Batch {
   std::vector<uint8_t> bytes;
+  size_t used = 0;
   std::vector<uint32_t> lengths;
 };
 
 bool BuildBatch(const WriterOptions& options, uint32_t thread, uint32_t firstSequence, uint32_t count, Batch* batch) {
   static thread_local wchar_t message[kWriterMessageUnits];
-  static thread_local uint8_t record[kMaxNarrowRecord];
-  batch->bytes.clear();
+  batch->used = 0;
   batch->lengths.clear();
   WriterRecordFields fields;
   fields.level = options.level;
@@ -59,11 +60,14 @@ bool BuildBatch(const WriterOptions& options, uint32_t thread, uint32_t firstSeq
     fields.message = message;
     fields.hint = WriterHint(sequence);
     FillTimes(&fields);
-    const size_t length = BuildWriterRecord(fields, record, sizeof(record));
+    if (batch->bytes.size() < batch->used + kMaxNarrowRecord) {
+      batch->bytes.resize((batch->used + kMaxNarrowRecord) * 2);
+    }
+    const size_t length = BuildWriterRecord(fields, batch->bytes.data() + batch->used, kMaxNarrowRecord);
     if (length == 0) {
       return false;
     }
-    batch->bytes.insert(batch->bytes.end(), record, record + length);
+    batch->used += length;
     batch->lengths.push_back(uint32_t(length));
   }
   return true;
