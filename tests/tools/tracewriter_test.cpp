@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <memory>
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -355,19 +356,28 @@ TEST_F(TraceWriter, ProcessWritesEveryRecordOfEveryThread) {
       {0, 4, 4, 3, 7, false}, {1, 2, 0, 1, 1, true},  {2, 1, 1, 2, 64, false},
       {3, 4, 2, 1, 150, true}, {0, 2, 3, 2, 5, false},
   };
-  for (const VariantCase& c : cases) {
+  // The writers run side by side, each on a channel of its own.
+  constexpr size_t kCases = std::size(cases);
+  std::unique_ptr<TestChannel> channels[kCases];
+  CTraceWriterProcess writers[kCases];
+  for (size_t i = 0; i < kCases; ++i) {
+    const VariantCase& c = cases[i];
+    channels[i] = std::make_unique<TestChannel>(c.kind, kDefaultRingBytes, c.global);
+    ASSERT_TRUE(channels[i]->valid());
+    ASSERT_TRUE(writers[i].Start(Args(*channels[i], c.kind,
+                                      L"--count " + std::to_wstring(kCount) + L" --threads " +
+                                          std::to_wstring(c.threads) + L" --batch " + std::to_wstring(c.batch) +
+                                          L" --encoding " + std::to_wstring(c.encoding) + L" --cipher " +
+                                          std::to_wstring(c.cipher) + L" --id 31")));
+  }
+  for (size_t i = 0; i < kCases; ++i) {
+    const VariantCase& c = cases[i];
     SCOPED_TRACE(testing::Message() << "kind " << c.kind << " encoding " << int(c.encoding) << " cipher "
                                     << int(c.cipher) << " threads " << c.threads);
-    TestChannel channel(c.kind, kDefaultRingBytes, c.global);
-    ASSERT_TRUE(channel.valid());
-    CTraceWriterProcess writer;
-    const DWORD code = writer.Run(Args(channel, c.kind,
-                                       L"--count " + std::to_wstring(kCount) + L" --threads " +
-                                           std::to_wstring(c.threads) + L" --batch " + std::to_wstring(c.batch) +
-                                           L" --encoding " + std::to_wstring(c.encoding) + L" --cipher " +
-                                           std::to_wstring(c.cipher) + L" --id 31"),
-                                  kProcessTimeoutMs);
-    ASSERT_EQ(0u, code) << writer.Output();
+    TestChannel& channel = *channels[i];
+    CTraceWriterProcess& writer = writers[i];
+    ASSERT_TRUE(writer.Wait(kProcessTimeoutMs));
+    ASSERT_EQ(0u, writer.ExitCode()) << writer.Output();
     EXPECT_EQ("written: " + std::to_string(kCount * c.threads) + "\n", writer.Output());
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(channel.event(), 0));  // signalled
     const std::vector<uint8_t> ring = channel.Copy();
@@ -464,17 +474,28 @@ TEST_F(TraceWriter, ProcessFaultModes) {
       {L"hold-mutex", 0, "written: 40\n"},     {L"die-holding-mutex", kWriterExitDied, "written: 24\n"},
       {L"signal-no-ring", 0, "written: 0\n"},
   };
-  for (const FaultCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    TestChannel channel(kKind, kMinRingBytes * 4);
-    ASSERT_TRUE(channel.valid());
-    const std::wstring fault = c.name;
-    if (fault == L"signal-no-ring") {
+  // The writers run side by side, each on a channel of its own.
+  constexpr size_t kCases = std::size(cases);
+  std::unique_ptr<TestChannel> channels[kCases];
+  CTraceWriterProcess writers[kCases];
+  for (size_t i = 0; i < kCases; ++i) {
+    channels[i] = std::make_unique<TestChannel>(kKind, kMinRingBytes * 4);
+    ASSERT_TRUE(channels[i]->valid());
+    if (std::wstring(cases[i].name) == L"signal-no-ring") {
       // The tool's event alone: the writer must not create the ring.
-      channel.DropMutex();
+      channels[i]->DropMutex();
     }
-    CTraceWriterProcess writer;
-    ASSERT_EQ(c.exitCode, writer.Run(Args(channel, kKind, L"--count 40 --batch 8 --id 3 --fault " + fault)));
+    ASSERT_TRUE(writers[i].Start(Args(*channels[i], kKind, L"--count 40 --batch 8 --id 3 --fault " +
+                                                              std::wstring(cases[i].name))));
+  }
+  for (size_t i = 0; i < kCases; ++i) {
+    const FaultCase& c = cases[i];
+    SCOPED_TRACE(c.name);
+    TestChannel& channel = *channels[i];
+    CTraceWriterProcess& writer = writers[i];
+    const std::wstring fault = c.name;
+    ASSERT_TRUE(writer.Wait(kProcessTimeoutMs));
+    ASSERT_EQ(c.exitCode, writer.ExitCode());
     EXPECT_EQ(c.output, writer.Output());
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(channel.event(), 0));
     if (fault == L"signal-no-ring") {
