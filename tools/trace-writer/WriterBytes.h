@@ -59,3 +59,27 @@ HANDLE PollForObject(Open open, uint32_t ms) {
     Sleep(kPollMs);
   }
 }
+
+// With a rate a batch holds at most a tenth of a second's records, so the
+// records come spread over each second rather than in one burst.
+inline uint32_t PacedBatch(uint32_t batch, uint32_t rate) {
+  constexpr uint32_t kBatchesPerSecond = 10;
+  if (rate == 0) {
+    return batch;
+  }
+  const uint32_t most = rate / kBatchesPerSecond > 0 ? rate / kBatchesPerSecond : 1;
+  return batch < most ? batch : most;
+}
+
+// Sleeps until `done` records are due at `rate` per second (0: no pause)
+// from the tick `start`.
+inline void Pace(uint32_t rate, uint64_t done, ULONGLONG start) {
+  if (rate == 0) {
+    return;
+  }
+  const ULONGLONG due = start + done * kMsPerSecond / rate;
+  const ULONGLONG now = GetTickCount64();
+  if (due > now) {
+    Sleep(DWORD(due - now));
+  }
+}

@@ -225,9 +225,10 @@ int RunQrvWriter(const WriterOptions& options, uint32_t* written, std::wstring* 
   }
   CQrvRegion region(section.view, size);
   bool held = false;
+  const ULONGLONG start = GetTickCount64();
   for (uint32_t done = 0; done < options.count;) {
     HoldIfAsked(options, done, &held, &section);
-    const uint32_t count = std::min(options.batch, options.count - done);
+    const uint32_t count = std::min(PacedBatch(options.batch, options.rate), options.count - done);
     std::vector<std::string> texts;
     for (uint32_t i = 1; i <= count; ++i) {
       texts.push_back(NarrowMessage(options, done + i, kQrvMaxTextBytes, CP_ACP));
@@ -244,6 +245,7 @@ int RunQrvWriter(const WriterOptions& options, uint32_t* written, std::wstring* 
     section.Unlock();
     done += count;
     *written = done;
+    Pace(options.rate, done, start);
   }
   if (section.Lock()) {
     region.ApplyFault(options.fault);
@@ -289,10 +291,11 @@ int RunQrcWriter(const WriterOptions& options, uint32_t* written, std::wstring* 
     return kWriterExitFailed;
   }
   bool held = false;
+  const ULONGLONG start = GetTickCount64();
   uint8_t event[kQrcMinEvent + kQrcMaxText + 8];
   for (uint32_t done = 0; done < options.count;) {
     HoldIfAsked(options, done, &held, &region);
-    const uint32_t count = std::min(options.batch, options.count - done);
+    const uint32_t count = std::min(PacedBatch(options.batch, options.rate), options.count - done);
     if (!region.Lock()) {
       *error = L"the region's mutex stayed busy";
       return kWriterExitFailed;
@@ -307,6 +310,7 @@ int RunQrcWriter(const WriterOptions& options, uint32_t* written, std::wstring* 
     region.Unlock();
     done += count;
     *written = done;
+    Pace(options.rate, done, start);
   }
   if ((options.fault == WriterFault::kShortEvent || options.fault == WriterFault::kLongEvent) && region.Lock()) {
     // One damaged event after the good ones, in the trace area.

@@ -110,20 +110,6 @@ void PlayMidRunFault(WriterShared* shared, const Batch& next) {
   shared->channel->Unlock();
 }
 
-// Sleeps until `done` records are due at `rate` per second from `start`.
-void Pace(uint32_t rate, uint64_t done, const LARGE_INTEGER& start, const LARGE_INTEGER& frequency) {
-  if (rate == 0) {
-    return;
-  }
-  LARGE_INTEGER now;
-  QueryPerformanceCounter(&now);
-  const uint64_t dueMs = done * kMsPerSecond / rate;
-  const uint64_t elapsedMs = uint64_t(now.QuadPart - start.QuadPart) * kMsPerSecond / uint64_t(frequency.QuadPart);
-  if (dueMs > elapsedMs) {
-    Sleep(DWORD(dueMs - elapsedMs));
-  }
-}
-
 void WriteThread(WriterShared* shared, uint32_t thread) {
   const WriterOptions& options = *shared->options;
   const bool midRunFault = thread == 1 && (options.fault == WriterFault::kDieHoldingMutex ||
@@ -131,13 +117,12 @@ void WriteThread(WriterShared* shared, uint32_t thread) {
                                            options.fault == WriterFault::kNewGeneration);
   const uint32_t faultAt = options.count / 2;
   bool faultPlayed = false;
-  LARGE_INTEGER start, frequency;
-  QueryPerformanceCounter(&start);
-  QueryPerformanceFrequency(&frequency);
+  const ULONGLONG start = GetTickCount64();
+  const uint32_t batchSize = PacedBatch(options.batch, options.rate);
   Batch batch;
   uint32_t done = 0;
   while (done < options.count && !shared->failed.load()) {
-    const uint32_t count = options.count - done < options.batch ? options.count - done : options.batch;
+    const uint32_t count = options.count - done < batchSize ? options.count - done : batchSize;
     if (!BuildBatch(options, thread, done + 1, count, &batch)) {
       shared->failed.store(true);
       return;
@@ -160,7 +145,7 @@ void WriteThread(WriterShared* shared, uint32_t thread) {
     done += count;
     shared->written.fetch_add(count);
     shared->channel->Signal();
-    Pace(options.rate, done, start, frequency);
+    Pace(options.rate, done, start);
   }
 }
 

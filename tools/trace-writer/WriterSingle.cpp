@@ -90,12 +90,14 @@ int RunThreads(const WriterOptions& options, uint32_t* written, std::wstring* er
   std::vector<std::thread> threads;
   for (uint32_t t = 1; t <= options.threads; ++t) {
     threads.emplace_back([&, t] {
+      const ULONGLONG start = GetTickCount64();
       for (uint32_t s = 1; s <= options.count && !failed.load(); ++s) {
         if (!send(t, s, &errors[t])) {
           failed.store(true);
           return;
         }
         done.fetch_add(1);
+        Pace(options.rate, s, start);
       }
     });
   }
