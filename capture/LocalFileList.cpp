@@ -69,6 +69,22 @@ void SubFolder(const wchar_t* folder, const wchar_t* sub, wchar_t* out) {
 
 }  // namespace
 
+LocalFileEntry* NewLocalFileEntry(const wchar_t* path, uint64_t lastWrite, uint32_t size, uint32_t recordCount) {
+  const size_t length = path != nullptr ? wcsnlen(path, kLocalFilePathUnits) : kLocalFilePathUnits;
+  if (length > kMaxPathChars) {
+    return nullptr;
+  }
+  auto* entry = static_cast<LocalFileEntry*>(std::malloc(sizeof(LocalFileEntry)));
+  if (entry != nullptr) {
+    wmemcpy(entry->path, path, length);
+    entry->path[length] = 0;
+    entry->lastWrite = lastWrite;
+    entry->size = size;
+    entry->recordCount = recordCount;
+  }
+  return entry;
+}
+
 int CompareFileTime64(const void* a, const void* b) {
   const uint64_t left = (*static_cast<const LocalFileEntry* const*>(a))->lastWrite;
   const uint64_t right = (*static_cast<const LocalFileEntry* const*>(b))->lastWrite;
@@ -118,15 +134,13 @@ int ScanFolderFiles(const wchar_t* folder, const wchar_t* pattern, int readHeade
     if (readHeader && !ReadHeaderCount(path, &count)) {
       continue;
     }
-    auto* entry = static_cast<LocalFileEntry*>(std::malloc(sizeof(LocalFileEntry)));
+    const uint64_t lastWrite =
+        (uint64_t(found.ftLastWriteTime.dwHighDateTime) << 32) | found.ftLastWriteTime.dwLowDateTime;
+    LocalFileEntry* entry = NewLocalFileEntry(path, lastWrite, found.nFileSizeLow, count);
     if (entry == nullptr) {
       result = 0;
       break;
     }
-    wmemcpy(entry->path, path, wcslen(path) + 1);
-    entry->lastWrite = (uint64_t(found.ftLastWriteTime.dwHighDateTime) << 32) | found.ftLastWriteTime.dwLowDateTime;
-    entry->size = found.nFileSizeLow;
-    entry->recordCount = count;
     if (!list.Append(entry)) {
       std::free(entry);
       result = 0;

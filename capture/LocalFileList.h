@@ -29,7 +29,13 @@ struct LocalFileEntry {
   uint32_t recordCount;  // the .ktr header's count, or kLocalFileNoCount
 };
 
+// The lists own their entries; entries come from NewLocalFileEntry and go
+// with CLocalFileList::FreeList.
 using LocalFileArray = CGrowArray<LocalFileEntry*>;
+
+// A new entry, or null when memory is short or the path has more than 259
+// characters (a cut path would name another file).
+LocalFileEntry* NewLocalFileEntry(const wchar_t* path, uint64_t lastWrite, uint32_t size, uint32_t recordCount);
 
 // Newest first: negative when `a` was written later than `b`. For qsort
 // over entry pointers.

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -213,6 +214,19 @@ TEST(LocalFileTime, FormatsLocalTime) {
   EXPECT_STREQ(L"", text);
   entry.lastWrite = ~0ull;
   EXPECT_EQ(0, FormatFileTime(&entry, text, 32));
+}
+
+TEST(LocalFileEntryTest, PathsOfUpTo259CharactersOnly) {
+  const std::wstring longest(259, L'a');
+  LocalFileEntry* entry = NewLocalFileEntry(longest.c_str(), 5, 6, 7);
+  ASSERT_NE(nullptr, entry);
+  EXPECT_EQ(longest, entry->path);
+  EXPECT_EQ(5u, entry->lastWrite);
+  EXPECT_EQ(6u, entry->size);
+  EXPECT_EQ(7u, entry->recordCount);
+  std::free(entry);
+  EXPECT_EQ(nullptr, NewLocalFileEntry((longest + L"b").c_str(), 0, 0, 0));
+  EXPECT_EQ(nullptr, NewLocalFileEntry(nullptr, 0, 0, 0));
 }
 
 TEST(LocalFileTime, NewestFirst) {
