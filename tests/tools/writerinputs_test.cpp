@@ -286,13 +286,14 @@ TEST(WriterQrc, RingWrapsAndReadsBackTailFirst) {
 // mapping, frees the buffer, and takes what writers hand over.
 class ToolBuffer {
  public:
-  ToolBuffer(const wchar_t* ready, const wchar_t* data, const wchar_t* buffer, size_t size, const std::wstring& tag)
+  ToolBuffer(const wchar_t* ready, const wchar_t* data, const wchar_t* buffer, size_t size, const std::wstring& tag,
+             bool global = false)
       : m_size(size) {
-    m_ready = CreateEventW(nullptr, FALSE, FALSE, InputObjectName(ready, false, tag).c_str());
-    m_data = CreateEventW(nullptr, FALSE, FALSE, InputObjectName(data, false, tag).c_str());
+    m_ready = CreateEventW(nullptr, FALSE, FALSE, InputObjectName(ready, global, tag).c_str());
+    m_data = CreateEventW(nullptr, FALSE, FALSE, InputObjectName(data, global, tag).c_str());
     SetLastError(0);
     m_mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, DWORD(size),
-                                   InputObjectName(buffer, false, tag).c_str());
+                                   InputObjectName(buffer, global, tag).c_str());
     m_existed = GetLastError() == ERROR_ALREADY_EXISTS;
     m_view = m_mapping ? static_cast<uint8_t*>(MapViewOfFile(m_mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0)) : nullptr;
     SetEvent(m_ready);
@@ -340,24 +341,27 @@ void ExpectInOrder(const std::vector<std::wstring>& messages, uint32_t id, uint3
 }
 
 TEST_F(WriterInputs, ProcessFeedsTheSharedBufferOneMessageAtATime) {
-  const std::wstring tag = UniqueTag();
-  ToolBuffer buffer(L"KEL_BUFFER_READY", L"KEL_DATA_READY", L"KEL_BUFFER", kKelBufferBytes, tag);
-  ASSERT_TRUE(buffer.valid());
-  CTraceWriterProcess writer;
-  ASSERT_TRUE(writer.Start(L"--input kel-buffer --version 3 --threads 2 --count 60 --id 4 --level-code 200 --tag " +
-                           tag + L" --wait-event 10000"));
-  std::vector<std::wstring> messages;
-  buffer.Take(120, [&](const std::vector<uint8_t>& bytes) {
-    const TraceRecord* r = CTraceMgr::AddSharedRecord(&store, bytes.data(), bytes.size(), 0, kModeBuild);
-    ASSERT_NE(nullptr, r);
-    EXPECT_EQ(kLevelError, r->level & kLevelMask);
-    EXPECT_EQ(writer.ProcessId(), r->pid);
-    messages.push_back(r->Message());
-  });
-  ASSERT_TRUE(writer.Wait(kWaitMs));
-  EXPECT_EQ(0u, writer.ExitCode()) << writer.Output();
-  EXPECT_EQ("written: 120\n", writer.Output());
-  ExpectInOrder(messages, 4, 2, 60, 1023, false);
+  for (bool global : {false, true}) {
+    SCOPED_TRACE(global);
+    const std::wstring tag = UniqueTag();
+    ToolBuffer buffer(L"KEL_BUFFER_READY", L"KEL_DATA_READY", L"KEL_BUFFER", kKelBufferBytes, tag, global);
+    ASSERT_TRUE(buffer.valid());
+    CTraceWriterProcess writer;
+    ASSERT_TRUE(writer.Start(L"--input kel-buffer --version 3 --threads 2 --count 60 --id 4 --level-code 200 --tag " +
+                             tag + L" --wait-event 10000" + (global ? L" --global" : L"")));
+    std::vector<std::wstring> messages;
+    buffer.Take(120, [&](const std::vector<uint8_t>& bytes) {
+      const TraceRecord* r = CTraceMgr::AddSharedRecord(&store, bytes.data(), bytes.size(), 0, kModeBuild);
+      ASSERT_NE(nullptr, r);
+      EXPECT_EQ(kLevelError, r->level & kLevelMask);
+      EXPECT_EQ(writer.ProcessId(), r->pid);
+      messages.push_back(r->Message());
+    });
+    ASSERT_TRUE(writer.Wait(kWaitMs));
+    EXPECT_EQ(0u, writer.ExitCode()) << writer.Output();
+    EXPECT_EQ("written: 120\n", writer.Output());
+    ExpectInOrder(messages, 4, 2, 60, 1023, false);
+  }
 }
 
 TEST_F(WriterInputs, ProcessFillsTheDebuggerBufferByHand) {
