@@ -216,6 +216,30 @@ TEST(LocalFileTime, FormatsLocalTime) {
   EXPECT_EQ(0, FormatFileTime(&entry, text, 32));
 }
 
+TEST(LocalFileListFolders, TheTempFolderIsScanned) {
+  wchar_t temp[MAX_PATH];
+  ASSERT_NE(0u, GetTempPathW(MAX_PATH, temp));
+  const std::wstring name = L"keltra_lfl" + std::to_wstring(GetCurrentProcessId());
+  const std::wstring ktr = std::wstring(temp) + name + L".ktr";
+  const std::wstring dump = std::wstring(temp) + name + L".dump";
+  WriteKtr(ktr, 4, kBaseTime);
+  WriteBytes(dump, "d", 1, kBaseTime);
+  CLocalFileList list;
+  list.Refresh(kLocalFilesTrace | kLocalFilesDump);
+  auto find = [](const LocalFileArray& files, const std::wstring& path) -> const LocalFileEntry* {
+    for (size_t i = 0; i < files.count; ++i) {
+      if (_wcsicmp(files[i]->path, path.c_str()) == 0) return files[i];
+    }
+    return nullptr;
+  };
+  const LocalFileEntry* found = find(list.TraceFiles(), ktr);
+  ASSERT_NE(nullptr, found);
+  EXPECT_EQ(4u, found->recordCount);
+  EXPECT_NE(nullptr, find(list.DumpFiles(), dump));
+  DeleteFileW(ktr.c_str());
+  DeleteFileW(dump.c_str());
+}
+
 TEST(LocalFileEntryTest, PathsOfUpTo259CharactersOnly) {
   const std::wstring longest(259, L'a');
   LocalFileEntry* entry = NewLocalFileEntry(longest.c_str(), 5, 6, 7);
