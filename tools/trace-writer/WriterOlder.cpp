@@ -105,8 +105,8 @@ bool CQrvRegion::Append(uint32_t pid, const char* text, uint16_t length, bool sa
 
   uint8_t* record = m_base + kQrvRecordsOffset + used;
   std::memcpy(record, &length, sizeof(length));
-  Put32(record + 2, pid);
-  std::memcpy(record + 6, &stamp, sizeof(stamp));
+  Put32(record + kQrvPidOffset, pid);
+  std::memcpy(record + kQrvTimeOffset, &stamp, sizeof(stamp));
   std::memcpy(record + kQrvRecordHead, text, length);
   EncipherArea(kCipherScrambler, record + kQrvRecordHead, length);
   m_lastRecord = kQrvRecordsOffset + used;

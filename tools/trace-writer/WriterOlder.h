@@ -11,18 +11,17 @@
 #include <cstdint>
 #include <string>
 
+#include "core/RecordImport.h"
 #include "tools/trace-writer/WriterOptions.h"
 
 // Record region: u32 used bytes at 4, records from 8, each a u16 text
 // length, the u32 pid, the SYSTEMTIME (local) and the scrambled text.
 constexpr uint32_t kQrvUsedOffset = 4;
 constexpr uint32_t kQrvRecordsOffset = 8;
-constexpr uint32_t kQrvRecordHead = 22;
+constexpr uint32_t kQrvRecordHead = kQrvTextOffset;
 constexpr uint32_t kQrvMinRegion = 4096;
 // A hostile text length (bad-count).
 constexpr uint16_t kQrvHostileLength = 0xFFFF;
-// The longest text the writer puts in a record; readers take 2047 bytes.
-constexpr size_t kQrvMaxTextBytes = 2047;
 
 class CQrvRegion {
  public:

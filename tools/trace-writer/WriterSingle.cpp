@@ -14,16 +14,7 @@
 
 namespace {
 
-constexpr size_t kKelLevelOffset = 0;
-constexpr size_t kKelPidOffset = 4;
-constexpr size_t kKelTidOffset = 8;
-constexpr size_t kKelModuleOffset = 12;
-constexpr size_t kKelTextOffset = 272;
-constexpr size_t kKelVersionOffset = 2320;
-constexpr size_t kKelTimeOffset = 2328;
-constexpr size_t kKelMillisecondsOffset = 2336;
 constexpr uint32_t kKelWideVersion = 3;
-constexpr size_t kDbwinTextOffset = 4;
 constexpr char kFillChar = 'x';
 constexpr DWORD kHandOverMs = 10000;  // how long a writer waits for a free buffer
 constexpr UINT kSendTimeoutMs = 5000;
@@ -153,26 +144,26 @@ std::wstring InputObjectName(const wchar_t* base, bool global, const std::wstrin
 
 void FillKelBuffer(uint8_t* buffer, const KelBufferMessage& m) {
   std::memset(buffer, 0, kKelBufferBytes);
-  Put32(buffer + kKelLevelOffset, m.levelCode);
-  Put32(buffer + kKelPidOffset, m.pid);
-  Put32(buffer + kKelTidOffset, m.tid);
+  Put32(buffer + kSharedLevelOffset, m.levelCode);
+  Put32(buffer + kSharedPidOffset, m.pid);
+  Put32(buffer + kSharedTidOffset, m.tid);
   const bool wide = m.version == kKelWideVersion;
-  uint8_t* module = buffer + kKelModuleOffset;
-  uint8_t* text = buffer + kKelTextOffset;
+  uint8_t* module = buffer + kSharedModuleOffset;
+  uint8_t* text = buffer + kSharedTextOffset;
   if (m.fault == WriterFault::kUnterminated) {
-    FillWithText(module, kKelModuleBytes, wide);
+    FillWithText(module, kSharedModuleBytes, wide);
     FillWithText(text, kKelTextBytes, wide);
   } else if (wide) {
-    PutWide(m.module, module, kKelModuleBytes);
+    PutWide(m.module, module, kSharedModuleBytes);
     PutWide(m.fault == WriterFault::kEmptyText ? L"" : m.text, text, kKelTextBytes);
   } else {
-    PutAnsi(m.module, module, kKelModuleBytes);
+    PutAnsi(m.module, module, kSharedModuleBytes);
     PutAnsi(m.fault == WriterFault::kEmptyText ? L"" : m.text, text, kKelTextBytes);
   }
-  Put32(buffer + kKelVersionOffset, m.version);
+  Put32(buffer + kSharedVersionOffset, m.version);
   if (m.version >= 2) {
-    Put64(buffer + kKelTimeOffset, m.time);
-    Put16(buffer + kKelMillisecondsOffset, m.milliseconds);
+    Put64(buffer + kSharedTimeOffset, m.time);
+    Put16(buffer + kSharedMillisecondsOffset, m.milliseconds);
   }
 }
 

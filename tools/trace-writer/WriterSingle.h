@@ -11,13 +11,13 @@
 #include <cstdint>
 #include <string>
 
+#include "core/RecordImport.h"
 #include "tools/trace-writer/WriterOptions.h"
 
-constexpr size_t kKelBufferBytes = 2344;
+constexpr size_t kKelBufferBytes = kSharedRecordSize;
 constexpr size_t kDbwinBufferBytes = 4096;
-// Room of the fields of the shared buffer.
-constexpr size_t kKelModuleBytes = 260;
-constexpr size_t kKelTextBytes = 2048;
+// Room of the text field of the shared buffer.
+constexpr size_t kKelTextBytes = kSharedVersionOffset - kSharedTextOffset;
 // WM_COPYDATA of this tag is not text for the tool.
 constexpr ULONG_PTR kCopyDataIgnoredTag = 1234;
 // too-long sends this much text.
