@@ -37,54 +37,48 @@ uint32_t JobFile::GetPercent() {
 }
 
 void JobFile::Run() {
+  // Loading a new store takes it exclusively; saving reads under the
+  // shared lock, beside the window's readers.
+  CTraceMgr* target = nullptr;
+  int mode = kLockShared;
   switch (TitleId()) {
     case kJobTitleOpening:
-      RunOpen();
+      target = m_store;
+      mode = kLockExclusive;
       break;
     case kJobTitleSaving:
-      RunSaveStore();
+      target = m_store;
       break;
     case kJobTitleSavingView:
-      RunSaveView();
+      target = m_viewStore;
       break;
     default:
-      SetFailed(0);
       break;
   }
-}
-
-void JobFile::RunOpen() {
-  if (!m_store) return SetFailed(0);
-  m_store->SetProgress(kProgressStart);
-  if (!m_store->Lock(kLockExclusive, 1)) {
+  if (!target) {
+    SetFailed(0);
+    return;
+  }
+  SetProgress(kProgressStart);
+  if (!target->Lock(mode, 1)) {
     SetFailed(0);
   } else {
-    if (!OpenStoreFile(m_store, m_path.c_str())) SetFailed(0);
-    m_store->Unlock(kLockExclusive);
+    if (!Transfer()) SetFailed(0);
+    target->Unlock(mode);
   }
-  m_store->SetProgress(kProgressDone);
+  SetProgress(kProgressDone);
 }
 
-void JobFile::RunSaveStore() {
-  if (!m_store) return SetFailed(0);
-  m_store->SetProgress(kProgressStart);
-  if (!m_store->Lock(kLockShared, 1)) {
-    SetFailed(0);
-  } else {
-    if (!SaveStoreFile(m_store, m_path.c_str(), nullptr)) SetFailed(0);
-    m_store->Unlock(kLockShared);
-  }
-  m_store->SetProgress(kProgressDone);
+int JobFile::Transfer() {
+  if (TitleId() == kJobTitleOpening) return OpenStoreFile(m_store, m_path.c_str());
+  if (m_store) return SaveStoreFile(m_store, m_path.c_str(), nullptr);
+  return SaveStoreFile(m_viewStore, m_path.c_str(), m_view);
 }
 
-void JobFile::RunSaveView() {
-  if (!m_view || !m_viewStore) return SetFailed(0);
-  m_view->SetProgress(kProgressStart);
-  if (!m_viewStore->Lock(kLockShared, 1)) {
-    SetFailed(0);
-  } else {
-    if (!SaveStoreFile(m_viewStore, m_path.c_str(), m_view)) SetFailed(0);
-    m_viewStore->Unlock(kLockShared);
+void JobFile::SetProgress(uint32_t percent) {
+  if (m_store) {
+    m_store->SetProgress(percent);
+  } else if (m_view) {
+    m_view->SetProgress(percent);
   }
-  m_view->SetProgress(kProgressDone);
 }

@@ -39,9 +39,9 @@ class JobFile : public JobItem {
   const CString& Path() const { return m_path; }
 
  private:
-  void RunOpen();
-  void RunSaveStore();
-  void RunSaveView();
+  // The load or save itself; the caller holds the lock.
+  int Transfer();
+  void SetProgress(uint32_t percent);
 
   CTraceMgr* m_store;
   CTraceView* m_view;

@@ -13,7 +13,7 @@
 
 class TestEvent {
  public:
-  TestEvent() : m_handle(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+  explicit TestEvent(BOOL manualReset = TRUE) : m_handle(CreateEventW(nullptr, manualReset, FALSE, nullptr)) {}
   ~TestEvent() {
     if (m_handle) CloseHandle(m_handle);
   }
