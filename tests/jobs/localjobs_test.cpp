@@ -458,30 +458,48 @@ class NoticeWindow {
   HWND m_window = nullptr;
 };
 
-TEST(LocalJobs, DumpCopyReportsToTheOwnerWindow) {
+// Save, open and copy posted one after another reach the window in order,
+// each as code 10 then code 11 with the same job, which the window deletes.
+TEST(LocalJobs, PostedJobsReportToTheOwnerWindow) {
+  LoadGroupTable();
   const TempFolder folder;
   ASSERT_TRUE(folder.valid());
-  const std::wstring source = folder.File(L"s.dmp");
-  WriteFileText(source, "dump");
-  WriteFileText(folder.File(L"t.dmp"), "old");
+  const std::wstring saved = folder.File(L"saved.ktr");
+  WriteFileText(folder.File(L"copy.ktr"), "old");
+  auto* store = new WatchedStore;
+  Fill(store);
   NoticeWindow window;
   ASSERT_NE(window.get(), nullptr);
   IdleCapture capture;
   CJobMgr manager;
   ASSERT_EQ(manager.Start(&capture, window.get(), 1), 1);
-  ASSERT_EQ(manager.PostSaveDump(source.c_str(), folder.File(L"t.dmp").c_str(), 1), 1);
-  MSG started = {};
-  ASSERT_TRUE(window.Next(&started));
-  EXPECT_EQ(started.wParam, WPARAM(kNotifyJobStarted));
-  MSG ended = {};
-  ASSERT_TRUE(window.Next(&ended));
-  EXPECT_EQ(ended.wParam, WPARAM(kNotifyJobFinished));
-  ASSERT_EQ(ended.lParam, started.lParam);
-  auto* job = reinterpret_cast<JobSaveDump*>(ended.lParam);
-  EXPECT_EQ(job->TitleId(), kJobTitleSavingDump);
-  EXPECT_EQ(job->Failed(), 0);
-  EXPECT_EQ(std::wstring(job->Destination().c_str()), folder.File(L"t(0).dmp"));
-  delete job;
+  ASSERT_EQ(manager.PostSaveFile(saved.c_str(), store, nullptr), 1);
+  store->Release();
+  ASSERT_EQ(manager.PostOpenFile(saved.c_str()), 1);
+  ASSERT_EQ(manager.PostSaveDump(saved.c_str(), folder.File(L"copy.ktr").c_str(), 1), 1);
+
+  const uint32_t titles[] = {kJobTitleSaving, kJobTitleOpening, kJobTitleSavingDump};
+  for (uint32_t title : titles) {
+    SCOPED_TRACE(title);
+    MSG started = {};
+    ASSERT_TRUE(window.Next(&started));
+    EXPECT_EQ(started.wParam, WPARAM(kNotifyJobStarted));
+    MSG ended = {};
+    ASSERT_TRUE(window.Next(&ended));
+    EXPECT_EQ(ended.wParam, WPARAM(kNotifyJobFinished));
+    ASSERT_EQ(ended.lParam, started.lParam);
+    auto* job = reinterpret_cast<JobItem*>(ended.lParam);
+    EXPECT_EQ(job->TitleId(), title);
+    EXPECT_EQ(job->Failed(), 0);
+    if (title == kJobTitleOpening) {
+      EXPECT_EQ(Messages(static_cast<JobFile*>(job)->Store()),
+                (std::vector<std::wstring>{L"r0", L"r1", L"r2", L"r3", L"r4", L"r5"}));
+    }
+    if (title == kJobTitleSavingDump) {
+      EXPECT_EQ(std::wstring(static_cast<JobSaveDump*>(job)->Destination().c_str()), folder.File(L"copy(0).ktr"));
+    }
+    delete job;
+  }
   manager.Stop();
 }
 
