@@ -246,6 +246,30 @@ TEST_F(JobMgrTest, LocalWorkerThatCannotStartFailsStart) {
   EXPECT_EQ(Deleted("L"), 1);
 }
 
+TEST_F(JobMgrTest, QueueKeepsPostingOrderAndARefusedNoticeDeletesTheJobUnlisted) {
+  StartWithLocalWorker();
+  CGrowArray<JobItem*> queue;
+  const TestEvent wake(FALSE);
+  ASSERT_EQ(manager.PostJob(new ProbeJob("a"), &queue, wake.get()), 1);
+  ASSERT_EQ(manager.PostJob(new ProbeJob("b"), &queue, wake.get()), 1);
+  EXPECT_TRUE(wake.WaitSet(0));
+  JobItem* a = manager.PopJob(&queue);
+  JobItem* b = manager.PopJob(&queue);
+  EXPECT_EQ(manager.PopJob(&queue), nullptr);
+  ASSERT_TRUE(a && b);
+  EXPECT_TRUE(manager.IsRunning(a));
+  EXPECT_TRUE(manager.IsRunning(b));
+  g_refuseStarted = "a";
+  EXPECT_EQ(manager.Notify(kNotifyJobStarted, a), 0);
+  EXPECT_EQ(LogFor("a"), (Lines{"deleted a"}));
+  EXPECT_EQ(manager.Notify(kNotifyJobStarted, b), 1);
+  manager.RemoveRunning(b);
+  g_finishedWanted = 100;
+  EXPECT_EQ(manager.Notify(kNotifyJobFinished, b), 1);
+  EXPECT_EQ(LogFor("b"), (Lines{"10 listed b", "11 unlisted b", "deleted b"}));
+  queue.Free();
+}
+
 TEST_F(JobMgrTest, ProgressTextTable) {
   StartWithLocalWorker();
   CString text(L"untouched");
