@@ -107,7 +107,11 @@ int CKelTraceItem::ParseLine(const std::string& line) {
 
 void CKelTraceItem::ComposeFields() {
   m_module = m_file;
-  m_hint = m_lineNumber + ": " + m_function;
+  if (m_lineNumber.empty() && m_function.empty()) {
+    m_hint.clear();
+  } else {
+    m_hint = m_lineNumber + ": " + m_function;
+  }
 }
 
 int CKelTraceItem::BuildRecord(size_t lineLength) {
@@ -281,7 +285,10 @@ std::shared_ptr<CKelTraceItem> CKelTraceFileHelper::ReadNext() {
       continue;
     }
     auto item = std::make_shared<CKelTraceItem>();
-    item->ParseLine(line);  // a line off the grammar still gives a record
+    // A line off the grammar still gives a record, and keeps its text.
+    if (!item->ParseLine(line)) {
+      item->m_message = line;
+    }
     item->ComposeFields();
     if (!item->BuildRecord(length)) {
       m_failed = true;

@@ -42,7 +42,7 @@ class CKelTraceItem : public std::enable_shared_from_this<CKelTraceItem> {
   // it stay empty. A function without a closing ":" leaves the text from the
   // function's start as the message.
   int ParseLine(const std::string& line);
-  // Module = file; hint = line number, ": " and function.
+  // Module = file; hint = line number, ": " and function (empty when both are).
   void ComposeFields();
   // Allocates the zeroed record for the composed fields, the message cut so
   // the record stays within a narrow record's limit; `lineLength` counts
@@ -91,7 +91,9 @@ class CKelTraceFileHelper {
   // Opens for reading, shared for reading and writing. 1 or 0.
   int Open(const wchar_t* path);
   // The next non-empty line as a built item, or null at the end of the file
-  // (or when reading or memory failed: Failed() tells).
+  // (or when reading or memory failed: Failed() tells). A line the parser
+  // refuses keeps its whole text as the message; a line whose timestamp
+  // cannot be read takes the time of the last line whose could.
   std::shared_ptr<CKelTraceItem> ReadNext();
   void Close();
   bool Failed() const { return m_failed; }

@@ -218,6 +218,8 @@ int CTextReader::Line(wchar_t* line, size_t length) {
   } else if (!(m_html ? SplitHtmlRow(line, &fields) : SplitTextLine(line, &fields))) {
     return 1;
   }
+  // A line may register a block word that already marks its own message.
+  CTraceMgr::AddTextLine(m_store, fields.level, fields.time, fields.nameHint, fields.ids, fields.message, kModeScan);
   TraceRecord* record = CTraceMgr::AddTextLine(m_store, fields.level, fields.time, fields.nameHint, fields.ids,
                                                fields.message, kModeBuild);
   if (record == nullptr) {
