@@ -285,20 +285,23 @@ std::shared_ptr<CKelTraceItem> CKelTraceFileHelper::ReadNext() {
       continue;
     }
     auto item = std::make_shared<CKelTraceItem>();
-    // A line off the grammar still gives a record, and keeps its text.
-    if (!item->ParseLine(line)) {
-      item->m_message = line;
+    const int parsed = item->ParseLine(line);
+    uint32_t time = 0;
+    uint16_t milliseconds = 0;
+    const bool timed = item->ParseTime(&time, &milliseconds);
+    if (timed) {
+      m_lastTime = time;
+      m_lastMilliseconds = milliseconds;
+    }
+    // A line off the grammar still gives a record, and keeps its text
+    // (behind the timestamp when it has one).
+    if (!parsed) {
+      item->m_message = timed ? Sub(line, line.find_first_not_of(' ', kTimestampChars), line.size()) : line;
     }
     item->ComposeFields();
     if (!item->BuildRecord(length)) {
       m_failed = true;
       return nullptr;
-    }
-    uint32_t time = 0;
-    uint16_t milliseconds = 0;
-    if (item->ParseTime(&time, &milliseconds)) {
-      m_lastTime = time;
-      m_lastMilliseconds = milliseconds;
     }
     item->FillRecord(m_lastTime, m_lastMilliseconds);
     m_item = item;
