@@ -1,6 +1,8 @@
-// The reader of ISO-timestamped logs. The file is mapped and parsed in place:
-// a line is a byte span, and only the message is turned into UTF-16, piece by
-// piece, so a huge line without line ends costs no more than its records.
+// The reader of ISO-timestamped logs. The file is read in chunks and parsed
+// in place: a line is a byte span, and only the message is turned into
+// UTF-16, piece by piece, so a huge line without line ends costs no more
+// than its records.
+#include <emmintrin.h>
 #include <windows.h>
 
 #include <cstring>
@@ -31,6 +33,10 @@ constexpr int kDecimalBase = 10;
 constexpr int kHexBase = 16;
 // A bracketed word loses its first and last characters.
 constexpr size_t kBracketChars = 2;
+// The file is read this much at a time; a line longer than this is
+// streamed into its records.
+constexpr size_t kReadChunk = 1u << 20;
+constexpr ptrdiff_t kVectorBytes = 16;
 
 struct Span {
   const uint8_t* begin;
@@ -197,6 +203,21 @@ class CWideDecoder {
     const uint8_t* p = *at;
     size_t n = 0;
     while (p < end && n < room) {
+      // Sixteen ASCII bytes at a time: most log text is ASCII.
+      const __m128i zero = _mm_setzero_si128();
+      while (end - p >= kVectorBytes && room - n >= size_t(kVectorBytes)) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        if (_mm_movemask_epi8(bytes) != 0) {
+          break;
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + n), _mm_unpacklo_epi8(bytes, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + n + kVectorBytes / 2), _mm_unpackhi_epi8(bytes, zero));
+        p += kVectorBytes;
+        n += kVectorBytes;
+      }
+      if (p >= end || n >= room) {
+        break;
+      }
       const uint8_t c = *p;
       if (c < 0x80) {
         out[n++] = wchar_t(c);
@@ -267,60 +288,152 @@ struct LineState {
   uint16_t milliseconds = 0;
 };
 
+// The first LF in [p, end), or null.
+const uint8_t* FindLineEnd(const uint8_t* p, const uint8_t* end) {
+  const __m128i lf = _mm_set1_epi8('\n');
+  while (end - p >= kVectorBytes) {
+    const int hits = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), lf));
+    if (hits != 0) {
+      return p + __builtin_ctz(unsigned(hits));
+    }
+    p += kVectorBytes;
+  }
+  for (; p < end; ++p) {
+    if (*p == '\n') {
+      return p;
+    }
+  }
+  return nullptr;
+}
+
+// Where a piece of a long line may end: before a UTF-8 sequence that the
+// next bytes complete, so it is decoded whole.
+const uint8_t* SafeCut(const uint8_t* begin, const uint8_t* end) {
+  constexpr ptrdiff_t kLongestSequence = 4;
+  for (const uint8_t* p = end; p > begin && end - p < kLongestSequence;) {
+    --p;
+    if ((*p & 0xC0) == 0x80) {
+      continue;  // a continuation byte: look further back for its lead
+    }
+    const ptrdiff_t needed = *p >= 0xF0 ? 4 : *p >= 0xE0 ? 3 : *p >= 0xC0 ? 2 : 1;
+    return end - p < needed ? p : end;
+  }
+  return end;
+}
+
+// Reads the file in chunks into one buffer (the file's bytes are seen once
+// and no memory grows with the file), hands whole lines to the parser and
+// streams a line longer than a chunk into its message pieces.
 class CIsoLogReader {
  public:
-  CIsoLogReader(CTraceMgr* store, const uint8_t* bytes, size_t size)
-      : m_store(store), m_bytes(bytes), m_size(size), m_group(g_moduleGroups.CatchAllIndex()) {}
+  CIsoLogReader(CTraceMgr* store, HANDLE file, uint64_t size)
+      : m_store(store), m_file(file), m_size(size), m_group(g_moduleGroups.CatchAllIndex()) {}
 
-  // 1 when every line was read and stored, 0 when a record could not be stored.
+  // 1 when the file was read to its end and every record stored; 0 when a
+  // read failed or a record could not be stored.
   int Run();
 
  private:
-  int Line(Span line);
-  // Stores the spans one after the other as one message, in pieces.
-  int Store(const Span* spans, size_t count);
+  // The start of a line: its head, then its message begins. `complete`
+  // says the span reaches the line's end.
+  int LineStart(Span line, bool complete);
+  // A message is built from spans, stored in pieces as they fill.
+  void BeginMessage();
+  int Append(Span span);
+  int EndMessage();
   int StorePiece(size_t units);
+  int Fill();
+  void Progress();
 
   CTraceMgr* m_store;
-  const uint8_t* m_bytes;
-  size_t m_size;
+  HANDLE m_file;
+  uint64_t m_size;
+  uint64_t m_consumed = 0;
+  uint32_t m_percent = 0;
   int m_group;
   LineState m_state;
   CMinuteCache m_minutes;
+  bool m_skip = false;    // the message being built is not stored
+  bool m_stored = false;  // a piece of it was stored already
+  size_t m_units = 0;     // units in m_piece
+  size_t m_have = 0;      // bytes in m_buffer
+  bool m_eof = false;
   wchar_t m_piece[kIsoMessagePieceUnits + 1];
+  uint8_t m_buffer[2 * kReadChunk];
 };
 
-int CIsoLogReader::Run() {
-  const uint8_t* at = m_bytes;
-  const uint8_t* end = m_bytes + m_size;
-  const uint64_t step = m_size / kPercent != 0 ? m_size / kPercent : 1;
-  uint32_t percent = 0;
-  while (at < end) {
-    const auto* lf = static_cast<const uint8_t*>(memchr(at, '\n', size_t(end - at)));
-    const uint8_t* lineEnd = lf != nullptr ? lf : end;
-    Span line{at, lineEnd};
-    if (line.end > line.begin && line.end[-1] == '\r') {
-      --line.end;
-    }
-    if (!Line(line)) {
-      return 0;
-    }
-    at = lf != nullptr ? lf + 1 : end;
-    const uint32_t now = uint32_t(uint64_t(at - m_bytes) / step);
-    if (now != percent) {
-      percent = now < kPercent ? now : kPercent;
-      m_store->SetProgress(percent);
-    }
+int CIsoLogReader::Fill() {
+  DWORD got = 0;
+  if (!ReadFile(m_file, m_buffer + m_have, DWORD(sizeof(m_buffer) - m_have), &got, nullptr)) {
+    DebugTraceA("LoadIsoLog, read, %lu", GetLastError());
+    return 0;
   }
+  m_have += got;
+  m_eof = got == 0;
   return 1;
 }
 
-int CIsoLogReader::Line(Span line) {
+void CIsoLogReader::Progress() {
+  const uint64_t step = m_size / kPercent != 0 ? m_size / kPercent : 1;
+  uint64_t now = m_consumed / step;
+  now = now < kPercent ? now : kPercent;
+  if (now != m_percent) {
+    m_percent = uint32_t(now);
+    m_store->SetProgress(m_percent);
+  }
+}
+
+int CIsoLogReader::Run() {
+  size_t pos = 0;
+  bool inLine = false;  // a long line's start was handled; its message goes on
+  for (;;) {
+    const uint8_t* at = m_buffer + pos;
+    const uint8_t* end = m_buffer + m_have;
+    const uint8_t* lf = FindLineEnd(at, end);
+    if (lf != nullptr || (m_eof && at < end)) {
+      Span line{at, lf != nullptr ? lf : end};
+      if (line.end > line.begin && line.end[-1] == '\r') {
+        --line.end;
+      }
+      if (!(inLine ? Append(line) && EndMessage() : LineStart(line, true))) {
+        return 0;
+      }
+      inLine = false;
+      const size_t next = size_t((lf != nullptr ? lf + 1 : end) - m_buffer);
+      m_consumed += next - pos;
+      pos = next;
+      Progress();
+      continue;
+    }
+    if (m_eof) {
+      return inLine ? EndMessage() : 1;
+    }
+    if (size_t(end - at) >= kReadChunk) {
+      // A chunk without a line end: what is there starts or continues a long line.
+      const Span piece{at, SafeCut(at, end)};
+      if (!(inLine ? Append(piece) : LineStart(piece, false))) {
+        return 0;
+      }
+      inLine = true;
+      m_consumed += piece.size();
+      pos += piece.size();
+    }
+    memmove(m_buffer, m_buffer + pos, m_have - pos);
+    m_have -= pos;
+    pos = 0;
+    if (!Fill()) {
+      return 0;
+    }
+  }
+}
+
+int CIsoLogReader::LineStart(Span line, bool complete) {
   CLineCursor cursor(line);
   IsoStamp stamp;
   if (!ReadStamp(cursor, &stamp)) {
     // A continuation: the whole line under the last timestamped line's fields.
-    return Store(&line, 1);
+    BeginMessage();
+    return Append(line) && (!complete || EndMessage());
   }
   const Span levelWord = cursor.Word();
   const Span threadWord = cursor.Word();
@@ -328,8 +441,7 @@ int CIsoLogReader::Line(Span line) {
   // One character (the blank after the thread word) is passed over.
   const Span rest{after < line.end ? after + 1 : line.end, line.end};
 
-  const int64_t time = m_minutes.Convert(stamp);
-  m_state.time = time;
+  m_state.time = m_minutes.Convert(stamp);
   m_state.milliseconds = uint16_t(stamp.milliseconds);
   const Span level = levelWord.size() > kBracketChars ? Span{levelWord.begin + 1, levelWord.end - 1}
                                                       : Span{levelWord.begin, levelWord.begin};
@@ -338,49 +450,55 @@ int CIsoLogReader::Line(Span line) {
                                                         : Span{threadWord.begin, threadWord.begin};
   constexpr size_t kHexPrefix = 2;
   const bool hex = thread.size() > kHexPrefix && thread.begin[0] == '0' && (thread.begin[1] | 0x20) == 'x';
+  BeginMessage();
+  int appended;
   if (hex && ParseThreadNumber(Span{thread.begin + kHexPrefix, thread.end}, kHexBase, &m_state.tid)) {
-    const Span spans[] = {threadWord, rest};
-    return Store(spans, 2);
+    appended = Append(threadWord) && Append(rest);
+  } else if (!hex && ParseThreadNumber(thread, kDecimalBase, &m_state.tid)) {
+    appended = Append(rest);
+  } else {
+    // Not a thread number: the line stays, as thread 0, with the word kept.
+    m_state.tid = 0;
+    appended = Append(Span{threadWord.begin, line.end});
   }
-  if (!hex && ParseThreadNumber(thread, kDecimalBase, &m_state.tid)) {
-    return Store(&rest, 1);
-  }
-  // Not a thread number: the line stays, as thread 0, with the word kept.
-  m_state.tid = 0;
-  const Span fromWord{threadWord.begin, line.end};
-  return Store(&fromWord, 1);
+  return appended && (!complete || EndMessage());
 }
 
-int CIsoLogReader::Store(const Span* spans, size_t count) {
+void CIsoLogReader::BeginMessage() {
   // Lines before the first timestamped line, and times the records cannot
   // carry, are not stored.
-  if (m_state.time <= 0 || m_state.time > int64_t(0xFFFFFFFF)) {
+  m_skip = m_state.time <= 0 || m_state.time > int64_t(0xFFFFFFFF);
+  m_stored = false;
+  m_units = 0;
+}
+
+int CIsoLogReader::Append(Span span) {
+  if (m_skip) {
     return 1;
   }
-  size_t units = 0;
-  bool stored = false;
-  for (size_t i = 0; i < count; ++i) {
-    const uint8_t* at = spans[i].begin;
-    while (at < spans[i].end) {
-      const size_t n =
-          units < kIsoMessagePieceUnits
-              ? CWideDecoder::Decode(&at, spans[i].end, m_piece + units, kIsoMessagePieceUnits - units)
-              : 0;
-      // Nothing fitted: the piece is full, or one unit short of a pair.
-      if (n == 0) {
-        if (!StorePiece(units)) {
-          return 0;
-        }
-        stored = true;
-        units = 0;
+  const uint8_t* at = span.begin;
+  while (at < span.end) {
+    const size_t n = m_units < kIsoMessagePieceUnits
+                         ? CWideDecoder::Decode(&at, span.end, m_piece + m_units, kIsoMessagePieceUnits - m_units)
+                         : 0;
+    // Nothing fitted: the piece is full, or one unit short of a pair.
+    if (n == 0) {
+      if (!StorePiece(m_units)) {
+        return 0;
       }
-      units += n;
+      m_stored = true;
+      m_units = 0;
     }
-  }
-  if (units != 0 || !stored) {
-    return StorePiece(units);
+    m_units += n;
   }
   return 1;
+}
+
+int CIsoLogReader::EndMessage() {
+  if (m_skip || (m_units == 0 && m_stored)) {
+    return 1;
+  }
+  return StorePiece(m_units);
 }
 
 int CIsoLogReader::StorePiece(size_t units) {
@@ -417,21 +535,12 @@ int LoadIsoLog(CTraceMgr* store, const wchar_t* path) {
     reserve = kMaxReservation;
   }
   // Records grow the buffer as they come when the reservation fails.
-  store->GrowBuffer(uint32_t(reserve));
-  if (bytes == 0) {
-    return 1;
+  const TraceBufferHeader* header = store->Buffer();
+  if (header == nullptr || header->freeBytes < reserve) {
+    store->GrowBuffer(uint32_t(reserve));
   }
-  if (bytes > SIZE_MAX) {
-    return 0;
-  }
-  CMappedView view;
-  if (!view.MapReadOnly(file.get())) {
-    DebugTraceA("LoadIsoLog, map, %lu", GetLastError());
-    return 0;
-  }
-  // The reader holds a whole message piece: too large for the stack.
-  std::unique_ptr<CIsoLogReader> reader(
-      new (std::nothrow) CIsoLogReader(store, static_cast<const uint8_t*>(view.get()), size_t(bytes)));
+  // The reader holds a message piece and a read buffer: too large for the stack.
+  std::unique_ptr<CIsoLogReader> reader(new (std::nothrow) CIsoLogReader(store, file.get(), bytes));
   if (reader == nullptr) {
     return 0;
   }

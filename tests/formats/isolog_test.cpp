@@ -147,6 +147,28 @@ TEST_F(IsoLog, LongMessagesAreStoredInPieces) {
   EXPECT_STREQ(L"\U0001F600", records[4]->Message());
 }
 
+TEST_F(IsoLog, LinesLongerThanTheReadBufferAreStreamed) {
+  // Three-byte characters: the reader's chunk ends fall inside some of them.
+  std::string euros;
+  for (int i = 0; i < 1000000; ++i) {
+    euros += "\xE2\x82\xAC";
+  }
+  ASSERT_EQ(1, Load(std::string(3 << 20, ' ') + "\n" + "2022-03-01T10:20:30.456Z [Info] [1] " + euros + "\r\n" +
+                    std::string(3 << 20, 'k') + "\n2022-03-01T10:20:30.456Z [Info] [2] next"));
+  const auto records = Records();
+  // 31 full pieces and one of 8000 units, then the continuation (3 MB of
+  // ASCII in 99 pieces), then the last line.
+  ASSERT_EQ(32u + 99u + 1u, records.size());
+  for (size_t i = 0; i < 32; ++i) {
+    ASSERT_EQ(std::wstring(i < 31 ? 32000 : 8000, L'\u20AC'), records[i]->Message()) << i;
+    EXPECT_EQ(1u, records[i]->tid);
+  }
+  EXPECT_EQ(std::wstring(32000, L'k'), records[32]->Message());
+  EXPECT_EQ(std::wstring((3 << 20) - 98 * 32000, L'k'), records[130]->Message());
+  EXPECT_STREQ(L"next", records[131]->Message());
+  EXPECT_EQ(2u, records[131]->tid);
+}
+
 TEST_F(IsoLog, RecordsGoToTheCatchAllGroupOfTheTable) {
   ASSERT_EQ(1, Load("2022-03-01T10:20:30.456Z [Info] [1] m\n"));
   const auto records = Records();
