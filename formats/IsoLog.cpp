@@ -2,7 +2,6 @@
 // in place: a line is a byte span, and only the message is turned into
 // UTF-16, piece by piece, so a huge line without line ends costs no more
 // than its records.
-#include <emmintrin.h>
 #include <windows.h>
 
 #include <cstring>
@@ -15,6 +14,7 @@
 #include "core/SysUtil.h"
 #include "core/TraceStore.h"
 #include "formats/FileHandle.h"
+#include "formats/LineReader.h"
 #include "formats/TextLogs.h"
 
 namespace {
@@ -33,16 +33,8 @@ constexpr int kDecimalBase = 10;
 constexpr int kHexBase = 16;
 // A bracketed word loses its first and last characters.
 constexpr size_t kBracketChars = 2;
-// The file is read this much at a time; a line longer than this is
-// streamed into its records.
-constexpr size_t kReadChunk = 1u << 20;
-constexpr ptrdiff_t kVectorBytes = 16;
 
-struct Span {
-  const uint8_t* begin;
-  const uint8_t* end;
-  size_t size() const { return size_t(end - begin); }
-};
+using Span = ByteSpan;
 
 bool IsBlank(uint8_t c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
@@ -192,94 +184,6 @@ bool ParseThreadNumber(Span field, int base, uint32_t* value) {
   return true;
 }
 
-// Bytes to UTF-16: valid UTF-8 sequences are decoded, any other byte stands
-// for the character of the same number (the byte-per-character reading).
-class CWideDecoder {
- public:
-  // Decodes from *at up to end into out (room for `room` units) and moves
-  // *at on. A character needing two units is left for the next call when
-  // only one unit is left. Returns the units written.
-  static size_t Decode(const uint8_t** at, const uint8_t* end, wchar_t* out, size_t room) {
-    const uint8_t* p = *at;
-    size_t n = 0;
-    while (p < end && n < room) {
-      // Sixteen ASCII bytes at a time: most log text is ASCII.
-      const __m128i zero = _mm_setzero_si128();
-      while (end - p >= kVectorBytes && room - n >= size_t(kVectorBytes)) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        if (_mm_movemask_epi8(bytes) != 0) {
-          break;
-        }
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + n), _mm_unpacklo_epi8(bytes, zero));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + n + kVectorBytes / 2), _mm_unpackhi_epi8(bytes, zero));
-        p += kVectorBytes;
-        n += kVectorBytes;
-      }
-      if (p >= end || n >= room) {
-        break;
-      }
-      const uint8_t c = *p;
-      if (c < 0x80) {
-        out[n++] = wchar_t(c);
-        ++p;
-        continue;
-      }
-      uint32_t code = 0;
-      const size_t length = Sequence(p, end, &code);
-      if (length == 0) {
-        out[n++] = wchar_t(c);
-        ++p;
-        continue;
-      }
-      if (code >= 0x10000) {
-        if (n + 2 > room) {
-          break;
-        }
-        code -= 0x10000;
-        out[n++] = wchar_t(0xD800 + (code >> 10));
-        out[n++] = wchar_t(0xDC00 + (code & 0x3FF));
-      } else {
-        out[n++] = wchar_t(code);
-      }
-      p += length;
-    }
-    *at = p;
-    return n;
-  }
-
- private:
-  // Length of a valid UTF-8 sequence of two to four bytes at p, 0 otherwise.
-  static size_t Sequence(const uint8_t* p, const uint8_t* end, uint32_t* code) {
-    const uint8_t c = *p;
-    size_t length;
-    uint32_t value;
-    uint32_t minimum;
-    if ((c & 0xE0) == 0xC0) {
-      length = 2, value = c & 0x1F, minimum = 0x80;
-    } else if ((c & 0xF0) == 0xE0) {
-      length = 3, value = c & 0x0F, minimum = 0x800;
-    } else if ((c & 0xF8) == 0xF0) {
-      length = 4, value = c & 0x07, minimum = 0x10000;
-    } else {
-      return 0;
-    }
-    if (size_t(end - p) < length) {
-      return 0;
-    }
-    for (size_t i = 1; i < length; ++i) {
-      if ((p[i] & 0xC0) != 0x80) {
-        return 0;
-      }
-      value = (value << 6) | (p[i] & 0x3F);
-    }
-    if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
-      return 0;
-    }
-    *code = value;
-    return length;
-  }
-};
-
 // What the last timestamped line set for the lines that continue it.
 struct LineState {
   uint32_t level = kLevelInfo;
@@ -288,46 +192,12 @@ struct LineState {
   uint16_t milliseconds = 0;
 };
 
-// The first LF in [p, end), or null.
-const uint8_t* FindLineEnd(const uint8_t* p, const uint8_t* end) {
-  const __m128i lf = _mm_set1_epi8('\n');
-  while (end - p >= kVectorBytes) {
-    const int hits = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), lf));
-    if (hits != 0) {
-      return p + __builtin_ctz(unsigned(hits));
-    }
-    p += kVectorBytes;
-  }
-  for (; p < end; ++p) {
-    if (*p == '\n') {
-      return p;
-    }
-  }
-  return nullptr;
-}
-
-// Where a piece of a long line may end: before a UTF-8 sequence that the
-// next bytes complete, so it is decoded whole.
-const uint8_t* SafeCut(const uint8_t* begin, const uint8_t* end) {
-  constexpr ptrdiff_t kLongestSequence = 4;
-  for (const uint8_t* p = end; p > begin && end - p < kLongestSequence;) {
-    --p;
-    if ((*p & 0xC0) == 0x80) {
-      continue;  // a continuation byte: look further back for its lead
-    }
-    const ptrdiff_t needed = *p >= 0xF0 ? 4 : *p >= 0xE0 ? 3 : *p >= 0xC0 ? 2 : 1;
-    return end - p < needed ? p : end;
-  }
-  return end;
-}
-
-// Reads the file in chunks into one buffer (the file's bytes are seen once
-// and no memory grows with the file), hands whole lines to the parser and
-// streams a line longer than a chunk into its message pieces.
+// Hands whole lines to the parser and streams a line longer than the line
+// reader's chunk into its message pieces.
 class CIsoLogReader {
  public:
   CIsoLogReader(CTraceMgr* store, HANDLE file, uint64_t size)
-      : m_store(store), m_file(file), m_size(size), m_group(g_moduleGroups.CatchAllIndex()) {}
+      : m_store(store), m_lines(file), m_size(size), m_group(g_moduleGroups.CatchAllIndex()) {}
 
   // 1 when the file was read to its end and every record stored; 0 when a
   // read failed or a record could not be stored.
@@ -342,13 +212,11 @@ class CIsoLogReader {
   int Append(Span span);
   int EndMessage();
   int StorePiece(size_t units);
-  int Fill();
   void Progress();
 
   CTraceMgr* m_store;
-  HANDLE m_file;
+  CChunkLineReader m_lines;
   uint64_t m_size;
-  uint64_t m_consumed = 0;
   uint32_t m_percent = 0;
   int m_group;
   LineState m_state;
@@ -356,26 +224,12 @@ class CIsoLogReader {
   bool m_skip = false;    // the message being built is not stored
   bool m_stored = false;  // a piece of it was stored already
   size_t m_units = 0;     // units in m_piece
-  size_t m_have = 0;      // bytes in m_buffer
-  bool m_eof = false;
   wchar_t m_piece[kIsoMessagePieceUnits + 1];
-  uint8_t m_buffer[2 * kReadChunk];
 };
-
-int CIsoLogReader::Fill() {
-  DWORD got = 0;
-  if (!ReadFile(m_file, m_buffer + m_have, DWORD(sizeof(m_buffer) - m_have), &got, nullptr)) {
-    DebugTraceA("LoadIsoLog, read, %lu", GetLastError());
-    return 0;
-  }
-  m_have += got;
-  m_eof = got == 0;
-  return 1;
-}
 
 void CIsoLogReader::Progress() {
   const uint64_t step = m_size / kPercent != 0 ? m_size / kPercent : 1;
-  uint64_t now = m_consumed / step;
+  uint64_t now = m_lines.Consumed() / step;
   now = now < kPercent ? now : kPercent;
   if (now != m_percent) {
     m_percent = uint32_t(now);
@@ -384,47 +238,21 @@ void CIsoLogReader::Progress() {
 }
 
 int CIsoLogReader::Run() {
-  size_t pos = 0;
+  if (!m_lines.Init()) {
+    return 0;
+  }
+  ByteSpan piece;
+  bool lineEnd = true;
   bool inLine = false;  // a long line's start was handled; its message goes on
-  for (;;) {
-    const uint8_t* at = m_buffer + pos;
-    const uint8_t* end = m_buffer + m_have;
-    const uint8_t* lf = FindLineEnd(at, end);
-    if (lf != nullptr || (m_eof && at < end)) {
-      Span line{at, lf != nullptr ? lf : end};
-      if (line.end > line.begin && line.end[-1] == '\r') {
-        --line.end;
-      }
-      if (!(inLine ? Append(line) && EndMessage() : LineStart(line, true))) {
-        return 0;
-      }
-      inLine = false;
-      const size_t next = size_t((lf != nullptr ? lf + 1 : end) - m_buffer);
-      m_consumed += next - pos;
-      pos = next;
-      Progress();
-      continue;
-    }
-    if (m_eof) {
-      return inLine ? EndMessage() : 1;
-    }
-    if (size_t(end - at) >= kReadChunk) {
-      // A chunk without a line end: what is there starts or continues a long line.
-      const Span piece{at, SafeCut(at, end)};
-      if (!(inLine ? Append(piece) : LineStart(piece, false))) {
-        return 0;
-      }
-      inLine = true;
-      m_consumed += piece.size();
-      pos += piece.size();
-    }
-    memmove(m_buffer, m_buffer + pos, m_have - pos);
-    m_have -= pos;
-    pos = 0;
-    if (!Fill()) {
+  int got;
+  while ((got = m_lines.Next(&piece, &lineEnd)) > 0) {
+    if (!(inLine ? Append(piece) && (!lineEnd || EndMessage()) : LineStart(piece, lineEnd))) {
       return 0;
     }
+    inLine = !lineEnd;
+    Progress();
   }
+  return got == 0 ? 1 : 0;
 }
 
 int CIsoLogReader::LineStart(Span line, bool complete) {
@@ -478,9 +306,9 @@ int CIsoLogReader::Append(Span span) {
   }
   const uint8_t* at = span.begin;
   while (at < span.end) {
-    const size_t n = m_units < kIsoMessagePieceUnits
-                         ? CWideDecoder::Decode(&at, span.end, m_piece + m_units, kIsoMessagePieceUnits - m_units)
-                         : 0;
+    const size_t n = m_units < kIsoMessagePieceUnits ? DecodeUtf8(&at, span.end, m_piece + m_units,
+                                                                  kIsoMessagePieceUnits - m_units, InvalidByte::kLatin1)
+                                                     : 0;
     // Nothing fitted: the piece is full, or one unit short of a pair.
     if (n == 0) {
       if (!StorePiece(m_units)) {
@@ -539,7 +367,7 @@ int LoadIsoLog(CTraceMgr* store, const wchar_t* path) {
   if (header == nullptr || header->freeBytes < reserve) {
     store->GrowBuffer(uint32_t(reserve));
   }
-  // The reader holds a message piece and a read buffer: too large for the stack.
+  // The reader holds a whole message piece: too large for the stack.
   std::unique_ptr<CIsoLogReader> reader(new (std::nothrow) CIsoLogReader(store, file.get(), bytes));
   if (reader == nullptr) {
     return 0;

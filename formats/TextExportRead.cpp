@@ -1,12 +1,17 @@
 // The reader of text and HTML exports and of .jslog files.
 #include <windows.h>
 
+#include <cstring>
 #include <cwchar>
+#include <memory>
+#include <new>
 
 #include "core/RecordBuilder.h"
 #include "core/SysUtil.h"
 #include "core/TextFile.h"
 #include "core/TraceStore.h"
+#include "formats/FileHandle.h"
+#include "formats/LineReader.h"
 #include "formats/TextLogs.h"
 
 namespace {
@@ -19,6 +24,8 @@ constexpr uint64_t kHtmlReserveNumerator = 3;
 constexpr uint64_t kHtmlReserveDenominator = 5;
 // A text line: level, time, module, name/hint, "[pid:tid]", then the message.
 constexpr size_t kTextLineTabs = 5;
+
+constexpr uint8_t kUtf8Mark[] = {0xEF, 0xBB, 0xBF};
 
 constexpr wchar_t kRowMarker[] = L"<tr class=";
 constexpr wchar_t kCellOpener[] = L"<td nowrap>";
@@ -168,29 +175,93 @@ class CTextReader {
   int Run();
 
  private:
+  // Reserves room for a file of `size` bytes after its mark.
+  int Reserve(uint64_t size);
+  // A UTF-8 file (the exports) is read in chunks and decoded here; other
+  // encodings go through the text file.
+  int RunUtf8(HANDLE file, uint64_t size);
+  int RunTextFile();
   // 1 when the line was skipped or stored, 0 when storing failed.
   int Line(wchar_t* line, size_t length);
+  void Progress(uint64_t done, uint64_t size);
 
   CTraceMgr* m_store;
   int m_html;
   int m_jslog;
-  CTextFile m_file;
+  wchar_t m_line[CTextFile::kLineChars];
 };
 
-int CTextReader::Run() {
-  if (!m_file.Open(m_store->m_filePath.c_str(), 1, KT_ENC_NONE)) {
-    return 0;
-  }
-  const uint64_t size = m_file.FileSize() - m_file.MarkLength();
+int CTextReader::Reserve(uint64_t size) {
   uint64_t reserve = m_html ? size * kHtmlReserveNumerator / kHtmlReserveDenominator : size;
   reserve = reserve < kMinReservation ? kMinReservation : (reserve > kMaxReservation ? kMaxReservation : reserve);
-  if (!m_store->GrowBuffer(uint32_t(reserve))) {
+  const TraceBufferHeader* header = m_store->Buffer();
+  return header != nullptr && header->freeBytes >= reserve ? 1 : m_store->GrowBuffer(uint32_t(reserve));
+}
+
+void CTextReader::Progress(uint64_t done, uint64_t size) {
+  const uint64_t step = size / kPercent != 0 ? size / kPercent : 1;
+  const uint64_t percent = done / step;
+  m_store->SetProgress(uint32_t(percent < kPercent ? percent : kPercent));
+}
+
+int CTextReader::Run() {
+  CFileHandle file(CreateFileW(m_store->m_filePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  LARGE_INTEGER size;
+  if (!file.valid() || !GetFileSizeEx(file.get(), &size)) {
     return 0;
   }
-  const uint64_t step = size / kPercent != 0 ? size / kPercent : 1;
+  uint8_t mark[sizeof(kUtf8Mark)] = {};
+  DWORD got = 0;
+  if (!ReadFile(file.get(), mark, sizeof(mark), &got, nullptr)) {
+    return 0;
+  }
+  if (got == sizeof(mark) && memcmp(mark, kUtf8Mark, sizeof(mark)) == 0) {
+    return RunUtf8(file.get(), uint64_t(size.QuadPart) - sizeof(mark));
+  }
+  file.Close();
+  return RunTextFile();
+}
+
+int CTextReader::RunUtf8(HANDLE file, uint64_t size) {
+  CChunkLineReader lines(file);
+  if (!Reserve(size) || !lines.Init()) {
+    return 0;
+  }
+  ByteSpan piece;
+  bool lineEnd = true;
+  bool passOver = false;  // the rest of a line longer than the line buffer
+  int got;
+  while ((got = lines.Next(&piece, &lineEnd)) > 0) {
+    if (passOver) {
+      passOver = !lineEnd;
+      continue;
+    }
+    // A line longer than the line buffer is read as its first part.
+    const uint8_t* at = piece.begin;
+    const size_t length = DecodeUtf8(&at, piece.end, m_line, CTextFile::kLineChars - 1, InvalidByte::kReplacement);
+    m_line[length] = 0;
+    passOver = !lineEnd;
+    if (!Line(m_line, length)) {
+      return 0;
+    }
+    Progress(lines.Consumed(), size);
+  }
+  return got == 0 ? 1 : 0;
+}
+
+int CTextReader::RunTextFile() {
+  CTextFile file;
+  if (!file.Open(m_store->m_filePath.c_str(), 1, KT_ENC_NONE)) {
+    return 0;
+  }
+  const uint64_t size = file.FileSize() - file.MarkLength();
+  if (!Reserve(size)) {
+    return 0;
+  }
   uint64_t characters = 0;
   size_t length = 0;
-  while (wchar_t* line = m_file.ReadLine(&length)) {
+  while (wchar_t* line = file.ReadLine(&length)) {
     characters += length;
     // A line longer than the file's line buffer comes in pieces: the first
     // piece is read as the line, the others are passed over.
@@ -198,12 +269,11 @@ int CTextReader::Run() {
     if (!Line(line, TrimLineEnd(line, length))) {
       return 0;
     }
-    while (cut && (line = m_file.ReadLine(&length)) != nullptr) {
+    while (cut && (line = file.ReadLine(&length)) != nullptr) {
       characters += length;
       cut = !EndsWithLineEnd(line, length) && length + 1 >= CTextFile::kLineChars;
     }
-    const uint64_t percent = characters / step;
-    m_store->SetProgress(uint32_t(percent < kPercent ? percent : kPercent));
+    Progress(characters, size);
   }
   return 1;
 }
@@ -277,8 +347,12 @@ int LoadHtmlOrText(CTraceMgr* store, int html, int jslog) {
   if (store == nullptr) {
     return 0;
   }
-  CTextReader reader(store, html, jslog);
-  const int result = reader.Run();
+  // The reader holds a line buffer: too large for the stack.
+  std::unique_ptr<CTextReader> reader(new (std::nothrow) CTextReader(store, html, jslog));
+  if (reader == nullptr) {
+    return 0;
+  }
+  const int result = reader->Run();
   store->SetProgress(kPercent);
   return result;
 }

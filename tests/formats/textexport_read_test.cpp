@@ -158,6 +158,44 @@ TEST_F(TextRead, HtmlExportReadsBackWithItsEscapingUndone) {
   ExpectRows(kRows, count);
 }
 
+class TextReadEncoding : public TextRead, public testing::WithParamInterface<uint32_t> {};
+
+// The exports are UTF-8; files saved by other tools in other encodings read the same.
+TEST_P(TextReadEncoding, TextExportInEveryEncoding) {
+  const Row rows[] = {{L"warn", L"app.exe", L"H\u00E9", L"[12:34]", L"caf\u00E9 \u00FC", kLevelWarning, L"app.exe", L"",
+                       12, 34},
+                      {L"error", L"mod@sub", L"", L"[1:2]", L"second", kLevelError, L"mod", L"sub", 1, 2}};
+  const std::wstring path = folder.File(L"encoded.txt");
+  CTextFile file;
+  ASSERT_EQ(1, file.Open(path.c_str(), 0, GetParam()));
+  const std::wstring text = TextExport(rows, 2);
+  ASSERT_LE(0, file.WriteString(text.c_str(), text.size()));
+  ASSERT_EQ(1, file.Close());
+  ASSERT_EQ(1, LoadPath(path, 0, 0));
+  ExpectRows(rows, 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Encodings, TextReadEncoding,
+                         testing::Values(uint32_t(KT_ENC_UTF8), uint32_t(KT_ENC_UTF16LE), uint32_t(KT_ENC_UTF16BE),
+                                         uint32_t(KT_ENC_ANSI)));
+
+TEST_F(TextRead, BrokenUtf8AndLinesLongerThanAReadChunk) {
+  std::string bytes = "\xEF\xBB\xBF";
+  bytes += "info\t10:20:30.456 03/01/22\tCORE\tapp.exe/H\t[1:2]\tbad \xC3\x28 \xFF end\r\n";
+  bytes += "info\t10:20:30.456 03/01/22\tCORE\tapp.exe/H\t[1:2]\t" + std::string(3 << 20, 'x') + "\r\n";
+  bytes += std::string(3 << 20, '\t') + "\n";
+  bytes += "warn\t10:20:30.456 03/01/22\tCORE\tapp.exe/H\t[1:2]\tlast";
+  ASSERT_TRUE(WriteFileBytes(folder.File(L"long.txt"), bytes));
+  ASSERT_EQ(1, LoadPath(folder.File(L"long.txt"), 0, 0));
+  const auto records = StoredRecords(*store);
+  // The line of tabs has an empty level, time, name and ids: it is stored too.
+  ASSERT_EQ(4u, records.size());
+  EXPECT_STREQ(L"bad \uFFFD( \uFFFD end", records[0]->Message());
+  EXPECT_EQ(std::wstring(kLiveMessageLimit - 1, L'x'), records[1]->Message());
+  EXPECT_STREQ(L"last", records[3]->Message());
+  EXPECT_EQ(kLevelWarning, records[3]->level);
+}
+
 TEST_F(TextRead, MalformedTextLinesAreSkipped) {
   std::wstring text = L"; a comment\r\n"
                       L"- a header\r\n"
