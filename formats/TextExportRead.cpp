@@ -22,6 +22,7 @@ constexpr uint64_t kMaxReservation = 0xFFF00000ull;
 // An HTML export holds about five bytes of markup for every three of record.
 constexpr uint64_t kHtmlReserveNumerator = 3;
 constexpr uint64_t kHtmlReserveDenominator = 5;
+constexpr uint64_t kRecordsPerTextByte = 3;
 // A text line: level, time, module, name/hint, "[pid:tid]", then the message.
 constexpr size_t kTextLineTabs = 5;
 
@@ -192,10 +193,19 @@ class CTextReader {
 };
 
 int CTextReader::Reserve(uint64_t size) {
-  uint64_t reserve = m_html ? size * kHtmlReserveNumerator / kHtmlReserveDenominator : size;
-  reserve = reserve < kMinReservation ? kMinReservation : (reserve > kMaxReservation ? kMaxReservation : reserve);
+  const uint64_t least = m_html ? size * kHtmlReserveNumerator / kHtmlReserveDenominator : size;
+  auto clamp = [](uint64_t bytes) {
+    return bytes < kMinReservation ? kMinReservation : (bytes > kMaxReservation ? kMaxReservation : bytes);
+  };
   const TraceBufferHeader* header = m_store->Buffer();
-  return header != nullptr && header->freeBytes >= reserve ? 1 : m_store->GrowBuffer(uint32_t(reserve));
+  if (header != nullptr && header->freeBytes >= clamp(least)) {
+    return 1;
+  }
+  // Records hold UTF-16 text behind a fixed head: about three times the
+  // bytes of the text. Reserving that at once spares the copies of a buffer
+  // growing step by step; the least amount is the fallback.
+  return m_store->GrowBuffer(uint32_t(clamp(least * kRecordsPerTextByte))) ||
+         m_store->GrowBuffer(uint32_t(clamp(least)));
 }
 
 void CTextReader::Progress(uint64_t done, uint64_t size) {
@@ -289,7 +299,10 @@ int CTextReader::Line(wchar_t* line, size_t length) {
     return 1;
   }
   // A line may register a block word that already marks its own message.
-  CTraceMgr::AddTextLine(m_store, fields.level, fields.time, fields.nameHint, fields.ids, fields.message, kModeScan);
+  // The scan pass looks at the message alone, so the other words are not
+  // parsed twice.
+  CTraceMgr::AddTraceItem(m_store, -1, 0, nullptr, nullptr, fields.message, 0, 0, 0, 0, nullptr, nullptr, kModeScan,
+                          kLiveMessageLimit);
   TraceRecord* record = CTraceMgr::AddTextLine(m_store, fields.level, fields.time, fields.nameHint, fields.ids,
                                                fields.message, kModeBuild);
   if (record == nullptr) {

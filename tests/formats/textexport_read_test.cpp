@@ -237,6 +237,17 @@ TEST_F(TextRead, JslogLinesAreMessages) {
   EXPECT_EQ(g_moduleGroups.CatchAllFlag(), records[0]->groupFlag);
 }
 
+TEST_F(TextRead, BlockWordsMarkTheirOwnLineAndLaterOnes) {
+  // "c2VjcmV0" is "secret" in Base64.
+  ASSERT_EQ(1, Load(L"a secret before\nthe secret ###BLKW###-c2VjcmV0\nno word\nthe secret again\n", L"w.jslog", 0, 1));
+  const auto records = StoredRecords(*store);
+  ASSERT_EQ(4u, records.size());
+  const uint32_t levels[] = {kLevelInfo, kLevelPersonal, kLevelInfo, kLevelPersonal};
+  for (size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(levels[i], records[i]->level) << i;
+  }
+}
+
 TEST_F(TextRead, MissingFileFailsEmptyFileSucceeds) {
   for (int kind = 0; kind < 3; ++kind) {
     SCOPED_TRACE(kind);
