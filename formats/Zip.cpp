@@ -10,6 +10,7 @@
 #include "core/Containers.h"
 #include "core/SysUtil.h"
 #include "core/TraceStore.h"
+#include "formats/FilePath.h"
 #include "formats/FileReplace.h"
 #include "formats/Ktr.h"
 
@@ -42,12 +43,7 @@ CString EntryStem(const wchar_t* path) {
   if (path == nullptr) {
     return stem;
   }
-  const wchar_t* name = path;
-  for (const wchar_t* p = path; *p != 0; ++p) {
-    if (*p == L'\\' || *p == L'/') {
-      name = p + 1;
-    }
-  }
+  const wchar_t* name = FileNamePart(path);
   const wchar_t* dot = std::wcschr(name, L'.');
   stem.Assign(name, dot != nullptr ? size_t(dot - name) : std::wcslen(name));
   return stem;
