@@ -1,15 +1,13 @@
-#include <shlwapi.h>
-
 #include "core/TraceStore.h"
 #include "core/TraceView.h"
+#include "formats/FileDispatch.h"
+#include "formats/FilePath.h"
 #include "jobs/LocalJobs.h"
 
 namespace {
 
 constexpr uint32_t kProgressStart = 0;
 constexpr uint32_t kProgressDone = 100;
-
-const wchar_t* FileNamePart(const wchar_t* path) { return path ? PathFindFileNameW(path) : L""; }
 
 }  // namespace
 
@@ -70,9 +68,9 @@ void JobFile::Run() {
 }
 
 int JobFile::Transfer() {
-  if (TitleId() == kJobTitleOpening) return OpenStoreFile(m_store, m_path.c_str());
-  if (m_store) return SaveStoreFile(m_store, m_path.c_str(), nullptr);
-  return SaveStoreFile(m_viewStore, m_path.c_str(), m_view);
+  if (TitleId() == kJobTitleOpening) return OpenFile(m_store, m_path.c_str());
+  if (m_store) return SaveFile(m_store, m_path.c_str(), nullptr);
+  return SaveFile(m_viewStore, m_path.c_str(), m_view);
 }
 
 void JobFile::SetProgress(uint32_t percent) {

@@ -1,8 +1,7 @@
-#include <shlwapi.h>
-
 #include <cwchar>
 #include <utility>
 
+#include "formats/FilePath.h"
 #include "jobs/LocalJobs.h"
 
 namespace {
@@ -11,24 +10,16 @@ namespace {
 constexpr uint32_t kMaxNumberedNames = 10000;
 constexpr size_t kNumberChars = 16;
 
-bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
-
 bool AlreadyExists(DWORD error) { return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS; }
 
 }  // namespace
 
 int MakeNumberedName(const wchar_t* path, uint32_t number, CString& name) {
   if (!path) return 0;
-  const size_t length = wcslen(path);
-  size_t nameStart = length;
-  while (nameStart > 0 && !IsSeparator(path[nameStart - 1])) --nameStart;
-  size_t dot = length;
-  for (size_t i = length; i > nameStart; --i) {
-    if (path[i - 1] == L'.') {
-      dot = i - 1;
-      break;
-    }
-  }
+  // Only the file name's own dot counts: one in a folder name is no extension.
+  const wchar_t* fileName = FileNamePart(path);
+  const wchar_t* extension = std::wcsrchr(fileName, L'.');
+  const size_t dot = extension ? size_t(extension - path) : wcslen(path);
   wchar_t digits[kNumberChars];
   swprintf(digits, kNumberChars, L"(%u)", number);
   CString result;
@@ -38,7 +29,7 @@ int MakeNumberedName(const wchar_t* path, uint32_t number, CString& name) {
 }
 
 JobSaveDump::JobSaveDump(const wchar_t* source, const wchar_t* destination, int avoidOverwrite)
-    : JobItem(kJobTitleSavingDump, destination ? PathFindFileNameW(destination) : L""),
+    : JobItem(kJobTitleSavingDump, FileNamePart(destination)),
       m_source(source ? source : L""),
       m_destination(destination ? destination : L""),
       m_avoidOverwrite(avoidOverwrite) {}

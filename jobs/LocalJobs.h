@@ -105,7 +105,3 @@ class JobSaveDump : public JobItem {
 // The destination with "(n)" put before the extension of its file name (or
 // at its end when the file name has none). 0 when it could not be made.
 int MakeNumberedName(const wchar_t* path, uint32_t number, CString& name);
-
-// File access for JobFile: the open and save dispatch by extension.
-int OpenStoreFile(CTraceMgr* store, const wchar_t* path);
-int SaveStoreFile(CTraceMgr* store, const wchar_t* path, CTraceView* view);

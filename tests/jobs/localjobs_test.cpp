@@ -236,6 +236,10 @@ TEST(JobFile, SaveAndOpenRoundTrips) {
       {L"all.ktr", true, {L"r0", L"r1", L"r2", L"r3", L"r4", L"r5"}},
       {L"view.ktr", false, {L"r1", L"r3", L"r5"}},
       {L"noextension", true, {L"r0", L"r1", L"r2", L"r3", L"r4", L"r5"}},
+      {L"all.txt", true, {L"r0", L"r1", L"r2", L"r3", L"r4", L"r5"}},
+      {L"view.TXT", false, {L"r1", L"r3", L"r5"}},
+      {L"view.html", false, {L"r1", L"r3", L"r5"}},
+      {L"all.zip", true, {L"r0", L"r1", L"r2", L"r3", L"r4", L"r5"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(std::wstring(c.file)));
