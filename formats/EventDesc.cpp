@@ -50,10 +50,57 @@ constexpr size_t kByteListChars = 1023;    // the numbers of one byte array
 constexpr size_t kElementNameChars = 32;
 constexpr uint32_t kMillisecondsPerSecond = 1000;
 
+// Numbers are formatted by hand: the decoder runs once per event, and the
+// C library's printf costs more than the rest of the decoding.
+constexpr size_t kNumberChars = 12;  // "-2147483648" and a terminator
+
+size_t FormatUnsigned(char* out, uint32_t value) {
+  char digits[kNumberChars];
+  size_t n = 0;
+  do {
+    digits[n++] = char('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  for (size_t i = 0; i < n; ++i) out[i] = digits[n - 1 - i];
+  return n;
+}
+
+// As "%d" of the value taken as a signed 32-bit number.
+size_t FormatSigned(char* out, uint32_t value) {
+  constexpr uint32_t kSignBit = 0x80000000u;
+  if ((value & kSignBit) == 0) {
+    return FormatUnsigned(out, value);
+  }
+  out[0] = '-';
+  return 1 + FormatUnsigned(out + 1, 0u - value);
+}
+
+// As "%lx".
+size_t FormatHex(char* out, uint32_t value) {
+  static const char kHexDigits[] = "0123456789abcdef";
+  char digits[kNumberChars];
+  size_t n = 0;
+  do {
+    digits[n++] = kHexDigits[value & 0xF];
+    value >>= 4;
+  } while (value != 0);
+  for (size_t i = 0; i < n; ++i) out[i] = digits[n - 1 - i];
+  return n;
+}
+
+// "<prefix><n>", as the document names its elements.
+void ElementName(char* out, size_t size, const char* prefix, uint32_t n) {
+  const size_t length = StrCopyNA(out, size, prefix);
+  if (length + kNumberChars <= size) {
+    out[length + FormatUnsigned(out + length, n)] = 0;
+  }
+}
+
 // Text that grows up to a fixed size; what does not fit is cut off.
 template <size_t N>
 class CBoundedText {
  public:
+  CBoundedText() { m_text[0] = 0; }
   void Append(const char* text, size_t length) {
     const size_t room = N - 1 - m_length;
     const size_t take = length < room ? length : room;
@@ -62,30 +109,29 @@ class CBoundedText {
     m_text[m_length] = 0;
   }
   void Append(const char* text) { Append(text, strnlen(text, N)); }
-  void AppendNumber(const char* format, uint32_t value) {
-    char number[kElementNameChars];
-    const int length = StrPrintfA(number, sizeof(number), format, value);
-    if (length > 0) {
-      Append(number, size_t(length));
-    }
-  }
   bool Fits(size_t more) const { return m_length + more <= N - 1; }
   const char* Text() const { return m_text; }
   size_t Length() const { return m_length; }
 
  private:
-  char m_text[N] = {};
+  char m_text[N];  // terminated at m_length
   size_t m_length = 0;
 };
 
 using CMessageText = CBoundedText<kMessageBytes>;
 
 void AppendNumberArgument(CMessageText& message, uint32_t value) {
+  char number[2 + kNumberChars + 1];
+  size_t length = 0;
   if (value < kSmallPositiveLimit || value > kSmallNegativeLimit) {
-    message.AppendNumber("%d,", value);
+    length = FormatSigned(number, value);
   } else {
-    message.AppendNumber("0x%lx,", value);
+    number[0] = '0';
+    number[1] = 'x';
+    length = 2 + FormatHex(number + 2, value);
   }
+  number[length++] = ',';
+  message.Append(number, length);
 }
 
 void AppendTextArgument(CMessageText& message, const uint8_t* text, uint32_t count) {
@@ -98,13 +144,14 @@ void AppendTextArgument(CMessageText& message, const uint8_t* text, uint32_t cou
 
 void AppendByteArgument(CMessageText& message, const uint8_t* bytes, uint32_t count) {
   CBoundedText<kByteListChars + 1> list;
-  char number[kElementNameChars];
+  char number[kNumberChars + 1];
   for (uint32_t i = 0; i < count; ++i) {
-    const int length = StrPrintfA(number, sizeof(number), "%d,", bytes[i]);
-    if (length <= 0 || !list.Fits(size_t(length))) {
+    size_t length = FormatUnsigned(number, bytes[i]);
+    number[length++] = ',';
+    if (!list.Fits(length)) {
       break;
     }
-    list.Append(number, size_t(length));
+    list.Append(number, length);
   }
   message.Append("{");
   message.Append(list.Text(), list.Length());
@@ -153,6 +200,30 @@ void AppendArguments(CMessageText& message, const uint8_t* record, uint32_t leng
   }
 }
 
+// The length without a character the cut at the buffer's end left
+// incomplete, so a cut message does not end in a replacement character.
+size_t Utf8WholeLength(const char* text, size_t length) {
+  constexpr uint8_t kContinuationMask = 0xC0;
+  constexpr uint8_t kContinuation = 0x80;
+  constexpr size_t kMaxContinuations = 3;
+  // Back over the continuation bytes to the character's lead byte.
+  size_t lead = length;
+  while (lead > 0 && length - lead < kMaxContinuations &&
+         (uint8_t(text[lead - 1]) & kContinuationMask) == kContinuation) {
+    --lead;
+  }
+  if (lead == 0) {
+    return length;
+  }
+  const auto first = uint8_t(text[lead - 1]);
+  if (first < kContinuationMask) {
+    return length;  // ASCII, or a stray continuation byte left as it is
+  }
+  const size_t expected = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : 2;
+  const size_t present = length - (lead - 1);
+  return present < expected ? lead - 1 : length;
+}
+
 // "<module>_LOG" or "<module>_TRACE" as UTF-16, at most 127 bytes of ANSI text.
 void MakeModuleName(const TiXmlElement* module, uint32_t id, wchar_t* out, size_t outChars) {
   const char* name = module != nullptr ? module->Attribute(kDescriptionAttribute) : nullptr;
@@ -160,7 +231,8 @@ void MakeModuleName(const TiXmlElement* module, uint32_t id, wchar_t* out, size_
     name = kDefaultModuleName;
   }
   char narrow[kModuleNameBytes];
-  StrPrintfA(narrow, sizeof(narrow), id < kDescribedAreaUnit ? "%s_LOG" : "%s_TRACE", name);
+  StrCopyNA(narrow, sizeof(narrow), name);
+  StrCatNA(narrow, sizeof(narrow), id < kDescribedAreaUnit ? "_LOG" : "_TRACE");
   const int units = MultiByteToWideChar(CP_ACP, 0, narrow, int(strnlen(narrow, sizeof(narrow))), out,
                                         int(outChars - 1));
   out[units > 0 ? units : 0] = 0;
@@ -214,7 +286,7 @@ const TiXmlElement* FindEventModule(const TiXmlDocument* document, uint32_t modu
     return nullptr;
   }
   char name[kElementNameChars];
-  StrPrintfA(name, sizeof(name), "module%u", module);
+  ElementName(name, sizeof(name), "module", module);
   return document->FirstChildElement(name);
 }
 
@@ -223,12 +295,12 @@ const TiXmlElement* FindEventDesc(const TiXmlElement* module, uint32_t level, ui
     return nullptr;
   }
   char name[kElementNameChars];
-  StrPrintfA(name, sizeof(name), "level%u", level);
+  ElementName(name, sizeof(name), "level", level);
   const TiXmlElement* levelElement = module->FirstChildElement(name);
   if (levelElement == nullptr) {
     return nullptr;
   }
-  StrPrintfA(name, sizeof(name), "event%u", event);
+  ElementName(name, sizeof(name), "event", event);
   return levelElement->FirstChildElement(name);
 }
 
@@ -275,7 +347,8 @@ TraceRecord* AddDescribedEvent(CTraceBase* store, uint32_t ignoreMask, const uin
   AppendArguments(message, record, length, event);
 
   wchar_t wide[kMessageBytes];
-  const int units = MultiByteToWideChar(CP_UTF8, 0, message.Text(), int(message.Length()), wide, int(kMessageBytes - 1));
+  const size_t whole = Utf8WholeLength(message.Text(), message.Length());
+  const int units = MultiByteToWideChar(CP_UTF8, 0, message.Text(), int(whole), wide, int(kMessageBytes - 1));
   wide[units > 0 ? units : 0] = 0;
   return CTraceMgr::AddTraceItem(store, group, kLevelInfo, moduleName, nullptr, wide,
                                  LoadHost32(header + kSourcePidOffset), LoadBig16(record + kEventThreadOffset), seconds,

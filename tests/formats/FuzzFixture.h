@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cwchar>
+#include <vector>
 
 #include "core/TraceRecord.h"
 #include "core/TraceStore.h"
@@ -23,6 +24,26 @@ class CFuzzRandom {
  private:
   uint32_t m_state;
 };
+
+// Byte values on the edges of what the readers' fields hold.
+constexpr uint8_t kFuzzEdgeBytes[] = {0x00, 0xFF, 0x7F, 0x80, 0x01, 0x0C, 0x0B, 0x64};
+constexpr uint32_t kFuzzByteMutations = 4;
+
+// One mutation that knows nothing of the layout, chosen by `kind` below
+// kFuzzByteMutations: a bit flip, an edge byte, a cut, an insertion.
+inline void MutateBytes(std::vector<uint8_t>& bytes, CFuzzRandom& random, uint32_t kind) {
+  const uint32_t size = uint32_t(bytes.size());
+  const uint8_t edge = kFuzzEdgeBytes[random.Below(sizeof(kFuzzEdgeBytes))];
+  if (kind == 0 && size != 0) {
+    bytes[random.Below(size)] ^= uint8_t(1u << random.Below(8));
+  } else if (kind == 1 && size != 0) {
+    bytes[random.Below(size)] = edge;
+  } else if (kind == 2) {
+    bytes.resize(random.Below(size + 1));
+  } else if (kind == 3) {
+    bytes.insert(bytes.begin() + random.Below(size + 1), 1 + random.Below(16), edge);
+  }
+}
 
 // A stored string lies inside its record and ends in a NUL there.
 inline bool StringInside(const TraceRecord* record, uint16_t offset) {

@@ -88,15 +88,18 @@ struct SourceSpec {
   uint32_t counterBase = 2000;
 };
 
-// The 112-byte header with the words the decoder reads in host order.
-inline Bytes HostSourceHeader(const SourceSpec& s) {
-  Bytes h(kSourceHeaderSize, 0xCC);
-  PutHost32(&h[kSourcePidOffset], s.pid);
-  PutHost32(&h[kSourceBaseTimeOffset], s.baseTime);
-  PutHost32(&h[kSourceCounterOffset], s.counter);
-  PutHost32(&h[kSourceCounterBaseOffset], s.counterBase);
+// The 112-byte header with the words the decoder reads in host order (a
+// .kdv file's) or big-endian (a map log's); `fill` for the other bytes.
+inline Bytes SourceHeader(const SourceSpec& s, bool bigEndian, uint8_t fill) {
+  Bytes h(kSourceHeaderSize, fill);
+  auto put = bigEndian ? PutBig32 : PutHost32;
+  put(&h[kSourcePidOffset], s.pid);
+  put(&h[kSourceBaseTimeOffset], s.baseTime);
+  put(&h[kSourceCounterOffset], s.counter);
+  put(&h[kSourceCounterBaseOffset], s.counterBase);
   return h;
 }
+inline Bytes HostSourceHeader(const SourceSpec& s) { return SourceHeader(s, false, 0xCC); }
 
 inline Bytes Concat(const std::vector<Bytes>& parts) {
   Bytes out;
@@ -147,12 +150,8 @@ struct KmpEntry {
 
 // The big-endian header of a map log with up to four entries.
 inline Bytes KmpHeader(const SourceSpec& s, uint8_t count, const std::vector<KmpEntry>& entries) {
-  Bytes h(kSourceHeaderSize, 0);
+  Bytes h = SourceHeader(s, true, 0);
   h[2] = count;
-  PutBig32(&h[kSourcePidOffset], s.pid);
-  PutBig32(&h[kSourceBaseTimeOffset], s.baseTime);
-  PutBig32(&h[kSourceCounterOffset], s.counter);
-  PutBig32(&h[kSourceCounterBaseOffset], s.counterBase);
   for (size_t i = 0; i < entries.size() && i < kKmpMaxModules; ++i) {
     uint8_t* e = &h[32 + 20 * i];
     PutBig32(e + 4, entries[i].base);

@@ -100,20 +100,15 @@ class MapLogs : public testing::Test {
   void TearDown() override { g_moduleGroups.Clear(); }
 
   // Parses `bytes` placed flush against a no-access page into a fresh store.
-  int ParseKdv(const Bytes& bytes) {
+  int Parse(const Bytes& bytes, int (*parse)(CTraceMgr*, const uint8_t*, size_t)) {
     store = std::make_unique<CTraceFile>();
     CGuardedBytes guarded(bytes);
     EXPECT_TRUE(guarded.Ready());
     EXPECT_EQ(1, store->GrowBuffer(4096));
-    return ParseKdvImage(store.get(), guarded.Data(), bytes.size());
+    return parse(store.get(), guarded.Data(), bytes.size());
   }
-  int ParseKmp(const Bytes& bytes) {
-    store = std::make_unique<CTraceFile>();
-    CGuardedBytes guarded(bytes);
-    EXPECT_TRUE(guarded.Ready());
-    EXPECT_EQ(1, store->GrowBuffer(4096));
-    return ParseKmpImage(store.get(), guarded.Data(), bytes.size());
-  }
+  int ParseKdv(const Bytes& bytes) { return Parse(bytes, ParseKdvImage); }
+  int ParseKmp(const Bytes& bytes) { return Parse(bytes, ParseKmpImage); }
   // Loads `bytes` written to a file through `load` into a fresh store.
   int LoadFile(const Bytes* bytes, int (*load)(CTraceMgr*)) {
     store = std::make_unique<CTraceFile>();
@@ -407,35 +402,14 @@ TEST_F(MapLogs, KmpFilesThroughTheStorePath) {
 // Mutations of the sound fixtures with a fixed seed: nothing may crash or
 // read outside the file, and every stored record must be sound.
 void Mutate(Bytes& bytes, CFuzzRandom& random, bool bigEndian) {
-  constexpr uint8_t kEdges[] = {0x00, 0xFF, 0x7F, 0x80, 0x01, 0x0C, 0x0B, 0x64};
   constexpr uint32_t kWords[] = {0, 1, 11, 12, 0xFFFF, 0x10000, 0x7FFFFFFF, 0xFFFFFFF9, 0xFFFFFFFF};
-  const uint32_t size = uint32_t(bytes.size());
-  switch (random.Below(5)) {
-    case 0:
-      if (size) bytes[random.Below(size)] ^= uint8_t(1u << random.Below(8));
-      break;
-    case 1:
-      if (size) bytes[random.Below(size)] = kEdges[random.Below(sizeof(kEdges))];
-      break;
-    case 2:
-      bytes.resize(random.Below(size + 1));
-      break;
-    case 3: {
-      const uint32_t at = random.Below(size + 1);
-      bytes.insert(bytes.begin() + at, 1 + random.Below(16), kEdges[random.Below(sizeof(kEdges))]);
-      break;
-    }
-    default:
-      if (size >= 4) {
-        const uint32_t at = random.Below(size - 3);
-        const uint32_t word = kWords[random.Below(sizeof(kWords) / sizeof(kWords[0]))];
-        if (bigEndian) {
-          PutBig32(&bytes[at], word);
-        } else {
-          PutHost32(&bytes[at], word);
-        }
-      }
-      break;
+  const uint32_t kind = random.Below(kFuzzByteMutations + 1);
+  if (kind < kFuzzByteMutations) {
+    MutateBytes(bytes, random, kind);
+  } else if (bytes.size() >= 4) {  // a length, offset or count set to a hostile value
+    uint8_t* at = &bytes[random.Below(uint32_t(bytes.size()) - 3)];
+    const uint32_t word = kWords[random.Below(sizeof(kWords) / sizeof(kWords[0]))];
+    bigEndian ? PutBig32(at, word) : PutHost32(at, word);
   }
 }
 
