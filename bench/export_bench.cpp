@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchFiles.h"
 #include "bench/BenchRecords.h"
 #include "core/Containers.h"
 #include "core/ModuleGroups.h"
@@ -24,19 +25,8 @@ constexpr size_t kExportRecords = 1000000;
 constexpr uint64_t kZipImageBytes = 100ull << 20;
 constexpr uint32_t kBaseTime = 1700000000;
 
-std::wstring TempPath(const wchar_t* name) {
-  wchar_t folder[MAX_PATH];
-  const DWORD n = GetTempPathW(MAX_PATH, folder);
-  return std::wstring(folder, n) + name + std::to_wstring(GetCurrentProcessId());
-}
-
-uint64_t FileSize(const std::wstring& path) {
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
-    return 0;
-  }
-  return (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-}
+using bench::FileSize;
+using bench::TempPath;
 
 // Fills a store through the record builder until it holds `records` records
 // or its image reaches `imageBytes`.

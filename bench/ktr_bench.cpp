@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "bench/BenchFiles.h"
 #include "core/Cipher.h"
 #include "core/ModuleGroups.h"
 #include "core/TraceStore.h"
@@ -20,20 +21,8 @@ constexpr uint32_t kSampleRecords = 20000;
 constexpr uint32_t kSeed = 7;
 constexpr uint32_t kStoreStartBytes = 64u << 20;
 
-std::wstring TempPath(const wchar_t* name) {
-  wchar_t folder[MAX_PATH];
-  const DWORD n = GetTempPathW(MAX_PATH, folder);
-  std::wstring path(folder, n);
-  return path + name + std::to_wstring(GetCurrentProcessId()) + L".ktr";
-}
-
-uint64_t FileSize(const std::wstring& path) {
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
-    return 0;
-  }
-  return (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-}
+using bench::FileSize;
+using bench::TempPath;
 
 // The generated store and its file, made on first use; the files go at exit.
 class CBenchFile {

@@ -86,26 +86,22 @@ Bytes Archive(const std::vector<Entry>& entries) {
   return Bytes(data, data + CZip::GetMemorySize(archive.get()));
 }
 
-class Zip : public testing::Test {
+class Zip : public CStoreTest {
  protected:
   void SetUp() override {
-    ASSERT_EQ(1, g_moduleGroups.LoadFromText(kGroupsText, sizeof(kGroupsText) - 1));
-    ASSERT_TRUE(folder.valid());
-    ASSERT_EQ(1, store.GrowBuffer(1 << 20));
-    store.SetFileName(L"C:\\in\\source.ktr", L"source.ktr");
+    CStoreTest::SetUp();
     for (int i = 0; i < 50; ++i) {
       Item item;
       item.message = L"message " + std::to_wstring(i);
       item.module = i % 3 == 0 ? L"net.dll" : L"mod.dll";
       item.level = i % 2 ? kLevelError : kLevelInfo;
-      ASSERT_NE(nullptr, Add(store, item));
+      ASSERT_NE(nullptr, Add(source, item));
     }
   }
-  void TearDown() override { g_moduleGroups.Clear(); }
 
   Bytes Image(CTraceView* view = nullptr) {
     CByteBuffer image;
-    EXPECT_EQ(1, WriteKeltImage(&store, image, view));
+    EXPECT_EQ(1, WriteKeltImage(&source, image, view));
     return Bytes(image.Data(), image.Data() + image.Size());
   }
 
@@ -120,13 +116,11 @@ class Zip : public testing::Test {
     return out;
   }
 
-  TempFolder folder;
-  CTraceFile store;
 };
 
 TEST_F(Zip, SavedArchiveHoldsExactlyTheImageAndLoadsBack) {
   const std::wstring path = folder.File(L"run.1.zip");
-  ASSERT_EQ(1, SaveZip(&store, path.c_str(), nullptr));
+  ASSERT_EQ(1, SaveZip(&source, path.c_str(), nullptr));
   unz_file_info info;
   const std::vector<Entry> entries = Entries(path, &info);
   ASSERT_EQ(1u, entries.size());
@@ -136,15 +130,15 @@ TEST_F(Zip, SavedArchiveHoldsExactlyTheImageAndLoadsBack) {
 
   CTraceFile loaded;
   ASSERT_EQ(1, Load(loaded, path));
-  EXPECT_EQ(Messages(store), Messages(loaded));
+  EXPECT_EQ(Messages(source), Messages(loaded));
   EXPECT_EQ(std::vector<std::wstring>{L"run.1.zip"}, FilesIn(folder.path()));
 }
 
 TEST_F(Zip, ViewIsSavedAlone) {
-  ASSERT_EQ(1, store.AddView(L"NET", 1u << 1, 0));
-  CTraceView* view = store.m_views[store.m_views.count - 1];
+  ASSERT_EQ(1, source.AddView(L"NET", 1u << 1, 0));
+  CTraceView* view = source.m_views[source.m_views.count - 1];
   const std::wstring path = folder.File(L"net.zip");
-  ASSERT_EQ(1, SaveZip(&store, path.c_str(), view));
+  ASSERT_EQ(1, SaveZip(&source, path.c_str(), view));
   const std::vector<Entry> entries = Entries(path);
   ASSERT_EQ(1u, entries.size());
   EXPECT_EQ(Image(view), entries[0].data);
@@ -176,7 +170,7 @@ TEST_F(Zip, EntryNames) {
 TEST_F(Zip, UploadArchiveIsNamedAndDatedByTheCallersTime) {
   const SYSTEMTIME t = Time(2022, 6, 5, 7, 8, 9);
   EXPECT_STREQ(L"keltra_06052022_070809.ktr", UploadEntryName(t).c_str());
-  ZipHandle* handle = ZipForUpload(&store, t, nullptr);
+  ZipHandle* handle = ZipForUpload(&source, t, nullptr);
   ASSERT_NE(nullptr, handle);
   const Bytes bytes(CZip::GetMemoryData(handle), CZip::GetMemoryData(handle) + CZip::GetMemorySize(handle));
   EXPECT_EQ(0, CZip::FreeHandle(handle));
@@ -203,7 +197,7 @@ TEST_F(Zip, FirstKtrEntryIsLoadedWhateverItsCase) {
                                         {L"later.ktr", other}})));
   CTraceFile loaded;
   ASSERT_EQ(1, Load(loaded, path));
-  EXPECT_EQ(Messages(store), Messages(loaded));
+  EXPECT_EQ(Messages(source), Messages(loaded));
 }
 
 TEST_F(Zip, MemoryStreamGrowth) {
@@ -362,20 +356,20 @@ TEST_F(Zip, FailedSaveKeepsTheOldFile) {
   const std::wstring path = folder.File(L"old.zip");
   const Bytes old = ToBytes("old archive");
   ASSERT_TRUE(WriteBytes(path, old));
-  DamageRecord(store, 10);
-  EXPECT_EQ(0, SaveZip(&store, path.c_str(), nullptr));
+  DamageRecord(source, 10);
+  EXPECT_EQ(0, SaveZip(&source, path.c_str(), nullptr));
   EXPECT_EQ(old, ReadBytes(path));
   EXPECT_EQ(std::vector<std::wstring>{L"old.zip"}, FilesIn(folder.path()));
   SYSTEMTIME t = Time(2022, 1, 1, 0, 0, 0);
-  EXPECT_EQ(nullptr, ZipForUpload(&store, t, nullptr));
+  EXPECT_EQ(nullptr, ZipForUpload(&source, t, nullptr));
 }
 
 TEST_F(Zip, UnicodePathOpens) {
   const std::wstring path = folder.File(L"\u65E5\u672C.zip");
-  ASSERT_EQ(1, SaveZip(&store, path.c_str(), nullptr));
+  ASSERT_EQ(1, SaveZip(&source, path.c_str(), nullptr));
   CTraceFile loaded;
   ASSERT_EQ(1, Load(loaded, path));
-  EXPECT_EQ(Messages(store), Messages(loaded));
+  EXPECT_EQ(Messages(source), Messages(loaded));
 }
 
 }  // namespace
