@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/Containers.h"
+#include "formats/ByteOrder.h"
 #include "formats/Ktr.h"
 #include "formats/Zip.h"
 #include "tests/core/TempFolder.h"
@@ -25,16 +26,11 @@ constexpr size_t kLocalCrc = 14;
 constexpr size_t kLocalUnpacked = 22;
 constexpr size_t kLocalHeaderSize = 30;
 
-uint32_t Get32(const uint8_t* p) {
-  uint32_t v;
-  std::memcpy(&v, p, 4);
-  return v;
-}
 void Put32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
 
 size_t FindSignature(const Bytes& bytes, uint32_t signature) {
   for (size_t i = 0; i + 4 <= bytes.size(); ++i) {
-    if (Get32(bytes.data() + i) == signature) return i;
+    if (LoadLittle32(bytes.data() + i) == signature) return i;
   }
   return std::string::npos;
 }
@@ -291,11 +287,11 @@ TEST_F(Zip, DamagedArchivesAreRefused) {
     std::function<void(Bytes&)> damage;
   } cases[] = {
       {"a byte of the packed data",
-       [&](Bytes& b) { b[dataAt + (Get32(&good[central + kCentralPacked])) / 2] ^= 0x55; }},
+       [&](Bytes& b) { b[dataAt + (LoadLittle32(&good[central + kCentralPacked])) / 2] ^= 0x55; }},
       {"a wrong CRC-32",
        [&](Bytes& b) {
-         Put32(&b[central + kCentralCrc], Get32(&b[central + kCentralCrc]) ^ 1);
-         Put32(&b[local + kLocalCrc], Get32(&b[local + kLocalCrc]) ^ 1);
+         Put32(&b[central + kCentralCrc], LoadLittle32(&b[central + kCentralCrc]) ^ 1);
+         Put32(&b[local + kLocalCrc], LoadLittle32(&b[local + kLocalCrc]) ^ 1);
        }},
       {"an absurd unpacked size",
        [&](Bytes& b) {
@@ -304,19 +300,19 @@ TEST_F(Zip, DamagedArchivesAreRefused) {
        }},
       {"an unpacked size larger than deflate can give",
        [&](Bytes& b) {
-         const uint32_t packed = Get32(&b[central + kCentralPacked]);
+         const uint32_t packed = LoadLittle32(&b[central + kCentralPacked]);
          Put32(&b[central + kCentralUnpacked], packed * 1100 + 2048);
          Put32(&b[local + kLocalUnpacked], packed * 1100 + 2048);
        }},
       {"an unpacked size one byte too large",
        [&](Bytes& b) {
-         Put32(&b[central + kCentralUnpacked], Get32(&b[central + kCentralUnpacked]) + 1);
-         Put32(&b[local + kLocalUnpacked], Get32(&b[local + kLocalUnpacked]) + 1);
+         Put32(&b[central + kCentralUnpacked], LoadLittle32(&b[central + kCentralUnpacked]) + 1);
+         Put32(&b[local + kLocalUnpacked], LoadLittle32(&b[local + kLocalUnpacked]) + 1);
        }},
       {"an unpacked size one byte too small",
        [&](Bytes& b) {
-         Put32(&b[central + kCentralUnpacked], Get32(&b[central + kCentralUnpacked]) - 1);
-         Put32(&b[local + kLocalUnpacked], Get32(&b[local + kLocalUnpacked]) - 1);
+         Put32(&b[central + kCentralUnpacked], LoadLittle32(&b[central + kCentralUnpacked]) - 1);
+         Put32(&b[local + kLocalUnpacked], LoadLittle32(&b[local + kLocalUnpacked]) - 1);
        }},
       {"the archive cut in the middle", [&](Bytes& b) { b.resize(b.size() / 2); }},
       {"no archive at all", [&](Bytes& b) { b = ToBytes("PK but nothing else"); }},
