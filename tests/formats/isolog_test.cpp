@@ -132,6 +132,15 @@ TEST_F(IsoLog, ContinuationLinesTakeTheLastTimestampedLine) {
   EXPECT_EQ(5u, CountedRecords(*store));
 }
 
+TEST_F(IsoLog, Utf8MarkDoesNotHideTheFirstLine) {
+  ASSERT_EQ(1, Load("\xEF\xBB\xBF" "2022-03-01T10:20:30.456Z [Info] [1] first\n\xEF\xBB\xBF second\n"));
+  const auto records = Records();
+  ASSERT_EQ(2u, records.size());
+  EXPECT_STREQ(L"first", records[0]->Message());
+  // Only the file's first bytes are a mark.
+  EXPECT_STREQ(L"\uFEFF second", records[1]->Message());
+}
+
 TEST_F(IsoLog, LongMessagesAreStoredInPieces) {
   std::string line = "2022-03-01T10:20:30.456Z [Info] [1] ";
   line += std::string(32000, 'a') + std::string(32000, 'b') + std::string(6000, 'c');
