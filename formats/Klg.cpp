@@ -34,6 +34,7 @@ constexpr int kTimestampFields = 7;
 constexpr uint32_t kPercent = 100;
 constexpr uint64_t kMaxKlgFileSize = 0xFFFFFFFEull;
 constexpr uint32_t kImportAllGroups = 0;
+constexpr uint8_t kUtf8Mark[] = {0xEF, 0xBB, 0xBF};
 
 // Records made from .klg lines, process-wide, starting at 1.
 std::atomic<uint32_t> g_klgSequence{0};
@@ -232,6 +233,7 @@ void CKelTraceFileHelper::Close() {
   m_lines.reset();
   m_file.Close();
   m_failed = false;
+  m_atStart = true;
   m_lastTime = 0;
   m_lastMilliseconds = 0;
 }
@@ -251,6 +253,11 @@ bool CKelTraceFileHelper::ReadLine(std::string* line, size_t* length) {
       break;
     }
     any = true;
+    // A UTF-8 mark at the start of the file would shift the first line's columns.
+    if (m_atStart && piece.size() >= sizeof(kUtf8Mark) && memcmp(piece.begin, kUtf8Mark, sizeof(kUtf8Mark)) == 0) {
+      piece.begin += sizeof(kUtf8Mark);
+    }
+    m_atStart = false;
     const size_t room = kMaxKlgLineBytes - line->size();
     line->append(reinterpret_cast<const char*>(piece.begin), piece.size() < room ? piece.size() : room);
     *length += piece.size();

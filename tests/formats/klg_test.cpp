@@ -196,6 +196,15 @@ TEST_F(Klg, LineTooLongForOneRecordIsCutNotDropped) {
   EXPECT_TRUE(ReadNarrowHead(item.Record(), &head));
 }
 
+TEST_F(Klg, Utf8MarkDoesNotShiftTheFirstLine) {
+  ASSERT_EQ(1, Load("\xEF\xBB\xBF" + kHead + "Warn> [7] a.cpp:1  F: w\n"));
+  const auto records = StoredRecords(*store);
+  ASSERT_EQ(1u, records.size());
+  EXPECT_EQ(kLevelWarning, records[0]->level);
+  EXPECT_EQ(kStampTime, records[0]->time);
+  EXPECT_STREQ(L" w", records[0]->Message());
+}
+
 TEST_F(Klg, LinesWithoutTimestampTakeTheLastOne) {
   ASSERT_EQ(1, Load(kHead + "Error> [1] a.cpp:1  F: first\ncontinued text\n"));
   const auto records = StoredRecords(*store);
