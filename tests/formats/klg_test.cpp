@@ -26,18 +26,9 @@ uint32_t Get32(const uint8_t* p) {
   return v;
 }
 
-class Klg : public testing::Test {
+class Klg : public TextStoreTest {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(1, g_moduleGroups.LoadFromText(kGroupsText, sizeof(kGroupsText) - 1));
-    g_blockWords.Clear();
-    ASSERT_TRUE(folder.valid());
-    store = new CTraceFile;
-  }
-  void TearDown() override {
-    store->Release();
-    g_moduleGroups.Clear();
-  }
+  Klg() : TextStoreTest(kGroupsText) {}
 
   std::wstring Write(const std::string& bytes) {
     const std::wstring path = folder.File(L"x.klg");
@@ -49,9 +40,6 @@ class Klg : public testing::Test {
     store->SetFileName(path.c_str(), L"x.klg");
     return LoadKlg(store);
   }
-
-  TempFolder folder;
-  CTraceFile* store = nullptr;
 };
 
 struct LineCase {
