@@ -309,11 +309,16 @@ int LoadKlgItems(CTraceMgr* store, uint64_t size, int copy) {
       return 0;
     }
     uint64_t consumed = 0;
+    uint32_t told = 0;
     const uint64_t total = size != 0 ? size : 1;
     while (std::shared_ptr<CKelTraceItem> item = helper.ReadNext()) {
       consumed += item->ConsumedLength();
-      const uint64_t percent = consumed * kPercent / total;
-      store->SetProgress(uint32_t(percent < kPercent ? percent : kPercent));
+      const uint64_t now = consumed * kPercent / total;
+      const uint32_t percent = uint32_t(now < kPercent ? now : kPercent);
+      if (percent != told) {
+        told = percent;
+        store->SetProgress(percent);
+      }
       TraceRecord* stored = CTraceMgr::AddRecord(store, kImportAllGroups, item->Record(), copy, kModeBuild);
       if (stored == nullptr) {
         DebugTraceA("LoadKlgItems, store, %u records", store->Buffer() ? store->Buffer()->recordCount : 0u);
