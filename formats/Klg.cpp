@@ -34,6 +34,7 @@ constexpr int kTimestampFields = 7;
 constexpr uint32_t kPercent = 100;
 constexpr uint64_t kMaxKlgFileSize = 0xFFFFFFFEull;
 constexpr uint32_t kImportAllGroups = 0;
+constexpr uint8_t kUtf8Mark[] = {0xEF, 0xBB, 0xBF};
 
 // Records made from .klg lines, process-wide, starting at 1.
 std::atomic<uint32_t> g_klgSequence{0};
@@ -232,6 +233,7 @@ void CKelTraceFileHelper::Close() {
   m_lines.reset();
   m_file.Close();
   m_failed = false;
+  m_atStart = true;
   m_lastTime = 0;
   m_lastMilliseconds = 0;
 }
@@ -251,6 +253,11 @@ bool CKelTraceFileHelper::ReadLine(std::string* line, size_t* length) {
       break;
     }
     any = true;
+    // A UTF-8 mark at the start of the file would shift the first line's columns.
+    if (m_atStart && piece.size() >= sizeof(kUtf8Mark) && memcmp(piece.begin, kUtf8Mark, sizeof(kUtf8Mark)) == 0) {
+      piece.begin += sizeof(kUtf8Mark);
+    }
+    m_atStart = false;
     const size_t room = kMaxKlgLineBytes - line->size();
     line->append(reinterpret_cast<const char*>(piece.begin), piece.size() < room ? piece.size() : room);
     *length += piece.size();
@@ -302,11 +309,16 @@ int LoadKlgItems(CTraceMgr* store, uint64_t size, int copy) {
       return 0;
     }
     uint64_t consumed = 0;
+    uint32_t told = 0;
     const uint64_t total = size != 0 ? size : 1;
     while (std::shared_ptr<CKelTraceItem> item = helper.ReadNext()) {
       consumed += item->ConsumedLength();
-      const uint64_t percent = consumed * kPercent / total;
-      store->SetProgress(uint32_t(percent < kPercent ? percent : kPercent));
+      const uint64_t now = consumed * kPercent / total;
+      const uint32_t percent = uint32_t(now < kPercent ? now : kPercent);
+      if (percent != told) {
+        told = percent;
+        store->SetProgress(percent);
+      }
       TraceRecord* stored = CTraceMgr::AddRecord(store, kImportAllGroups, item->Record(), copy, kModeBuild);
       if (stored == nullptr) {
         DebugTraceA("LoadKlgItems, store, %u records", store->Buffer() ? store->Buffer()->recordCount : 0u);

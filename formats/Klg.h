@@ -108,6 +108,7 @@ class CKelTraceFileHelper {
   std::unique_ptr<CChunkLineReader> m_lines;
   std::shared_ptr<CKelTraceItem> m_item;
   bool m_failed = false;
+  bool m_atStart = true;
   // The time of the last line whose timestamp was read, for lines without one.
   uint32_t m_lastTime = 0;
   uint16_t m_lastMilliseconds = 0;
