@@ -57,19 +57,24 @@ class CTraceWriterProcess {
   HANDLE Process() const { return m_process.hProcess; }
 
   // Waits for the end of the process and reads its output. False on a
-  // time-out (the process is left running for the destructor).
+  // time-out (the process is left running for the destructor). The pipe is
+  // emptied while waiting: a tool whose output fills it would block.
   bool Wait(DWORD timeoutMs) {
-    if (WaitForSingleObject(m_process.hProcess, timeoutMs) != WAIT_OBJECT_0) {
-      return false;
-    }
-    GetExitCodeProcess(m_process.hProcess, &m_exitCode);
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(m_output, buffer, sizeof(buffer), &got, nullptr) && got != 0) {
-      for (DWORD i = 0; i < got; ++i) {
-        if (buffer[i] != '\r') m_text += buffer[i];  // the console's line ends, as on a Unix pipe
+    const ULONGLONG start = GetTickCount64();
+    for (;;) {
+      Drain(false);
+      const ULONGLONG spent = GetTickCount64() - start;
+      const DWORD left = timeoutMs == INFINITE ? INFINITE : spent < timeoutMs ? DWORD(timeoutMs - spent) : 0;
+      const DWORD slice = left < kDrainSliceMs ? left : kDrainSliceMs;
+      if (WaitForSingleObject(m_process.hProcess, slice) == WAIT_OBJECT_0) {
+        break;
+      }
+      if (left == 0) {
+        return false;
       }
     }
+    GetExitCodeProcess(m_process.hProcess, &m_exitCode);
+    Drain(true);
     Close();
     return true;
   }
@@ -88,6 +93,27 @@ class CTraceWriterProcess {
   const std::string& Output() const { return m_text; }
 
  private:
+  static constexpr DWORD kDrainSliceMs = 50;
+
+  // Appends what the pipe holds; with `toEnd`, reads until the writer is gone.
+  void Drain(bool toEnd) {
+    char buffer[4096];
+    for (;;) {
+      DWORD available = 0;
+      if (!toEnd && (!PeekNamedPipe(m_output, nullptr, 0, nullptr, &available, nullptr) || available == 0)) {
+        return;
+      }
+      DWORD got = 0;
+      const DWORD want = toEnd || available > sizeof(buffer) ? DWORD(sizeof(buffer)) : available;
+      if (!ReadFile(m_output, buffer, want, &got, nullptr) || got == 0) {
+        return;
+      }
+      for (DWORD i = 0; i < got; ++i) {
+        if (buffer[i] != '\r') m_text += buffer[i];  // the console's line ends, as on a Unix pipe
+      }
+    }
+  }
+
   void Close() {
     if (m_process.hProcess != nullptr) CloseHandle(m_process.hProcess);
     if (m_process.hThread != nullptr) CloseHandle(m_process.hThread);
