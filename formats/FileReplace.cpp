@@ -13,6 +13,8 @@ namespace {
 constexpr size_t kWritePieceBytes = 0x40000000;
 constexpr size_t kSuffixChars = 48;
 
+}  // namespace
+
 bool WriteAll(HANDLE file, const uint8_t* data, size_t size) {
   while (size != 0) {
     const DWORD piece = DWORD(size < kWritePieceBytes ? size : kWritePieceBytes);
@@ -25,8 +27,6 @@ bool WriteAll(HANDLE file, const uint8_t* data, size_t size) {
   }
   return true;
 }
-
-}  // namespace
 
 CFileReplacement::~CFileReplacement() { Abandon(); }
 

@@ -4,7 +4,10 @@
 // the old file as it was, or no file, and never a partial one.
 #pragma once
 
+#include <windows.h>
+
 #include <cstddef>
+#include <cstdint>
 
 #include "core/Containers.h"
 
@@ -37,3 +40,7 @@ class CFileReplacement {
 // Writes `size` bytes to a new file at `path` through a CFileReplacement.
 // 1 when the file holds exactly these bytes, 0 otherwise (the old file kept).
 int WriteFileReplacing(const wchar_t* path, const void* data, size_t size);
+
+// Writes all bytes to the file in pieces WriteFile takes; false at the first
+// failed or short write.
+bool WriteAll(HANDLE file, const uint8_t* data, size_t size);
