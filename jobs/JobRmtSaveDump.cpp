@@ -118,15 +118,13 @@ DWORD ReceiveAvailable(SOCKET socket, CByteBuffer& chunk, CDumpReceiver& receive
 
 // The request: type, name length, the name in UTF-8 without terminator.
 bool BuildRequest(const wchar_t* remotePath, CByteBuffer& request) {
-  char name[JobRmtSaveDump::kMaxRemotePathBytes];
-  const int bytes = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, remotePath, -1, nullptr, 0, nullptr, nullptr);
-  // The count includes the terminator, which is not sent.
-  if (bytes <= 1 || uint32_t(bytes - 1) > JobRmtSaveDump::kMaxRemotePathBytes) return false;
+  char name[JobRmtSaveDump::kMaxRemotePathBytes + 1];
+  // The count includes the terminator, which is not sent; a name that does
+  // not fit fails the conversion.
+  const int bytes = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, remotePath, -1, name, int(sizeof(name)),
+                                        nullptr, nullptr);
+  if (bytes <= 1) return false;
   const uint32_t length = uint32_t(bytes - 1);
-  if (WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, remotePath, int(length), name, int(sizeof(name)), nullptr,
-                          nullptr) != int(length)) {
-    return false;
-  }
   const uint32_t type = kFileRequest;
   return request.Append(&type, kWordBytes) == kWordBytes && request.Append(&length, kWordBytes) == kWordBytes &&
          request.Append(name, length) == length;
