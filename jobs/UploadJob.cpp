@@ -108,7 +108,10 @@ ZipHandle* JobSendToTalmo::BuildZip(const SYSTEMTIME& time) {
   SetProgress(0);
   ZipHandle* zip = nullptr;
   if (source->Lock(kLockShared, 1)) {
-    zip = ZipForUpload(source, time, m_view, kUploadMaxZipBytes);
+    // A source without records would still make a header-only file.
+    const bool empty = m_view ? m_view->RecordCount() == 0
+                              : source->Buffer() == nullptr || source->Buffer()->recordCount == 0;
+    if (!empty) zip = ZipForUpload(source, time, m_view, kUploadMaxZipBytes);
     source->Unlock(kLockShared);
   }
   SetProgress(kPercent);
