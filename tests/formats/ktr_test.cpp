@@ -16,6 +16,7 @@
 #include "tests/core/RecordFixture.h"
 
 #include "tests/formats/GuardedBytes.h"
+#include "tests/formats/StoreFixture.h"
 
 namespace {
 
@@ -122,20 +123,7 @@ class Ktr : public testing::Test {
     g_blockWords.Clear();
   }
 
-  std::vector<std::wstring> FolderFiles() const {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-      do {
-        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-          names.push_back(data.cFileName);
-        }
-      } while (FindNextFileW(find, &data));
-      FindClose(find);
-    }
-    return names;
-  }
+  std::vector<std::wstring> FolderFiles() const { return storefix::FilesIn(folder); }
 
   TraceRecord* Build(const Item& item, uint32_t limit = kLiveMessageLimit) {
     const uint32_t stamp[2] = {uint32_t(item.stamp), uint32_t(item.stamp >> 32)};
