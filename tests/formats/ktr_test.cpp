@@ -43,18 +43,7 @@ void Swap32(uint8_t* p) {
 }
 
 
-struct Item {
-  const wchar_t* module = L"mod.dll";
-  const wchar_t* hint = L"";
-  std::wstring message = L"hello";
-  const wchar_t* subName = L"";
-  uint32_t level = kLevelInfo;
-  uint32_t pid = 100;
-  uint32_t tid = 200;
-  uint32_t time = kNoon2023;
-  uint16_t milliseconds = 0;
-  uint64_t stamp = 0;  // 0: none
-};
+using storefix::Item;
 
 // What a record holds, for comparing a record with the one read back.
 struct Fields {
@@ -84,16 +73,7 @@ void ExpectSame(const Fields& want, const Fields& got, const char* what) {
   EXPECT_EQ(want.stamp, got.stamp);
 }
 
-std::vector<const TraceRecord*> Records(const CTraceMgr& store) {
-  std::vector<const TraceRecord*> out;
-  if (store.Buffer() != nullptr) {
-    CTraceRingWalker walker(store.Buffer());
-    for (const TraceRecord* r = walker.Next(); r != nullptr; r = walker.Next()) {
-      out.push_back(r);
-    }
-  }
-  return out;
-}
+std::vector<const TraceRecord*> Records(const CTraceMgr& store) { return StoredRecords(store); }
 
 std::vector<std::wstring> Messages(const CTraceMgr& store) {
   std::vector<std::wstring> out;
