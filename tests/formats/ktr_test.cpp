@@ -142,32 +142,8 @@ class Ktr : public testing::Test {
 
   std::wstring Path(const wchar_t* name) const { return folder + L"\\" + name; }
 
-  static Bytes ReadFile(const std::wstring& path) {
-    Bytes bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-      return bytes;
-    }
-    bytes.resize(GetFileSize(file, nullptr));
-    DWORD read = 0;
-    if (!bytes.empty() && !::ReadFile(file, bytes.data(), DWORD(bytes.size()), &read, nullptr)) {
-      bytes.clear();
-    }
-    CloseHandle(file);
-    return bytes;
-  }
-
-  static bool WriteFile(const std::wstring& path, const Bytes& bytes) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-      return false;
-    }
-    DWORD written = 0;
-    const bool ok = bytes.empty() || (::WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr) &&
-                                      written == bytes.size());
-    CloseHandle(file);
-    return ok;
-  }
+  static Bytes ReadFile(const std::wstring& path) { return storefix::ReadBytes(path); }
+  static bool WriteFile(const std::wstring& path, const Bytes& bytes) { return storefix::WriteBytes(path, bytes); }
 
   static int Load(CTraceFile& store, const std::wstring& path, uint32_t* refused = nullptr) {
     store.SetFileName(path.c_str(), L"name");
