@@ -181,7 +181,7 @@ void CTraceCapture::MarkArrival() {
   if (h == nullptr) {
     return;
   }
-  const DWORD now = GetTickCount();
+  const DWORD now = m_tick();
   if (m_arrivals.count != 0 && m_arrivals[m_arrivals.count - 1].tick == now) {
     return;
   }
@@ -274,7 +274,7 @@ void CTraceCapture::SortAndStorePending() {
   // clock, which may be wrong; a staging buffer past the cap goes whole.
   bool any = false;
   uint32_t eligible = 0;
-  const DWORD now = GetTickCount();
+  const DWORD now = m_tick();
   const uint32_t stagedBytes = h->write - h->headerSize;
   if (stagedBytes >= kSortHoldCapBytes) {
     any = true;

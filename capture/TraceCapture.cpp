@@ -11,7 +11,7 @@
 #include "core/TraceView.h"
 #include "net/EventSocket.h"
 
-const ChannelNames kChannelTable[kChannelKinds] = {
+const ChannelNameSet kChannelTable[kChannelKinds] = {
     {L"KELTRA_TRACE_MUTEX", L"KELTRA_TRACE_EVENT", L"KELTRA_TRACE_FILE"},
     {L"KELTRA_TRACE_MUTEX_EX", L"KELTRA_TRACE_EVENT_EX", L"KELTRA_TRACE_FILE_EX"},
     {L"KELTRA_OR_TRACE_MUTEX", L"KELTRA_OR_TRACE_EVENT", L"KELTRA_OR_TRACE_FILE"},
@@ -39,26 +39,13 @@ CString LoadText(UINT id, const wchar_t* fallback) {
   return CString(text);
 }
 
-void GlobalName(wchar_t* dest, const wchar_t* name) {
-  StrCopyNW(dest, kChannelNameChars, kGlobalPrefix);
-  const size_t used = wcslen(dest);
-  StrCopyNW(dest + used, kChannelNameChars - used, name);
-}
 }  // namespace
 
 CTraceCapture::CTraceCapture(HWND owner) : m_owner(owner) {
   m_admin = uint32_t(IsUserAdmin());
   m_sessionId = IsNt6OrLater() ? GetCurrentSessionId() : 0;
   m_ownPid = GetCurrentProcessId();
-  for (int kind = 0; kind < kChannelKinds; ++kind) {
-    const ChannelNames& names = kChannelTable[kind];
-    m_local[kind].Init(0, names.mutex, names.event, names.mapping);
-    wchar_t mutex[kChannelNameChars], event[kChannelNameChars], mapping[kChannelNameChars];
-    GlobalName(mutex, names.mutex);
-    GlobalName(event, names.event);
-    GlobalName(mapping, names.mapping);
-    m_global[kind].Init(m_sessionId, mutex, event, mapping);
-  }
+  NameChannels(nullptr);
   InitCriticalSectionSpin(&m_captureLock);
 }
 
@@ -80,6 +67,30 @@ CTraceCapture::~CTraceCapture() {
   m_views.Free();
   m_buffer = nullptr;
 }
+
+void CTraceCapture::NameChannels(const wchar_t* tag) {
+  auto name = [tag](wchar_t* dest, const wchar_t* prefix, const wchar_t* base) {
+    if (tag != nullptr && tag[0] != 0) {
+      StrPrintfW(dest, kChannelNameChars, L"%s%s_%s", prefix, base, tag);
+    } else {
+      StrPrintfW(dest, kChannelNameChars, L"%s%s", prefix, base);
+    }
+  };
+  for (int kind = 0; kind < kChannelKinds; ++kind) {
+    const ChannelNameSet& names = kChannelTable[kind];
+    wchar_t mutex[kChannelNameChars], event[kChannelNameChars], mapping[kChannelNameChars];
+    for (int global = 0; global < 2; ++global) {
+      const wchar_t* prefix = global ? kGlobalPrefix : L"";
+      name(mutex, prefix, names.mutex);
+      name(event, prefix, names.event);
+      name(mapping, prefix, names.mapping);
+      CTraceChannel& channel = global ? m_global[kind] : m_local[kind];
+      channel.Init(global ? m_sessionId : 0, mutex, event, mapping);
+    }
+  }
+}
+
+void CTraceCapture::SetChannelTag(const wchar_t* tag) { NameChannels(tag); }
 
 void CTraceCapture::SetRingLimits(uint64_t reserveBytes, uint32_t commitStep, uint32_t freeStep) {
   m_reservation = reserveBytes;
@@ -141,7 +152,7 @@ void CTraceCapture::Unlock(int mode) { m_lock.Unlock(); }
 int CTraceCapture::GrowBuffer(uint32_t bytes) {
   if (m_ring.Base() == nullptr) {
     if (m_reservation == 0) {
-      m_reservation = uint64_t(g_appConfig.m_maxMem) << kMegabyteShift;
+      m_reservation = uint64_t(ClampMaxMem(g_appConfig.m_maxMem)) << kMegabyteShift;
     }
     if (!m_ring.Create(m_reservation, m_commitStep)) {
       return 0;

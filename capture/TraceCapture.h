@@ -21,13 +21,13 @@ class CSocketClient;
 // Writer kinds, the index of a channel in each set.
 constexpr int kChannelKinds = 4;
 
-struct ChannelNames {
+struct ChannelNameSet {
   const wchar_t* mutex;
   const wchar_t* event;
   const wchar_t* mapping;
 };
 // The session-local names; the global set puts "Global\" before each.
-extern const ChannelNames kChannelTable[kChannelKinds];
+extern const ChannelNameSet kChannelTable[kChannelKinds];
 constexpr wchar_t kGlobalPrefix[] = L"Global\\";
 
 // The ring: reserved at MaxMem, committed in these steps, freed in two sizes.
@@ -127,13 +127,22 @@ class CTraceCapture : public CTraceMgr, public ICaptureStore {
   // Sorting is read from the options each tick unless set here.
   void SetSorting(int sorting) { m_sortOverride = sorting; }
   void SetIgnoreMask(uint32_t mask) { m_ignoreOverride = 1, m_ignoreMask = mask; }
+  // Puts "_<tag>" behind every channel name, so that parallel runs in one
+  // session do not meet; before OpenMapFiles.
+  void SetChannelTag(const wchar_t* tag);
+  // The clock that times arrivals.
+  void SetTickSource(DWORD(WINAPI* tick)()) { m_tick = tick; }
+
+  // Serves one signalled handle of the wait array; the timer's tick moves
+  // the staged records on.
+  void DispatchHandle(HANDLE handle);
+  void OnTimerTick();
 
  private:
   void Notify(uint32_t code, LPARAM value);
   void Log(const char* text, int value);
-  void DispatchHandle(HANDLE handle);
   void DispatchChannels(HANDLE handle);
-  void OnTimerTick();
+  void NameChannels(const wchar_t* tag);
   void StageImported(CTraceChannel* channel, uint32_t ignoreMask);
   // Notes when the records staged next arrived; every input calls it
   // before staging. Capture lock held.
@@ -196,6 +205,7 @@ class CTraceCapture : public CTraceMgr, public ICaptureStore {
   CRWLock m_lock;
   CReservedRing m_ring;
   PostMessageFn m_post = nullptr;
+  DWORD(WINAPI* m_tick)() = &GetTickCount;
   int m_sortOverride = -1;
   int m_ignoreOverride = 0;
   uint32_t m_ignoreMask = 0;
