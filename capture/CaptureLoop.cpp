@@ -3,6 +3,7 @@
 // staged records into the ring.
 #include <algorithm>
 #include <cstring>
+#include <ctime>
 
 #include "capture/TraceCapture.h"
 #include "core/AppConfig.h"
@@ -270,28 +271,34 @@ void CTraceCapture::SortAndStorePending() {
     LeaveCriticalSection(&m_captureLock);
     return;
   }
-  // Records are held back by when they arrived, not by their writer's
-  // clock, which may be wrong; a staging buffer past the cap goes whole.
-  bool any = false;
-  uint32_t eligible = 0;
+  // A record waits until the seconds before the last two are complete, so
+  // that inputs a little out of step merge in time order; but no longer
+  // than two seconds after it arrived, whatever its writer's clock says, and
+  // not at all once the staging buffer passes the cap.
+  bool all = false;
+  bool anyArrived = false;
+  uint32_t arrived = 0;
   const DWORD now = m_tick();
+  const int64_t settled = int64_t(time(nullptr)) - kSortSettleSeconds;
   const uint32_t stagedBytes = h->write - h->headerSize;
   if (stagedBytes >= kSortHoldCapBytes) {
-    any = true;
-    eligible = h->lastSequence;
+    all = true;
   } else {
     for (size_t i = 0; i < m_arrivals.count && now - m_arrivals[i].tick >= kSortHoldMs; ++i) {
-      any = true;
-      eligible = i + 1 < m_arrivals.count ? m_arrivals[i + 1].sequence - 1 : h->lastSequence;
+      anyArrived = true;
+      arrived = i + 1 < m_arrivals.count ? m_arrivals[i + 1].sequence - 1 : h->lastSequence;
     }
   }
-  if (any) {
-    CTraceRingWalker walker(h);
-    while (TraceRecord* record = walker.Next()) {
-      if (record->version != kStagedTaken && !SequenceAfter(record->sequence, eligible)) {
-        m_order.data[m_order.count++] = record;
-      }
+  auto eligible = [&](const TraceRecord* record) {
+    return all || int64_t(record->time) <= settled || (anyArrived && !SequenceAfter(record->sequence, arrived));
+  };
+  CTraceRingWalker walker(h);
+  while (TraceRecord* record = walker.Next()) {
+    if (record->version != kStagedTaken && eligible(record)) {
+      m_order.data[m_order.count++] = record;
     }
+  }
+  if (m_order.count != 0) {
     std::sort(m_order.data, m_order.data + m_order.count,
               [](const TraceRecord* a, const TraceRecord* b) { return CompareRecords(a, b) < 0; });
     StoreRecords(m_order.data, m_order.count);

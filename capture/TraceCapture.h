@@ -41,8 +41,10 @@ constexpr size_t kImportStartBytes = 32768;
 // The shared one-record buffer and the debugger buffer.
 constexpr DWORD kKelBufferBytes = 2344;
 constexpr DWORD kDbwinBufferBytes = 4096;
-// Sorting holds a record back this long after it arrived, so that inputs a
-// little out of step are merged in time order...
+// Sorting stores a record once its time is this many seconds in the past,
+// so that inputs a little out of step are merged in time order...
+constexpr int64_t kSortSettleSeconds = 2;
+// ...or at the latest this long after it arrived, whatever its clock says...
 constexpr DWORD kSortHoldMs = 2000;
 // ...unless this many bytes are staged: then everything is stored.
 constexpr uint32_t kSortHoldCapBytes = 64u << 20;
