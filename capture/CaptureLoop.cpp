@@ -158,7 +158,7 @@ void CTraceCapture::ReportLoss() {
 }
 
 int CTraceCapture::ImportKelMapFile(CTraceChannel* channel, DWORD intervalMs) {
-  const int locked = channel->Lock(kChannelWaitMs, intervalMs);
+  int locked = channel->Lock(kChannelWaitMs, intervalMs);
   if (locked != kChannelLocked) {
     if (locked < 0) {
       Log("CTraceCapture::ImportKelMapFile, 333-1, delay", int(intervalMs));
@@ -166,15 +166,50 @@ int CTraceCapture::ImportKelMapFile(CTraceChannel* channel, DWORD intervalMs) {
     return locked;
   }
   channel->m_failureNotified = 0;
-  const uint32_t copied = channel->ReadNewRecords(m_import);
-  channel->Release();  // before any decoding: the writer waits on it
-  if (copied != 0) {
-    EnterCriticalSection(&m_captureLock);
-    StageImported(channel, IgnoreMask());
-    LeaveCriticalSection(&m_captureLock);
+  // A ring full of new records is taken in slices: the writer waits on its
+  // mutex only for one slice, and the import and staging buffers stay small
+  // enough to be reused warm.
+  for (int slice = 0;; ++slice) {
+    const uint32_t copied = channel->ReadNewRecords(m_import, kImportSliceBytes);
+    const bool more = channel->HasMore();
+    channel->Release();  // before any decoding: the writer waits on it
+    if (copied != 0) {
+      EnterCriticalSection(&m_captureLock);
+      StageImported(channel, IgnoreMask());
+      LeaveCriticalSection(&m_captureLock);
+    }
+    m_import.Consume(m_import.Size());
+    StoreIfLarge();
+    if (!more) {
+      break;
+    }
+    if (slice + 1 >= kImportSlicesPerCall) {
+      channel->m_pending = 1;  // the rest on the next signal or tick
+      break;
+    }
+    locked = channel->Lock(kChannelWaitMs, 0);
+    if (locked != kChannelLocked) {
+      channel->m_pending = 1;
+      return locked < 0 ? locked : kChannelLocked;
+    }
   }
-  m_import.Consume(m_import.Size());
-  return locked;
+  return kChannelLocked;
+}
+
+void CTraceCapture::StoreIfLarge() {
+  // A fast writer fills the staging buffer far beyond what a tick should
+  // carry: store it now rather than let it grow for the rest of the second.
+  EnterCriticalSection(&m_captureLock);
+  const TraceBufferHeader* h = m_staging.Buffer();
+  const bool large = h != nullptr && h->write - h->headerSize >= (SortingEnabled() ? kSortHoldCapBytes : kEagerStoreBytes);
+  LeaveCriticalSection(&m_captureLock);
+  if (large && m_listenPort == 0) {
+    if (SortingEnabled()) {
+      SortAndStorePending();
+    } else {
+      DrainQueueToCaches();
+    }
+  }
 }
 
 void CTraceCapture::MarkArrival() {
@@ -307,12 +342,28 @@ void CTraceCapture::SortAndStorePending() {
   LeaveCriticalSection(&m_captureLock);
 }
 
+bool CTraceCapture::RetakeStore() {
+  // Readers that queued during the last chunk were let in at its release;
+  // they hold the store for moments, so the next chunk follows them. A
+  // reader that stays (a long save) leaves the rest for the next tick.
+  const DWORD started = GetTickCount();
+  do {
+    SwitchToThread();
+    if (Lock(kLockExclusive, 0)) {
+      return true;
+    }
+  } while (GetTickCount() - started < kStoreRetakeMs);
+  return false;
+}
+
 size_t CTraceCapture::StoreRecords(TraceRecord** order, size_t count) {
   size_t taken = 0;
   bool refused = false;
   while (taken < count && !refused) {
-    if (!Lock(kLockExclusive, 0)) {
-      break;  // the window holds the store: everything waits for the next tick
+    // The first try never waits: the window holds the store, and everything
+    // waits for the next tick.
+    if (!Lock(kLockExclusive, 0) && (taken == 0 || !RetakeStore())) {
+      break;
     }
     LARGE_INTEGER started, ended;
     QueryPerformanceCounter(&started);

@@ -48,6 +48,16 @@ constexpr int64_t kSortSettleSeconds = 2;
 constexpr DWORD kSortHoldMs = 2000;
 // ...unless this many bytes are staged: then everything is stored.
 constexpr uint32_t kSortHoldCapBytes = 64u << 20;
+// One import copies at most this many bytes from a ring per mutex hold,
+// and at most this many slices before other inputs are served again.
+constexpr size_t kImportSliceBytes = 4u << 20;
+constexpr int kImportSlicesPerCall = 16;
+// Without sorting, a staging buffer this large is stored at once instead of
+// on the next tick.
+constexpr uint32_t kEagerStoreBytes = 8u << 20;
+// How long the capture thread keeps trying to take the store back between
+// two chunks of one store step.
+constexpr DWORD kStoreRetakeMs = 100;
 // Records stored under one exclusive hold of the store, so the window never
 // waits long for its shared lock while a big batch is stored.
 constexpr uint32_t kStoreChunkRecords = 8192;
@@ -157,6 +167,8 @@ class CTraceCapture : public CTraceMgr, public ICaptureStore {
   // refuses a record.
   size_t StoreRecords(TraceRecord** order, size_t count);
   void OfferToViews(TraceRecord* record);
+  bool RetakeStore();
+  void StoreIfLarge();
   // Keeps the records whose pending byte is still set, in their order.
   void CompactStaging();
   void ResetStaging();

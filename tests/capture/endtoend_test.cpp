@@ -119,6 +119,7 @@ struct RunCase {
   uint32_t writers;
   bool sameRing;  // all on channel 0, else one kind each
   int sorting;
+  bool global = false;  // the Global\ set of channels
 };
 
 class EndToEndRuns : public EndToEndTest, public ::testing::WithParamInterface<RunCase> {};
@@ -133,7 +134,11 @@ TEST_P(EndToEndRuns, StoreHoldsEveryRecordOfEveryWriterOnce) {
   std::vector<Writer*> writers;
   for (uint32_t w = 1; w <= c.writers; ++w) {
     const uint32_t kind = c.sameRing ? 0 : (w - 1) % kChannelKinds;
-    writers.push_back(new Writer(Args(w, kind, kCount, shape)));
+    std::wstring more = shape;
+    if (c.global || w > uint32_t(kChannelKinds)) {
+      more += L" --global";
+    }
+    writers.push_back(new Writer(Args(w, kind, kCount, more.c_str())));
     ASSERT_TRUE(writers.back()->Started());
   }
   for (Writer* writer : writers) {
@@ -165,6 +170,8 @@ const RunCase kRuns[] = {
     {"four_kinds", 4, false, 0},
     {"four_one_ring", 4, true, 0},
     {"four_sorted", 4, false, 1},
+    {"four_global", 4, false, 0, true},
+    {"eight_all_channels", 8, false, 0},
 };
 
 INSTANTIATE_TEST_SUITE_P(Writers, EndToEndRuns, ::testing::ValuesIn(kRuns),
