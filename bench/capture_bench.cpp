@@ -90,13 +90,22 @@ RunFigures RunWriters(CTraceCapture* capture, const std::wstring& tag, uint32_t 
                         std::to_wstring(kWriterRingBytes);
     processes.push_back(StartWriter(args));
   }
-  WaitForMultipleObjects(DWORD(processes.size()), processes.data(), TRUE, kWriterTimeoutMs);
   figures.expected = uint64_t(writers) * perWriter;
-  uint64_t seen = StoredTotal(capture) - before;
-  QueryPerformanceCounter(&last);
+  // The rate counts up to the last record stored, not the writers' lingering.
+  uint64_t seen = 0;
+  last = start;
   DWORD quietSince = GetTickCount();
-  while (seen < figures.expected && GetTickCount() - quietSince < kSettleMs) {
-    Sleep(kPollMs);
+  bool exited = false;
+  const DWORD began = GetTickCount();
+  while (seen < figures.expected && GetTickCount() - began < kWriterTimeoutMs) {
+    if (!exited) {
+      exited = WaitForMultipleObjects(DWORD(processes.size()), processes.data(), TRUE, kPollMs) == WAIT_OBJECT_0;
+    } else {
+      Sleep(kPollMs);
+      if (GetTickCount() - quietSince >= kSettleMs) {
+        break;  // nothing more comes: the rest was lost
+      }
+    }
     const uint64_t now = StoredTotal(capture) - before;
     if (now != seen) {
       seen = now;
@@ -104,6 +113,7 @@ RunFigures RunWriters(CTraceCapture* capture, const std::wstring& tag, uint32_t 
       quietSince = GetTickCount();
     }
   }
+  WaitForMultipleObjects(DWORD(processes.size()), processes.data(), TRUE, kWriterTimeoutMs);
   for (HANDLE process : processes) {
     if (process) CloseHandle(process);
   }
