@@ -58,6 +58,13 @@ HANDLE StartWriter(const std::wstring& arguments) {
   return info.hProcess;
 }
 
+double ThreadCpuSeconds(HANDLE thread) {
+  FILETIME created, exited, kernel, user;
+  if (!GetThreadTimes(thread, &created, &exited, &kernel, &user)) return 0;
+  auto value = [](const FILETIME& t) { return (uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+  return double(value(kernel) + value(user)) / 1e7;
+}
+
 // Records stored since the store was made (the ring numbers every record).
 uint64_t StoredTotal(CTraceCapture* capture) {
   if (!capture->Lock(kLockShared, 1)) return 0;
@@ -148,9 +155,12 @@ void CaptureWriters(benchmark::State& state) {
   RunFigures figures;
   uint64_t holdUs = 0;
   const uint64_t overrunBefore = capture->LostRecords();
+  double cpuSeconds = 0;
   for (auto _ : state) {
     capture->TakeLongestHoldMicros();
+    const double cpuBefore = ThreadCpuSeconds(thread.Handle());
     figures = RunWriters(capture, tag, writers, perWriter, rate, 1);
+    cpuSeconds = ThreadCpuSeconds(thread.Handle()) - cpuBefore;
     holdUs = capture->TakeLongestHoldMicros();
     state.SetIterationTime(figures.seconds);
   }
@@ -158,6 +168,9 @@ void CaptureWriters(benchmark::State& state) {
   state.counters["lost"] = double(figures.expected - figures.stored);
   state.counters["overrun"] = double(capture->LostRecords() - overrunBefore);
   state.counters["hold_ms"] = double(holdUs) / 1000.0;
+  // How much of the run the capture thread had a processor: on a loaded
+  // machine the rate says more about the neighbours than about the capture.
+  state.counters["cpu_pct"] = 100.0 * cpuSeconds / figures.seconds;
   thread.Stop(kThreadStopTimeoutMs);
   capture->Release();
 }

@@ -28,8 +28,8 @@ uint64_t SortStamp(const TraceRecord* record) {
 }  // namespace
 
 void CTraceCapture::CaptureLoop() {
+  // Records staged by an earlier run stay: their rings have moved on.
   EnterCriticalSection(&m_captureLock);
-  ResetStaging();
   m_import.Consume(m_import.Size());
   LeaveCriticalSection(&m_captureLock);
   // The stop request can only arrive in the alertable wait below (a stop
@@ -46,7 +46,7 @@ void CTraceCapture::CaptureLoop() {
   Notify(kNotifyNotice, kNoticeCaptureStarted);
   while (m_runFlag != 0 && m_waitHandles.count != 0) {
     const DWORD count = DWORD(m_waitHandles.count);
-    const DWORD result = WaitForMultipleObjectsEx(count, m_waitHandles.data, FALSE, INFINITE, TRUE);
+    const DWORD result = m_wait(count, m_waitHandles.data, FALSE, INFINITE, TRUE);
     if (result == WAIT_IO_COMPLETION) {
       continue;
     }
@@ -73,6 +73,11 @@ void CTraceCapture::CaptureLoop() {
       index = next + (polled - WAIT_OBJECT_0);
     }
   }
+  // What was read is stored now, held-back records too: their writers'
+  // rings will not give them again.
+  if (m_listenPort == 0) {
+    StoreStaged(SortingEnabled());
+  }
   delete m_listen;
   m_listen = nullptr;
   for (size_t i = 0; i < m_clients.count; ++i) {
@@ -80,6 +85,27 @@ void CTraceCapture::CaptureLoop() {
   }
   m_clients.count = 0;
   CloseMapFiles();
+}
+
+void CTraceCapture::StoreStaged(bool sorted) {
+  EnterCriticalSection(&m_captureLock);
+  m_order.count = 0;
+  const TraceBufferHeader* h = m_staging.Buffer();
+  if (h != nullptr && h->recordCount != 0 && m_order.Reserve(h->recordCount)) {
+    CTraceRingWalker walker(h);
+    while (TraceRecord* record = walker.Next()) {
+      if (record->version != kStagedTaken) {
+        m_order.data[m_order.count++] = record;
+      }
+    }
+    if (sorted) {
+      std::sort(m_order.data, m_order.data + m_order.count,
+                [](const TraceRecord* a, const TraceRecord* b) { return CompareRecords(a, b) < 0; });
+    }
+    StoreRecords(m_order.data, m_order.count);
+    CompactStaging();
+  }
+  LeaveCriticalSection(&m_captureLock);
 }
 
 void CTraceCapture::OnControl(CaptureControlItem* item) {
@@ -281,22 +307,7 @@ int CTraceCapture::CompareRecords(const TraceRecord* a, const TraceRecord* b) {
   return 0;
 }
 
-void CTraceCapture::DrainQueueToCaches() {
-  EnterCriticalSection(&m_captureLock);
-  m_order.count = 0;
-  const TraceBufferHeader* h = m_staging.Buffer();
-  if (h != nullptr && h->recordCount != 0 && m_order.Reserve(h->recordCount)) {
-    CTraceRingWalker walker(h);
-    while (TraceRecord* record = walker.Next()) {
-      if (record->version != kStagedTaken) {
-        m_order.data[m_order.count++] = record;
-      }
-    }
-    StoreRecords(m_order.data, m_order.count);
-    CompactStaging();
-  }
-  LeaveCriticalSection(&m_captureLock);
-}
+void CTraceCapture::DrainQueueToCaches() { StoreStaged(false); }
 
 void CTraceCapture::SortAndStorePending() {
   EnterCriticalSection(&m_captureLock);

@@ -142,6 +142,9 @@ class CTraceCapture : public CTraceMgr, public ICaptureStore {
   // Puts "_<tag>" behind every channel name, so that parallel runs in one
   // session do not meet; before OpenMapFiles.
   void SetChannelTag(const wchar_t* tag);
+  // The loop's wait (WaitForMultipleObjectsEx).
+  using WaitFn = DWORD(WINAPI*)(DWORD, const HANDLE*, BOOL, DWORD, BOOL);
+  void SetWaitFunction(WaitFn wait) { m_wait = wait; }
   // The clock that times arrivals.
   void SetTickSource(DWORD(WINAPI* tick)()) { m_tick = tick; }
 
@@ -168,6 +171,9 @@ class CTraceCapture : public CTraceMgr, public ICaptureStore {
   size_t StoreRecords(TraceRecord** order, size_t count);
   void OfferToViews(TraceRecord* record);
   bool RetakeStore();
+  // Stores every staged record, in time order when asked (sorting at the
+  // end of a capture run). A store held by the window keeps them staged.
+  void StoreStaged(bool sorted);
   void StoreIfLarge();
   // Keeps the records whose pending byte is still set, in their order.
   void CompactStaging();
@@ -220,6 +226,7 @@ class CTraceCapture : public CTraceMgr, public ICaptureStore {
   CReservedRing m_ring;
   PostMessageFn m_post = nullptr;
   DWORD(WINAPI* m_tick)() = &GetTickCount;
+  WaitFn m_wait = &WaitForMultipleObjectsEx;
   int m_sortOverride = -1;
   int m_ignoreOverride = 0;
   uint32_t m_ignoreMask = 0;

@@ -2,7 +2,7 @@
 """Turns a Google Benchmark JSON report into "bench NAME: VALUE UNIT" lines.
 
 A benchmark that sets the counter "records" reports Mrec/s (and, when set,
-its "hold_ms", "lost" and "overrun" counters beside it), one that sets
+its "hold_ms", "lost", "overrun" and "cpu_pct" counters beside it), one that sets
 "bytes_per_second" (SetBytesProcessed) reports MB/s; others report ns per
 iteration.
 """
@@ -24,7 +24,8 @@ def main(path):
         if "records" in b:
             print(f"bench {name}: {b['records'] / 1e6:.2f} Mrec/s")
             # Figures reported beside a rate: counter name and unit.
-            for counter, unit in (("hold_ms", "ms"), ("lost", "records"), ("overrun", "records")):
+            for counter, unit in (("hold_ms", "ms"), ("lost", "records"), ("overrun", "records"),
+                                  ("cpu_pct", "%")):
                 if counter in b:
                     print(f"bench {name}_{counter}: {b[counter]:.1f} {unit}")
         elif "bytes_per_second" in b:

@@ -177,13 +177,18 @@ const RunCase kRuns[] = {
 INSTANTIATE_TEST_SUITE_P(Writers, EndToEndRuns, ::testing::ValuesIn(kRuns),
                          [](const ::testing::TestParamInfo<RunCase>& info) { return std::string(info.param.name); });
 
-TEST_F(EndToEndTest, RecordsSurviveStopAndStartWithoutRepeats) {
+class EndToEndRestart : public EndToEndTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(EndToEndRestart, RecordsSurviveStopAndStartWithoutRepeats) {
+  m_capture->SetSorting(GetParam());
   constexpr uint32_t kCount = 3000;
   Writer writer(Args(1, 0, kCount, L"--ring 1048576 --rate 1000 --batch 16"));
   ASSERT_TRUE(writer.Started());
-  ASSERT_TRUE(WaitForCount(300));
+  // Stopped while records are staged (sorting holds them back).
+  ASSERT_TRUE(WaitFor([&] { return m_capture->StagedCount() > 0 && Count() > 0; }, kArrivalTimeoutMs));
   Stop();
   const size_t before = Count();
+  EXPECT_EQ(0u, m_capture->StagedCount()) << "a run ends with everything it read stored";
   Start();
   EXPECT_EQ(0, writer.Wait());
   EXPECT_TRUE(WaitForCount(kCount));
@@ -192,6 +197,11 @@ TEST_F(EndToEndTest, RecordsSurviveStopAndStartWithoutRepeats) {
   EXPECT_EQ(size_t(kCount), records.size());
   EXPECT_TRUE(HoldsAllInOrder(records, 1, 1, kCount));
 }
+
+INSTANTIATE_TEST_SUITE_P(Sorting, EndToEndRestart, ::testing::Values(0, 1),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                           return std::string(info.param ? "sorted" : "unsorted");
+                         });
 
 struct FaultCase {
   const char* fault;
