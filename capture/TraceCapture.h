@@ -51,7 +51,7 @@ constexpr uint32_t kSortHoldCapBytes = 64u << 20;
 // One import copies at most this many bytes from a ring per mutex hold,
 // and at most this many slices before other inputs are served again.
 constexpr size_t kImportSliceBytes = 4u << 20;
-constexpr int kImportSlicesPerCall = 16;
+constexpr int kImportSlicesPerCall = 4;
 // Without sorting, a staging buffer this large is stored at once instead of
 // on the next tick.
 constexpr uint32_t kEagerStoreBytes = 8u << 20;

@@ -49,6 +49,21 @@ TEST_F(ChannelTest, CopiesEachRecordOnceThroughManyWraps) {
   EXPECT_EQ(kForeignPid, records.front().pid);
 }
 
+TEST_F(ChannelTest, ABacklogLargerThanOneSliceIsTakenWholeAndInOrder) {
+  constexpr uint32_t kRingBytes = 24u << 20;
+  TestRing ring(m_tag, 0, kRingBytes);
+  ASSERT_TRUE(ring.Ok());
+  uint32_t written = 0;
+  while (ring.Ring()->write < kRingBytes - (1u << 20)) {
+    ring.Append(12, written + 1, 1000);
+    written += 1000;
+  }
+  ASSERT_GT(ring.Ring()->write - kTraceHeaderSize, uint32_t(kImportSliceBytes) * 3);
+  EXPECT_EQ(1, Import());
+  EXPECT_EQ(0u, m_capture->LocalChannel(0).m_pending);
+  EXPECT_TRUE(HoldsAllInOrder(ViewRecords(m_capture), 12, 1, written));
+}
+
 TEST_F(ChannelTest, OwnRecordsAreNeverStored) {
   TestRing ring(m_tag, 0);
   ring.Append(1, 1, 5, 0, 0, 2, GetCurrentProcessId());

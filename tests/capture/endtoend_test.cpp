@@ -127,8 +127,8 @@ class EndToEndRuns : public EndToEndTest, public ::testing::WithParamInterface<R
 TEST_P(EndToEndRuns, StoreHoldsEveryRecordOfEveryWriterOnce) {
   const RunCase& c = GetParam();
   m_capture->SetSorting(c.sorting);
-  constexpr uint32_t kCount = 2000;
-  // Small rings lapped about ten times; the rate keeps each writer below
+  constexpr uint32_t kCount = 1200;
+  // Small rings lapped four times and more; the rate keeps each writer below
   // what one read every 100 ms can take from its ring.
   const wchar_t* shape = c.sameRing ? L"--ring 262144 --rate 600 --batch 16" : L"--ring 65536 --rate 1000 --batch 16";
   std::vector<Writer*> writers;
@@ -181,7 +181,7 @@ class EndToEndRestart : public EndToEndTest, public ::testing::WithParamInterfac
 
 TEST_P(EndToEndRestart, RecordsSurviveStopAndStartWithoutRepeats) {
   m_capture->SetSorting(GetParam());
-  constexpr uint32_t kCount = 3000;
+  constexpr uint32_t kCount = 2000;
   Writer writer(Args(1, 0, kCount, L"--ring 1048576 --rate 1000 --batch 16"));
   ASSERT_TRUE(writer.Started());
   // Stopped while records are staged (sorting holds them back).
@@ -214,7 +214,7 @@ class EndToEndFaults : public EndToEndTest, public ::testing::WithParamInterface
 
 TEST_P(EndToEndFaults, CaptureGoesOnAndOtherWritersAreComplete) {
   const FaultCase& c = GetParam();
-  constexpr uint32_t kGood = 1500, kFaulty = 600;
+  constexpr uint32_t kGood = 1000, kFaulty = 400;
   Writer good(Args(1, 0, kGood, L"--ring 65536 --rate 1000 --batch 16"));
   // A ring that holds the whole run, so a writer catching up after its own
   // fault does not overrun it.
