@@ -7,8 +7,9 @@
 #include "core/RecordImport.h"
 #include "core/SysUtil.h"
 #include "core/TraceStore.h"
-#include "formats/FileHandle.h"
+#include "formats/ByteOrder.h"
 #include "formats/Ktr.h"
+#include "formats/SourceFile.h"
 
 namespace {
 
@@ -19,14 +20,8 @@ constexpr uint32_t kImportAllGroups = 0;
 constexpr uint8_t kMarkLittle[2] = {0xFF, 0xFE};
 constexpr uint8_t kMarkBig[2] = {0xFE, 0xFF};
 
-uint16_t Load16(const uint8_t* p, bool bigEndian) {
-  return bigEndian ? uint16_t((p[0] << 8) | p[1]) : uint16_t(p[0] | (p[1] << 8));
-}
-
-uint32_t Load32(const uint8_t* p, bool bigEndian) {
-  return bigEndian ? (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3]
-                   : uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
+uint16_t Load16(const uint8_t* p, bool bigEndian) { return bigEndian ? LoadBig16(p) : LoadLittle16(p); }
+uint32_t Load32(const uint8_t* p, bool bigEndian) { return bigEndian ? LoadBig32(p) : LoadLittle32(p); }
 
 // The header fields the walks use, in host order.
 struct ImageHeader {
@@ -209,28 +204,10 @@ int LoadKtr(CTraceMgr* store, uint32_t* refused) {
   if (refused != nullptr) {
     *refused = 0;
   }
-  if (store == nullptr || store->m_filePath.IsEmpty()) {
-    return 0;
-  }
-  CFileHandle file(CreateFileW(store->m_filePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) {
-    return 0;
-  }
-  LARGE_INTEGER size;
-  if (!GetFileSizeEx(file.get(), &size) || size.QuadPart < LONGLONG(kTraceHeaderSize) ||
-      uint64_t(size.QuadPart) > kMaxKtrFileSize) {
-    return 0;
-  }
-  const uint32_t bytes = uint32_t(size.QuadPart);
-  if (!store->GrowBuffer(bytes)) {
-    return 0;
-  }
-  CMappedView view;
-  if (!view.MapReadOnly(file.get())) {
-    DebugTraceA("LoadKtr, map, %lu", GetLastError());
+  CSourceFile file;
+  if (!file.Open(store, kTraceHeaderSize, "LoadKtr")) {
     return 0;
   }
   // The mapping is read-only: records are deciphered in a private copy.
-  return ParseKeltImage(store, view.get(), bytes, 1, refused);
+  return ParseKeltImage(store, file.Data(), file.Size(), 1, refused);
 }

@@ -10,41 +10,20 @@ that pixel's colour as the transparent one. Only the standard library is used.
     /usr/bin/python3 scripts/gen-status-items.py
 """
 import pathlib
-import struct
+
+import bmpstrip
+from bmpstrip import MASK, Strip
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 OUT = ROOT / "res" / "status_items.bmp"
 
 SIZE = 16
 COUNT = 8
-MASK = (255, 0, 255)
 WHITE = (255, 255, 255)
 
 # Colours the tests look for stay named here and in the test.
 FILTER_FILL = (60, 120, 220)
 FILTER_EDGE = (20, 60, 140)
-
-
-class Strip:
-    def __init__(self):
-        self.width = SIZE * COUNT
-        self.pixels = [[MASK] * self.width for _ in range(SIZE)]
-
-    def put(self, image, x, y, colour):
-        if 0 <= x < SIZE and 0 <= y < SIZE:
-            self.pixels[y][image * SIZE + x] = colour
-
-    def rect(self, image, left, top, right, bottom, colour):
-        """Fills [left, right] x [top, bottom], both ends included."""
-        for y in range(top, bottom + 1):
-            for x in range(left, right + 1):
-                self.put(image, x, y, colour)
-
-    def disc(self, image, cx, cy, radius, colour):
-        for y in range(SIZE):
-            for x in range(SIZE):
-                if (x + 0.5 - cx) ** 2 + (y + 0.5 - cy) ** 2 <= radius * radius:
-                    self.put(image, x, y, colour)
 
 
 def filter_funnel(s, i):
@@ -130,27 +109,11 @@ PAINTERS = [filter_funnel, process_window, level_bars, debug_bug, info_badge, wa
             pii_person]
 
 
-def write_bmp(strip, path):
-    row_bytes = (strip.width * 3 + 3) & ~3
-    image = bytearray()
-    for y in range(SIZE - 1, -1, -1):  # bottom row first
-        row = bytearray()
-        for r, g, b in strip.pixels[y]:
-            row += bytes((b, g, r))
-        row += b"\0" * (row_bytes - len(row))
-        image += row
-    header_size = 14 + 40
-    file_header = struct.pack("<2sIHHI", b"BM", header_size + len(image), 0, 0, header_size)
-    info_header = struct.pack("<IiiHHIIiiII", 40, strip.width, SIZE, 1, 24, 0, len(image), 2835, 2835, 0, 0)
-    path.write_bytes(file_header + info_header + image)
-
-
 def main():
-    strip = Strip()
+    strip = Strip(COUNT, SIZE)
     for index, painter in enumerate(PAINTERS):
         painter(strip, index)
-    assert strip.pixels[0][0] == MASK
-    write_bmp(strip, OUT)
+    strip.write_bmp(OUT)
 
 
 if __name__ == "__main__":

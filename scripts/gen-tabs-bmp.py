@@ -11,14 +11,15 @@ that pixel's colour as the transparent one. Only the standard library is used.
     /usr/bin/python3 scripts/gen-tabs-bmp.py
 """
 import pathlib
-import struct
+
+import bmpstrip
+from bmpstrip import MASK
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 OUT = ROOT / "res" / "tabs.bmp"
 
 SIZE = 16
 COUNT = 3
-MASK = (255, 0, 255)
 WHITE = (255, 255, 255)
 EDGE = (90, 90, 90)
 
@@ -28,21 +29,7 @@ ADD_PLUS = (30, 150, 50)
 DOC_FOLD = (200, 140, 40)
 
 
-class Strip:
-    def __init__(self):
-        self.width = SIZE * COUNT
-        self.pixels = [[MASK] * self.width for _ in range(SIZE)]
-
-    def put(self, image, x, y, colour):
-        if 0 <= x < SIZE and 0 <= y < SIZE:
-            self.pixels[y][image * SIZE + x] = colour
-
-    def rect(self, image, left, top, right, bottom, colour):
-        """Fills [left, right] x [top, bottom], both ends included."""
-        for y in range(top, bottom + 1):
-            for x in range(left, right + 1):
-                self.put(image, x, y, colour)
-
+class Strip(bmpstrip.Strip):
     def sheet(self, image, left, top, right, bottom):
         self.rect(image, left, top, right, bottom, EDGE)
         self.rect(image, left + 1, top + 1, right - 1, bottom - 1, WHITE)
@@ -75,27 +62,12 @@ def document_page(s, i):
         s.rect(i, 5, y, 10, y, EDGE)
 
 
-def write_bmp(strip, path):
-    row_bytes = (strip.width * 3 + 3) & ~3
-    image_size = row_bytes * SIZE
-    header = struct.pack("<2sIHHI", b"BM", 54 + image_size, 0, 0, 54)
-    info = struct.pack("<IiiHHIIiiII", 40, strip.width, SIZE, 1, 24, 0, image_size, 2835, 2835, 0, 0)
-    body = bytearray()
-    for row in reversed(strip.pixels):  # bottom-up
-        line = bytearray()
-        for r, g, b in row:
-            line += bytes((b, g, r))
-        line += b"\0" * (row_bytes - len(line))
-        body += line
-    path.write_bytes(header + info + bytes(body))
-
-
 def main():
-    s = Strip()
+    s = Strip(COUNT, SIZE)
     view_sheet(s, 0)
     add_sheet(s, 1)
     document_page(s, 2)
-    write_bmp(s, OUT)
+    s.write_bmp(OUT)
 
 
 if __name__ == "__main__":

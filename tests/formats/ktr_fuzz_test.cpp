@@ -16,6 +16,7 @@
 #include "core/TraceStore.h"
 #include "formats/Ktr.h"
 
+#include "tests/formats/FuzzFixture.h"
 #include "tests/formats/GuardedBytes.h"
 
 namespace {
@@ -27,22 +28,6 @@ constexpr uint32_t kSeed = 0x4B454C54;
 constexpr int kRounds = 10000;
 constexpr int kMaxMutations = 4;
 constexpr uint32_t kBaseTime = 1700000000;
-
-// xorshift32: the same inputs on every run.
-class CFuzzRandom {
- public:
-  explicit CFuzzRandom(uint32_t seed) : m_state(seed) {}
-  uint32_t Next() {
-    m_state ^= m_state << 13;
-    m_state ^= m_state >> 17;
-    m_state ^= m_state << 5;
-    return m_state;
-  }
-  uint32_t Below(uint32_t n) { return n != 0 ? Next() % n : 0; }
-
- private:
-  uint32_t m_state;
-};
 
 uint16_t Get16(const uint8_t* p) {
   uint16_t v;
@@ -155,15 +140,6 @@ void Mutate(Bytes& image, CFuzzRandom& random) {
       }
       break;
   }
-}
-
-// A stored string lies inside its record and ends in a NUL there.
-bool StringInside(const TraceRecord* record, uint16_t offset) {
-  if (offset < kRecordFixedSize || offset >= record->length || (offset & 1) != 0) {
-    return false;
-  }
-  const size_t room = (record->length - offset) / sizeof(wchar_t);
-  return wcsnlen(record->StringAt(offset), room) < room;
 }
 
 class KtrFuzz : public testing::Test {

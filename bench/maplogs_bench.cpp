@@ -1,0 +1,131 @@
+// Decoding described events: a .kdv image and a .kmp image generated in
+// memory (about 64 MB each) and parsed into a fresh file store.
+#include <benchmark/benchmark.h>
+#include <windows.h>
+
+#include <tinyxml.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "core/ModuleGroups.h"
+#include "core/TraceStore.h"
+#include "formats/EventDesc.h"
+#include "formats/MapLogs.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+constexpr char kGroupsText[] = "[MEDIA]\nM=MEDIA_LOG;MEDIA_TRACE\n[NET]\nM=NETIO_LOG;NETIO_TRACE\n";
+constexpr size_t kImageBytes = 64u << 20;
+constexpr size_t kBlockPayload = 4096;
+constexpr uint32_t kStoreStartBytes = 256u << 20;
+
+void Put16(Bytes& b, uint32_t v) {
+  b.push_back(uint8_t(v >> 8));
+  b.push_back(uint8_t(v));
+}
+void Put32(Bytes& b, uint32_t v) {
+  Put16(b, v >> 16);
+  Put16(b, v);
+}
+
+// NETIO "Connect" (level 1, event 1): a number and a short text.
+Bytes Event(uint32_t serial) {
+  Bytes e;
+  Put16(e, 0);
+  e.push_back(1);
+  e.push_back(1);
+  Put32(e, serial);
+  Put16(e, 77);
+  Put16(e, 0x0009);
+  Put32(e, serial);
+  const char text[] = "example.org";
+  Put16(e, sizeof(text));
+  e.insert(e.end(), text, text + sizeof(text));
+  e[0] = uint8_t(e.size() >> 8);
+  e[1] = uint8_t(e.size());
+  return e;
+}
+
+Bytes KdvImage(uint32_t* events) {
+  Bytes image(kSourceHeaderSize, 0);
+  *events = 0;
+  while (image.size() < kImageBytes) {
+    Bytes payload;
+    for (Bytes e = Event(*events); payload.size() + e.size() <= kBlockPayload; e = Event(++*events)) {
+      payload.insert(payload.end(), e.begin(), e.end());
+    }
+    image.push_back(1);
+    image.push_back(0);
+    for (int i = 0; i < 4; ++i) image.push_back(uint8_t(payload.size() >> (8 * i)));
+    image.insert(image.end(), payload.begin(), payload.end());
+  }
+  return image;
+}
+
+// One module whose log area holds the events and wraps in its middle.
+Bytes KmpImage(uint32_t* events) {
+  Bytes data;
+  *events = 0;
+  for (Bytes e = Event(0); data.size() + e.size() <= kImageBytes; e = Event(++*events)) {
+    data.insert(data.end(), e.begin(), e.end());
+  }
+  const uint32_t capacity = uint32_t(data.size()) + 1;
+  const uint32_t start = capacity / 2;
+  Bytes ring(capacity, 0);
+  std::copy(data.begin(), data.begin() + (capacity - start), ring.begin() + start);
+  std::copy(data.begin() + (capacity - start), data.end(), ring.begin());
+  Bytes image(kSourceHeaderSize, 0);
+  image[2] = 1;
+  auto at = [&](size_t offset, uint32_t v) {
+    for (int i = 0; i < 4; ++i) image[offset + i] = uint8_t(v >> (24 - 8 * i));
+  };
+  at(32 + 4, kSourceHeaderSize);
+  at(32 + 12, kKmpAreaHeaderSize + capacity);
+  Put32(image, capacity);
+  Put32(image, uint32_t(data.size() - (capacity - start)));
+  Put32(image, start);
+  image.insert(image.end(), ring.begin(), ring.end());
+  return image;
+}
+
+bool Prepare() {
+  static const bool ready = g_moduleGroups.LoadFromText(kGroupsText, sizeof(kGroupsText) - 1) &&
+                            LoadEventDescriptions(&g_eventDescriptions);
+  return ready;
+}
+
+template <int (*Parse)(CTraceMgr*, const uint8_t*, size_t), Bytes (*Make)(uint32_t*)>
+void ParseImage(benchmark::State& state) {
+  uint32_t events = 0;
+  const Bytes image = Make(&events);
+  if (!Prepare()) {
+    state.SkipWithError("no event descriptions");
+    return;
+  }
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto* store = new CTraceFile;
+    store->GrowBuffer(kStoreStartBytes);
+    state.ResumeTiming();
+    if (!Parse(store, image.data(), image.size()) || store->Buffer()->recordCount != events) {
+      state.SkipWithError("the image did not parse whole");
+    }
+    state.PauseTiming();
+    store->Release();
+    state.ResumeTiming();
+  }
+  state.SetBytesProcessed(int64_t(state.iterations() * image.size()));
+  state.counters["records"] =
+      benchmark::Counter(double(state.iterations()) * events, benchmark::Counter::kIsRate);
+}
+
+void KdvParse(benchmark::State& state) { ParseImage<ParseKdvImage, KdvImage>(state); }
+void KmpParse(benchmark::State& state) { ParseImage<ParseKmpImage, KmpImage>(state); }
+
+}  // namespace
+
+BENCHMARK(KdvParse)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(KmpParse)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -1,0 +1,29 @@
+// The common opening of the file readers: the store's own path mapped
+// read-only, its size checked and reserved in the store.
+#pragma once
+
+#include <cstdint>
+
+#include "formats/FileHandle.h"
+
+class CTraceMgr;
+
+// Every reader's file must stay below 4 GiB - 1 bytes: offsets are 32-bit.
+constexpr uint64_t kMaxSourceFileSize = 0xFFFFFFFEull;
+
+class CSourceFile {
+ public:
+  // Opens the store's path with read sharing, checks that the file holds at
+  // least `minimumSize` bytes and at most kMaxSourceFileSize, reserves that
+  // many bytes in the store and maps the file. 1, or 0 with nothing held.
+  int Open(CTraceMgr* store, uint32_t minimumSize, const char* caller);
+
+  // The mapped bytes; valid while this object lives.
+  const uint8_t* Data() const { return static_cast<const uint8_t*>(m_view.get()); }
+  uint32_t Size() const { return m_size; }
+
+ private:
+  CFileHandle m_file;
+  CMappedView m_view;
+  uint32_t m_size = 0;
+};
