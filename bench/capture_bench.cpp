@@ -18,6 +18,7 @@
 #include "core/RecordBuilder.h"
 #include "core/TraceView.h"
 #include "jobs/Threads.h"
+#include "tests/capture/WriterProcess.h"
 #include "tools/trace-writer/WriterRecord.h"
 #include "tools/trace-writer/WriterRing.h"
 
@@ -36,27 +37,6 @@ constexpr DWORD kPollMs = 20;
 
 HWND BenchOwner() { return reinterpret_cast<HWND>(static_cast<uintptr_t>(0x4D0)); }
 BOOL WINAPI DropPost(HWND, UINT, WPARAM, LPARAM) { return TRUE; }
-
-std::wstring WriterPath() {
-  wchar_t path[MAX_PATH];
-  GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring dir(path);
-  dir.resize(dir.find_last_of(L"\\/") + 1);
-  return dir + L"..\\tools\\trace-writer\\trace-writer.exe";
-}
-
-HANDLE StartWriter(const std::wstring& arguments) {
-  std::wstring command = L"\"" + WriterPath() + L"\" " + arguments;
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION info = {};
-  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                      &startup, &info)) {
-    return nullptr;
-  }
-  CloseHandle(info.hThread);
-  return info.hProcess;
-}
 
 double ThreadCpuSeconds(HANDLE thread) {
   FILETIME created, exited, kernel, user;
@@ -95,7 +75,7 @@ RunFigures RunWriters(CTraceCapture* capture, const std::wstring& tag, uint32_t 
                         std::to_wstring(firstId + w) + L" --count " + std::to_wstring(perWriter) + L" --rate " +
                         std::to_wstring(rate) + L" --batch 256 --cipher 4 --linger " + std::to_wstring(kWriterLingerMs) + L" --ring " +
                         std::to_wstring(kWriterRingBytes);
-    processes.push_back(StartWriter(args));
+    processes.push_back(capture_test::StartWriterProcess(args));
   }
   figures.expected = uint64_t(writers) * perWriter;
   // The rate counts up to the last record stored, not the writers' lingering.

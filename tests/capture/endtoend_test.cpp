@@ -6,6 +6,7 @@
 
 #include "jobs/Threads.h"
 #include "tests/capture/CaptureFixture.h"
+#include "tests/capture/WriterProcess.h"
 
 using namespace capture_test;
 
@@ -14,27 +15,9 @@ namespace {
 constexpr DWORD kWriterTimeoutMs = 60000;
 constexpr DWORD kArrivalTimeoutMs = 15000;
 
-std::wstring WriterPath() {
-  wchar_t path[MAX_PATH];
-  GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring dir(path);
-  dir.resize(dir.find_last_of(L"\\/") + 1);
-  return dir + L"..\\tools\\trace-writer\\trace-writer.exe";
-}
-
 class Writer {
  public:
-  explicit Writer(const std::wstring& arguments) {
-    std::wstring command = L"\"" + WriterPath() + L"\" " + arguments;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info = {};
-    if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                       &startup, &info)) {
-      CloseHandle(info.hThread);
-      m_process = info.hProcess;
-    }
-  }
+  explicit Writer(const std::wstring& arguments) : m_process(StartWriterProcess(arguments)) {}
   ~Writer() {
     if (m_process) {
       if (WaitForSingleObject(m_process, 0) == WAIT_TIMEOUT) TerminateProcess(m_process, 99);
