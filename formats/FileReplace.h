@@ -7,7 +7,6 @@
 #include <windows.h>
 
 #include <cstddef>
-#include <cstdint>
 
 #include "core/Containers.h"
 
@@ -37,10 +36,10 @@ class CFileReplacement {
   bool m_pending = false;
 };
 
+// Writes every byte to the open file (in pieces a WriteFile call takes);
+// false at the first short or failed write.
+bool WriteAllBytes(HANDLE file, const void* data, size_t size);
+
 // Writes `size` bytes to a new file at `path` through a CFileReplacement.
 // 1 when the file holds exactly these bytes, 0 otherwise (the old file kept).
 int WriteFileReplacing(const wchar_t* path, const void* data, size_t size);
-
-// Writes all bytes to the file in pieces WriteFile takes; false at the first
-// failed or short write.
-bool WriteAll(HANDLE file, const uint8_t* data, size_t size);

@@ -36,14 +36,16 @@ struct Item {
   uint32_t tid = 200;
   uint32_t time = kTime;
   uint16_t milliseconds = 0;
+  uint64_t stamp = 0;  // 0: none
 };
 
 // Builds the record into the store and counts it, as a reader would.
 inline TraceRecord* Add(CTraceMgr& store, const Item& item) {
+  const uint32_t stamp[2] = {uint32_t(item.stamp), uint32_t(item.stamp >> 32)};
   TraceRecord* record = CTraceMgr::AddTraceItem(
       &store, g_moduleGroups.FindEnabled(item.module, 0), item.level, item.module, item.hint, item.message.c_str(),
-      item.pid, item.tid, item.time, item.milliseconds, nullptr, item.subName[0] ? item.subName : nullptr,
-      kModeBuild, kLiveMessageLimit);
+      item.pid, item.tid, item.time, item.milliseconds, item.stamp ? stamp : nullptr,
+      item.subName[0] ? item.subName : nullptr, kModeBuild, kLiveMessageLimit);
   if (record != nullptr) {
     store.AddToProcessStats(record);
   }
