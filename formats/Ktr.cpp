@@ -16,6 +16,7 @@
 #include "core/TraceView.h"
 #include "formats/FileHandle.h"
 #include "formats/FileReplace.h"
+#include "formats/PercentSteps.h"
 #include "formats/RecordStrings.h"
 
 namespace {
@@ -26,7 +27,6 @@ constexpr size_t kNarrowReservedOffset = 50;
 // surrogate pair takes 4 for 2 units).
 constexpr size_t kNarrowNameBytes = 3 * kRecordNameUnits;
 constexpr uint32_t kReplacementChar = 0xFFFD;
-constexpr uint32_t kPercent = 100;
 
 inline void Put16(uint8_t* p, uint16_t value) { std::memcpy(p, &value, sizeof(value)); }
 inline void Put32(uint8_t* p, uint32_t value) { std::memcpy(p, &value, sizeof(value)); }
@@ -138,30 +138,6 @@ void MakeOptionalText(const WideSpan& span, NarrowText* text) {
   text->size = n != 0 ? n + 1 : 0;
 }
 
-uint32_t PercentOf(uint64_t done, uint64_t count) {
-  return count != 0 ? uint32_t(done * kPercent / count) : kPercent;
-}
-
-// The percentage of `total` done, told only when it changes: every record
-// would otherwise pay an interlocked write.
-class CPercentSteps {
- public:
-  explicit CPercentSteps(uint64_t total) : m_total(total) {}
-  // True when `done` reaches a new percentage, which goes to *percent.
-  bool Reached(uint64_t done, uint32_t* percent) {
-    if (done < m_next) {
-      return false;
-    }
-    *percent = PercentOf(done, m_total);
-    // The first count that gives the next percentage.
-    m_next = m_total != 0 ? ((uint64_t(*percent) + 1) * m_total + kPercent - 1) / kPercent : UINT64_MAX;
-    return true;
-  }
-
- private:
-  uint64_t m_total;
-  uint64_t m_next = 0;
-};
 
 }  // namespace
 
