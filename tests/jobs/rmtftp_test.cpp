@@ -23,7 +23,6 @@ constexpr char kUser[] = "tracer";
 constexpr char kPassword[] = "Secret-1";
 constexpr int kTraceRecords = 40;
 
-std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
 std::wstring MessageText(int i) { return L"remote record " + std::to_wstring(i); }
 
@@ -32,14 +31,7 @@ class RmtFtp : public CStoreTest {
   static void SetUpTestSuite() {
     ASSERT_EQ(1, g_inetSession.Open());
     s_server = new ScriptServer;
-    ASSERT_TRUE(s_server->Start("ftp_server.py", std::string(kUser) + " " + kPassword)) << s_server->Line();
-    std::istringstream line(s_server->Line());
-    std::string word;
-    std::string root;
-    line >> word >> s_port >> root;
-    ASSERT_EQ("PORT", word);
-    s_root = L"Z:" + Widen(root);
-    for (wchar_t& ch : s_root) ch = ch == L'/' ? L'\\' : ch;
+    ASSERT_TRUE(StartFtpServer(*s_server, kUser, kPassword, &s_port, &s_root)) << s_server->Line();
   }
   static void TearDownTestSuite() {
     delete s_server;

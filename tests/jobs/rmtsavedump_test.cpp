@@ -13,6 +13,7 @@
 #include "tests/core/TempFolder.h"
 #include "tests/formats/StoreFixture.h"
 #include "tests/jobs/JobTestKit.h"
+#include "tests/net/LoopbackPort.h"
 
 using storefix::Bytes;
 using storefix::FilesIn;
@@ -305,16 +306,9 @@ TEST_F(RmtSaveDump, WholeReplyFromAPeerThatStaysOpenIsTakenAfterTheIdleLimit) {
 
 TEST_F(RmtSaveDump, ClosedPortFailsWithTheConnectError) {
   sockaddr_in address = remote.Address();
-  // A port nobody listens on: taken from a socket that is then closed.
-  SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  sockaddr_in local = {};
-  local.sin_family = AF_INET;
-  local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  int length = sizeof(local);
-  ASSERT_EQ(0, bind(probe, reinterpret_cast<sockaddr*>(&local), sizeof(local)));
-  ASSERT_EQ(0, getsockname(probe, reinterpret_cast<sockaddr*>(&local), &length));
-  closesocket(probe);
-  address.sin_port = local.sin_port;
+  const uint16_t port = UnusedLoopbackPort();
+  ASSERT_NE(0, port);
+  address.sin_port = htons(port);
   JobRmtSaveDump job(address, kRemotePath, Target().c_str());
   job.SetTimeouts(5000, 5000);
   job.Run();

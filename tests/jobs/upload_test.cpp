@@ -18,6 +18,7 @@
 #include "tests/core/TempFolder.h"
 #include "tests/formats/StoreFixture.h"
 #include "tests/jobs/JobTestKit.h"
+#include "tests/net/LoopbackPort.h"
 #include "tests/net/ScriptServer.h"
 
 using namespace storefix;
@@ -302,15 +303,9 @@ TEST_F(Upload, ServerRefusalsEndWithOneFailurePost) {
 
 TEST_F(Upload, ClosedPortIsAConnectionError) {
   FillForPieces(1);
-  SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  sockaddr_in local = {};
-  local.sin_family = AF_INET;
-  local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  int length = sizeof(local);
-  ASSERT_EQ(0, bind(probe, reinterpret_cast<sockaddr*>(&local), sizeof(local)));
-  ASSERT_EQ(0, getsockname(probe, reinterpret_cast<sockaddr*>(&local), &length));
-  closesocket(probe);
-  PointAt(ntohs(local.sin_port));
+  const uint16_t port = UnusedLoopbackPort();
+  ASSERT_NE(0, port);
+  PointAt(port);
   std::unique_ptr<JobSendToTalmo> job(MakeJob(&source, nullptr));
   job->Run();
   EXPECT_EQ((std::vector<StepPost>{{1, 0, 0}, {2, IDS_SEND_ERR_INTERNET, ERROR_INTERNET_CANNOT_CONNECT}}),
