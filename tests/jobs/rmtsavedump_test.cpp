@@ -363,3 +363,44 @@ TEST_F(RmtSaveDump, AStopWritesNoFile) {
 }
 
 }  // namespace
+
+namespace {
+
+// The manager's remote posts: the job runs on the remote worker and comes
+// back with the finished notice.
+JobItem* g_finishedJob = nullptr;
+HANDLE g_finishedEvent = nullptr;
+
+BOOL WINAPI KeepFinishedJob(HWND, UINT message, WPARAM code, LPARAM value) {
+  if (message == ThreadsNotify && code == kNotifyJobFinished) {
+    g_finishedJob = reinterpret_cast<JobItem*>(value);
+    SetEvent(g_finishedEvent);
+  }
+  return TRUE;
+}
+
+void WINAPI NoPause(DWORD) {}
+
+TEST_F(RmtSaveDump, PostedThroughTheManagerItRunsOnTheRemoteWorker) {
+  const std::string payload = Payload(5000);
+  TestEvent finished;
+  g_finishedEvent = finished.get();
+  g_finishedJob = nullptr;
+  IdleCapture capture;
+  CJobMgr manager;
+  manager.SetPostFunctions(KeepFinishedJob, NoPause);
+  ASSERT_EQ(1, manager.Start(&capture, reinterpret_cast<HWND>(0x1000), 0));
+  remote.Play({Send(Word(5000) + payload), Close()}, nullptr);
+  EXPECT_EQ(0, manager.PostRemoteList(nullptr, nullptr));
+  ASSERT_EQ(1, manager.PostRemoteSaveDump(remote.Address(), kRemotePath, Target().c_str()));
+  ASSERT_TRUE(finished.WaitSet());
+  ASSERT_NE(nullptr, g_finishedJob);
+  EXPECT_EQ(kJobTitleRemoteDump, g_finishedJob->TitleId());
+  EXPECT_STREQ(L"Saving remote dump file \"copy.dmp\"", g_finishedJob->Title().c_str());
+  EXPECT_EQ(0, g_finishedJob->Failed());
+  delete g_finishedJob;
+  manager.Stop();
+  EXPECT_EQ(Bytes(payload.begin(), payload.end()), ReadBytes(Target()));
+}
+
+}  // namespace
