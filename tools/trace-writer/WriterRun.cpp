@@ -1,0 +1,218 @@
+#include "tools/trace-writer/WriterRun.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "core/TraceRecord.h"
+#include "tools/trace-writer/WriterChannel.h"
+#include "tools/trace-writer/WriterRecord.h"
+#include "tools/trace-writer/WriterRing.h"
+
+namespace {
+
+constexpr uint64_t kUnixEpochIn100ns = 116444736000000000ull;
+constexpr uint64_t k100nsPerMs = 10000;
+constexpr uint32_t kMsPerSecond = 1000;
+
+struct WriterShared {
+  const WriterOptions* options;
+  CWriterChannel* channel;
+  std::atomic<uint32_t> written{0};
+  std::atomic<bool> failed{false};
+};
+
+void FillTimes(WriterRecordFields* fields) {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  const uint64_t ticks = (uint64_t(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  const uint64_t ms = (ticks - kUnixEpochIn100ns) / k100nsPerMs;
+  fields->time = uint32_t(ms / kMsPerSecond);
+  fields->milliseconds = uint16_t(ms % kMsPerSecond);
+  LARGE_INTEGER counter;
+  QueryPerformanceCounter(&counter);
+  fields->stamp = uint64_t(counter.QuadPart);
+}
+
+// The batch's records, built outside the mutex.
+struct Batch {
+  std::vector<uint8_t> bytes;
+  std::vector<uint32_t> lengths;
+};
+
+bool BuildBatch(const WriterOptions& options, uint32_t thread, uint32_t firstSequence, uint32_t count, Batch* batch) {
+  static thread_local wchar_t message[kWriterMessageUnits];
+  static thread_local uint8_t record[kMaxNarrowRecord];
+  batch->bytes.clear();
+  batch->lengths.clear();
+  WriterRecordFields fields;
+  fields.level = options.level;
+  fields.pid = GetCurrentProcessId();
+  fields.tid = GetCurrentThreadId();
+  fields.module = options.module.c_str();
+  fields.encoding = options.encoding;
+  fields.cipher = options.cipher;
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint32_t sequence = firstSequence + i;
+    MakeWriterMessage(options.id, thread, sequence, message, kWriterMessageUnits);
+    fields.message = message;
+    fields.hint = WriterHint(sequence);
+    FillTimes(&fields);
+    const size_t length = BuildWriterRecord(fields, record, sizeof(record));
+    if (length == 0) {
+      return false;
+    }
+    batch->bytes.insert(batch->bytes.end(), record, record + length);
+    batch->lengths.push_back(uint32_t(length));
+  }
+  return true;
+}
+
+// Ends the process while it holds the mutex, half way through an append:
+// the header already counts a record whose bytes are only half there.
+[[noreturn]] void DieHoldingMutex(WriterShared* shared, const Batch& batch) {
+  TraceBufferHeader* ring = shared->channel->Lock();
+  if (ring != nullptr && !batch.lengths.empty()) {
+    uint8_t* slot = ReserveRingRecord(ring, batch.lengths[0], nullptr);
+    if (slot != nullptr) {
+      std::memcpy(slot, batch.bytes.data(), batch.lengths[0] / 2);
+    }
+  }
+  printf("written: %u\n", shared->written.load());
+  fflush(stdout);
+  TerminateProcess(GetCurrentProcess(), kWriterExitDied);
+  ExitProcess(kWriterExitDied);
+}
+
+// Mid-run faults belong to thread 1, at its first batch past half its count.
+void PlayMidRunFault(WriterShared* shared, const Batch& next) {
+  const WriterFault fault = shared->options->fault;
+  if (fault == WriterFault::kDieHoldingMutex) {
+    DieHoldingMutex(shared, next);
+  }
+  if (fault != WriterFault::kHoldMutex && fault != WriterFault::kNewGeneration) {
+    return;
+  }
+  TraceBufferHeader* ring = shared->channel->Lock();
+  if (ring == nullptr) {
+    return;
+  }
+  if (fault == WriterFault::kHoldMutex) {
+    Sleep(kHoldMutexMs);  // the point is to hold it
+  } else {
+    ApplyRingFault(ring, fault);
+  }
+  shared->channel->Unlock();
+}
+
+// Sleeps until `done` records are due at `rate` per second from `start`.
+void Pace(uint32_t rate, uint64_t done, const LARGE_INTEGER& start, const LARGE_INTEGER& frequency) {
+  if (rate == 0) {
+    return;
+  }
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  const uint64_t dueMs = done * kMsPerSecond / rate;
+  const uint64_t elapsedMs = uint64_t(now.QuadPart - start.QuadPart) * kMsPerSecond / uint64_t(frequency.QuadPart);
+  if (dueMs > elapsedMs) {
+    Sleep(DWORD(dueMs - elapsedMs));
+  }
+}
+
+void WriteThread(WriterShared* shared, uint32_t thread) {
+  const WriterOptions& options = *shared->options;
+  const bool midRunFault = thread == 1 && (options.fault == WriterFault::kDieHoldingMutex ||
+                                           options.fault == WriterFault::kHoldMutex ||
+                                           options.fault == WriterFault::kNewGeneration);
+  const uint32_t faultAt = options.count / 2;
+  bool faultPlayed = false;
+  LARGE_INTEGER start, frequency;
+  QueryPerformanceCounter(&start);
+  QueryPerformanceFrequency(&frequency);
+  Batch batch;
+  uint32_t done = 0;
+  while (done < options.count && !shared->failed.load()) {
+    const uint32_t count = options.count - done < options.batch ? options.count - done : options.batch;
+    if (!BuildBatch(options, thread, done + 1, count, &batch)) {
+      shared->failed.store(true);
+      return;
+    }
+    if (midRunFault && !faultPlayed && done >= faultAt) {
+      faultPlayed = true;
+      PlayMidRunFault(shared, batch);
+    }
+    TraceBufferHeader* ring = shared->channel->Lock();
+    if (ring == nullptr) {
+      shared->failed.store(true);
+      return;
+    }
+    const uint8_t* record = batch.bytes.data();
+    for (uint32_t length : batch.lengths) {
+      AppendRingRecord(ring, record, length, nullptr);
+      record += length;
+    }
+    shared->channel->Unlock();
+    done += count;
+    shared->written.fetch_add(count);
+    shared->channel->Signal();
+    Pace(options.rate, done, start, frequency);
+  }
+}
+
+bool SignalOnly(const WriterOptions& options, std::wstring* error) {
+  CWriterChannel channel(MakeChannelNames(options.kind, options.global, options.tag));
+  if (options.waitEventMs != 0 && !channel.WaitForEvent(options.waitEventMs)) {
+    *error = L"no event " + channel.Names().event;
+    return false;
+  }
+  if (!channel.Signal()) {
+    *error = L"cannot signal " + channel.Names().event;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int RunWriter(const WriterOptions& options, uint32_t* written, std::wstring* error) {
+  *written = 0;
+  if (options.fault == WriterFault::kSignalNoRing) {
+    return SignalOnly(options, error) ? kWriterExitOk : kWriterExitFailed;
+  }
+  CWriterChannel channel(MakeChannelNames(options.kind, options.global, options.tag));
+  if (!channel.Open(options.ringBytes, error)) {
+    return kWriterExitFailed;
+  }
+  if (options.waitEventMs != 0 && !channel.WaitForEvent(options.waitEventMs)) {
+    *error = L"no event " + channel.Names().event + L" after " + std::to_wstring(options.waitEventMs) + L" ms";
+    return kWriterExitFailed;
+  }
+  WriterShared shared;
+  shared.options = &options;
+  shared.channel = &channel;
+  std::vector<std::thread> threads;
+  for (uint32_t t = 1; t <= options.threads; ++t) {
+    threads.emplace_back(WriteThread, &shared, t);
+  }
+  for (std::thread& thread : threads) {
+    thread.join();
+  }
+  *written = shared.written.load();
+  if (shared.failed.load()) {
+    *error = L"a record could not be built or the mutex could not be taken";
+    return kWriterExitFailed;
+  }
+  if (TraceBufferHeader* ring = channel.Lock()) {
+    ApplyRingFault(ring, options.fault == WriterFault::kNewGeneration ? WriterFault::kNone : options.fault);
+    channel.Unlock();
+    channel.Signal();
+  }
+  if (options.lingerMs != 0) {
+    Sleep(options.lingerMs);  // a traced program that goes on running
+  }
+  return kWriterExitOk;
+}
