@@ -21,6 +21,7 @@ constexpr int kViewStripExtraHeight = 4;
 constexpr int kViewStripSlack = 8;
 constexpr size_t kToolTextChars = 32;
 constexpr int kMaxColumns = 16;
+constexpr COLORREF kToolImageMask = RGB(255, 0, 255);
 }  // namespace
 
 CMainFrame::CMainFrame() { DebugTraceA("CMainFrame::CMainFrame"); }
@@ -65,6 +66,9 @@ void CMainFrame::CreateChildren() {
   m_toolBar.Attach(m_hWndToolBar);
   if (m_toolBar.m_hWnd != nullptr) {
     m_toolBar.ModifyStyle(0, TBSTYLE_FLAT);
+    if (m_toolImages.CreateFromImage(IDR_MAINFRAME, kImageWidth, 0, kToolImageMask, LR_CREATEDIBSECTION)) {
+      m_toolBar.SendMessage(TB_SETIMAGELIST, 0, LPARAM(m_toolImages.get()));
+    }
     m_toolBar.SendMessage(TB_SETEXTENDEDSTYLE, 0, TBSTYLE_EX_DRAWDDARROWS);
     SetupToolBar(ID_FILE_DROPDOWN, 0);
     SetupToolBar(ID_TOOLS_DROPDOWN, 0);
@@ -151,6 +155,8 @@ LRESULT CMainFrame::OnDestroy(UINT, WPARAM, LPARAM) {
   }
   m_dragImages.Destroy();
   m_tabImages.Destroy();
+  m_toolBar.SendMessage(TB_SETIMAGELIST, 0, 0);
+  m_toolImages.Destroy();
   if (g_appConfig.m_showMenu == 0 && m_menuBar != nullptr && GetMenu() != m_menuBar) {
     ::DestroyMenu(m_menuBar);
   }
@@ -241,6 +247,15 @@ void CMainFrame::UpdateLayout(BOOL resizeBars) {
     ::SetWindowPos(m_hWndClient, nullptr, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
                    SWP_NOZORDER | SWP_NOACTIVATE);
   }
+}
+
+LRESULT CMainFrame::OnEraseBackground(UINT, WPARAM wParam, LPARAM) {
+  auto dc = reinterpret_cast<HDC>(wParam);
+  RECT clip;
+  if (dc != nullptr && ::GetClipBox(dc, &clip) != ERROR) {
+    ::FillRect(dc, &clip, ::GetSysColorBrush(COLOR_WINDOW));
+  }
+  return 1;
 }
 
 LRESULT CMainFrame::OnGetMinMaxInfo(UINT, WPARAM, LPARAM lParam) {

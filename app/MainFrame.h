@@ -84,6 +84,7 @@ class CMainFrame : public CFrameWindowImpl<CMainFrame>, public CMessageFilter, p
   BEGIN_MSG_MAP(CMainFrame)
     MESSAGE_HANDLER(WM_CREATE, OnCreate)
     MESSAGE_HANDLER(WM_MENUSELECT, OnMenuSelect)
+    MESSAGE_HANDLER(WM_ERASEBKGND, OnEraseBackground)
     CHAIN_MSG_MAP(FrameBase)
     MESSAGE_HANDLER(WM_SIZE, OnSize)
     MESSAGE_HANDLER(WM_DESTROY, OnDestroy)
@@ -104,6 +105,9 @@ class CMainFrame : public CFrameWindowImpl<CMainFrame>, public CMessageFilter, p
   LRESULT OnDestroy(UINT, WPARAM, LPARAM);
   LRESULT OnSize(UINT, WPARAM, LPARAM lParam);
   LRESULT OnMenuSelect(UINT, WPARAM, LPARAM) { return 0; }
+  // The flat toolbar is see-through and has its parent erase behind its
+  // separators; the frame's own area is covered by its children.
+  LRESULT OnEraseBackground(UINT, WPARAM wParam, LPARAM);
   LRESULT OnGetMinMaxInfo(UINT, WPARAM, LPARAM lParam);
   LRESULT OnNullMessage(UINT, WPARAM, LPARAM) { return 0; }
   void UpdateLayout(BOOL resizeBars = TRUE);
@@ -194,6 +198,7 @@ class CMainFrame : public CFrameWindowImpl<CMainFrame>, public CMessageFilter, p
   CFont m_listFont;
   CImageList m_dragImages;
   CImageList m_tabImages;
+  CImageList m_toolImages;  // the toolbar's pictures, their magenta see-through
   HMENU m_menuBar = nullptr;
   uint32_t m_gridLines = 1;
   uint32_t m_followNewItems = 1;
