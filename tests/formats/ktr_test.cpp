@@ -689,13 +689,21 @@ TEST_F(KtrImages, BigEndianImageIsReadWithSwappedFields) {
   Bytes image = BigEndianImage({Narrow(r), narrow[0]});
   ASSERT_EQ(0xFE, image[4]);
   ASSERT_EQ(1, image[11]) << "the linear flag sits in the second byte";
+  auto expectRead = [&](const CTraceFile& store, const char* what) {
+    const auto got = Records(store);
+    ASSERT_EQ(2u, got.size()) << what;
+    ExpectSame(want, FieldsOf(got[0]), what);
+    EXPECT_EQ(L"A", std::wstring(got[1]->Message())) << what;
+    EXPECT_EQ(2u, store.m_sourceItemCount) << what;
+  };
   CTraceFile store;
   ASSERT_EQ(1, Parse(store, image));
-  const auto got = Records(store);
-  ASSERT_EQ(2u, got.size());
-  ExpectSame(want, FieldsOf(got[0]), "swapped record");
-  EXPECT_EQ(L"A", std::wstring(got[1]->Message()));
-  EXPECT_EQ(2u, store.m_sourceItemCount);
+  expectRead(store, "swapped record");
+  const std::wstring path = Path(L"big.ktr");
+  ASSERT_TRUE(WriteFile(path, image));
+  CTraceFile loaded;
+  ASSERT_EQ(1, Load(loaded, path));
+  expectRead(loaded, "swapped record from a file");
 }
 
 TEST_F(KtrImages, UnknownByteOrderIsReadAsNoRecords) {
@@ -704,6 +712,11 @@ TEST_F(KtrImages, UnknownByteOrderIsReadAsNoRecords) {
   CTraceFile store;
   EXPECT_EQ(1, Parse(store, image));
   EXPECT_TRUE(Messages(store).empty());
+  const std::wstring path = Path(L"unknown.ktr");
+  ASSERT_TRUE(WriteFile(path, image));
+  CTraceFile loaded;
+  EXPECT_EQ(1, Load(loaded, path));
+  EXPECT_TRUE(Messages(loaded).empty());
 }
 
 // ---------------------------------------------------------------------------
@@ -734,6 +747,60 @@ TEST_F(KtrImages, LinearImageCutAtEveryLength) {
     EXPECT_EQ(atBoundary ? 1 : 0, result);
     EXPECT_EQ(whole, Messages(store).size());
   }
+}
+
+// A file is read through a buffer rather than mapped: every cut of it loads
+// exactly as the parser reads the same bytes in memory.
+TEST_F(KtrImages, FileCutAtEveryLengthLoadsAsTheParserReads) {
+  const Bytes image = LinearImage({narrow[0], narrow[1], narrow[2]});
+  const std::wstring path = Path(L"cut.ktr");
+  for (size_t cut = 0; cut <= image.size(); ++cut) {
+    SCOPED_TRACE(cut);
+    const Bytes part(image.begin(), image.begin() + cut);
+    ASSERT_TRUE(WriteFile(path, part));
+    CTraceFile loaded;
+    uint32_t loadRefused = 99;
+    const int loadResult = Load(loaded, path, &loadRefused);
+    CTraceFile parsed;
+    uint32_t parseRefused = 0;
+    const int parseResult = part.size() >= kTraceHeaderSize ? Parse(parsed, part, &parseRefused) : 0;
+    EXPECT_EQ(parseResult, loadResult);
+    EXPECT_EQ(Messages(parsed), Messages(loaded));
+    EXPECT_EQ(parseRefused, loadRefused);
+    EXPECT_EQ(parsed.m_sourceItemCount, loaded.m_sourceItemCount);
+  }
+}
+
+// Records of every length straddle the read buffer's refills: a file of
+// several buffers loads whole and in order, and a cut in its last record
+// keeps everything before it.
+TEST_F(Ktr, FileOfManyBuffersLoadsWholeAndInOrder) {
+  constexpr size_t kRecords = 8000;
+  constexpr size_t kShortest = 500;
+  constexpr size_t kSpread = 1600;
+  ASSERT_EQ(1, source.GrowBuffer(64u << 20));
+  for (size_t i = 0; i < kRecords; ++i) {
+    std::wstring message = std::to_wstring(i) + L":";
+    message.append(kShortest + (i * 7919) % kSpread, wchar_t(L'a' + i % 26));
+    ASSERT_NE(nullptr, Build(message.c_str()));
+  }
+  std::vector<std::wstring> messages = Messages(source);
+  ASSERT_EQ(kRecords, messages.size());
+  const std::wstring path = Path(L"large.ktr");
+  ASSERT_EQ(1, SaveKtr(&source, path.c_str(), nullptr));
+  Bytes bytes = ReadFile(path);
+  ASSERT_GT(bytes.size(), 2 * (4u << 20)) << "the file must span several read buffers";
+
+  CTraceFile loaded;
+  ASSERT_EQ(1, Load(loaded, path));
+  EXPECT_TRUE(messages == Messages(loaded));
+
+  bytes.resize(bytes.size() - 1);
+  ASSERT_TRUE(WriteFile(path, bytes));
+  CTraceFile cut;
+  EXPECT_EQ(0, Load(cut, path));
+  messages.pop_back();
+  EXPECT_TRUE(messages == Messages(cut));
 }
 
 TEST_F(KtrImages, RingImageCutAtEveryLength) {

@@ -1,5 +1,6 @@
 #include "tools/trace-writer/WriterChannel.h"
 
+#include "tools/trace-writer/WriterBytes.h"
 #include "tools/trace-writer/WriterOptions.h"
 #include "tools/trace-writer/WriterRing.h"
 
@@ -19,7 +20,6 @@ constexpr KindNames kKindNames[] = {
 };
 constexpr const wchar_t* kGlobalPrefix = L"Global\\";
 constexpr DWORD kEventLookInterval = 100;
-constexpr DWORD kEventPollMs = 5;
 
 // A NULL DACL, so the tool and writers of other integrity levels can open
 // what this writer creates.
@@ -132,12 +132,5 @@ bool CWriterChannel::Signal() {
 
 bool CWriterChannel::WaitForEvent(uint32_t ms) {
   std::lock_guard<std::mutex> guard(m_eventLock);
-  const ULONGLONG start = GetTickCount64();
-  while (!OpenToolEvent()) {
-    if (GetTickCount64() - start >= ms) {
-      return false;
-    }
-    Sleep(kEventPollMs);  // nobody signals the creation of a named object
-  }
-  return true;
+  return PollForObject([&]() -> HANDLE { return OpenToolEvent() ? m_event.get() : nullptr; }, ms) != nullptr;
 }

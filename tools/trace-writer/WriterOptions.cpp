@@ -5,22 +5,52 @@
 
 namespace {
 
+constexpr unsigned InputBit(WriterInput input) { return 1u << unsigned(input); }
+constexpr unsigned kRingOnly = InputBit(WriterInput::kRing);
+
 struct FaultEntry {
   const wchar_t* name;
   WriterFault fault;
+  unsigned inputs;  // the inputs the fault applies to
 };
 
 constexpr FaultEntry kFaults[] = {
-    {L"die-holding-mutex", WriterFault::kDieHoldingMutex},
-    {L"bad-magic", WriterFault::kBadMagic},
-    {L"bad-version", WriterFault::kBadVersion},
-    {L"bad-end", WriterFault::kBadEnd},
-    {L"bad-count", WriterFault::kBadCount},
-    {L"zero-length", WriterFault::kZeroLength},
-    {L"new-generation", WriterFault::kNewGeneration},
-    {L"hold-mutex", WriterFault::kHoldMutex},
-    {L"signal-no-ring", WriterFault::kSignalNoRing},
+    {L"die-holding-mutex", WriterFault::kDieHoldingMutex, kRingOnly},
+    {L"bad-magic", WriterFault::kBadMagic, kRingOnly},
+    {L"bad-version", WriterFault::kBadVersion, kRingOnly},
+    {L"bad-end", WriterFault::kBadEnd, kRingOnly | InputBit(WriterInput::kQrv)},
+    {L"bad-count", WriterFault::kBadCount, kRingOnly | InputBit(WriterInput::kQrv)},
+    {L"zero-length", WriterFault::kZeroLength, kRingOnly},
+    {L"new-generation", WriterFault::kNewGeneration, kRingOnly},
+    {L"hold-mutex", WriterFault::kHoldMutex, kRingOnly | InputBit(WriterInput::kQrv) | InputBit(WriterInput::kQrc)},
+    {L"signal-no-ring", WriterFault::kSignalNoRing, kRingOnly},
+    {L"unterminated", WriterFault::kUnterminated,
+     InputBit(WriterInput::kKelBuffer) | InputBit(WriterInput::kDbwinRaw) | InputBit(WriterInput::kCopyData)},
+    {L"empty-text", WriterFault::kEmptyText, InputBit(WriterInput::kKelBuffer) | InputBit(WriterInput::kDbwinRaw)},
+    {L"no-prefix", WriterFault::kNoPrefix, InputBit(WriterInput::kCopyData)},
+    {L"ignored-data", WriterFault::kIgnoredData, InputBit(WriterInput::kCopyData)},
+    {L"empty-data", WriterFault::kEmptyData, InputBit(WriterInput::kCopyData)},
+    {L"too-long", WriterFault::kTooLong, InputBit(WriterInput::kCopyData)},
+    {L"same-time", WriterFault::kSameTime, InputBit(WriterInput::kQrv)},
+    {L"bad-offset", WriterFault::kBadOffset, InputBit(WriterInput::kQrc)},
+    {L"bad-size", WriterFault::kBadSize, InputBit(WriterInput::kQrc)},
+    {L"short-event", WriterFault::kShortEvent, InputBit(WriterInput::kQrc)},
+    {L"long-event", WriterFault::kLongEvent, InputBit(WriterInput::kQrc)},
+    {L"dead-pid", WriterFault::kDeadPid, InputBit(WriterInput::kQrc)},
 };
+
+struct InputEntry {
+  const wchar_t* name;
+  WriterInput input;
+};
+
+constexpr InputEntry kInputs[] = {
+    {L"ring", WriterInput::kRing},          {L"kel-buffer", WriterInput::kKelBuffer},
+    {L"dbwin", WriterInput::kDbwin},        {L"dbwin-raw", WriterInput::kDbwinRaw},
+    {L"copydata", WriterInput::kCopyData},  {L"qrv", WriterInput::kQrv},
+    {L"qrc", WriterInput::kQrc},
+};
+constexpr uint32_t kMaxLayoutVersion = 4;
 
 constexpr uint8_t kMaxCipherKind = 4;
 constexpr uint32_t kLevelBits = 0x1F;
@@ -55,12 +85,27 @@ const wchar_t* FaultName(WriterFault fault) {
   return nullptr;
 }
 
+const wchar_t* InputName(WriterInput input) {
+  for (const InputEntry& entry : kInputs) {
+    if (entry.input == input) {
+      return entry.name;
+    }
+  }
+  return L"?";
+}
+
 const wchar_t* WriterUsage() {
   return L"usage: trace-writer [--kind K] [--global] [--count N] [--batch B] [--rate R] [--ring BYTES]\n"
          L"                    [--threads T] [--id W] [--cipher C] [--encoding E] [--level L]\n"
          L"                    [--module NAME] [--wait-event MS] [--fault F] [--linger MS] [--tag TEXT]\n"
-         L"  F: die-holding-mutex bad-magic bad-version bad-end bad-count zero-length\n"
-         L"     new-generation hold-mutex signal-no-ring\n";
+         L"                    [--input I] [--version V] [--level-code C]\n"
+         L"  I: ring kel-buffer dbwin dbwin-raw copydata qrv qrc\n"
+         L"  F (ring): die-holding-mutex bad-magic bad-version bad-end bad-count zero-length\n"
+         L"            new-generation hold-mutex signal-no-ring\n"
+         L"  F (kel-buffer, dbwin-raw): unterminated empty-text; (copydata): unterminated\n"
+         L"            no-prefix ignored-data empty-data too-long; (qrv): bad-end bad-count\n"
+         L"            same-time hold-mutex; (qrc): bad-offset bad-size short-event long-event\n"
+         L"            dead-pid hold-mutex\n";
 }
 
 bool ParseWriterOptions(int argc, const wchar_t* const* argv, WriterOptions* options, std::wstring* error) {
@@ -84,6 +129,8 @@ bool ParseWriterOptions(int argc, const wchar_t* const* argv, WriterOptions* opt
       {L"--level", &options->level, 0, kLevelBits},
       {L"--wait-event", &options->waitEventMs, 0, UINT32_MAX},
       {L"--linger", &options->lingerMs, 0, UINT32_MAX},
+      {L"--version", &options->layoutVersion, 0, kMaxLayoutVersion},
+      {L"--level-code", &options->levelCode, 0, UINT32_MAX},
   };
   for (int i = 1; i < argc; ++i) {
     const wchar_t* arg = argv[i];
@@ -97,7 +144,8 @@ bool ParseWriterOptions(int argc, const wchar_t* const* argv, WriterOptions* opt
         number = &candidate;
       }
     }
-    const bool isText = wcscmp(arg, L"--module") == 0 || wcscmp(arg, L"--fault") == 0 || wcscmp(arg, L"--tag") == 0;
+    const bool isText = wcscmp(arg, L"--module") == 0 || wcscmp(arg, L"--fault") == 0 || wcscmp(arg, L"--tag") == 0 ||
+                        wcscmp(arg, L"--input") == 0;
     if (number == nullptr && !isText) {
       return Fail(error, arg, L"unknown option");
     }
@@ -123,6 +171,17 @@ bool ParseWriterOptions(int argc, const wchar_t* const* argv, WriterOptions* opt
         return Fail(error, arg, L"needs 1 to 16 characters without slashes");
       }
       options->tag = value;
+    } else if (wcscmp(arg, L"--input") == 0) {
+      const InputEntry* found = nullptr;
+      for (const InputEntry& entry : kInputs) {
+        if (wcscmp(value, entry.name) == 0) {
+          found = &entry;
+        }
+      }
+      if (found == nullptr) {
+        return Fail(error, arg, (std::wstring(L"unknown input: ") + value).c_str());
+      }
+      options->input = found->input;
     } else {
       options->fault = WriterFault::kNone;
       for (const FaultEntry& entry : kFaults) {
@@ -133,6 +192,12 @@ bool ParseWriterOptions(int argc, const wchar_t* const* argv, WriterOptions* opt
       if (options->fault == WriterFault::kNone) {
         return Fail(error, arg, (std::wstring(L"unknown fault: ") + value).c_str());
       }
+    }
+  }
+  for (const FaultEntry& entry : kFaults) {
+    if (entry.fault == options->fault && (entry.inputs & InputBit(options->input)) == 0) {
+      return Fail(error, L"--fault",
+                  (std::wstring(entry.name) + L" does not apply to input " + InputName(options->input)).c_str());
     }
   }
   if (encoding == 3) {

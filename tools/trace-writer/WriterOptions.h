@@ -17,6 +17,30 @@ enum class WriterFault {
   kNewGeneration,    // half way: the ring restarts with a new generation
   kHoldMutex,        // half way: the mutex is held over a second
   kSignalNoRing,     // only the event is signalled; no mutex, no mapping
+  // The one-message inputs and the older sources.
+  kUnterminated,  // kel-buffer, dbwin-raw, copydata: text (and module) fill their room, no terminator
+  kEmptyText,     // kel-buffer, dbwin-raw: the text is empty
+  kNoPrefix,      // copydata: the message without "(module:pid:tid)"
+  kIgnoredData,   // copydata: dwData 1234, which the tool ignores
+  kEmptyData,     // copydata: cbData 0
+  kTooLong,       // copydata: 4096 bytes of text
+  kSameTime,      // qrv: records share their time in pairs
+  kBadOffset,     // qrc: a descriptor's ring offset lies past the region
+  kBadSize,       // qrc: a ring's size runs past its area
+  kShortEvent,    // qrc: an event whose length is below 12
+  kLongEvent,     // qrc: an event whose length runs past the written bytes
+  kDeadPid,       // qrc: the process table also lists a process that is gone
+};
+
+// Which input the writer feeds.
+enum class WriterInput {
+  kRing,       // a writer channel
+  kKelBuffer,  // the shared one-record buffer
+  kDbwin,      // OutputDebugStringA
+  kDbwinRaw,   // the debugger buffer filled by hand
+  kCopyData,   // WM_COPYDATA to the window named by the tracer property
+  kQrv,        // the older record region
+  kQrc,        // the older process table and per-process region
 };
 
 constexpr uint32_t kWriterKinds = 4;
@@ -50,6 +74,9 @@ struct WriterOptions {
   uint32_t waitEventMs = 0;
   WriterFault fault = WriterFault::kNone;
   uint32_t lingerMs = 0;  // keeps the channel open after the last record
+  WriterInput input = WriterInput::kRing;
+  uint32_t layoutVersion = 2;  // of the shared one-record buffer, 0..3 (4 = unknown)
+  uint32_t levelCode = 0;      // of the shared one-record buffer
   std::wstring tag;       // appended to the object names, so tests do not meet each other
 };
 
@@ -62,3 +89,5 @@ const wchar_t* WriterUsage();
 
 // The fault's command-line name; null for kNone.
 const wchar_t* FaultName(WriterFault fault);
+// The input's command-line name.
+const wchar_t* InputName(WriterInput input);

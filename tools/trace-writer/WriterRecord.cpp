@@ -9,6 +9,7 @@
 #include "core/Cipher.h"
 #include "core/RecordImport.h"
 #include "core/TraceRecord.h"
+#include "tools/trace-writer/WriterBytes.h"
 
 namespace {
 
@@ -37,8 +38,6 @@ uint32_t XorShift(uint32_t* state) {
   return *state;
 }
 
-inline void Put16(uint8_t* p, uint16_t v) { std::memcpy(p, &v, sizeof(v)); }
-inline void Put32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, sizeof(v)); }
 
 // Writes `text` with its terminator in the record's encoding; the bytes
 // written, or 0 when it does not fit in `room` or cannot be converted.
@@ -82,16 +81,21 @@ size_t MakeWriterMessage(uint32_t id, uint32_t thread, uint32_t sequence, wchar_
   uint32_t state = Mix(id, thread, sequence);
   const size_t want = (sequence % kLongEvery == 0) ? kLongBase + XorShift(&state) % kLongSpread
                                                    : XorShift(&state) % kShortSpread;
+  // At least one word, and none at the end: builders drop trailing blanks.
   size_t at = size_t(length);
-  while (at < want) {
+  bool first = true;
+  while (first || at < want) {
     const wchar_t* word = kWords[XorShift(&state) % (sizeof(kWords) / sizeof(kWords[0]))];
     const size_t n = wcslen(word);
     if (at + n + 2 > units) {
       break;
     }
+    if (!first) {
+      out[at++] = L' ';
+    }
     wmemcpy(out + at, word, n);
     at += n;
-    out[at++] = L' ';
+    first = false;
   }
   out[at] = 0;
   return at;
@@ -113,7 +117,7 @@ size_t BuildWriterRecord(const WriterRecordFields& f, uint8_t* out, size_t limit
   }
   const bool wide = f.encoding == kNarrowEncodingUtf16;
   const size_t nul = wide ? sizeof(wchar_t) : 1;
-  std::memset(out, 0, limit);
+  std::memset(out, 0, kNarrowHeadSize);
   size_t at = kNarrowHeadSize;
   const size_t moduleSize = EncodeText(f.encoding, f.module, out + at, std::min(kNarrowModuleBytes * nul, limit - at));
   if (moduleSize == 0) {
@@ -141,6 +145,7 @@ size_t BuildWriterRecord(const WriterRecordFields& f, uint8_t* out, size_t limit
   if (length > limit) {
     return 0;
   }
+  std::memset(out + at, 0, length - at);  // the padding
   Put16(out + kNarrowLengthOffset, uint16_t(length));
   out[kNarrowVersionOffset] = kTraceVersion;
   Put16(out + kNarrowFlagsOffset, kRecordStampValid);

@@ -9,15 +9,15 @@
 #include <vector>
 
 #include "core/TraceRecord.h"
+#include "tools/trace-writer/WriterBytes.h"
 #include "tools/trace-writer/WriterChannel.h"
+#include "tools/trace-writer/WriterOlder.h"
 #include "tools/trace-writer/WriterRecord.h"
 #include "tools/trace-writer/WriterRing.h"
+#include "tools/trace-writer/WriterSingle.h"
 
 namespace {
 
-constexpr uint64_t kUnixEpochIn100ns = 116444736000000000ull;
-constexpr uint64_t k100nsPerMs = 10000;
-constexpr uint32_t kMsPerSecond = 1000;
 
 struct WriterShared {
   const WriterOptions* options;
@@ -27,10 +27,7 @@ struct WriterShared {
 };
 
 void FillTimes(WriterRecordFields* fields) {
-  FILETIME now;
-  GetSystemTimeAsFileTime(&now);
-  const uint64_t ticks = (uint64_t(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-  const uint64_t ms = (ticks - kUnixEpochIn100ns) / k100nsPerMs;
+  const uint64_t ms = UnixNowMs();
   fields->time = uint32_t(ms / kMsPerSecond);
   fields->milliseconds = uint16_t(ms % kMsPerSecond);
   LARGE_INTEGER counter;
@@ -38,16 +35,17 @@ void FillTimes(WriterRecordFields* fields) {
   fields->stamp = uint64_t(counter.QuadPart);
 }
 
-// The batch's records, built outside the mutex.
+// The batch's records, built outside the mutex, back to back in `bytes`
+// (its first `used` bytes), so they go into the ring with one copy each.
 struct Batch {
   std::vector<uint8_t> bytes;
+  size_t used = 0;
   std::vector<uint32_t> lengths;
 };
 
 bool BuildBatch(const WriterOptions& options, uint32_t thread, uint32_t firstSequence, uint32_t count, Batch* batch) {
   static thread_local wchar_t message[kWriterMessageUnits];
-  static thread_local uint8_t record[kMaxNarrowRecord];
-  batch->bytes.clear();
+  batch->used = 0;
   batch->lengths.clear();
   WriterRecordFields fields;
   fields.level = options.level;
@@ -62,11 +60,14 @@ bool BuildBatch(const WriterOptions& options, uint32_t thread, uint32_t firstSeq
     fields.message = message;
     fields.hint = WriterHint(sequence);
     FillTimes(&fields);
-    const size_t length = BuildWriterRecord(fields, record, sizeof(record));
+    if (batch->bytes.size() < batch->used + kMaxNarrowRecord) {
+      batch->bytes.resize((batch->used + kMaxNarrowRecord) * 2);
+    }
+    const size_t length = BuildWriterRecord(fields, batch->bytes.data() + batch->used, kMaxNarrowRecord);
     if (length == 0) {
       return false;
     }
-    batch->bytes.insert(batch->bytes.end(), record, record + length);
+    batch->used += length;
     batch->lengths.push_back(uint32_t(length));
   }
   return true;
@@ -109,20 +110,6 @@ void PlayMidRunFault(WriterShared* shared, const Batch& next) {
   shared->channel->Unlock();
 }
 
-// Sleeps until `done` records are due at `rate` per second from `start`.
-void Pace(uint32_t rate, uint64_t done, const LARGE_INTEGER& start, const LARGE_INTEGER& frequency) {
-  if (rate == 0) {
-    return;
-  }
-  LARGE_INTEGER now;
-  QueryPerformanceCounter(&now);
-  const uint64_t dueMs = done * kMsPerSecond / rate;
-  const uint64_t elapsedMs = uint64_t(now.QuadPart - start.QuadPart) * kMsPerSecond / uint64_t(frequency.QuadPart);
-  if (dueMs > elapsedMs) {
-    Sleep(DWORD(dueMs - elapsedMs));
-  }
-}
-
 void WriteThread(WriterShared* shared, uint32_t thread) {
   const WriterOptions& options = *shared->options;
   const bool midRunFault = thread == 1 && (options.fault == WriterFault::kDieHoldingMutex ||
@@ -130,13 +117,12 @@ void WriteThread(WriterShared* shared, uint32_t thread) {
                                            options.fault == WriterFault::kNewGeneration);
   const uint32_t faultAt = options.count / 2;
   bool faultPlayed = false;
-  LARGE_INTEGER start, frequency;
-  QueryPerformanceCounter(&start);
-  QueryPerformanceFrequency(&frequency);
+  const ULONGLONG start = GetTickCount64();
+  const uint32_t batchSize = PacedBatch(options.batch, options.rate);
   Batch batch;
   uint32_t done = 0;
   while (done < options.count && !shared->failed.load()) {
-    const uint32_t count = options.count - done < options.batch ? options.count - done : options.batch;
+    const uint32_t count = options.count - done < batchSize ? options.count - done : batchSize;
     if (!BuildBatch(options, thread, done + 1, count, &batch)) {
       shared->failed.store(true);
       return;
@@ -159,7 +145,7 @@ void WriteThread(WriterShared* shared, uint32_t thread) {
     done += count;
     shared->written.fetch_add(count);
     shared->channel->Signal();
-    Pace(options.rate, done, start, frequency);
+    Pace(options.rate, done, start);
   }
 }
 
@@ -180,6 +166,21 @@ bool SignalOnly(const WriterOptions& options, std::wstring* error) {
 
 int RunWriter(const WriterOptions& options, uint32_t* written, std::wstring* error) {
   *written = 0;
+  switch (options.input) {
+    case WriterInput::kKelBuffer:
+      return RunKelBufferWriter(options, written, error);
+    case WriterInput::kDbwin:
+    case WriterInput::kDbwinRaw:
+      return RunDbwinWriter(options, written, error);
+    case WriterInput::kCopyData:
+      return RunCopyDataWriter(options, written, error);
+    case WriterInput::kQrv:
+      return RunQrvWriter(options, written, error);
+    case WriterInput::kQrc:
+      return RunQrcWriter(options, written, error);
+    case WriterInput::kRing:
+      break;
+  }
   if (options.fault == WriterFault::kSignalNoRing) {
     return SignalOnly(options, error) ? kWriterExitOk : kWriterExitFailed;
   }

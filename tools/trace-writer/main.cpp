@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cwchar>
 
 #include "tools/trace-writer/WriterOptions.h"
 #include "tools/trace-writer/WriterRun.h"
@@ -11,6 +12,10 @@ int wmain(int argc, wchar_t** argv) {
   WriterOptions options;
   options.id = GetCurrentProcessId();
   std::wstring error;
+  if (argc == 2 && wcscmp(argv[1], L"--help") == 0) {
+    fwprintf(stdout, L"%ls", WriterUsage());
+    return kWriterExitOk;
+  }
   if (!ParseWriterOptions(argc, argv, &options, &error)) {
     fwprintf(stderr, L"trace-writer: %ls\n%ls", error.c_str(), WriterUsage());
     return kWriterExitBadArguments;
