@@ -90,6 +90,7 @@ void CMainFrame::CreateChildren() {
   if (m_list.Create(m_hWnd, nullptr, nullptr, ktframe::kListStyle, WS_EX_CLIENTEDGE, ktframe::kListId) != nullptr) {
     m_hWndClient = m_list.m_hWnd;
     m_list.Init(nullptr);
+    m_list.m_paintLock = this;
   }
   m_gridLines = g_appConfig.m_gridLines;
   m_list.m_gridLines = m_gridLines;

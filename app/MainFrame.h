@@ -72,7 +72,10 @@ int ColumnWidth(uint32_t bit);
 const wchar_t* CellText(uint32_t bit, int row, const TraceRecord& record, wchar_t* buffer, size_t size);
 }  // namespace ktframe
 
-class CMainFrame : public CFrameWindowImpl<CMainFrame>, public CMessageFilter, public CIdleHandler {
+class CMainFrame : public CFrameWindowImpl<CMainFrame>,
+                   public CMessageFilter,
+                   public CIdleHandler,
+                   public IListPaintLock {
   using FrameBase = CFrameWindowImpl<CMainFrame>;
 
  public:
@@ -116,6 +119,9 @@ class CMainFrame : public CFrameWindowImpl<CMainFrame>, public CMessageFilter, p
   void SetSaveLogMutex(int hold);
   BOOL PreTranslateMessage(MSG* msg) override;
   BOOL OnIdle() override { return FALSE; }
+  // IListPaintLock: the shown document's shared lock around a list paint.
+  bool LockForPaint() override;
+  void UnlockAfterPaint() override;
 
   // --- commands and notifications ---
   LRESULT OnInitMenuPopup(UINT, WPARAM wParam, LPARAM lParam);
@@ -210,6 +216,7 @@ class CMainFrame : public CFrameWindowImpl<CMainFrame>, public CMessageFilter, p
   uint32_t m_bookmarkColour = 0;
   CTraceCapture* m_capture = nullptr;
   CTraceView* m_shownView = nullptr;  // the view last put into the list
+  CTraceMgr* m_paintStore = nullptr;  // locked for the paint under way
   HANDLE m_saveLogMutex = nullptr;
   bool m_inLoop = false;  // added to the thread's message loop
 };

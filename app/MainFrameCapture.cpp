@@ -243,7 +243,16 @@ LRESULT CMainFrame::OnTimer(UINT_PTR) {
     m_followNewItems = m_list.CheckScrolledToEnd();
   }
   if (view->ExchangeState(kViewIdle) == kViewNewRecords) {
+    // The refresh never waits for the capture's store: when it is busy the
+    // view keeps its news for the next tick. Held through the repaint, the
+    // lock is taken again by the paint without waiting.
+    CTraceMgr* store = CurrentStore();
+    if (store == nullptr || !store->Lock(1, 0)) {
+      view->ExchangeState(kViewNewRecords);
+      return 0;
+    }
     UpdateView(view, 0, busy == 0 ? 1 : 0, 0, nullptr);
+    store->Unlock(1);
     return 0;
   }
   if (busy == 0 && m_capture != nullptr && m_capture->ExchangeNewData(0) == 1) {

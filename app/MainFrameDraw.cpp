@@ -105,6 +105,22 @@ const wchar_t* CellText(uint32_t bit, int row, const TraceRecord& record, wchar_
 }
 }  // namespace ktframe
 
+bool CMainFrame::LockForPaint() {
+  CTraceMgr* store = CurrentStore();
+  if (store == nullptr || !IsUsable(ShownView()) || !store->Lock(1, 1)) {
+    return false;
+  }
+  m_paintStore = store;
+  return true;
+}
+
+void CMainFrame::UnlockAfterPaint() {
+  if (m_paintStore != nullptr) {
+    m_paintStore->Unlock(1);
+    m_paintStore = nullptr;
+  }
+}
+
 LRESULT CMainFrame::OnMeasureItem(UINT, WPARAM wParam, LPARAM lParam) {
   auto* measure = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
   if (wParam != ktframe::kListId || measure == nullptr || m_listFont.IsNull()) {

@@ -105,6 +105,13 @@ void BM_PaintPageAt10M(benchmark::State& state) {
 }
 BENCHMARK(BM_PaintPageAt10M)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
+double ThreadCpuMs() {
+  FILETIME created, exited, kernel, user;
+  if (!::GetThreadTimes(::GetCurrentThread(), &created, &exited, &kernel, &user)) return 0;
+  const auto ticks = [](const FILETIME& t) { return (uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+  return double(ticks(kernel) + ticks(user)) / 10000.0;
+}
+
 std::wstring WriterPath() {
   wchar_t path[MAX_PATH] = {};
   ::GetModuleFileNameW(nullptr, path, MAX_PATH);
@@ -126,6 +133,9 @@ void BM_RefreshWhileWritersWrite(benchmark::State& state) {
   double longestMs = 0, totalMs = 0;
   size_t messages = 0;
   int rowsAtEnd = 0;
+  UINT longestMessage = 0;
+  double longestCpuMs = 0;
+  setup.frame->Capture()->TakeLongestHoldMicros();
   for (auto _ : state) {
     std::vector<PROCESS_INFORMATION> writers;
     for (int i = 0; i < kWriters; ++i) {
@@ -144,12 +154,17 @@ void BM_RefreshWhileWritersWrite(benchmark::State& state) {
       ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
       MSG msg;
       while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        const double cpuBefore = ThreadCpuMs();
         ::QueryPerformanceCounter(&start);
         ::TranslateMessage(&msg);
         ::DispatchMessageW(&msg);
         ::QueryPerformanceCounter(&now);
         const double ms = double(now.QuadPart - start.QuadPart) * 1000.0 / double(frequency.QuadPart);
-        longestMs = ms > longestMs ? ms : longestMs;
+        if (ms > longestMs) {
+          longestMs = ms;
+          longestMessage = msg.message;
+          longestCpuMs = ThreadCpuMs() - cpuBefore;
+        }
         totalMs += ms;
         ++messages;
       }
@@ -166,6 +181,11 @@ void BM_RefreshWhileWritersWrite(benchmark::State& state) {
   state.counters["rows"] = rowsAtEnd;
   state.counters["messages"] = double(messages);
   state.counters["busy_ms"] = totalMs;
+  state.counters["longest_message"] = longestMessage;
+  // CPU the thread used in that longest message: the rest of it was waiting
+  // for the processor on a loaded machine, or for a lock.
+  state.counters["stall_cpu_ms"] = longestCpuMs;
+  state.counters["capture_hold_ms"] = double(setup.frame->Capture()->TakeLongestHoldMicros()) / 1000.0;
 }
 BENCHMARK(BM_RefreshWhileWritersWrite)->Unit(benchmark::kMillisecond)->Iterations(1);
 

@@ -13,6 +13,14 @@ uint32_t CKeltracerView::CheckScrolledToEnd() {
   return m_atEnd;
 }
 
+void CKeltracerView::DoPaint(HDC dc) {
+  const bool locked = m_paintLock != nullptr && m_paintLock->LockForPaint();
+  Base::DoPaint(dc);
+  if (locked) {
+    m_paintLock->UnlockAfterPaint();
+  }
+}
+
 void CKeltracerView::ResetTracking(uint32_t follow, bool tracking) {
   m_atEnd = follow;
   m_recheck = 0;

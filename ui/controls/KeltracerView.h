@@ -11,6 +11,17 @@
 
 #include "ui/controls/ListCtrlEx.h"
 
+// Whoever supplies the rows may hold its store for a whole paint, so a page
+// waits for a busy store at most once instead of once per row.
+class IListPaintLock {
+ public:
+  virtual bool LockForPaint() = 0;
+  virtual void UnlockAfterPaint() = 0;
+
+ protected:
+  ~IListPaintLock() = default;
+};
+
 class CKeltracerView : public CListCtrlExImpl<CKeltracerView> {
   using Base = CListCtrlExImpl<CKeltracerView>;
 
@@ -24,6 +35,7 @@ class CKeltracerView : public CListCtrlExImpl<CKeltracerView> {
   uint32_t m_recheck = 0;       // a key or scroll happened since the timer looked
   uint32_t m_scrollCheck = 0;   // m_atEnd must be read from the scroll bar again
   uint32_t m_tracking = 0;      // only while the live capture is shown
+  IListPaintLock* m_paintLock = nullptr;
 
   BEGIN_MSG_MAP(CKeltracerView)
     CHAIN_MSG_MAP(Base)
@@ -36,6 +48,8 @@ class CKeltracerView : public CListCtrlExImpl<CKeltracerView> {
   // Whether the list is scrolled to its end, read from the scroll bar only
   // when an action asked for it.
   uint32_t CheckScrolledToEnd();
+  // The template's paint inside the row supplier's lock.
+  void DoPaint(HDC dc);
   // Called by the frame each time it shows a view.
   void ResetTracking(uint32_t follow, bool tracking);
 
