@@ -28,8 +28,8 @@ uint64_t SortStamp(const TraceRecord* record) {
 }  // namespace
 
 void CTraceCapture::CaptureLoop() {
+  // Records staged by an earlier run stay: their rings have moved on.
   EnterCriticalSection(&m_captureLock);
-  ResetStaging();
   m_import.Consume(m_import.Size());
   LeaveCriticalSection(&m_captureLock);
   // The stop request can only arrive in the alertable wait below (a stop
@@ -46,7 +46,7 @@ void CTraceCapture::CaptureLoop() {
   Notify(kNotifyNotice, kNoticeCaptureStarted);
   while (m_runFlag != 0 && m_waitHandles.count != 0) {
     const DWORD count = DWORD(m_waitHandles.count);
-    const DWORD result = WaitForMultipleObjectsEx(count, m_waitHandles.data, FALSE, INFINITE, TRUE);
+    const DWORD result = m_wait(count, m_waitHandles.data, FALSE, INFINITE, TRUE);
     if (result == WAIT_IO_COMPLETION) {
       continue;
     }
@@ -73,6 +73,11 @@ void CTraceCapture::CaptureLoop() {
       index = next + (polled - WAIT_OBJECT_0);
     }
   }
+  // What was read is stored now, held-back records too: their writers'
+  // rings will not give them again.
+  if (m_listenPort == 0) {
+    StoreStaged(SortingEnabled());
+  }
   delete m_listen;
   m_listen = nullptr;
   for (size_t i = 0; i < m_clients.count; ++i) {
@@ -80,6 +85,27 @@ void CTraceCapture::CaptureLoop() {
   }
   m_clients.count = 0;
   CloseMapFiles();
+}
+
+void CTraceCapture::StoreStaged(bool sorted) {
+  EnterCriticalSection(&m_captureLock);
+  m_order.count = 0;
+  const TraceBufferHeader* h = m_staging.Buffer();
+  if (h != nullptr && h->recordCount != 0 && m_order.Reserve(h->recordCount)) {
+    CTraceRingWalker walker(h);
+    while (TraceRecord* record = walker.Next()) {
+      if (record->version != kStagedTaken) {
+        m_order.data[m_order.count++] = record;
+      }
+    }
+    if (sorted) {
+      std::sort(m_order.data, m_order.data + m_order.count,
+                [](const TraceRecord* a, const TraceRecord* b) { return CompareRecords(a, b) < 0; });
+    }
+    StoreRecords(m_order.data, m_order.count);
+    CompactStaging();
+  }
+  LeaveCriticalSection(&m_captureLock);
 }
 
 void CTraceCapture::OnControl(CaptureControlItem* item) {
@@ -158,7 +184,7 @@ void CTraceCapture::ReportLoss() {
 }
 
 int CTraceCapture::ImportKelMapFile(CTraceChannel* channel, DWORD intervalMs) {
-  const int locked = channel->Lock(kChannelWaitMs, intervalMs);
+  int locked = channel->Lock(kChannelWaitMs, intervalMs);
   if (locked != kChannelLocked) {
     if (locked < 0) {
       Log("CTraceCapture::ImportKelMapFile, 333-1, delay", int(intervalMs));
@@ -166,15 +192,50 @@ int CTraceCapture::ImportKelMapFile(CTraceChannel* channel, DWORD intervalMs) {
     return locked;
   }
   channel->m_failureNotified = 0;
-  const uint32_t copied = channel->ReadNewRecords(m_import);
-  channel->Release();  // before any decoding: the writer waits on it
-  if (copied != 0) {
-    EnterCriticalSection(&m_captureLock);
-    StageImported(channel, IgnoreMask());
-    LeaveCriticalSection(&m_captureLock);
+  // A ring full of new records is taken in slices: the writer waits on its
+  // mutex only for one slice, and the import and staging buffers stay small
+  // enough to be reused warm.
+  for (int slice = 0;; ++slice) {
+    const uint32_t copied = channel->ReadNewRecords(m_import, kImportSliceBytes);
+    const bool more = channel->HasMore();
+    channel->Release();  // before any decoding: the writer waits on it
+    if (copied != 0) {
+      EnterCriticalSection(&m_captureLock);
+      StageImported(channel, IgnoreMask());
+      LeaveCriticalSection(&m_captureLock);
+    }
+    m_import.Consume(m_import.Size());
+    StoreIfLarge();
+    if (!more) {
+      break;
+    }
+    if (slice + 1 >= kImportSlicesPerCall) {
+      channel->m_pending = 1;  // the rest on the next signal or tick
+      break;
+    }
+    locked = channel->Lock(kChannelWaitMs, 0);
+    if (locked != kChannelLocked) {
+      channel->m_pending = 1;
+      return locked < 0 ? locked : kChannelLocked;
+    }
   }
-  m_import.Consume(m_import.Size());
-  return locked;
+  return kChannelLocked;
+}
+
+void CTraceCapture::StoreIfLarge() {
+  // A fast writer fills the staging buffer far beyond what a tick should
+  // carry: store it now rather than let it grow for the rest of the second.
+  EnterCriticalSection(&m_captureLock);
+  const TraceBufferHeader* h = m_staging.Buffer();
+  const bool large = h != nullptr && h->write - h->headerSize >= (SortingEnabled() ? kSortHoldCapBytes : kEagerStoreBytes);
+  LeaveCriticalSection(&m_captureLock);
+  if (large && m_listenPort == 0) {
+    if (SortingEnabled()) {
+      SortAndStorePending();
+    } else {
+      DrainQueueToCaches();
+    }
+  }
 }
 
 void CTraceCapture::MarkArrival() {
@@ -246,22 +307,7 @@ int CTraceCapture::CompareRecords(const TraceRecord* a, const TraceRecord* b) {
   return 0;
 }
 
-void CTraceCapture::DrainQueueToCaches() {
-  EnterCriticalSection(&m_captureLock);
-  m_order.count = 0;
-  const TraceBufferHeader* h = m_staging.Buffer();
-  if (h != nullptr && h->recordCount != 0 && m_order.Reserve(h->recordCount)) {
-    CTraceRingWalker walker(h);
-    while (TraceRecord* record = walker.Next()) {
-      if (record->version != kStagedTaken) {
-        m_order.data[m_order.count++] = record;
-      }
-    }
-    StoreRecords(m_order.data, m_order.count);
-    CompactStaging();
-  }
-  LeaveCriticalSection(&m_captureLock);
-}
+void CTraceCapture::DrainQueueToCaches() { StoreStaged(false); }
 
 void CTraceCapture::SortAndStorePending() {
   EnterCriticalSection(&m_captureLock);
@@ -307,12 +353,28 @@ void CTraceCapture::SortAndStorePending() {
   LeaveCriticalSection(&m_captureLock);
 }
 
+bool CTraceCapture::RetakeStore() {
+  // Readers that queued during the last chunk were let in at its release;
+  // they hold the store for moments, so the next chunk follows them. A
+  // reader that stays (a long save) leaves the rest for the next tick.
+  const DWORD started = GetTickCount();
+  do {
+    SwitchToThread();
+    if (Lock(kLockExclusive, 0)) {
+      return true;
+    }
+  } while (GetTickCount() - started < kStoreRetakeMs);
+  return false;
+}
+
 size_t CTraceCapture::StoreRecords(TraceRecord** order, size_t count) {
   size_t taken = 0;
   bool refused = false;
   while (taken < count && !refused) {
-    if (!Lock(kLockExclusive, 0)) {
-      break;  // the window holds the store: everything waits for the next tick
+    // The first try never waits: the window holds the store, and everything
+    // waits for the next tick.
+    if (!Lock(kLockExclusive, 0) && (taken == 0 || !RetakeStore())) {
+      break;
     }
     LARGE_INTEGER started, ended;
     QueryPerformanceCounter(&started);
@@ -322,6 +384,12 @@ size_t CTraceCapture::StoreRecords(TraceRecord** order, size_t count) {
       if (record->pid != m_ownPid) {
         TraceRecord* copy = CopyRecord(this, record);
         if (copy == nullptr) {
+          if (Buffer() != nullptr && Buffer()->recordCount == 0) {
+            // Not even an empty ring holds it: keeping it would stall every
+            // record behind it for good.
+            record->version = kStagedTaken;
+            continue;
+          }
           refused = true;  // it stays staged for the next tick
           break;
         }

@@ -48,9 +48,19 @@ constexpr int64_t kSortSettleSeconds = 2;
 constexpr DWORD kSortHoldMs = 2000;
 // ...unless this many bytes are staged: then everything is stored.
 constexpr uint32_t kSortHoldCapBytes = 64u << 20;
+// One import copies at most this many bytes from a ring per mutex hold,
+// and at most this many slices before other inputs are served again.
+constexpr size_t kImportSliceBytes = 4u << 20;
+constexpr int kImportSlicesPerCall = 4;
+// Without sorting, a staging buffer this large is stored at once instead of
+// on the next tick.
+constexpr uint32_t kEagerStoreBytes = 8u << 20;
+// How long the capture thread keeps trying to take the store back between
+// two chunks of one store step.
+constexpr DWORD kStoreRetakeMs = 100;
 // Records stored under one exclusive hold of the store, so the window never
 // waits long for its shared lock while a big batch is stored.
-constexpr uint32_t kStoreChunkRecords = 8192;
+constexpr uint32_t kStoreChunkRecords = 2048;
 // The capture loop's timer period.
 constexpr LONG kCaptureTickMs = 1000;
 // Intervals of ImportKelMapFile: after an event, and from the timer.
@@ -135,6 +145,9 @@ class CTraceCapture : public CTraceMgr, public ICaptureStore {
   // Puts "_<tag>" behind every channel name, so that parallel runs in one
   // session do not meet; before OpenMapFiles.
   void SetChannelTag(const wchar_t* tag);
+  // The loop's wait (WaitForMultipleObjectsEx).
+  using WaitFn = DWORD(WINAPI*)(DWORD, const HANDLE*, BOOL, DWORD, BOOL);
+  void SetWaitFunction(WaitFn wait) { m_wait = wait; }
   // The clock that times arrivals.
   void SetTickSource(DWORD(WINAPI* tick)()) { m_tick = tick; }
 
@@ -160,6 +173,11 @@ class CTraceCapture : public CTraceMgr, public ICaptureStore {
   // refuses a record.
   size_t StoreRecords(TraceRecord** order, size_t count);
   void OfferToViews(TraceRecord* record);
+  bool RetakeStore();
+  // Stores every staged record, in time order when asked (sorting at the
+  // end of a capture run). A store held by the window keeps them staged.
+  void StoreStaged(bool sorted);
+  void StoreIfLarge();
   // Keeps the records whose pending byte is still set, in their order.
   void CompactStaging();
   void ResetStaging();
@@ -211,6 +229,7 @@ class CTraceCapture : public CTraceMgr, public ICaptureStore {
   CReservedRing m_ring;
   PostMessageFn m_post = nullptr;
   DWORD(WINAPI* m_tick)() = &GetTickCount;
+  WaitFn m_wait = &WaitForMultipleObjectsEx;
   int m_sortOverride = -1;
   int m_ignoreOverride = 0;
   uint32_t m_ignoreMask = 0;

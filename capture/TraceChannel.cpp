@@ -174,8 +174,10 @@ uint32_t CTraceChannel::RecordLimit(uint32_t offset) const {
   return (lapped && offset >= m_header.first) ? m_header.end : m_header.write;
 }
 
-uint32_t CTraceChannel::ReadNewRecords(CByteBuffer& output) {
+uint32_t CTraceChannel::ReadNewRecords(CByteBuffer& output, size_t maxBytes) {
   const TraceBufferHeader& h = m_header;
+  m_more = false;
+  size_t copiedBytes = 0;
   if (h.lastSequence == m_lastSequence || h.recordCount == 0) {
     return 0;
   }
@@ -200,6 +202,11 @@ uint32_t CTraceChannel::ReadNewRecords(CByteBuffer& output) {
     const uint32_t sequence = ReadU32(record + kRecordSequenceOffset);
     // Newer than what was copied and not beyond what the writer numbered.
     if (SequenceAfter(sequence, m_lastSequence) && !SequenceAfter(sequence, h.lastSequence)) {
+      if (copiedBytes + length > maxBytes) {
+        m_more = true;
+        break;
+      }
+      copiedBytes += length;
       if (output.Append(record, length) != length) {
         break;  // no memory: the rest is copied next time
       }

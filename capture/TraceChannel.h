@@ -47,10 +47,12 @@ class CTraceChannel {
   // release, or the mutex is busy) or kChannelFailed (objects missing, wait
   // failed, or the ring header is not sound).
   int Lock(DWORD waitMs, DWORD intervalMs);
-  // Appends every record newer than the last one copied, each checked for a
-  // sound length inside the ring. Returns how many were appended. Locked
-  // callers only.
-  uint32_t ReadNewRecords(CByteBuffer& output);
+  // Appends the records newer than the last one copied, each checked for a
+  // sound length inside the ring, until `maxBytes` are appended. Returns how
+  // many were appended; HasMore tells whether newer ones were left for the
+  // next read. Locked callers only.
+  uint32_t ReadNewRecords(CByteBuffer& output, size_t maxBytes = SIZE_MAX);
+  bool HasMore() const { return m_more; }
   void Release();
 
   HANDLE Event() const { return m_event; }
@@ -84,6 +86,7 @@ class CTraceChannel {
   uint32_t m_lastSequence = 0;
   uint32_t m_generation = 0;
   bool m_hasRead = false;  // a record of this generation was copied
+  bool m_more = false;     // the last read stopped at its byte limit
   DWORD m_sessionId = 0;
   DWORD m_lastReleaseTick = 0;
   uint64_t m_lostRecords = 0;

@@ -13,20 +13,21 @@ namespace {
 constexpr size_t kWritePieceBytes = 0x40000000;
 constexpr size_t kSuffixChars = 48;
 
-bool WriteAll(HANDLE file, const uint8_t* data, size_t size) {
+}  // namespace
+
+bool WriteAllBytes(HANDLE file, const void* data, size_t size) {
+  const auto* bytes = static_cast<const uint8_t*>(data);
   while (size != 0) {
     const DWORD piece = DWORD(size < kWritePieceBytes ? size : kWritePieceBytes);
     DWORD written = 0;
-    if (!WriteFile(file, data, piece, &written, nullptr) || written != piece) {
+    if (!WriteFile(file, bytes, piece, &written, nullptr) || written != piece) {
       return false;
     }
-    data += piece;
+    bytes += piece;
     size -= piece;
   }
   return true;
 }
-
-}  // namespace
 
 CFileReplacement::~CFileReplacement() { Abandon(); }
 
@@ -78,7 +79,7 @@ int WriteFileReplacing(const wchar_t* path, const void* data, size_t size) {
     DebugTraceA("WriteFileReplacing, create, %lu", GetLastError());
     return 0;
   }
-  const bool written = WriteAll(file.get(), static_cast<const uint8_t*>(data), size);
+  const bool written = WriteAllBytes(file.get(), data, size);
   // A close can still fail to flush: only a cleanly closed file replaces the old one.
   if (file.Close() != 1 || !written) {
     DebugTraceA("WriteFileReplacing, write, %lu", GetLastError());

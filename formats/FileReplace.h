@@ -4,6 +4,8 @@
 // the old file as it was, or no file, and never a partial one.
 #pragma once
 
+#include <windows.h>
+
 #include <cstddef>
 
 #include "core/Containers.h"
@@ -33,6 +35,10 @@ class CFileReplacement {
   CWideStrBuilder m_target;
   bool m_pending = false;
 };
+
+// Writes every byte to the open file (in pieces a WriteFile call takes);
+// false at the first short or failed write.
+bool WriteAllBytes(HANDLE file, const void* data, size_t size);
 
 // Writes `size` bytes to a new file at `path` through a CFileReplacement.
 // 1 when the file holds exactly these bytes, 0 otherwise (the old file kept).

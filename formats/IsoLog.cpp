@@ -244,8 +244,15 @@ int CIsoLogReader::Run() {
   ByteSpan piece;
   bool lineEnd = true;
   bool inLine = false;  // a long line's start was handled; its message goes on
+  bool first = true;
   int got;
   while ((got = m_lines.Next(&piece, &lineEnd)) > 0) {
+    // A UTF-8 mark would hide the first line's timestamp.
+    constexpr uint8_t kUtf8Mark[] = {0xEF, 0xBB, 0xBF};
+    if (first && piece.size() >= sizeof(kUtf8Mark) && memcmp(piece.begin, kUtf8Mark, sizeof(kUtf8Mark)) == 0) {
+      piece.begin += sizeof(kUtf8Mark);
+    }
+    first = false;
     if (!(inLine ? Append(piece) && (!lineEnd || EndMessage()) : LineStart(piece, lineEnd))) {
       return 0;
     }

@@ -31,10 +31,10 @@ constexpr uint8_t kVersion = 3;
 constexpr size_t kSubNameOffsetAt = 48;
 constexpr int kTmYearBase = 1900;
 constexpr int kTimestampFields = 7;
-constexpr size_t kReadChunk = 65536;
 constexpr uint32_t kPercent = 100;
 constexpr uint64_t kMaxKlgFileSize = 0xFFFFFFFEull;
 constexpr uint32_t kImportAllGroups = 0;
+constexpr uint8_t kUtf8Mark[] = {0xEF, 0xBB, 0xBF};
 
 // Records made from .klg lines, process-wide, starting at 1.
 std::atomic<uint32_t> g_klgSequence{0};
@@ -215,63 +215,52 @@ int CKelTraceFileHelper::Open(const wchar_t* path) {
   if (path == nullptr) {
     return 0;
   }
-  m_buffer.reset(new (std::nothrow) char[kReadChunk]);
-  if (m_buffer == nullptr) {
-    return 0;
-  }
   m_file = CFileHandle(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  return m_file.valid() ? 1 : 0;
+  if (!m_file.valid()) {
+    return 0;
+  }
+  m_lines.reset(new (std::nothrow) CChunkLineReader(m_file.get()));
+  if (m_lines == nullptr || !m_lines->Init()) {
+    Close();
+    return 0;
+  }
+  return 1;
 }
 
 void CKelTraceFileHelper::Close() {
   m_item.reset();
+  m_lines.reset();
   m_file.Close();
-  m_pos = m_end = 0;
-  m_eof = m_failed = false;
+  m_failed = false;
+  m_atStart = true;
   m_lastTime = 0;
   m_lastMilliseconds = 0;
-}
-
-bool CKelTraceFileHelper::Fill() {
-  if (m_eof || !m_file.valid()) {
-    return false;
-  }
-  DWORD got = 0;
-  if (!ReadFile(m_file.get(), m_buffer.get(), DWORD(kReadChunk), &got, nullptr)) {
-    m_failed = true;
-    m_eof = true;
-    return false;
-  }
-  m_pos = 0;
-  m_end = got;
-  m_eof = got == 0;
-  return got != 0;
 }
 
 bool CKelTraceFileHelper::ReadLine(std::string* line, size_t* length) {
   line->clear();
   *length = 0;
+  if (m_lines == nullptr) {
+    return false;
+  }
   bool any = false;
-  for (;;) {
-    if (m_pos == m_end && !Fill()) {
+  for (bool lineEnd = false; !lineEnd;) {
+    ByteSpan piece;
+    const int got = m_lines->Next(&piece, &lineEnd);
+    if (got <= 0) {
+      m_failed = m_failed || got < 0;
       break;
     }
     any = true;
-    const char* start = m_buffer.get() + m_pos;
-    const auto* lf = static_cast<const char*>(memchr(start, '\n', m_end - m_pos));
-    const size_t take = lf != nullptr ? size_t(lf - start) : m_end - m_pos;
-    const size_t room = kMaxKlgLineBytes - line->size();
-    line->append(start, take < room ? take : room);
-    *length += take;
-    m_pos += take;
-    if (lf != nullptr) {
-      ++m_pos;
-      break;
+    // A UTF-8 mark at the start of the file would shift the first line's columns.
+    if (m_atStart && piece.size() >= sizeof(kUtf8Mark) && memcmp(piece.begin, kUtf8Mark, sizeof(kUtf8Mark)) == 0) {
+      piece.begin += sizeof(kUtf8Mark);
     }
-  }
-  if (!line->empty() && line->back() == '\r') {
-    line->pop_back();
+    m_atStart = false;
+    const size_t room = kMaxKlgLineBytes - line->size();
+    line->append(reinterpret_cast<const char*>(piece.begin), piece.size() < room ? piece.size() : room);
+    *length += piece.size();
   }
   return any;
 }
@@ -320,11 +309,16 @@ int LoadKlgItems(CTraceMgr* store, uint64_t size, int copy) {
       return 0;
     }
     uint64_t consumed = 0;
+    uint32_t told = 0;
     const uint64_t total = size != 0 ? size : 1;
     while (std::shared_ptr<CKelTraceItem> item = helper.ReadNext()) {
       consumed += item->ConsumedLength();
-      const uint64_t percent = consumed * kPercent / total;
-      store->SetProgress(uint32_t(percent < kPercent ? percent : kPercent));
+      const uint64_t now = consumed * kPercent / total;
+      const uint32_t percent = uint32_t(now < kPercent ? now : kPercent);
+      if (percent != told) {
+        told = percent;
+        store->SetProgress(percent);
+      }
       TraceRecord* stored = CTraceMgr::AddRecord(store, kImportAllGroups, item->Record(), copy, kModeBuild);
       if (stored == nullptr) {
         DebugTraceA("LoadKlgItems, store, %u records", store->Buffer() ? store->Buffer()->recordCount : 0u);

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "formats/FileHandle.h"
+#include "formats/LineReader.h"
 
 class CTraceMgr;
 
@@ -102,15 +103,12 @@ class CKelTraceFileHelper {
   // The next line without its line end (cut to kMaxKlgLineBytes); false at
   // the end of the file. `length` receives the whole line's length.
   bool ReadLine(std::string* line, size_t* length);
-  bool Fill();
 
   CFileHandle m_file;
+  std::unique_ptr<CChunkLineReader> m_lines;
   std::shared_ptr<CKelTraceItem> m_item;
-  std::unique_ptr<char[]> m_buffer;
-  size_t m_pos = 0;
-  size_t m_end = 0;
-  bool m_eof = false;
   bool m_failed = false;
+  bool m_atStart = true;
   // The time of the last line whose timestamp was read, for lines without one.
   uint32_t m_lastTime = 0;
   uint16_t m_lastMilliseconds = 0;

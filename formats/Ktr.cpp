@@ -16,6 +16,7 @@
 #include "core/TraceView.h"
 #include "formats/FileHandle.h"
 #include "formats/FileReplace.h"
+#include "formats/PercentSteps.h"
 #include "formats/RecordStrings.h"
 
 namespace {
@@ -26,7 +27,6 @@ constexpr size_t kNarrowReservedOffset = 50;
 // surrogate pair takes 4 for 2 units).
 constexpr size_t kNarrowNameBytes = 3 * kRecordNameUnits;
 constexpr uint32_t kReplacementChar = 0xFFFD;
-constexpr uint32_t kPercent = 100;
 
 inline void Put16(uint8_t* p, uint16_t value) { std::memcpy(p, &value, sizeof(value)); }
 inline void Put32(uint8_t* p, uint32_t value) { std::memcpy(p, &value, sizeof(value)); }
@@ -138,30 +138,6 @@ void MakeOptionalText(const WideSpan& span, NarrowText* text) {
   text->size = n != 0 ? n + 1 : 0;
 }
 
-uint32_t PercentOf(uint64_t done, uint64_t count) {
-  return count != 0 ? uint32_t(done * kPercent / count) : kPercent;
-}
-
-// The percentage of `total` done, told only when it changes: every record
-// would otherwise pay an interlocked write.
-class CPercentSteps {
- public:
-  explicit CPercentSteps(uint64_t total) : m_total(total) {}
-  // True when `done` reaches a new percentage, which goes to *percent.
-  bool Reached(uint64_t done, uint32_t* percent) {
-    if (done < m_next) {
-      return false;
-    }
-    *percent = PercentOf(done, m_total);
-    // The first count that gives the next percentage.
-    m_next = m_total != 0 ? ((uint64_t(*percent) + 1) * m_total + kPercent - 1) / kPercent : UINT64_MAX;
-    return true;
-  }
-
- private:
-  uint64_t m_total;
-  uint64_t m_next = 0;
-};
 
 }  // namespace
 
@@ -248,22 +224,6 @@ class CBufferSink {
   CByteBuffer& m_out;
 };
 
-constexpr size_t kFileWritePieceBytes = 0x40000000;
-
-// Appends every byte or reports a short write.
-bool WriteAll(HANDLE file, const uint8_t* data, size_t size) {
-  while (size != 0) {
-    const DWORD piece = DWORD(size < kFileWritePieceBytes ? size : kFileWritePieceBytes);
-    DWORD written = 0;
-    if (!WriteFile(file, data, piece, &written, nullptr) || written != piece) {
-      return false;
-    }
-    data += piece;
-    size -= piece;
-  }
-  return true;
-}
-
 // The image's bytes go to a file in large pieces through one buffer, so a
 // save needs no memory of the image's size.
 class CFileSink {
@@ -285,7 +245,7 @@ class CFileSink {
     m_written += bytes;
   }
   bool Flush() {
-    m_failed = m_failed || !WriteAll(m_file, m_piece.Data(), m_piece.Size());
+    m_failed = m_failed || !WriteAllBytes(m_file, m_piece.Data(), m_piece.Size());
     m_piece.Consume(m_piece.Size());
     return !m_failed;
   }
@@ -397,9 +357,8 @@ int SaveKtr(CTraceMgr* store, const wchar_t* path, CTraceView* view) {
   }
   CFileSink sink(file.get());
   bool saved = WriteImage(store, view, sink) != 0 && sink.Flush() && sink.Written() <= kMaxKtrFileSize;
+  // Only a cleanly closed, complete file replaces the old one; the
+  // replacement deletes the temporary file otherwise.
   saved = file.Close() == 1 && saved;
-  if (!saved) {
-    return 0;  // the replacement deletes its temporary file
-  }
-  return replacement.Commit();
+  return saved ? replacement.Commit() : 0;
 }

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cwchar>
 
+#include "core/StrUtil.h"
 #include "core/TraceRecord.h"
 
 struct WideSpan {
@@ -19,5 +20,5 @@ inline WideSpan RecordString(const TraceRecord* record, uint16_t offset) {
     return {L"", 0};
   }
   const wchar_t* text = record->StringAt(offset);
-  return {text, wcsnlen(text, (record->length - offset) / sizeof(wchar_t))};
+  return {text, WcsLengthBounded(text, (record->length - offset) / sizeof(wchar_t))};
 }

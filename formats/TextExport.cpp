@@ -13,12 +13,12 @@
 #include "core/TraceStore.h"
 #include "core/TraceView.h"
 #include "formats/FileReplace.h"
+#include "formats/PercentSteps.h"
 #include "formats/RecordStrings.h"
 #include "resource.h"
 
 namespace {
 
-constexpr uint32_t kPercent = 100;
 // Lines are collected and handed to the text file in pieces of about this
 // many characters: one conversion and one write per piece, not per line.
 constexpr size_t kFlushChars = 1 << 16;
@@ -101,17 +101,15 @@ bool Flush(CTextFile& file, CWideStrBuilder& lines) {
   return written;
 }
 
-// Percent done, stored only when it changes (a store's progress is read by
-// another thread).
+// Tells the store or the view its progress when the percentage changes.
 class CProgress {
  public:
-  CProgress(CTraceMgr* store, CTraceView* view, size_t count) : m_store(store), m_view(view), m_count(count) {}
+  CProgress(CTraceMgr* store, CTraceView* view, size_t count) : m_store(store), m_view(view), m_steps(count) {}
   void Done(size_t done) {
-    const uint32_t percent = m_count != 0 ? uint32_t(uint64_t(done) * kPercent / m_count) : kPercent;
-    if (percent == m_last) {
+    uint32_t percent = 0;
+    if (!m_steps.Reached(done, &percent)) {
       return;
     }
-    m_last = percent;
     if (m_view != nullptr) {
       m_view->SetProgress(percent);
     } else {
@@ -122,8 +120,7 @@ class CProgress {
  private:
   CTraceMgr* m_store;
   CTraceView* m_view;
-  size_t m_count;
-  uint32_t m_last = ~0u;
+  CPercentSteps m_steps;
 };
 
 class CTextExport {

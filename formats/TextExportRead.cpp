@@ -189,6 +189,7 @@ class CTextReader {
   CTraceMgr* m_store;
   int m_html;
   int m_jslog;
+  uint32_t m_percent = 0;
   wchar_t m_line[CTextFile::kLineChars];
 };
 
@@ -210,8 +211,13 @@ int CTextReader::Reserve(uint64_t size) {
 
 void CTextReader::Progress(uint64_t done, uint64_t size) {
   const uint64_t step = size / kPercent != 0 ? size / kPercent : 1;
-  const uint64_t percent = done / step;
-  m_store->SetProgress(uint32_t(percent < kPercent ? percent : kPercent));
+  const uint64_t now = done / step;
+  const uint32_t percent = uint32_t(now < kPercent ? now : kPercent);
+  // Other threads read the figure: it is written only when it changes.
+  if (percent != m_percent) {
+    m_percent = percent;
+    m_store->SetProgress(percent);
+  }
 }
 
 int CTextReader::Run() {

@@ -20,10 +20,12 @@ constexpr size_t kIsoMessagePieceUnits = 32000;
 constexpr wchar_t kIsoLogModule[] = L"TalmoApp";
 
 // Reads the store's own path (m_filePath) as a text export (html 0, jslog 0),
-// an HTML export (html 1) or a .jslog file (jslog 1). HTML cells have the
-// export's escaping of "&", "<", ">" and quotes undone, so a message reads
-// back as it was written. Malformed lines are skipped. 1 when the file was
-// read to its end (also when it held no record); 0 when it cannot be opened,
+// an HTML export (html 1) or a .jslog file (jslog 1), in the encoding its
+// byte-order mark names (ANSI without one). HTML cells have the export's
+// escaping of "&", "<", ">" and quotes undone, so a message reads back as it
+// was written. Malformed lines are skipped; a line longer than the text
+// file's line buffer is read as its first part. 1 when the file was read to
+// its end (also when it held no record); 0 when it cannot be opened or read,
 // the store cannot reserve memory, or a record could not be stored (the
 // records stored before stay).
 int LoadHtmlOrText(CTraceMgr* store, int html, int jslog);

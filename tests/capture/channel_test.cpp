@@ -49,6 +49,36 @@ TEST_F(ChannelTest, CopiesEachRecordOnceThroughManyWraps) {
   EXPECT_EQ(kForeignPid, records.front().pid);
 }
 
+TEST_F(ChannelTest, ABacklogLargerThanOneSliceIsTakenWholeAndInOrder) {
+  constexpr uint32_t kRingBytes = 24u << 20;
+  TestRing ring(m_tag, 0, kRingBytes);
+  ASSERT_TRUE(ring.Ok());
+  uint32_t written = 0;
+  while (ring.Ring()->write < kRingBytes - (1u << 20)) {
+    ring.Append(12, written + 1, 1000);
+    written += 1000;
+  }
+  ASSERT_GT(ring.Ring()->write - kTraceHeaderSize, uint32_t(kImportSliceBytes * kImportSlicesPerCall));
+  // One call takes a few slices and leaves the rest pending for the next
+  // tick, so the other inputs are not kept waiting.
+  EXPECT_EQ(1, Import());
+  EXPECT_EQ(1u, m_capture->LocalChannel(0).m_pending);
+  for (int tick = 0; tick < 10 && m_capture->LocalChannel(0).m_pending; ++tick) {
+    EXPECT_EQ(1, Import());
+  }
+  EXPECT_EQ(0u, m_capture->LocalChannel(0).m_pending);
+  EXPECT_EQ(0u, m_capture->LostRecords());
+  // Every record was stored once; the store's small ring keeps the newest
+  // of them, without a gap.
+  EXPECT_EQ(written, m_capture->Buffer()->lastSequence);
+  const auto records = ViewRecords(m_capture);
+  ASSERT_FALSE(records.empty());
+  EXPECT_EQ(written, records.back().sequence);
+  for (size_t i = 1; i < records.size(); ++i) {
+    ASSERT_EQ(records[i - 1].sequence + 1, records[i].sequence);
+  }
+}
+
 TEST_F(ChannelTest, OwnRecordsAreNeverStored) {
   TestRing ring(m_tag, 0);
   ring.Append(1, 1, 5, 0, 0, 2, GetCurrentProcessId());

@@ -6,6 +6,7 @@
 
 #include "jobs/Threads.h"
 #include "tests/capture/CaptureFixture.h"
+#include "tests/capture/WriterProcess.h"
 
 using namespace capture_test;
 
@@ -14,27 +15,9 @@ namespace {
 constexpr DWORD kWriterTimeoutMs = 60000;
 constexpr DWORD kArrivalTimeoutMs = 15000;
 
-std::wstring WriterPath() {
-  wchar_t path[MAX_PATH];
-  GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring dir(path);
-  dir.resize(dir.find_last_of(L"\\/") + 1);
-  return dir + L"..\\tools\\trace-writer\\trace-writer.exe";
-}
-
 class Writer {
  public:
-  explicit Writer(const std::wstring& arguments) {
-    std::wstring command = L"\"" + WriterPath() + L"\" " + arguments;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info = {};
-    if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                       &startup, &info)) {
-      CloseHandle(info.hThread);
-      m_process = info.hProcess;
-    }
-  }
+  explicit Writer(const std::wstring& arguments) : m_process(StartWriterProcess(arguments)) {}
   ~Writer() {
     if (m_process) {
       if (WaitForSingleObject(m_process, 0) == WAIT_TIMEOUT) TerminateProcess(m_process, 99);
@@ -119,6 +102,7 @@ struct RunCase {
   uint32_t writers;
   bool sameRing;  // all on channel 0, else one kind each
   int sorting;
+  bool global = false;  // the Global\ set of channels
 };
 
 class EndToEndRuns : public EndToEndTest, public ::testing::WithParamInterface<RunCase> {};
@@ -126,14 +110,18 @@ class EndToEndRuns : public EndToEndTest, public ::testing::WithParamInterface<R
 TEST_P(EndToEndRuns, StoreHoldsEveryRecordOfEveryWriterOnce) {
   const RunCase& c = GetParam();
   m_capture->SetSorting(c.sorting);
-  constexpr uint32_t kCount = 2000;
-  // Small rings lapped about ten times; the rate keeps each writer below
+  constexpr uint32_t kCount = 1200;
+  // Small rings lapped two to four times; the rate keeps each writer below
   // what one read every 100 ms can take from its ring.
-  const wchar_t* shape = c.sameRing ? L"--ring 262144 --rate 600 --batch 16" : L"--ring 65536 --rate 1000 --batch 16";
+  const wchar_t* shape = c.sameRing ? L"--ring 262144 --rate 600 --batch 16" : L"--ring 98304 --rate 1000 --batch 16";
   std::vector<Writer*> writers;
   for (uint32_t w = 1; w <= c.writers; ++w) {
     const uint32_t kind = c.sameRing ? 0 : (w - 1) % kChannelKinds;
-    writers.push_back(new Writer(Args(w, kind, kCount, shape)));
+    std::wstring more = shape;
+    if (c.global || w > uint32_t(kChannelKinds)) {
+      more += L" --global";
+    }
+    writers.push_back(new Writer(Args(w, kind, kCount, more.c_str())));
     ASSERT_TRUE(writers.back()->Started());
   }
   for (Writer* writer : writers) {
@@ -165,18 +153,25 @@ const RunCase kRuns[] = {
     {"four_kinds", 4, false, 0},
     {"four_one_ring", 4, true, 0},
     {"four_sorted", 4, false, 1},
+    {"four_global", 4, false, 0, true},
+    {"eight_all_channels", 8, false, 0},
 };
 
 INSTANTIATE_TEST_SUITE_P(Writers, EndToEndRuns, ::testing::ValuesIn(kRuns),
                          [](const ::testing::TestParamInfo<RunCase>& info) { return std::string(info.param.name); });
 
-TEST_F(EndToEndTest, RecordsSurviveStopAndStartWithoutRepeats) {
-  constexpr uint32_t kCount = 3000;
+class EndToEndRestart : public EndToEndTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(EndToEndRestart, RecordsSurviveStopAndStartWithoutRepeats) {
+  m_capture->SetSorting(GetParam());
+  constexpr uint32_t kCount = 2000;
   Writer writer(Args(1, 0, kCount, L"--ring 1048576 --rate 1000 --batch 16"));
   ASSERT_TRUE(writer.Started());
-  ASSERT_TRUE(WaitForCount(300));
+  // Stopped while records are staged (sorting holds them back).
+  ASSERT_TRUE(WaitFor([&] { return m_capture->StagedCount() > 0 && Count() > 0; }, kArrivalTimeoutMs));
   Stop();
   const size_t before = Count();
+  EXPECT_EQ(0u, m_capture->StagedCount()) << "a run ends with everything it read stored";
   Start();
   EXPECT_EQ(0, writer.Wait());
   EXPECT_TRUE(WaitForCount(kCount));
@@ -185,6 +180,11 @@ TEST_F(EndToEndTest, RecordsSurviveStopAndStartWithoutRepeats) {
   EXPECT_EQ(size_t(kCount), records.size());
   EXPECT_TRUE(HoldsAllInOrder(records, 1, 1, kCount));
 }
+
+INSTANTIATE_TEST_SUITE_P(Sorting, EndToEndRestart, ::testing::Values(0, 1),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                           return std::string(info.param ? "sorted" : "unsorted");
+                         });
 
 struct FaultCase {
   const char* fault;
@@ -197,8 +197,8 @@ class EndToEndFaults : public EndToEndTest, public ::testing::WithParamInterface
 
 TEST_P(EndToEndFaults, CaptureGoesOnAndOtherWritersAreComplete) {
   const FaultCase& c = GetParam();
-  constexpr uint32_t kGood = 1500, kFaulty = 600;
-  Writer good(Args(1, 0, kGood, L"--ring 65536 --rate 1000 --batch 16"));
+  constexpr uint32_t kGood = 1000, kFaulty = 400;
+  Writer good(Args(1, 0, kGood, L"--ring 98304 --rate 1000 --batch 16"));
   // A ring that holds the whole run, so a writer catching up after its own
   // fault does not overrun it.
   std::wstring faultArgs = L"--ring 1048576 --rate 1000 --batch 16 --fault ";

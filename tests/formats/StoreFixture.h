@@ -8,10 +8,14 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "core/ModuleGroups.h"
 #include "core/RecordBuilder.h"
 #include "core/TraceStore.h"
 #include "core/TraceView.h"
+#include "tests/core/TempFolder.h"
+#include "tests/formats/TextFixture.h"
 
 namespace storefix {
 
@@ -32,30 +36,23 @@ struct Item {
   uint32_t tid = 200;
   uint32_t time = kTime;
   uint16_t milliseconds = 0;
+  uint64_t stamp = 0;  // 0: none
 };
 
 // Builds the record into the store and counts it, as a reader would.
 inline TraceRecord* Add(CTraceMgr& store, const Item& item) {
+  const uint32_t stamp[2] = {uint32_t(item.stamp), uint32_t(item.stamp >> 32)};
   TraceRecord* record = CTraceMgr::AddTraceItem(
       &store, g_moduleGroups.FindEnabled(item.module, 0), item.level, item.module, item.hint, item.message.c_str(),
-      item.pid, item.tid, item.time, item.milliseconds, nullptr, item.subName[0] ? item.subName : nullptr,
-      kModeBuild, kLiveMessageLimit);
+      item.pid, item.tid, item.time, item.milliseconds, item.stamp ? stamp : nullptr,
+      item.subName[0] ? item.subName : nullptr, kModeBuild, kLiveMessageLimit);
   if (record != nullptr) {
     store.AddToProcessStats(record);
   }
   return record;
 }
 
-inline std::vector<const TraceRecord*> Records(const CTraceMgr& store) {
-  std::vector<const TraceRecord*> out;
-  if (store.Buffer() != nullptr) {
-    CTraceRingWalker walker(store.Buffer());
-    for (const TraceRecord* r = walker.Next(); r != nullptr; r = walker.Next()) {
-      out.push_back(r);
-    }
-  }
-  return out;
-}
+inline std::vector<const TraceRecord*> Records(const CTraceMgr& store) { return StoredRecords(store); }
 
 inline Bytes ReadBytes(const std::wstring& path) {
   Bytes bytes;
@@ -73,15 +70,7 @@ inline Bytes ReadBytes(const std::wstring& path) {
 }
 
 inline bool WriteBytes(const std::wstring& path, const Bytes& bytes) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    return false;
-  }
-  DWORD written = 0;
-  const bool ok = bytes.empty() || (WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr) &&
-                                    written == bytes.size());
-  CloseHandle(file);
-  return ok;
+  return WriteFileBytes(path, std::string(bytes.begin(), bytes.end()));
 }
 
 inline Bytes ToBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
@@ -107,5 +96,21 @@ inline std::vector<std::wstring> FilesIn(const std::wstring& folder) {
 inline void DamageRecord(CTraceMgr& store, size_t index) {
   const_cast<TraceRecord*>(Records(store).at(index))->length = 0;
 }
+
+// The tests' common ground: the group table loaded, an empty folder, and a
+// source store named C:\in\source.ktr with room for records.
+class CStoreTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(1, g_moduleGroups.LoadFromText(kGroupsText, sizeof(kGroupsText) - 1));
+    ASSERT_TRUE(folder.valid());
+    ASSERT_EQ(1, source.GrowBuffer(1 << 20));
+    source.SetFileName(L"C:\\in\\source.ktr", L"source.ktr");
+  }
+  void TearDown() override { g_moduleGroups.Clear(); }
+
+  TempFolder folder;
+  CTraceFile source;
+};
 
 }  // namespace storefix

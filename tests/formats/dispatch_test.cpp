@@ -91,15 +91,8 @@ TEST_F(IsoSniff, FirstTenLinesFirstFortyCharacters) {
   EXPECT_EQ(0, IsIsoTimestampLog(nullptr));
 }
 
-class Dispatch : public testing::Test {
+class Dispatch : public CStoreTest {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(1, g_moduleGroups.LoadFromText(kGroupsText, sizeof(kGroupsText) - 1));
-    ASSERT_TRUE(folder.valid());
-    ASSERT_EQ(1, source.GrowBuffer(1 << 16));
-    source.SetFileName(L"C:\\in\\source.ktr", L"source.ktr");
-  }
-  void TearDown() override { g_moduleGroups.Clear(); }
 
   void AddRecords(const wchar_t* module, int count, uint32_t level) {
     for (int i = 0; i < count; ++i) {
@@ -117,8 +110,6 @@ class Dispatch : public testing::Test {
     return names;
   }
 
-  TempFolder folder;
-  CTraceFile source;
 };
 
 TEST_F(Dispatch, ViewsOfThreeGroupsOrderedByErrors) {

@@ -33,19 +33,7 @@ std::ostream& operator<<(std::ostream& os, const Fields& f) {
   return os << text;
 }
 
-class ExportRoundTrip : public testing::TestWithParam<int> {
- protected:
-  void SetUp() override {
-    ASSERT_EQ(1, g_moduleGroups.LoadFromText(kGroupsText, sizeof(kGroupsText) - 1));
-    ASSERT_TRUE(folder.valid());
-    ASSERT_EQ(1, source.GrowBuffer(1 << 16));
-    source.SetFileName(L"C:\\in\\source.ktr", L"source.ktr");
-  }
-  void TearDown() override { g_moduleGroups.Clear(); }
-
-  TempFolder folder;
-  CTraceFile source;
-};
+class ExportRoundTrip : public CStoreTest, public testing::WithParamInterface<int> {};
 
 TEST_P(ExportRoundTrip, EveryFieldReadsBackAsWritten) {
   const int html = GetParam();

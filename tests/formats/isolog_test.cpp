@@ -19,17 +19,9 @@ constexpr uint32_t kCatchAll = 0x4;
 // 2022-03-01T10:20:30Z (the tests run in UTC).
 constexpr uint32_t kStampTime = 1646130030;
 
-class IsoLog : public testing::Test {
+class IsoLog : public TextStoreTest {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(1, g_moduleGroups.LoadFromText(kGroupsText, sizeof(kGroupsText) - 1));
-    ASSERT_TRUE(folder.valid());
-    store = new CTraceFile;
-  }
-  void TearDown() override {
-    store->Release();
-    g_moduleGroups.Clear();
-  }
+  IsoLog() : TextStoreTest(kGroupsText) {}
 
   // Writes the bytes and loads them; the reader's result.
   int Load(const std::string& bytes) {
@@ -39,9 +31,6 @@ class IsoLog : public testing::Test {
     return LoadIsoLog(store, path.c_str());
   }
   std::vector<const TraceRecord*> Records() const { return StoredRecords(*store); }
-
-  TempFolder folder;
-  CTraceFile* store = nullptr;
 };
 
 TEST_F(IsoLog, HexThreadKeepsTheWordInFrontOfTheMessage) {
@@ -130,6 +119,15 @@ TEST_F(IsoLog, ContinuationLinesTakeTheLastTimestampedLine) {
   EXPECT_EQ(kStampTime + 2, records[4]->time);
   EXPECT_EQ(1, records[4]->milliseconds);
   EXPECT_EQ(5u, CountedRecords(*store));
+}
+
+TEST_F(IsoLog, Utf8MarkDoesNotHideTheFirstLine) {
+  ASSERT_EQ(1, Load("\xEF\xBB\xBF" "2022-03-01T10:20:30.456Z [Info] [1] first\n\xEF\xBB\xBF second\n"));
+  const auto records = Records();
+  ASSERT_EQ(2u, records.size());
+  EXPECT_STREQ(L"first", records[0]->Message());
+  // Only the file's first bytes are a mark.
+  EXPECT_STREQ(L"\uFEFF second", records[1]->Message());
 }
 
 TEST_F(IsoLog, LongMessagesAreStoredInPieces) {

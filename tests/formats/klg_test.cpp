@@ -26,18 +26,9 @@ uint32_t Get32(const uint8_t* p) {
   return v;
 }
 
-class Klg : public testing::Test {
+class Klg : public TextStoreTest {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(1, g_moduleGroups.LoadFromText(kGroupsText, sizeof(kGroupsText) - 1));
-    g_blockWords.Clear();
-    ASSERT_TRUE(folder.valid());
-    store = new CTraceFile;
-  }
-  void TearDown() override {
-    store->Release();
-    g_moduleGroups.Clear();
-  }
+  Klg() : TextStoreTest(kGroupsText) {}
 
   std::wstring Write(const std::string& bytes) {
     const std::wstring path = folder.File(L"x.klg");
@@ -49,9 +40,6 @@ class Klg : public testing::Test {
     store->SetFileName(path.c_str(), L"x.klg");
     return LoadKlg(store);
   }
-
-  TempFolder folder;
-  CTraceFile* store = nullptr;
 };
 
 struct LineCase {
@@ -194,6 +182,15 @@ TEST_F(Klg, LineTooLongForOneRecordIsCutNotDropped) {
   EXPECT_EQ(kMaxNarrowRecord, item.RecordLength());
   NarrowHead head;
   EXPECT_TRUE(ReadNarrowHead(item.Record(), &head));
+}
+
+TEST_F(Klg, Utf8MarkDoesNotShiftTheFirstLine) {
+  ASSERT_EQ(1, Load("\xEF\xBB\xBF" + kHead + "Warn> [7] a.cpp:1  F: w\n"));
+  const auto records = StoredRecords(*store);
+  ASSERT_EQ(1u, records.size());
+  EXPECT_EQ(kLevelWarning, records[0]->level);
+  EXPECT_EQ(kStampTime, records[0]->time);
+  EXPECT_STREQ(L" w", records[0]->Message());
 }
 
 TEST_F(Klg, LinesWithoutTimestampTakeTheLastOne) {

@@ -95,18 +95,9 @@ std::wstring HtmlExport(const Row* rows, size_t count) {
   return out + LoadResourceText(IDS_EXPORT_HTML_FOOTER);
 }
 
-class TextRead : public testing::Test {
+class TextRead : public TextStoreTest {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(1, g_moduleGroups.LoadFromText(kGroupsText, sizeof(kGroupsText) - 1));
-    g_blockWords.Clear();
-    ASSERT_TRUE(folder.valid());
-    store = new CTraceFile;
-  }
-  void TearDown() override {
-    store->Release();
-    g_moduleGroups.Clear();
-  }
+  TextRead() : TextStoreTest(kGroupsText) {}
 
   // Writes the text as the export does (UTF-8 with its mark) and loads it.
   int Load(const std::wstring& text, const wchar_t* name, int html, int jslog) {
@@ -141,9 +132,6 @@ class TextRead : public testing::Test {
     EXPECT_EQ(count, CountedRecords(*store));
     EXPECT_EQ(100u, store->Progress());
   }
-
-  TempFolder folder;
-  CTraceFile* store = nullptr;
 };
 
 TEST_F(TextRead, TextExportReadsBack) {

@@ -16,16 +16,12 @@ namespace {
 constexpr char kBom[] = "\xEF\xBB\xBF";
 constexpr char kTime[] = "22:13:20.250 11/14/23";
 
-class TextExport : public testing::Test {
+class TextExport : public CStoreTest {
  protected:
   void SetUp() override {
-    ASSERT_EQ(1, g_moduleGroups.LoadFromText(kGroupsText, sizeof(kGroupsText) - 1));
+    CStoreTest::SetUp();
     StrCopyNW(g_appConfig.m_version, kVersionTextChars, L"1.2.3.4");
-    ASSERT_TRUE(folder.valid());
-    store.SetFileName(L"C:\\in\\two.ktr", L"two.ktr");
-    ASSERT_EQ(1, store.GrowBuffer(65536));
   }
-  void TearDown() override { g_moduleGroups.Clear(); }
 
   // A warning with a hint, and a record with a sub-name, no hint and a
   // message full of what markup and the text format take as their own.
@@ -34,7 +30,7 @@ class TextExport : public testing::Test {
     warn.level = kLevelWarning;
     warn.hint = L"H";
     warn.milliseconds = 250;
-    ASSERT_NE(nullptr, Add(store, warn));
+    ASSERT_NE(nullptr, Add(source, warn));
     Item info;
     info.module = L"net.dll";
     info.subName = L"sub";
@@ -42,18 +38,16 @@ class TextExport : public testing::Test {
     info.pid = 7;
     info.tid = 8;
     info.milliseconds = 250;
-    ASSERT_NE(nullptr, Add(store, info));
+    ASSERT_NE(nullptr, Add(source, info));
   }
 
   std::string Export(const wchar_t* name, int html, CTraceView* view = nullptr) {
     const std::wstring path = folder.File(name);
-    EXPECT_EQ(1, SaveText(&store, path.c_str(), html, view));
+    EXPECT_EQ(1, SaveText(&source, path.c_str(), html, view));
     const Bytes bytes = ReadBytes(path);
     return std::string(bytes.begin(), bytes.end());
   }
 
-  TempFolder folder;
-  CTraceFile store;
 };
 
 TEST_F(TextExport, TwoRecordsAsTextGoldenBytes) {
@@ -89,7 +83,7 @@ TEST_F(TextExport, EveryHtmlCellIsEscaped) {
   item.module = L"<m>&.dll";
   item.hint = L"\"h\"";
   item.subName = L"<s>";
-  ASSERT_NE(nullptr, Add(store, item));
+  ASSERT_NE(nullptr, Add(source, item));
   const std::string html = Export(L"cells.htm", 1);
   EXPECT_NE(std::string::npos, html.find("<td nowrap>&lt;m&gt;&amp;.dll@&lt;s&gt;/&quot;h&quot;</td>")) << html;
 }
@@ -112,8 +106,8 @@ TEST_F(TextExport, LevelWords) {
 
 TEST_F(TextExport, EmptyViewHasHeaderCountZeroAndFooter) {
   AddTwo();
-  ASSERT_EQ(1, store.AddView(L"UI", 1u << 2, 0));  // no record is in UI
-  CTraceView* view = store.m_views[store.m_views.count - 1];
+  ASSERT_EQ(1, source.AddView(L"UI", 1u << 2, 0));  // no record is in UI
+  CTraceView* view = source.m_views[source.m_views.count - 1];
   ASSERT_EQ(0u, view->RecordCount());
   const std::string text = Export(L"empty.txt", 0, view);
   EXPECT_EQ(std::string(kBom) +
@@ -131,9 +125,9 @@ TEST_F(TextExport, ViewWritesItsRecordsInViewOrderAndMarksTheProgress) {
   AddTwo();
   Item third;
   third.message = L"third";
-  ASSERT_NE(nullptr, Add(store, third));
-  ASSERT_EQ(1, store.AddView(L"CORE", 1u << 0, 2));
-  CTraceView* view = store.m_views[store.m_views.count - 1];
+  ASSERT_NE(nullptr, Add(source, third));
+  ASSERT_EQ(1, source.AddView(L"CORE", 1u << 0, 2));
+  CTraceView* view = source.m_views[source.m_views.count - 1];
   const std::string text = Export(L"core.log", 0, view);
   EXPECT_NE(std::string::npos, text.find("(Module : CORE, Total Items : 2)"));
   EXPECT_NE(std::string::npos, text.find("\thello\r\n"));
@@ -148,7 +142,7 @@ TEST_F(TextExport, LongNameIsCutTo127Characters) {
   Item item;
   item.module = module.c_str();
   item.subName = sub.c_str();
-  TraceRecord* record = Add(store, item);
+  TraceRecord* record = Add(source, item);
   ASSERT_NE(nullptr, record);
   CLineFormat format;
   ASSERT_EQ(1, format.Parse(L"%s\t%s\t%s\t%s/%s\t%s\t"));
@@ -160,7 +154,7 @@ TEST_F(TextExport, LongNameIsCutTo127Characters) {
 
 TEST_F(TextExport, FormatsThatDoNotFitAreRefused) {
   AddTwo();
-  const TraceRecord* record = Records(store)[0];
+  const TraceRecord* record = Records(source)[0];
   const struct {
     const wchar_t* format;
     int parsed;
@@ -189,13 +183,13 @@ TEST_F(TextExport, FormatsThatDoNotFitAreRefused) {
 TEST_F(TextExport, FailedWriteKeepsTheOldFileAndLeavesNoTemporaryFile) {
   AddTwo();
   Item third;
-  ASSERT_NE(nullptr, Add(store, third));
+  ASSERT_NE(nullptr, Add(source, third));
   const std::wstring path = folder.File(L"old.html");
   const Bytes old = ToBytes("the old export");
   ASSERT_TRUE(WriteBytes(path, old));
-  DamageRecord(store, 1);  // the header and the first line are written, then the walk fails
+  DamageRecord(source, 1);  // the header and the first line are written, then the walk fails
   for (int html = 0; html <= 1; ++html) {
-    EXPECT_EQ(0, SaveText(&store, path.c_str(), html, nullptr));
+    EXPECT_EQ(0, SaveText(&source, path.c_str(), html, nullptr));
     EXPECT_EQ(old, ReadBytes(path));
     EXPECT_EQ(std::vector<std::wstring>{L"old.html"}, FilesIn(folder.path()));
   }
@@ -206,9 +200,9 @@ TEST_F(TextExport, TargetThatCannotBeWrittenFails) {
   // A folder in the way of the rename, and a folder that does not exist.
   const std::wstring dir = folder.File(L"taken.txt");
   ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr));
-  EXPECT_EQ(0, SaveText(&store, dir.c_str(), 0, nullptr));
+  EXPECT_EQ(0, SaveText(&source, dir.c_str(), 0, nullptr));
   EXPECT_EQ(0u, FilesIn(folder.path()).size());
-  EXPECT_EQ(0, SaveText(&store, folder.File(L"missing\\x.txt").c_str(), 0, nullptr));
+  EXPECT_EQ(0, SaveText(&source, folder.File(L"missing\\x.txt").c_str(), 0, nullptr));
   RemoveDirectoryW(dir.c_str());
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/ByteOrder.h"
 #include "formats/Ktr.h"
 #include "formats/Zip.h"
 #include "tests/core/TempFolder.h"
@@ -33,11 +34,6 @@ constexpr size_t kLocalFields[] = {14, 18, 22, 26, 28};
 constexpr size_t kCentralFields[] = {16, 20, 24, 28, 30, 32, 42};
 constexpr size_t kEndFields[] = {8, 10, 12, 16, 20};
 
-uint32_t Get32(const uint8_t* p) {
-  uint32_t v;
-  std::memcpy(&v, p, 4);
-  return v;
-}
 
 void PutHostile(Bytes& bytes, size_t at, CFuzzRandom& random) {
   const uint32_t value = kHostileWords[random.Below(sizeof(kHostileWords) / sizeof(kHostileWords[0]))];
@@ -51,7 +47,7 @@ void PutHostile(Bytes& bytes, size_t at, CFuzzRandom& random) {
 void MutateZipField(Bytes& bytes, CFuzzRandom& random) {
   std::vector<size_t> fields;
   for (size_t i = 0; i + 4 <= bytes.size(); ++i) {
-    const uint32_t word = Get32(&bytes[i]);
+    const uint32_t word = LoadLittle32(&bytes[i]);
     if (word == kLocalSignature) {
       for (size_t f : kLocalFields) fields.push_back(i + f);
     } else if (word == kCentralSignature) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/Containers.h"
+#include "formats/ByteOrder.h"
 #include "formats/Ktr.h"
 #include "formats/Zip.h"
 #include "tests/core/TempFolder.h"
@@ -25,16 +26,11 @@ constexpr size_t kLocalCrc = 14;
 constexpr size_t kLocalUnpacked = 22;
 constexpr size_t kLocalHeaderSize = 30;
 
-uint32_t Get32(const uint8_t* p) {
-  uint32_t v;
-  std::memcpy(&v, p, 4);
-  return v;
-}
 void Put32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
 
 size_t FindSignature(const Bytes& bytes, uint32_t signature) {
   for (size_t i = 0; i + 4 <= bytes.size(); ++i) {
-    if (Get32(bytes.data() + i) == signature) return i;
+    if (LoadLittle32(bytes.data() + i) == signature) return i;
   }
   return std::string::npos;
 }
@@ -86,26 +82,22 @@ Bytes Archive(const std::vector<Entry>& entries) {
   return Bytes(data, data + CZip::GetMemorySize(archive.get()));
 }
 
-class Zip : public testing::Test {
+class Zip : public CStoreTest {
  protected:
   void SetUp() override {
-    ASSERT_EQ(1, g_moduleGroups.LoadFromText(kGroupsText, sizeof(kGroupsText) - 1));
-    ASSERT_TRUE(folder.valid());
-    ASSERT_EQ(1, store.GrowBuffer(1 << 20));
-    store.SetFileName(L"C:\\in\\source.ktr", L"source.ktr");
+    CStoreTest::SetUp();
     for (int i = 0; i < 50; ++i) {
       Item item;
       item.message = L"message " + std::to_wstring(i);
       item.module = i % 3 == 0 ? L"net.dll" : L"mod.dll";
       item.level = i % 2 ? kLevelError : kLevelInfo;
-      ASSERT_NE(nullptr, Add(store, item));
+      ASSERT_NE(nullptr, Add(source, item));
     }
   }
-  void TearDown() override { g_moduleGroups.Clear(); }
 
   Bytes Image(CTraceView* view = nullptr) {
     CByteBuffer image;
-    EXPECT_EQ(1, WriteKeltImage(&store, image, view));
+    EXPECT_EQ(1, WriteKeltImage(&source, image, view));
     return Bytes(image.Data(), image.Data() + image.Size());
   }
 
@@ -120,13 +112,11 @@ class Zip : public testing::Test {
     return out;
   }
 
-  TempFolder folder;
-  CTraceFile store;
 };
 
 TEST_F(Zip, SavedArchiveHoldsExactlyTheImageAndLoadsBack) {
   const std::wstring path = folder.File(L"run.1.zip");
-  ASSERT_EQ(1, SaveZip(&store, path.c_str(), nullptr));
+  ASSERT_EQ(1, SaveZip(&source, path.c_str(), nullptr));
   unz_file_info info;
   const std::vector<Entry> entries = Entries(path, &info);
   ASSERT_EQ(1u, entries.size());
@@ -136,15 +126,15 @@ TEST_F(Zip, SavedArchiveHoldsExactlyTheImageAndLoadsBack) {
 
   CTraceFile loaded;
   ASSERT_EQ(1, Load(loaded, path));
-  EXPECT_EQ(Messages(store), Messages(loaded));
+  EXPECT_EQ(Messages(source), Messages(loaded));
   EXPECT_EQ(std::vector<std::wstring>{L"run.1.zip"}, FilesIn(folder.path()));
 }
 
 TEST_F(Zip, ViewIsSavedAlone) {
-  ASSERT_EQ(1, store.AddView(L"NET", 1u << 1, 0));
-  CTraceView* view = store.m_views[store.m_views.count - 1];
+  ASSERT_EQ(1, source.AddView(L"NET", 1u << 1, 0));
+  CTraceView* view = source.m_views[source.m_views.count - 1];
   const std::wstring path = folder.File(L"net.zip");
-  ASSERT_EQ(1, SaveZip(&store, path.c_str(), view));
+  ASSERT_EQ(1, SaveZip(&source, path.c_str(), view));
   const std::vector<Entry> entries = Entries(path);
   ASSERT_EQ(1u, entries.size());
   EXPECT_EQ(Image(view), entries[0].data);
@@ -176,7 +166,7 @@ TEST_F(Zip, EntryNames) {
 TEST_F(Zip, UploadArchiveIsNamedAndDatedByTheCallersTime) {
   const SYSTEMTIME t = Time(2022, 6, 5, 7, 8, 9);
   EXPECT_STREQ(L"keltra_06052022_070809.ktr", UploadEntryName(t).c_str());
-  ZipHandle* handle = ZipForUpload(&store, t, nullptr);
+  ZipHandle* handle = ZipForUpload(&source, t, nullptr);
   ASSERT_NE(nullptr, handle);
   const Bytes bytes(CZip::GetMemoryData(handle), CZip::GetMemoryData(handle) + CZip::GetMemorySize(handle));
   EXPECT_EQ(0, CZip::FreeHandle(handle));
@@ -203,7 +193,7 @@ TEST_F(Zip, FirstKtrEntryIsLoadedWhateverItsCase) {
                                         {L"later.ktr", other}})));
   CTraceFile loaded;
   ASSERT_EQ(1, Load(loaded, path));
-  EXPECT_EQ(Messages(store), Messages(loaded));
+  EXPECT_EQ(Messages(source), Messages(loaded));
 }
 
 TEST_F(Zip, MemoryStreamGrowth) {
@@ -297,11 +287,11 @@ TEST_F(Zip, DamagedArchivesAreRefused) {
     std::function<void(Bytes&)> damage;
   } cases[] = {
       {"a byte of the packed data",
-       [&](Bytes& b) { b[dataAt + (Get32(&good[central + kCentralPacked])) / 2] ^= 0x55; }},
+       [&](Bytes& b) { b[dataAt + (LoadLittle32(&good[central + kCentralPacked])) / 2] ^= 0x55; }},
       {"a wrong CRC-32",
        [&](Bytes& b) {
-         Put32(&b[central + kCentralCrc], Get32(&b[central + kCentralCrc]) ^ 1);
-         Put32(&b[local + kLocalCrc], Get32(&b[local + kLocalCrc]) ^ 1);
+         Put32(&b[central + kCentralCrc], LoadLittle32(&b[central + kCentralCrc]) ^ 1);
+         Put32(&b[local + kLocalCrc], LoadLittle32(&b[local + kLocalCrc]) ^ 1);
        }},
       {"an absurd unpacked size",
        [&](Bytes& b) {
@@ -310,19 +300,19 @@ TEST_F(Zip, DamagedArchivesAreRefused) {
        }},
       {"an unpacked size larger than deflate can give",
        [&](Bytes& b) {
-         const uint32_t packed = Get32(&b[central + kCentralPacked]);
+         const uint32_t packed = LoadLittle32(&b[central + kCentralPacked]);
          Put32(&b[central + kCentralUnpacked], packed * 1100 + 2048);
          Put32(&b[local + kLocalUnpacked], packed * 1100 + 2048);
        }},
       {"an unpacked size one byte too large",
        [&](Bytes& b) {
-         Put32(&b[central + kCentralUnpacked], Get32(&b[central + kCentralUnpacked]) + 1);
-         Put32(&b[local + kLocalUnpacked], Get32(&b[local + kLocalUnpacked]) + 1);
+         Put32(&b[central + kCentralUnpacked], LoadLittle32(&b[central + kCentralUnpacked]) + 1);
+         Put32(&b[local + kLocalUnpacked], LoadLittle32(&b[local + kLocalUnpacked]) + 1);
        }},
       {"an unpacked size one byte too small",
        [&](Bytes& b) {
-         Put32(&b[central + kCentralUnpacked], Get32(&b[central + kCentralUnpacked]) - 1);
-         Put32(&b[local + kLocalUnpacked], Get32(&b[local + kLocalUnpacked]) - 1);
+         Put32(&b[central + kCentralUnpacked], LoadLittle32(&b[central + kCentralUnpacked]) - 1);
+         Put32(&b[local + kLocalUnpacked], LoadLittle32(&b[local + kLocalUnpacked]) - 1);
        }},
       {"the archive cut in the middle", [&](Bytes& b) { b.resize(b.size() / 2); }},
       {"no archive at all", [&](Bytes& b) { b = ToBytes("PK but nothing else"); }},
@@ -362,20 +352,20 @@ TEST_F(Zip, FailedSaveKeepsTheOldFile) {
   const std::wstring path = folder.File(L"old.zip");
   const Bytes old = ToBytes("old archive");
   ASSERT_TRUE(WriteBytes(path, old));
-  DamageRecord(store, 10);
-  EXPECT_EQ(0, SaveZip(&store, path.c_str(), nullptr));
+  DamageRecord(source, 10);
+  EXPECT_EQ(0, SaveZip(&source, path.c_str(), nullptr));
   EXPECT_EQ(old, ReadBytes(path));
   EXPECT_EQ(std::vector<std::wstring>{L"old.zip"}, FilesIn(folder.path()));
   SYSTEMTIME t = Time(2022, 1, 1, 0, 0, 0);
-  EXPECT_EQ(nullptr, ZipForUpload(&store, t, nullptr));
+  EXPECT_EQ(nullptr, ZipForUpload(&source, t, nullptr));
 }
 
 TEST_F(Zip, UnicodePathOpens) {
   const std::wstring path = folder.File(L"\u65E5\u672C.zip");
-  ASSERT_EQ(1, SaveZip(&store, path.c_str(), nullptr));
+  ASSERT_EQ(1, SaveZip(&source, path.c_str(), nullptr));
   CTraceFile loaded;
   ASSERT_EQ(1, Load(loaded, path));
-  EXPECT_EQ(Messages(store), Messages(loaded));
+  EXPECT_EQ(Messages(source), Messages(loaded));
 }
 
 }  // namespace

@@ -7,56 +7,20 @@
 #include <string>
 
 #include "tests/core/TempFolder.h"
+#include "tests/tools/TraceWriterProcess.h"
 
 namespace {
-
-// The tool's path as Windows sees the build folder (Wine maps "/" to Z:).
-std::wstring ToolPath() {
-  std::string path = KT_TRACE_DUMP_EXE;
-  if (!path.empty() && path[0] == '/') {
-    path = "Z:" + path;
-  }
-  for (char& c : path) {
-    if (c == '/') c = '\\';
-  }
-  return std::wstring(path.begin(), path.end());
-}
 
 struct Result {
   DWORD exitCode = ~0u;
   std::string out;
 };
 
-// Runs the tool with the arguments and collects what it prints.
-Result RunTool(const std::wstring& arguments, const TempFolder& folder) {
+Result RunTool(const std::wstring& arguments) {
+  CToolProcess tool(L"trace-dump");
   Result result;
-  const std::wstring outPath = folder.File(L"stdout.txt");
-  SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-  HANDLE out = CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
-  if (out == INVALID_HANDLE_VALUE) return result;
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = out;
-  startup.hStdError = out;
-  startup.hStdInput = nullptr;
-  std::wstring command = L"\"" + ToolPath() + L"\" " + arguments;
-  PROCESS_INFORMATION process = {};
-  if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
-    WaitForSingleObject(process.hProcess, INFINITE);
-    GetExitCodeProcess(process.hProcess, &result.exitCode);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-  }
-  CloseHandle(out);
-  HANDLE in = CreateFileW(outPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (in != INVALID_HANDLE_VALUE) {
-    char buffer[4096];
-    DWORD read = 0;
-    while (ReadFile(in, buffer, sizeof(buffer), &read, nullptr) && read != 0) result.out.append(buffer, read);
-    CloseHandle(in);
-  }
-  DeleteFileW(outPath.c_str());
+  result.exitCode = tool.Run(arguments);
+  result.out = tool.Output();
   return result;
 }
 
@@ -66,8 +30,8 @@ TEST(TraceDump, ConvertedFilesPrintTheSameRecords) {
   TempFolder folder;
   ASSERT_TRUE(folder.valid());
   const std::wstring source = folder.File(L"source.ktr");
-  ASSERT_EQ(0u, RunTool(L"--generate " + Quoted(source) + L" 40 3", folder).exitCode);
-  const Result original = RunTool(Quoted(source), folder);
+  ASSERT_EQ(0u, RunTool(L"--generate " + Quoted(source) + L" 40 3").exitCode);
+  const Result original = RunTool(Quoted(source));
   ASSERT_EQ(0u, original.exitCode) << original.out;
   ASSERT_NE(std::string::npos, original.out.find("records: 40\n"));
 
@@ -77,9 +41,9 @@ TEST(TraceDump, ConvertedFilesPrintTheSameRecords) {
   std::wstring previous = source;
   for (const wchar_t* name : {L"step.log", L"step.HTML", L"step.zip", L"step"}) {
     const std::wstring next = folder.File(name);
-    const Result converted = RunTool(L"--convert " + Quoted(previous) + L" " + Quoted(next), folder);
+    const Result converted = RunTool(L"--convert " + Quoted(previous) + L" " + Quoted(next));
     ASSERT_EQ(0u, converted.exitCode) << converted.out;
-    const Result dumped = RunTool(Quoted(next), folder);
+    const Result dumped = RunTool(Quoted(next));
     EXPECT_EQ(0u, dumped.exitCode);
     EXPECT_EQ(original.out, dumped.out) << "after converting to " << std::string(name, name + wcslen(name));
     previous = next;
@@ -90,7 +54,7 @@ TEST(TraceDump, ConvertRefusesWhatItCannotReadWhole) {
   TempFolder folder;
   ASSERT_TRUE(folder.valid());
   const std::wstring source = folder.File(L"source.ktr");
-  ASSERT_EQ(0u, RunTool(L"--generate " + Quoted(source) + L" 10", folder).exitCode);
+  ASSERT_EQ(0u, RunTool(L"--generate " + Quoted(source) + L" 10").exitCode);
   // Cut the file in the middle of a record.
   HANDLE file = CreateFileW(source.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(INVALID_HANDLE_VALUE, file);
@@ -99,13 +63,13 @@ TEST(TraceDump, ConvertRefusesWhatItCannotReadWhole) {
   SetEndOfFile(file);
   CloseHandle(file);
   const std::wstring target = folder.File(L"out.zip");
-  EXPECT_EQ(1u, RunTool(L"--convert " + Quoted(source) + L" " + Quoted(target), folder).exitCode);
+  EXPECT_EQ(1u, RunTool(L"--convert " + Quoted(source) + L" " + Quoted(target)).exitCode);
   EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(target.c_str()));
   // The records before the cut are still printed, and the damage is reported.
-  const Result dumped = RunTool(Quoted(source), folder);
+  const Result dumped = RunTool(Quoted(source));
   EXPECT_EQ(1u, dumped.exitCode);
   EXPECT_NE(std::string::npos, dumped.out.find("records: 9\n")) << dumped.out;
-  EXPECT_EQ(2u, RunTool(L"--convert " + Quoted(source), folder).exitCode);
+  EXPECT_EQ(2u, RunTool(L"--convert " + Quoted(source)).exitCode);
 }
 
 }  // namespace
