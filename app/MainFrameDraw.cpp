@@ -26,7 +26,6 @@ constexpr COLORREF kWarningText = RGB(255, 153, 0);
 constexpr COLORREF kErrorText = RGB(255, 0, 0);
 constexpr COLORREF kPersonalText = RGB(18, 138, 247);
 constexpr COLORREF kPlainText = RGB(0, 0, 0);
-constexpr COLORREF kCellLine = RGB(237, 237, 237);
 constexpr size_t kCellChars = 256;
 
 struct ColumnInfo {
@@ -179,7 +178,7 @@ void CMainFrame::DrawRow(const DRAWITEMSTRUCT& draw, CTraceView* view) {
     ::SetTextColor(draw.hDC, ktframe::LevelTextColour(record->level));
   }
   CPen pen;
-  pen.CreatePen(PS_SOLID, 1, ktframe::kCellLine);
+  pen.CreatePen(PS_SOLID, 1, ktlist::kGridColor);
   CSelectObject selectedPen(draw.hDC, pen.get());
   wchar_t buffer[ktframe::kCellChars];
   for (size_t column = 0; column < m_columns.count; ++column) {
