@@ -4,13 +4,6 @@
 #include "formats/FilePath.h"
 #include "jobs/LocalJobs.h"
 
-namespace {
-
-constexpr uint32_t kProgressStart = 0;
-constexpr uint32_t kProgressDone = 100;
-
-}  // namespace
-
 JobFile::JobFile(uint32_t titleId, const wchar_t* path, CTraceMgr* store, CTraceView* view)
     : JobItem(titleId, FileNamePart(path)),
       m_store(store),
@@ -57,14 +50,14 @@ void JobFile::Run() {
     SetFailed(0);
     return;
   }
-  SetProgress(kProgressStart);
+  SetProgress(kJobProgressStart);
   if (!target->Lock(mode, 1)) {
     SetFailed(0);
   } else {
     if (!Transfer()) SetFailed(0);
     target->Unlock(mode);
   }
-  SetProgress(kProgressDone);
+  SetProgress(kJobProgressDone);
 }
 
 int JobFile::Transfer() {

@@ -4,8 +4,6 @@
 
 namespace {
 
-constexpr uint32_t kProgressStart = 0;
-constexpr uint32_t kProgressDone = 100;
 constexpr int kNoRecord = -1;
 
 }  // namespace
@@ -75,12 +73,12 @@ void JobFilter::Run() {
     SetFailed(0);
     return;
   }
-  m_view->SetProgress(kProgressStart);
+  m_view->SetProgress(kJobProgressStart);
   if (!m_store->Lock(kLockShared, 1)) {
     m_selected = kNoRecord;
     m_view->ExchangeState(kViewIdle);
     SetFailed(0);
-    m_view->SetProgress(kProgressDone);
+    m_view->SetProgress(kJobProgressDone);
     return;
   }
   // A filter or index that ran out of memory is still applied: the view
@@ -94,7 +92,7 @@ void JobFilter::Run() {
   m_view->m_topRow = m_selected;
   m_view->m_selectedRow = m_selected;
   m_store->Unlock(kLockShared);
-  m_view->SetProgress(kProgressDone);
+  m_view->SetProgress(kJobProgressDone);
 }
 
 uint32_t JobFilter::GetPercent() { return m_view ? m_view->Progress() : 0; }

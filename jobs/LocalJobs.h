@@ -20,6 +20,10 @@ constexpr uint32_t kJobTitleSearching = 61429;
 constexpr uint32_t kJobTitleSavingView = 61430;
 constexpr uint32_t kJobTitleSavingDump = 61520;
 
+// Progress of a job's store or view as a run starts and ends, in percent.
+constexpr uint32_t kJobProgressStart = 0;
+constexpr uint32_t kJobProgressDone = 100;
+
 // Opens a file into a store (kJobTitleOpening), saves a whole store
 // (kJobTitleSaving) or one view (kJobTitleSavingView).
 class JobFile : public JobItem {
