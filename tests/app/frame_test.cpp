@@ -79,6 +79,7 @@ class Frame : public ::testing::Test {
     g_appConfig.LoadOrSave(1);
     g_appConfig.m_columns |= kColumnModule | kColumnDelta;  // every kind of cell
     g_moduleGroups.LoadFromResource();
+    s_loop = new CMessageLoop;  // the frame joins it as filter and idle handler
     s_frame = new CMainFrame;
     RECT rect = {0, 0, kFrameWidth, kFrameHeight};
     if (s_frame->CreateEx(nullptr, &rect) == nullptr) return;
@@ -99,6 +100,10 @@ class Frame : public ::testing::Test {
   }
   static void TearDownTestSuite() {
     if (s_frame != nullptr && s_frame->IsWindow()) s_frame->DestroyWindow();
+    // Gone from the loop with its window, and the save-log mutex released.
+    EXPECT_FALSE(s_loop->RemoveMessageFilter(s_frame));
+    EXPECT_FALSE(s_loop->RemoveIdleHandler(s_frame));
+    EXPECT_EQ(s_frame->SaveLogMutex(), nullptr);
     // The frame's destruction posts the quit message (exit code 1): take it here.
     MSG msg;
     while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -106,6 +111,8 @@ class Frame : public ::testing::Test {
     }
     delete s_frame;
     s_frame = nullptr;
+    delete s_loop;
+    s_loop = nullptr;
     s_temp.reset();
   }
 
@@ -136,7 +143,9 @@ class Frame : public ::testing::Test {
   static std::unique_ptr<TempFolder> s_temp;
   static CMainFrame* s_frame;
   static CTraceMgr* s_file;
+  static CMessageLoop* s_loop;
 };
+CMessageLoop* Frame::s_loop = nullptr;
 std::unique_ptr<TempFolder> Frame::s_temp;
 CMainFrame* Frame::s_frame = nullptr;
 CTraceMgr* Frame::s_file = nullptr;
@@ -154,6 +163,8 @@ TEST_F(Frame, TheAddedFileIsTheShownDocument) {
   s_frame->GetWindowText(title);
   EXPECT_EQ(std::wstring(title.c_str()).rfind(L"keltracer - ", 0), 0u);
   EXPECT_NE(s_frame->SaveLogMutex(), nullptr);
+  EXPECT_TRUE(s_loop->RemoveMessageFilter(s_frame));  // it joined the loop
+  s_loop->AddMessageFilter(s_frame);
 }
 
 TEST_F(Frame, ScreenshotOfAGeneratedFile) {
