@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Turns a Google Benchmark JSON report into "bench NAME: VALUE UNIT" lines.
 
-A benchmark that sets the counter "records" reports Mrec/s, one that sets
+A benchmark that sets the counter "records" reports Mrec/s (and, when set,
+its "hold_ms", "lost", "overrun" and "cpu_pct" counters beside it), one that sets
 "bytes_per_second" (SetBytesProcessed) reports MB/s; others report ns per
 iteration.
 """
@@ -22,6 +23,11 @@ def main(path):
         name = b["name"].replace("/", "_")
         if "records" in b:
             print(f"bench {name}: {b['records'] / 1e6:.2f} Mrec/s")
+            # Figures reported beside a rate: counter name and unit.
+            for counter, unit in (("hold_ms", "ms"), ("lost", "records"), ("overrun", "records"),
+                                  ("cpu_pct", "%")):
+                if counter in b:
+                    print(f"bench {name}_{counter}: {b[counter]:.1f} {unit}")
         elif "bytes_per_second" in b:
             print(f"bench {name}: {b['bytes_per_second'] / 1e6:.1f} MB/s")
         else:

@@ -1,0 +1,240 @@
+// The live capture against trace-writer processes: records per second that
+// reach the store with 1, 4 and 8 writers (one channel each), sorting off and
+// on, enciphered records (cipher kind 4); beside it the longest exclusive
+// hold of the store per tick and the records lost to overrun rings.
+#include <benchmark/benchmark.h>
+
+#include <windows.h>
+
+#include <cstdio>
+#include <ctime>
+#include <cstdlib>
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "capture/TraceCapture.h"
+#include "core/AppConfig.h"
+#include "core/ModuleGroups.h"
+#include "core/RecordBuilder.h"
+#include "core/TraceView.h"
+#include "jobs/Threads.h"
+#include "tests/capture/WriterProcess.h"
+#include "tools/trace-writer/WriterRecord.h"
+#include "tools/trace-writer/WriterRing.h"
+
+namespace {
+
+constexpr char kGroupsText[] = "[CORE]\nM=kelcore.dll;kelhost.exe\n[NET]\nM=kelnet.dll\n";
+constexpr uint64_t kStoreReserve = 256ull << 20;  // the smallest MaxMem
+constexpr uint32_t kWarmupPerWriter = 125000;      // eight of these lap the ring
+constexpr uint32_t kWriterRingBytes = 64u << 20;
+constexpr DWORD kWriterTimeoutMs = 120000;
+// A writer's ring goes with its process unless the capture opened it: the
+// writers stay a while after their last record, as traced programs do.
+constexpr uint32_t kWriterLingerMs = 3000;
+constexpr DWORD kSettleMs = 4000;  // no new record for this long: the run is over
+constexpr DWORD kPollMs = 20;
+
+HWND BenchOwner() { return reinterpret_cast<HWND>(static_cast<uintptr_t>(0x4D0)); }
+BOOL WINAPI DropPost(HWND, UINT, WPARAM, LPARAM) { return TRUE; }
+
+double ThreadCpuSeconds(HANDLE thread) {
+  FILETIME created, exited, kernel, user;
+  if (!GetThreadTimes(thread, &created, &exited, &kernel, &user)) return 0;
+  auto value = [](const FILETIME& t) { return (uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+  return double(value(kernel) + value(user)) / 1e7;
+}
+
+// Records stored since the store was made (the ring numbers every record).
+uint64_t StoredTotal(CTraceCapture* capture) {
+  if (!capture->Lock(kLockShared, 1)) return 0;
+  const uint64_t total = capture->Buffer()->lastSequence;
+  capture->Unlock(kLockShared);
+  return total;
+}
+
+struct RunFigures {
+  double seconds = 0;
+  uint64_t stored = 0;
+  uint64_t expected = 0;
+};
+
+// Starts the writers, waits for them, and then until every record is stored
+// or nothing more came for a while (the rest was lost).
+RunFigures RunWriters(CTraceCapture* capture, const std::wstring& tag, uint32_t writers, uint32_t perWriter,
+                      uint32_t rate, uint32_t firstId) {
+  RunFigures figures;
+  const uint64_t before = StoredTotal(capture);
+  std::vector<HANDLE> processes;
+  LARGE_INTEGER frequency, start, last;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&start);
+  for (uint32_t w = 0; w < writers; ++w) {
+    std::wstring args = L"--tag " + tag + L" --wait-event 10000 --kind " + std::to_wstring(w % kChannelKinds) +
+                        (w >= uint32_t(kChannelKinds) ? L" --global" : L"") + L" --id " +
+                        std::to_wstring(firstId + w) + L" --count " + std::to_wstring(perWriter) + L" --rate " +
+                        std::to_wstring(rate) + L" --batch 256 --cipher 4 --linger " + std::to_wstring(kWriterLingerMs) + L" --ring " +
+                        std::to_wstring(kWriterRingBytes);
+    processes.push_back(capture_test::StartWriterProcess(args));
+  }
+  figures.expected = uint64_t(writers) * perWriter;
+  // The rate counts up to the last record stored, not the writers' lingering.
+  uint64_t seen = 0;
+  last = start;
+  DWORD quietSince = GetTickCount();
+  bool exited = false;
+  const DWORD began = GetTickCount();
+  while (seen < figures.expected && GetTickCount() - began < kWriterTimeoutMs) {
+    if (!exited) {
+      exited = WaitForMultipleObjects(DWORD(processes.size()), processes.data(), TRUE, kPollMs) == WAIT_OBJECT_0;
+      if (exited) {
+        quietSince = GetTickCount();
+      }
+    } else {
+      Sleep(kPollMs);
+      if (GetTickCount() - quietSince >= kSettleMs) {
+        break;  // nothing more comes: the rest was lost
+      }
+    }
+    const uint64_t now = StoredTotal(capture) - before;
+    if (now != seen) {
+      seen = now;
+      QueryPerformanceCounter(&last);
+      quietSince = GetTickCount();
+    }
+  }
+  WaitForMultipleObjects(DWORD(processes.size()), processes.data(), TRUE, kWriterTimeoutMs);
+  for (HANDLE process : processes) {
+    if (process) CloseHandle(process);
+  }
+  figures.seconds = double(last.QuadPart - start.QuadPart) / double(frequency.QuadPart);
+  figures.stored = seen;
+  return figures;
+}
+
+// args: writers, sorting, records per writer, records per second per writer
+// (0: as fast as it can). A first untimed run laps the store's ring once,
+// so the timed run sees the steady state: every buffer warm, the oldest
+// records dropped as new ones come.
+void CaptureWriters(benchmark::State& state) {
+  const uint32_t writers = uint32_t(state.range(0));
+  const int sorting = int(state.range(1));
+  const uint32_t perWriter = uint32_t(state.range(2));
+  const uint32_t rate = uint32_t(state.range(3));
+  g_moduleGroups.LoadFromText(kGroupsText, sizeof(kGroupsText) - 1);
+  g_appConfig.m_dbWinEnable = 0;
+  g_appConfig.m_hvnEnable = 0;
+  const std::wstring tag = L"bench" + std::to_wstring(GetCurrentProcessId());
+  auto* capture = new CTraceCapture(BenchOwner());
+  capture->SetPostFunction(&DropPost);
+  capture->SetRingLimits(kStoreReserve, 0, 0);
+  capture->SetChannelTag(tag.c_str());
+  capture->SetIgnoreMask(0);
+  capture->SetSorting(sorting);
+  capture->Init(0);
+  CThreadCapture thread(nullptr, capture);
+  thread.Start();
+  // Every channel once, so the capture holds every ring open from then on.
+  RunWriters(capture, tag, 2 * kChannelKinds, kWarmupPerWriter, 0, 100);
+  RunFigures figures;
+  uint64_t holdUs = 0;
+  const uint64_t overrunBefore = capture->LostRecords();
+  double cpuSeconds = 0;
+  for (auto _ : state) {
+    capture->TakeLongestHoldMicros();
+    const double cpuBefore = ThreadCpuSeconds(thread.Handle());
+    figures = RunWriters(capture, tag, writers, perWriter, rate, 1);
+    cpuSeconds = ThreadCpuSeconds(thread.Handle()) - cpuBefore;
+    holdUs = capture->TakeLongestHoldMicros();
+    state.SetIterationTime(figures.seconds);
+  }
+  state.counters["records"] = benchmark::Counter(double(figures.stored) / figures.seconds);
+  state.counters["lost"] = double(figures.expected - figures.stored);
+  state.counters["overrun"] = double(capture->LostRecords() - overrunBefore);
+  state.counters["hold_ms"] = double(holdUs) / 1000.0;
+  // How much of the run the capture thread had a processor: on a loaded
+  // machine the rate says more about the neighbours than about the capture.
+  state.counters["cpu_pct"] = 100.0 * cpuSeconds / figures.seconds;
+  thread.Stop(kThreadStopTimeoutMs);
+  capture->Release();
+}
+
+// The capture thread's own work per record, without processes: one ring of
+// enciphered records copied, deciphered, decoded and staged, then stored.
+void CaptureImport(benchmark::State& state) {
+  constexpr uint32_t kRecords = 100000;
+  constexpr uint32_t kRingBytes = 64u << 20;
+  constexpr uint32_t kForeignPid = 0x7FFF0001;
+  g_moduleGroups.LoadFromText(kGroupsText, sizeof(kGroupsText) - 1);
+  g_appConfig.m_dbWinEnable = 0;
+  g_appConfig.m_hvnEnable = 0;
+  const std::wstring tag = L"import" + std::to_wstring(GetCurrentProcessId());
+  const ChannelNameSet& names = kChannelTable[0];
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, (std::wstring(names.mutex) + L"_" + tag).c_str());
+  HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kRingBytes,
+                                      (std::wstring(names.mapping) + L"_" + tag).c_str());
+  auto* ring = static_cast<TraceBufferHeader*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+  InitWriterRing(ring, kRingBytes, 1);
+  static wchar_t message[kWriterMessageUnits];
+  static uint8_t record[kMaxNarrowRecord];
+  auto* capture = new CTraceCapture(BenchOwner());
+  capture->SetPostFunction(&DropPost);
+  capture->SetRingLimits(kStoreReserve, 0, 0);
+  capture->SetChannelTag(tag.c_str());
+  capture->SetIgnoreMask(0);
+  capture->SetSorting(0);
+  capture->Init(0);
+  capture->OpenMapFiles(1);
+  uint32_t sequence = 0;
+  uint64_t records = 0;
+  uint64_t holdUs = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    for (uint32_t i = 0; i < kRecords; ++i) {
+      MakeWriterMessage(1, 1, ++sequence, message, kWriterMessageUnits);
+      WriterRecordFields fields;
+      fields.level = 2;
+      fields.pid = kForeignPid;
+      fields.tid = 1;
+      fields.time = uint32_t(time(nullptr));
+      fields.module = L"trace-writer.exe";
+      fields.message = message;
+      fields.cipher = uint8_t(state.range(0));
+      AppendRingRecord(ring, record, uint32_t(BuildWriterRecord(fields, record, sizeof(record))), nullptr);
+    }
+    state.ResumeTiming();
+    capture->ImportKelMapFile(&capture->LocalChannel(0), 0);
+    capture->DrainQueueToCaches();
+    records += kRecords;
+    holdUs = std::max(holdUs, capture->TakeLongestHoldMicros());
+  }
+  state.counters["records"] = benchmark::Counter(double(records), benchmark::Counter::kIsRate);
+  state.counters["hold_ms"] = double(holdUs) / 1000.0;
+  capture->CloseMapFiles();
+  capture->Release();
+  UnmapViewOfFile(ring);
+  CloseHandle(mapping);
+  CloseHandle(mutex);
+}
+// Twelve rounds lap the store's ring: the later ones show the steady state.
+BENCHMARK(CaptureImport)->ArgName("cipher")->Arg(0)->Arg(4)->Iterations(12)->Unit(benchmark::kMillisecond);
+
+// A million records per run (half a million for one writer); the rated
+// runs offer a fixed load to find where nothing is lost.
+BENCHMARK(CaptureWriters)
+    ->ArgNames({"writers", "sort", "count", "rate"})
+    ->Args({1, 0, 500000, 0})
+    ->Args({4, 0, 250000, 0})
+    ->Args({8, 0, 125000, 0})
+    ->Args({1, 1, 500000, 0})
+    ->Args({4, 1, 250000, 0})
+    ->Args({8, 1, 125000, 0})
+    ->Args({4, 0, 250000, 50000})
+    ->Args({4, 0, 250000, 100000})
+    ->Args({4, 1, 250000, 50000})
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace

@@ -1,0 +1,207 @@
+// Opening and closing the capture's inputs and the wait array over them.
+#include <new>
+
+#include "capture/TraceCapture.h"
+#include "core/AppConfig.h"
+#include "core/StrUtil.h"
+#include "core/SysUtil.h"
+#include "net/EventSocket.h"
+
+namespace {
+constexpr int kListenBacklog = 5;
+constexpr size_t kObjectNameChars = 64;
+
+// A NULL DACL lets traced programs of every user and integrity open what
+// this program creates.
+struct OpenSecurity {
+  SECURITY_DESCRIPTOR descriptor = {};
+  SECURITY_ATTRIBUTES attributes = {};
+
+  bool Build() {
+    if (!InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+        !SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE)) {
+      return false;
+    }
+    attributes.nLength = sizeof(attributes);
+    attributes.lpSecurityDescriptor = &descriptor;
+    attributes.bInheritHandle = FALSE;
+    return true;
+  }
+};
+
+bool IsNtPlatform() {
+  OSVERSIONINFOW version = {};
+  version.dwOSVersionInfoSize = sizeof(version);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  const BOOL known = GetVersionExW(&version);
+#pragma GCC diagnostic pop
+  return !known || version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+}
+
+void CloseIf(HANDLE* handle) {
+  if (*handle != nullptr) {
+    CloseHandle(*handle);
+    *handle = nullptr;
+  }
+}
+
+struct BufferGroupNames {
+  const wchar_t* ready;
+  const wchar_t* data;
+  const wchar_t* mapping;
+};
+
+// Creates ready event, data event and mapping in this order, none of which
+// may exist yet, labels them and maps the view. 1 when mapped; otherwise
+// everything made is closed again.
+int OpenBufferGroup(const BufferGroupNames& names, DWORD size, DWORD viewAccess, SECURITY_ATTRIBUTES* attributes,
+                    HANDLE* ready, HANDLE* data, HANDLE* mapping, void** view) {
+  auto created = [](HANDLE handle) {
+    if (handle != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
+      CloseHandle(handle);
+      return HANDLE(nullptr);
+    }
+    return handle;
+  };
+  *ready = created(CreateEventW(attributes, FALSE, FALSE, names.ready));
+  if (*ready != nullptr) {
+    *data = created(CreateEventW(attributes, FALSE, FALSE, names.data));
+  }
+  if (*data != nullptr) {
+    *mapping = created(CreateFileMappingW(INVALID_HANDLE_VALUE, attributes, PAGE_READWRITE, 0, size, names.mapping));
+  }
+  if (*mapping != nullptr) {
+    if (IsNt6OrLater()) {
+      SetLowIntegrityLabel(names.ready);
+      SetLowIntegrityLabel(names.data);
+      SetLowIntegrityLabel(names.mapping);
+    }
+    *view = MapViewOfFile(*mapping, viewAccess, 0, 0, size);
+  }
+  if (*view == nullptr) {
+    CloseIf(mapping);
+    CloseIf(data);
+    CloseIf(ready);
+    return 0;
+  }
+  SetEvent(*ready);  // the buffer is free for a writer
+  return 1;
+}
+}  // namespace
+
+int CTraceCapture::OpenKelBuffer(int global, SECURITY_ATTRIBUTES* attributes) {
+  wchar_t ready[kObjectNameChars], data[kObjectNameChars], mapping[kObjectNameChars];
+  const wchar_t* prefix = global ? kGlobalPrefix : L"";
+  StrPrintfW(ready, kObjectNameChars, L"%sKEL_BUFFER_READY", prefix);
+  StrPrintfW(data, kObjectNameChars, L"%sKEL_DATA_READY", prefix);
+  StrPrintfW(mapping, kObjectNameChars, L"%sKEL_BUFFER", prefix);
+  return OpenBufferGroup({ready, data, mapping}, kKelBufferBytes, FILE_MAP_READ | FILE_MAP_WRITE, attributes,
+                         &m_kelReady, &m_kelData, &m_kelMapping, &m_kelView);
+}
+
+int CTraceCapture::OpenDbwin(SECURITY_ATTRIBUTES* attributes) {
+  return OpenBufferGroup({L"DBWIN_BUFFER_READY", L"DBWIN_DATA_READY", L"DBWIN_BUFFER"}, kDbwinBufferBytes,
+                         FILE_MAP_READ, attributes, &m_dbwinReady, &m_dbwinData, &m_dbwinMapping, &m_dbwinView);
+}
+
+void CTraceCapture::CloseBufferGroup(HANDLE* ready, HANDLE* data, HANDLE* mapping, void** view) {
+  if (*view != nullptr) {
+    UnmapViewOfFile(*view);
+    *view = nullptr;
+  }
+  CloseIf(mapping);
+  CloseIf(data);
+  CloseIf(ready);
+}
+
+int CTraceCapture::AppendWait(HANDLE handle) {
+  return handle != nullptr ? m_waitHandles.Append(handle) : 1;
+}
+
+int CTraceCapture::BuildWaitArray() {
+  m_waitHandles.count = 0;
+  if (!m_remoteViewer) {
+    for (int kind = 0; kind < kChannelKinds; ++kind) {
+      if (!AppendWait(m_local[kind].Event()) || !AppendWait(m_global[kind].Event())) {
+        return 0;
+      }
+    }
+    if (m_kelView != nullptr && !AppendWait(m_kelData)) {
+      return 0;
+    }
+    if (m_dbwinView != nullptr && !AppendWait(m_dbwinData)) {
+      return 0;
+    }
+    if (m_listen != nullptr && !AppendWait(m_listen->Event())) {
+      return 0;
+    }
+  }
+  for (size_t i = 0; i < m_clients.count; ++i) {
+    if (!AppendWait(m_clients[i]->Event())) {
+      return 0;
+    }
+  }
+  // The timer last: inputs signalled together with it are served first.
+  return AppendWait(m_timer);
+}
+
+int CTraceCapture::OpenMapFiles(int reconnect) {
+  m_waitHandles.count = 0;
+  m_timer = CreateWaitableTimerW(nullptr, FALSE, nullptr);
+  LARGE_INTEGER due = {};
+  if (m_timer == nullptr || !SetWaitableTimer(m_timer, &due, kCaptureTickMs, nullptr, nullptr, FALSE)) {
+    Notify(kNotifyNotice, kIdsStartCaptureFailed);
+    Log("CTraceCapture::OpenMapFiles, 333-2", 0);
+    return 0;
+  }
+  // Remote-viewer mode (its connection and reconnect) plugs in here.
+  if (!m_remoteViewer) {
+    OpenSecurity security;
+    SECURITY_ATTRIBUTES* attributes = nullptr;
+    if (IsNtPlatform()) {
+      if (!security.Build()) {
+        Notify(kNotifyNotice, kIdsStartCaptureFailed);
+        Log("CTraceCapture::OpenMapFiles, 333-3", 0);
+        return 0;
+      }
+      attributes = &security.attributes;
+    }
+    for (int kind = 0; kind < kChannelKinds; ++kind) {
+      if (!m_local[kind].OpenEvent(attributes) || (m_sessionId > 0 && !m_global[kind].OpenEvent(attributes))) {
+        Notify(kNotifyNotice, kIdsStartCaptureFailed);
+        Log("CTraceCapture::OpenMapFiles, 333-4", kind);
+        return 0;
+      }
+    }
+    if (g_appConfig.m_hvnEnable && !OpenKelBuffer(int(m_admin), attributes)) {
+      Notify(kNotifyNotice, kIdsStartHvnFailed);
+    }
+    if (g_appConfig.m_dbWinEnable) {
+      OpenDbwin(attributes);
+    }
+    if (m_listenPort != 0 && m_listen == nullptr) {
+      m_listen = CSocketService::Listen(m_listenPort, kListenBacklog);
+      if (m_listen == nullptr) {
+        Notify(kNotifyNotice, kIdsListenFailed);
+        return 0;
+      }
+    }
+  }
+  return BuildWaitArray();
+}
+
+void CTraceCapture::CloseMapFiles() {
+  if (m_timer != nullptr) {
+    CancelWaitableTimer(m_timer);
+    CloseIf(&m_timer);
+  }
+  // The older sources close here once they exist.
+  CloseBufferGroup(&m_kelReady, &m_kelData, &m_kelMapping, &m_kelView);
+  CloseBufferGroup(&m_dbwinReady, &m_dbwinData, &m_dbwinMapping, &m_dbwinView);
+  for (int kind = 0; kind < kChannelKinds; ++kind) {
+    m_local[kind].Close();
+    m_global[kind].Close();
+  }
+  m_waitHandles.count = 0;
+}

@@ -1,0 +1,236 @@
+// The live trace store and every input of live capture. One exists per
+// process, bound to the window that owns capture; the capture thread runs
+// its loop, the user-interface thread reads its ring and views under the
+// store's lock.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "capture/TraceChannel.h"
+#include "core/Containers.h"
+#include "core/RWLock.h"
+#include "core/TraceStore.h"
+#include "jobs/Notify.h"
+#include "jobs/Threads.h"
+
+class CSocketService;
+class CSocketClient;
+
+// Writer kinds, the index of a channel in each set.
+constexpr int kChannelKinds = 4;
+
+struct ChannelNameSet {
+  const wchar_t* mutex;
+  const wchar_t* event;
+  const wchar_t* mapping;
+};
+// The session-local names; the global set puts "Global\" before each.
+extern const ChannelNameSet kChannelTable[kChannelKinds];
+constexpr wchar_t kGlobalPrefix[] = L"Global\\";
+
+// The ring: reserved at MaxMem, committed in these steps, freed in two sizes.
+constexpr uint32_t kRingCommitStep = 0x400000;
+constexpr uint32_t kRingFreeSmall = 0x200000;
+constexpr uint32_t kRingFreeLarge = 0x400000;
+constexpr uint32_t kRingSmallCapacity = 0x400000;
+// Sizes the staging and import buffers start with.
+constexpr uint32_t kStagingStartBytes = 32768;
+constexpr size_t kImportStartBytes = 32768;
+// The shared one-record buffer and the debugger buffer.
+constexpr DWORD kKelBufferBytes = 2344;
+constexpr DWORD kDbwinBufferBytes = 4096;
+// Sorting stores a record once its time is this many seconds in the past,
+// so that inputs a little out of step are merged in time order...
+constexpr int64_t kSortSettleSeconds = 2;
+// ...or at the latest this long after it arrived, whatever its clock says...
+constexpr DWORD kSortHoldMs = 2000;
+// ...unless this many bytes are staged: then everything is stored.
+constexpr uint32_t kSortHoldCapBytes = 64u << 20;
+// One import copies at most this many bytes from a ring per mutex hold,
+// and at most this many slices before other inputs are served again.
+constexpr size_t kImportSliceBytes = 4u << 20;
+constexpr int kImportSlicesPerCall = 4;
+// Without sorting, a staging buffer this large is stored at once instead of
+// on the next tick.
+constexpr uint32_t kEagerStoreBytes = 8u << 20;
+// How long the capture thread keeps trying to take the store back between
+// two chunks of one store step.
+constexpr DWORD kStoreRetakeMs = 100;
+// Records stored under one exclusive hold of the store, so the window never
+// waits long for its shared lock while a big batch is stored.
+constexpr uint32_t kStoreChunkRecords = 2048;
+// The capture loop's timer period.
+constexpr LONG kCaptureTickMs = 1000;
+// Intervals of ImportKelMapFile: after an event, and from the timer.
+constexpr DWORD kEventImportIntervalMs = 100;
+constexpr DWORD kTimerImportIntervalMs = 0;
+
+// Notices of the capture besides the string-table ids: a writer overran
+// records that were not read yet (the window reads LostRecords), a writer
+// channel failed and was closed, and the loop's wait failed so the capture
+// ended.
+constexpr uint32_t kNoticeRecordsLost = 2;
+constexpr uint32_t kNoticeChannelFailed = 3;
+constexpr uint32_t kNoticeCaptureFailed = 4;
+
+// String-table ids of the capture's notices.
+constexpr uint32_t kIdsStartHvnFailed = 61464;
+constexpr uint32_t kIdsStartCaptureFailed = 61469;
+constexpr uint32_t kIdsListenFailed = 61525;
+constexpr uint32_t kIdsCaptureName = 61448;
+constexpr uint32_t kIdsAllView = 61434;
+
+class CTraceCapture : public CTraceMgr, public ICaptureStore {
+ public:
+  explicit CTraceCapture(HWND owner);
+  ~CTraceCapture() override;
+
+  // --- store ---
+  int GrowBuffer(uint32_t bytes) override;
+  int Lock(int mode, int wait) override;
+  void Unlock(int mode) override;
+
+  // Prepares the store for the listen port (0: viewer, with ring and view).
+  int Init(uint16_t port);
+  // Empties the store; returns the previous has-data flag. The caller holds
+  // the exclusive lock.
+  LONG Clear();
+  // Frees at least `needed` bytes at the write offset by dropping the
+  // oldest records; views, statistics and backup place follow.
+  void FreeRingSpace(uint32_t needed, int secondPass);
+
+  // --- inputs ---
+  int OpenMapFiles(int reconnect);
+  void CloseMapFiles();
+  int OpenKelBuffer(int global, SECURITY_ATTRIBUTES* attributes);
+  int OpenDbwin(SECURITY_ATTRIBUTES* attributes);
+  int SetTracerProp(int set);
+
+  // --- loop ---
+  void CaptureLoop() override;
+  void ClearRunFlag() override { InterlockedExchange(&m_runFlag, 0); }
+  void OnControl(CaptureControlItem* item) override;
+  // Copies a channel's new records and stages them. Returns the lock result.
+  int ImportKelMapFile(CTraceChannel* channel, DWORD intervalMs);
+  void DrainQueueToCaches();
+  void SortAndStorePending();
+  void ForwardToRemotes();
+  // Order of two staged records: time, milliseconds, stamp, arrival.
+  static int CompareRecords(const TraceRecord* a, const TraceRecord* b);
+
+  // --- what the window and tests read ---
+  CTraceChannel& LocalChannel(int kind) { return m_local[kind]; }
+  CTraceChannel& GlobalChannel(int kind) { return m_global[kind]; }
+  uint64_t LostRecords() const;
+  uint32_t StagedCount() const;
+  const CGrowArray<HANDLE>& WaitHandles() const { return m_waitHandles; }
+  // The longest exclusive hold of the store since the last call.
+  uint64_t TakeLongestHoldMicros();
+  LONG RunFlag() const { return m_runFlag; }
+  HWND Owner() const { return m_owner; }
+  DWORD OwnProcessId() const { return m_ownPid; }
+
+  // Test seams: the ring's reservation, commit and free steps (0 keeps the
+  // defaults) and how notices are posted.
+  void SetRingLimits(uint64_t reserveBytes, uint32_t commitStep, uint32_t freeStep);
+  void SetPostFunction(PostMessageFn post) { m_post = post; }
+  // Sorting is read from the options each tick unless set here.
+  void SetSorting(int sorting) { m_sortOverride = sorting; }
+  void SetIgnoreMask(uint32_t mask) { m_ignoreOverride = 1, m_ignoreMask = mask; }
+  // Puts "_<tag>" behind every channel name, so that parallel runs in one
+  // session do not meet; before OpenMapFiles.
+  void SetChannelTag(const wchar_t* tag);
+  // The loop's wait (WaitForMultipleObjectsEx).
+  using WaitFn = DWORD(WINAPI*)(DWORD, const HANDLE*, BOOL, DWORD, BOOL);
+  void SetWaitFunction(WaitFn wait) { m_wait = wait; }
+  // The clock that times arrivals.
+  void SetTickSource(DWORD(WINAPI* tick)()) { m_tick = tick; }
+
+  // Serves one signalled handle of the wait array; the timer's tick moves
+  // the staged records on.
+  void DispatchHandle(HANDLE handle);
+  void OnTimerTick();
+
+ private:
+  void Notify(uint32_t code, LPARAM value);
+  void Log(const char* text, int value);
+  void DispatchChannels(HANDLE handle);
+  void NameChannels(const wchar_t* tag);
+  void StageImported(CTraceChannel* channel, uint32_t ignoreMask);
+  // Notes when the records staged next arrived; every input calls it
+  // before staging. Capture lock held.
+  void MarkArrival();
+  void ChannelFailed(CTraceChannel* channel);
+  void ReportLoss();
+  // Stores the staged records in `order` (null: staging order), in chunks
+  // under the exclusive lock; returns how many were taken (stored or
+  // skipped as our own). Stops early when the lock is busy or the ring
+  // refuses a record.
+  size_t StoreRecords(TraceRecord** order, size_t count);
+  void OfferToViews(TraceRecord* record);
+  bool RetakeStore();
+  // Stores every staged record, in time order when asked (sorting at the
+  // end of a capture run). A store held by the window keeps them staged.
+  void StoreStaged(bool sorted);
+  void StoreIfLarge();
+  // Keeps the records whose pending byte is still set, in their order.
+  void CompactStaging();
+  void ResetStaging();
+  int BuildWaitArray();
+  int AppendWait(HANDLE handle);
+  void CloseBufferGroup(HANDLE* ready, HANDLE* data, HANDLE* mapping, void** view);
+  bool SortingEnabled() const;
+  uint32_t IgnoreMask() const;
+  static void CALLBACK DropRecord(void* context, TraceRecord* record);
+
+  HWND m_owner;
+  uint64_t m_reservation = 0;
+  uint32_t m_commitStep = kRingCommitStep;
+  uint32_t m_freeStep = 0;  // 0: the two sizes by capacity
+  HWND m_shell = nullptr;
+  volatile LONG m_runFlag = 1;
+  uint32_t m_admin = 0;
+  DWORD m_sessionId = 0;
+  DWORD m_ownPid = 0;
+  HANDLE m_timer = nullptr;
+  // The shared one-record buffer and the debugger buffer: ready event, data
+  // event, mapping, view. Their readers plug into DispatchHandle.
+  HANDLE m_kelReady = nullptr, m_kelData = nullptr, m_kelMapping = nullptr;
+  void* m_kelView = nullptr;
+  HANDLE m_dbwinReady = nullptr, m_dbwinData = nullptr, m_dbwinMapping = nullptr;
+  void* m_dbwinView = nullptr;
+  CTraceChannel m_local[kChannelKinds];
+  CTraceChannel m_global[kChannelKinds];
+  CRITICAL_SECTION m_captureLock;
+  CTraceCache m_staging;
+  CByteBuffer m_import;
+  // Staged records are numbered as they arrive; each import notes the first
+  // number it staged and when, so sorting holds records back by arrival.
+  struct ArrivalMark {
+    uint32_t sequence;
+    DWORD tick;
+  };
+  CGrowArray<ArrivalMark> m_arrivals;
+  // Backups plug in here: records handed over and the next one.
+  uint32_t m_backupWritten = 0;
+  TraceRecord* m_backupPosition = nullptr;
+  // Remote protocol: listening socket and clients.
+  uint16_t m_listenPort = 0;
+  CSocketService* m_listen = nullptr;
+  CGrowArray<CSocketClient*> m_clients;
+  uint32_t m_remoteViewer = 0;
+  CGrowArray<HANDLE> m_waitHandles;
+  CRWLock m_lock;
+  CReservedRing m_ring;
+  PostMessageFn m_post = nullptr;
+  DWORD(WINAPI* m_tick)() = &GetTickCount;
+  WaitFn m_wait = &WaitForMultipleObjectsEx;
+  int m_sortOverride = -1;
+  int m_ignoreOverride = 0;
+  uint32_t m_ignoreMask = 0;
+  uint64_t m_lostReported = 0;
+  CGrowArray<TraceRecord*> m_order;  // sort scratch
+  uint64_t m_longestHold = 0;        // performance-counter ticks
+};
