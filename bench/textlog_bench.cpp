@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "bench/BenchFiles.h"
 #include "core/ModuleGroups.h"
 #include "core/TraceStore.h"
 #include "formats/TextLogs.h"
@@ -20,19 +21,8 @@ constexpr char kGroupsText[] = "[CORE]\nM=app.exe;kernel.dll;ui.dll\n[NET]\nM=ne
 constexpr uint64_t kFileBytes = 200ull << 20;
 constexpr uint32_t kSeed = 7;
 
-std::wstring TempPath(const wchar_t* name) {
-  wchar_t folder[MAX_PATH];
-  const DWORD n = GetTempPathW(MAX_PATH, folder);
-  return std::wstring(folder, n) + name + std::to_wstring(GetCurrentProcessId());
-}
-
-uint64_t FileSize(const std::wstring& path) {
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
-    return 0;
-  }
-  return (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-}
+using bench::FileSize;
+using bench::TempPath;
 
 // A small generator so the files are the same on every run.
 class CLineSource {
