@@ -221,25 +221,29 @@ uint8_t* ToNarrowRecord(uint8_t* output, uint32_t limit, const TraceRecord* reco
   return output;
 }
 
+void MakeLinearHeader(const TraceBufferHeader* live, TraceBufferHeader* header) {
+  if (live != nullptr) {
+    *header = *live;
+  } else {
+    InitBufferHeader(header, kTraceHeaderSize);  // a store that never held a record
+  }
+  header->byteOrderMark = kTraceByteOrderMark;
+  header->version = kTraceVersion;
+  header->headerSize = kTraceHeaderSize;
+  header->flags = kTraceBufferLinear;
+  header->freeBytes = 0;
+  header->end = 0;
+  header->first = kTraceHeaderSize;
+  header->write = kTraceHeaderSize;
+  header->lastSequence = 0;
+}
+
 int WriteKeltImage(CTraceMgr* store, CByteBuffer& out, CTraceView* view) {
   if (store == nullptr) {
     return 0;
   }
   TraceBufferHeader header;
-  if (store->Buffer() != nullptr) {
-    header = *store->Buffer();
-  } else {
-    InitBufferHeader(&header, kTraceHeaderSize);  // a store that never held a record
-  }
-  header.byteOrderMark = kTraceByteOrderMark;
-  header.version = kTraceVersion;
-  header.headerSize = kTraceHeaderSize;
-  header.flags = kTraceBufferLinear;
-  header.freeBytes = 0;
-  header.end = 0;
-  header.first = kTraceHeaderSize;
-  header.write = kTraceHeaderSize;
-  header.lastSequence = 0;
+  MakeLinearHeader(store->Buffer(), &header);
   // The unread bytes keep their order when the buffer grows: the header is
   // found again at the same distance from Data().
   const size_t headerAt = out.Size();
