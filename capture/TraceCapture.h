@@ -61,7 +61,7 @@ constexpr uint32_t kEagerStoreBytes = 8u << 20;
 constexpr DWORD kStoreRetakeMs = 100;
 // Records stored under one exclusive hold of the store, so the window never
 // waits long for its shared lock while a big batch is stored.
-constexpr uint32_t kStoreChunkRecords = 8192;
+constexpr uint32_t kStoreChunkRecords = 2048;
 // The capture loop's timer period.
 constexpr LONG kCaptureTickMs = 1000;
 // Intervals of ImportKelMapFile: after an event, and from the timer.
