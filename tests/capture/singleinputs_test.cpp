@@ -10,6 +10,7 @@
 #include "core/SysUtil.h"
 #include "jobs/Threads.h"
 #include "tests/capture/CaptureFixture.h"
+#include "tests/tools/CopyDataWindow.h"
 #include "tests/tools/TraceWriterProcess.h"
 #include "tools/trace-writer/WriterSingle.h"
 
@@ -297,51 +298,11 @@ TEST_F(SingleInputsEndToEnd, ThousandKelBufferMessagesInOrder) {
   EXPECT_TRUE(HoldsAllInOrder(records, 7, 1, 1000));
 }
 
-// A window that hands WM_COPYDATA to the capture, named by the tracer
-// property the writer looks for.
-class CopyDataWindow {
- public:
-  CopyDataWindow(CTraceCapture* capture, const std::wstring& tag) : m_property(L"HVNTracer_" + tag) {
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = Proc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"ktCaptureCopyData";
-    RegisterClassW(&wc);
-    m_window = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
-    SetWindowLongPtrW(m_window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(capture));
-    SetPropW(GetDesktopWindow(), m_property.c_str(), m_window);
-  }
-  ~CopyDataWindow() {
-    RemovePropW(GetDesktopWindow(), m_property.c_str());
-    DestroyWindow(m_window);
-  }
-  bool Ok() const { return m_window != nullptr; }
-  void PumpUntil(HANDLE process) {
-    for (;;) {
-      const DWORD woke = MsgWaitForMultipleObjects(1, &process, FALSE, 60000, QS_ALLINPUT);
-      if (woke != WAIT_OBJECT_0 + 1) break;
-      MSG msg;
-      while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-    }
-  }
-
- private:
-  static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_COPYDATA) {
-      auto* capture = reinterpret_cast<CTraceCapture*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-      return capture->OnCopyData(reinterpret_cast<const COPYDATASTRUCT*>(lParam));
-    }
-    return DefWindowProcW(window, message, wParam, lParam);
-  }
-  std::wstring m_property;
-  HWND m_window = nullptr;
-};
-
 TEST_F(SingleInputsEndToEnd, CopyDataFromAnotherProcess) {
   m_capture = NewCapture(m_tag);
   ASSERT_EQ(1, m_capture->Init(0));
-  CopyDataWindow window(m_capture, m_tag);
-  ASSERT_TRUE(window.Ok());
+  CCopyDataWindow window(m_tag, [&](const COPYDATASTRUCT* data) -> LRESULT { return m_capture->OnCopyData(data); });
+  ASSERT_TRUE(window.valid());
   struct Case {
     const wchar_t* fault;
     uint32_t id;
