@@ -94,7 +94,7 @@ void InputMessages(benchmark::State& state) {
   CThreadCapture thread(nullptr, capture);
   thread.Start();
   const std::wstring args = dbwin ? L"--input dbwin --count " + std::to_wstring(count)
-                                  : L"--tag " + tag + L" --wait-event 10000 --batch 64 --linger 3000 --count " +
+                                  : L"--tag " + tag + L" --wait-event 10000 --batch 64 --ring 67108864 --linger 3000 --count " +
                                         std::to_wstring(count);
   uint64_t stored = 0;
   RunWriters(capture, 1, args, !dbwin, count, &stored);  // warm: processes, channel, buffers
