@@ -1,5 +1,5 @@
-// The inputs that hand over one message at a time: the shared one-record
-// buffer, the debugger output buffer and WM_COPYDATA text.
+// The inputs that hand over one message at a time on the capture thread:
+// the shared one-record buffer and the debugger output buffer.
 #include <cstring>
 
 #include "capture/TraceCapture.h"
@@ -53,24 +53,5 @@ int CTraceCapture::OnDbwinData() {
     LeaveCriticalSection(&m_captureLock);
   }
   SetEvent(m_dbwinReady);  // in every case, or the next writer waits 10 s
-  return 1;
-}
-
-void CTraceCapture::AddCopyDataText(const char* begin, const char* end) {
-  const uint32_t mask = IgnoreMask();
-  EnterCriticalSection(&m_captureLock);
-  AddDbgText(&m_staging, begin, end, mask, kModeScan);
-  MarkArrival();
-  MarkLive(AddDbgText(&m_staging, begin, end, mask, kModeBuild), kSourceCopyData);
-  LeaveCriticalSection(&m_captureLock);
-}
-
-int CTraceCapture::OnCopyData(const COPYDATASTRUCT* data) {
-  if (data == nullptr || data->dwData == kCopyDataNotText || data->cbData == 0 || data->lpData == nullptr) {
-    return 0;
-  }
-  const auto* text = static_cast<const char*>(data->lpData);
-  const size_t bytes = data->cbData < kCopyDataMaxChars ? data->cbData : kCopyDataMaxChars;
-  AddCopyDataText(text, text + bytes);
   return 1;
 }

@@ -87,10 +87,6 @@ constexpr uint32_t kIdsStartQrvFailed = 61466;
 constexpr uint32_t kIdsCreateBackupFailed = 61521;
 constexpr uint32_t kIdsWriteBackupFailed = 61522;
 
-// WM_COPYDATA with this dwData is not text for the capture.
-constexpr ULONG_PTR kCopyDataNotText = 1234;
-// The text of one WM_COPYDATA taken at most.
-constexpr size_t kCopyDataMaxChars = 2047;
 // Backup file size limits in megabytes: Size is clamped to these, so that
 // neither 0 nor a huge value breaks the rotation and every file stays a
 // readable trace file.
@@ -134,10 +130,6 @@ class CTraceCapture : public CTraceMgr, public ICaptureStore {
   // for the next writer. 1.
   int OnKelBufferData();
   int OnDbwinData();
-  // Text of a WM_COPYDATA message (the window's thread).
-  void AddCopyDataText(const char* begin, const char* end);
-  // The window's WM_COPYDATA: 1 when it was text for the capture.
-  int OnCopyData(const COPYDATASTRUCT* data);
 
   // --- older sources ---
   int ImportQrc(CTraceManagerView* view);

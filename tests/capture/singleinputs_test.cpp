@@ -204,34 +204,22 @@ TEST_F(SingleInputs, DebuggerBufferWithinItsPage) {
 TEST_F(SingleInputs, CopyDataTextWithAndWithoutPrefix) {
   struct Case {
     std::string text;
-    ULONG_PTR tag;
-    bool taken;
     const wchar_t* module;
     uint32_t pid, tid;
     std::wstring message;
   };
   const Case cases[] = {
-      {"(net:12:34)hello", 0, true, L"net", 12, 34, L"hello"},
-      {"hello", 0, true, L"", 0, 0, L"hello"},
+      {"(net:12:34)hello", L"net", 12, 34, L"hello"},
+      {"hello", L"", 0, 0, L"hello"},
       // Only a prefix at the very start is one.
-      {"before(net:12:34)hello", 0, true, L"", 0, 0, L"before(net:12:34)hello"},
-      {"(net:12:34)hello", kCopyDataNotText, false, L"", 0, 0, L""},
-      {"", 0, false, L"", 0, 0, L""},
-      {"(net:5:6)" + std::string(4000, 'y'), 0, true, L"net", 5, 6, std::wstring(1023, L'y')},
+      {"before(net:12:34)hello", L"", 0, 0, L"before(net:12:34)hello"},
+      {"(net:5:6)" + std::string(2000, 'y'), L"net", 5, 6, std::wstring(1023, L'y')},
   };
   size_t expected = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text.substr(0, 30));
-    COPYDATASTRUCT data{};
-    data.dwData = c.tag;
-    data.cbData = DWORD(c.text.size());
-    data.lpData = const_cast<char*>(c.text.data());
-    EXPECT_EQ(c.taken ? 1 : 0, m_capture->OnCopyData(&data));
+    m_capture->AddCopyDataText(c.text.data(), c.text.data() + c.text.size());
     const auto stored = Stored();
-    if (!c.taken) {
-      EXPECT_EQ(expected, stored.size());
-      continue;
-    }
     ASSERT_EQ(++expected, stored.size());
     const TraceRecord* r = stored.back();
     EXPECT_STREQ(c.module, r->Module());
@@ -240,6 +228,7 @@ TEST_F(SingleInputs, CopyDataTextWithAndWithoutPrefix) {
     EXPECT_EQ(c.message, r->Message());
     EXPECT_EQ(kLevelInfo, r->level & kLevelMask);
     EXPECT_EQ(kSourceCopyData, r->sourceType);
+    EXPECT_NE(0, r->flags & kRecordLive);
   }
 }
 
@@ -301,7 +290,12 @@ TEST_F(SingleInputsEndToEnd, ThousandKelBufferMessagesInOrder) {
 TEST_F(SingleInputsEndToEnd, CopyDataFromAnotherProcess) {
   m_capture = NewCapture(m_tag);
   ASSERT_EQ(1, m_capture->Init(0));
-  CCopyDataWindow window(m_tag, [&](const COPYDATASTRUCT* data) -> LRESULT { return m_capture->OnCopyData(data); });
+  // As the owner windows take it: text of at most 2047 bytes.
+  CCopyDataWindow window(m_tag, [&](const COPYDATASTRUCT* data) -> LRESULT {
+    const auto* text = static_cast<const char*>(data->lpData);
+    m_capture->AddCopyDataText(text, text + (data->cbData < 2047 ? data->cbData : 2047));
+    return TRUE;
+  });
   ASSERT_TRUE(window.valid());
   struct Case {
     const wchar_t* fault;
