@@ -93,15 +93,21 @@ int OpenBufferGroup(const BufferGroupNames& names, DWORD size, DWORD viewAccess,
 int CTraceCapture::OpenKelBuffer(int global, SECURITY_ATTRIBUTES* attributes) {
   wchar_t ready[kObjectNameChars], data[kObjectNameChars], mapping[kObjectNameChars];
   const wchar_t* prefix = global ? kGlobalPrefix : L"";
-  StrPrintfW(ready, kObjectNameChars, L"%sKEL_BUFFER_READY", prefix);
-  StrPrintfW(data, kObjectNameChars, L"%sKEL_DATA_READY", prefix);
-  StrPrintfW(mapping, kObjectNameChars, L"%sKEL_BUFFER", prefix);
-  return OpenBufferGroup({ready, data, mapping}, kKelBufferBytes, FILE_MAP_READ | FILE_MAP_WRITE, attributes,
+  const wchar_t* dash = m_inputTag[0] != 0 ? L"_" : L"";
+  StrPrintfW(ready, kObjectNameChars, L"%sKEL_BUFFER_READY%s%s", prefix, dash, m_inputTag);
+  StrPrintfW(data, kObjectNameChars, L"%sKEL_DATA_READY%s%s", prefix, dash, m_inputTag);
+  StrPrintfW(mapping, kObjectNameChars, L"%sKEL_BUFFER%s%s", prefix, dash, m_inputTag);
+  return OpenBufferGroup({ready, data, mapping}, kKelBufferSize, FILE_MAP_READ | FILE_MAP_WRITE, attributes,
                          &m_kelReady, &m_kelData, &m_kelMapping, &m_kelView);
 }
 
 int CTraceCapture::OpenDbwin(SECURITY_ATTRIBUTES* attributes) {
-  return OpenBufferGroup({L"DBWIN_BUFFER_READY", L"DBWIN_DATA_READY", L"DBWIN_BUFFER"}, kDbwinBufferBytes,
+  wchar_t ready[kObjectNameChars], data[kObjectNameChars], mapping[kObjectNameChars];
+  const wchar_t* dash = m_inputTag[0] != 0 ? L"_" : L"";
+  StrPrintfW(ready, kObjectNameChars, L"DBWIN_BUFFER_READY%s%s", dash, m_inputTag);
+  StrPrintfW(data, kObjectNameChars, L"DBWIN_DATA_READY%s%s", dash, m_inputTag);
+  StrPrintfW(mapping, kObjectNameChars, L"DBWIN_BUFFER%s%s", dash, m_inputTag);
+  return OpenBufferGroup({ready, data, mapping}, kDbwinBufferSize,
                          FILE_MAP_READ, attributes, &m_dbwinReady, &m_dbwinData, &m_dbwinMapping, &m_dbwinView);
 }
 
@@ -196,7 +202,10 @@ void CTraceCapture::CloseMapFiles() {
     CancelWaitableTimer(m_timer);
     CloseIf(&m_timer);
   }
-  // The older sources close here once they exist.
+  m_qrcLocal.Close();
+  m_qrcGlobal.Close();
+  m_stone.Close();
+  CloseBackupFile();
   CloseBufferGroup(&m_kelReady, &m_kelData, &m_kelMapping, &m_kelView);
   CloseBufferGroup(&m_dbwinReady, &m_dbwinData, &m_dbwinMapping, &m_dbwinView);
   for (int kind = 0; kind < kChannelKinds; ++kind) {

@@ -120,9 +120,17 @@ void CTraceCapture::DispatchHandle(HANDLE handle) {
     return;
   }
   if (!m_remoteViewer) {
+    if (m_kelData != nullptr && handle == m_kelData) {
+      OnKelBufferData();
+      return;
+    }
+    if (m_dbwinData != nullptr && handle == m_dbwinData) {
+      OnDbwinData();
+      return;
+    }
     DispatchChannels(handle);
-    // The shared one-record buffer, the debugger buffer, the listening
-    // socket and the clients are served here once their readers exist.
+    // The listening socket and the clients are served here once the remote
+    // protocol exists.
   }
 }
 
@@ -142,7 +150,7 @@ void CTraceCapture::DispatchChannels(HANDLE handle) {
 
 void CTraceCapture::OnTimerTick() {
   if (!m_remoteViewer) {
-    // The older sources are read here once they exist.
+    ImportOlderSources();
     for (int kind = 0; kind < kChannelKinds; ++kind) {
       for (CTraceChannel* channel : {&m_local[kind], &m_global[kind]}) {
         if (channel->m_pending && ImportKelMapFile(channel, kTimerImportIntervalMs) < 0) {
@@ -157,7 +165,7 @@ void CTraceCapture::OnTimerTick() {
     } else {
       DrainQueueToCaches();
     }
-    // The backup writer runs here once it exists.
+    FlushBackup();
   } else {
     ForwardToRemotes();
   }

@@ -90,7 +90,13 @@ void CTraceCapture::NameChannels(const wchar_t* tag) {
   }
 }
 
-void CTraceCapture::SetChannelTag(const wchar_t* tag) { NameChannels(tag); }
+void CTraceCapture::SetChannelTag(const wchar_t* tag) {
+  NameChannels(tag);
+  StrCopyNW(m_inputTag, kOlderTagChars, tag != nullptr ? tag : L"");
+  m_qrcLocal.SetTag(tag);
+  m_qrcGlobal.SetTag(tag);
+  m_stone.SetTag(tag);
+}
 
 void CTraceCapture::SetRingLimits(uint64_t reserveBytes, uint32_t commitStep, uint32_t freeStep) {
   m_reservation = reserveBytes;

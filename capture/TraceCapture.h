@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+#include "capture/OlderSources.h"
 #include "capture/TraceChannel.h"
 #include "core/Containers.h"
 #include "core/RWLock.h"
@@ -39,8 +40,8 @@ constexpr uint32_t kRingSmallCapacity = 0x400000;
 constexpr uint32_t kStagingStartBytes = 32768;
 constexpr size_t kImportStartBytes = 32768;
 // The shared one-record buffer and the debugger buffer.
-constexpr DWORD kKelBufferBytes = 2344;
-constexpr DWORD kDbwinBufferBytes = 4096;
+constexpr DWORD kKelBufferSize = 2344;
+constexpr DWORD kDbwinBufferSize = 4096;
 // Sorting stores a record once its time is this many seconds in the past,
 // so that inputs a little out of step are merged in time order...
 constexpr int64_t kSortSettleSeconds = 2;
@@ -81,6 +82,19 @@ constexpr uint32_t kIdsStartCaptureFailed = 61469;
 constexpr uint32_t kIdsListenFailed = 61525;
 constexpr uint32_t kIdsCaptureName = 61448;
 constexpr uint32_t kIdsAllView = 61434;
+constexpr uint32_t kIdsStartQrcFailed = 61465;
+constexpr uint32_t kIdsStartQrvFailed = 61466;
+constexpr uint32_t kIdsCreateBackupFailed = 61521;
+constexpr uint32_t kIdsWriteBackupFailed = 61522;
+
+// Backup file size limits in megabytes: Size is clamped to these, so that
+// neither 0 nor a huge value breaks the rotation and every file stays a
+// readable trace file.
+constexpr uint32_t kBackupMinMegabytes = 1;
+constexpr uint32_t kBackupMaxMegabytes = 4095;
+// Room for the backup folder and the file name behind it.
+constexpr size_t kBackupFolderChars = 260;
+constexpr size_t kBackupPathChars = kBackupFolderChars + 64;
 
 class CTraceCapture : public CTraceMgr, public ICaptureStore {
  public:
@@ -110,6 +124,29 @@ class CTraceCapture : public CTraceMgr, public ICaptureStore {
   // Text another process sent to the owner window with WM_COPYDATA: staged
   // as one live record, stored by the next tick. User-interface thread.
   void AddCopyDataText(const char* text, const char* end);
+
+  // --- one-message inputs ---
+  // Each takes one message into the staging buffer and frees the buffer
+  // for the next writer. 1.
+  int OnKelBufferData();
+  int OnDbwinData();
+
+  // --- older sources ---
+  int ImportQrc(CTraceManagerView* view);
+  int ImportQrv(CTraceStone* stone);
+  CTraceManagerView& QrcView(int global) { return global ? m_qrcGlobal : m_qrcLocal; }
+  CTraceStone& Stone() { return m_stone; }
+
+  // --- backups ---
+  // The per-tick step: writes every stored record not written yet.
+  void FlushBackup();
+  // Appends one narrow record, starting a new file when needed. 1 when the
+  // record was written.
+  int WriteBackup(const uint8_t* record, uint32_t limit);
+  uint32_t BackupWritten() const { return m_backupWritten; }
+  uint32_t BackupFileNumber() const { return m_backupNumber; }
+  using WriteFileFn = BOOL(WINAPI*)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
+  void SetBackupWriteFunction(WriteFileFn write) { m_writeFile = write; }
 
   // --- loop ---
   void CaptureLoop() override;
@@ -160,6 +197,12 @@ class CTraceCapture : public CTraceMgr, public ICaptureStore {
   void Notify(uint32_t code, LPARAM value);
   void Log(const char* text, int value);
   void DispatchChannels(HANDLE handle);
+  void ImportOlderSources();
+  // Marks a record the builder staged as captured live from `source`.
+  static void MarkLive(TraceRecord* record, uint8_t source);
+  int StartBackupFile();
+  void CloseBackupFile();
+  void BackupFailed(uint32_t id);
   void NameChannels(const wchar_t* tag);
   void StageImported(CTraceChannel* channel, uint32_t ignoreMask);
   // Notes when the records staged next arrived; every input calls it
@@ -216,9 +259,21 @@ class CTraceCapture : public CTraceMgr, public ICaptureStore {
     DWORD tick;
   };
   CGrowArray<ArrivalMark> m_arrivals;
-  // Backups plug in here: records handed over and the next one.
+  // Backups: ring records written and the next one, the file series.
   uint32_t m_backupWritten = 0;
   TraceRecord* m_backupPosition = nullptr;
+  uint32_t m_backupNumber = 0;  // files started in this series
+  uint64_t m_backupSize = 0;
+  wchar_t m_backupStem[kBackupPathChars] = {};  // folder\kelbackup_<time>_
+  HANDLE m_backupFile = INVALID_HANDLE_VALUE;
+  uint32_t m_backupNoticed = 0;  // the failure last noticed, 0 after a success
+  WriteFileFn m_writeFile = &WriteFile;
+  // The older sources.
+  CTraceManagerView m_qrcLocal{0};
+  CTraceManagerView m_qrcGlobal{1};
+  CTraceStone m_stone;
+  // Test tag of the one-message inputs (empty: the real names).
+  wchar_t m_inputTag[kOlderTagChars] = {};
   // Remote protocol: listening socket and clients.
   uint16_t m_listenPort = 0;
   CSocketService* m_listen = nullptr;

@@ -211,6 +211,23 @@ uint8_t* ToNarrowRecord(uint8_t* output, uint32_t limit, const TraceRecord* reco
   return output;
 }
 
+void MakeLinearHeader(const TraceBufferHeader* live, TraceBufferHeader* header) {
+  if (live != nullptr) {
+    *header = *live;
+  } else {
+    InitBufferHeader(header, kTraceHeaderSize);  // a store that never held a record
+  }
+  header->byteOrderMark = kTraceByteOrderMark;
+  header->version = kTraceVersion;
+  header->headerSize = kTraceHeaderSize;
+  header->flags = kTraceBufferLinear;
+  header->freeBytes = 0;
+  header->end = 0;
+  header->first = kTraceHeaderSize;
+  header->write = kTraceHeaderSize;
+  header->lastSequence = 0;
+}
+
 namespace {
 
 // The image's bytes go to a byte buffer in memory.
@@ -264,20 +281,7 @@ class CFileSink {
 template <typename Sink>
 int WriteImage(CTraceMgr* store, CTraceView* view, Sink& sink) {
   TraceBufferHeader header;
-  if (store->Buffer() != nullptr) {
-    header = *store->Buffer();
-  } else {
-    InitBufferHeader(&header, kTraceHeaderSize);  // a store that never held a record
-  }
-  header.byteOrderMark = kTraceByteOrderMark;
-  header.version = kTraceVersion;
-  header.headerSize = kTraceHeaderSize;
-  header.flags = kTraceBufferLinear;
-  header.freeBytes = 0;
-  header.end = 0;
-  header.first = kTraceHeaderSize;
-  header.write = kTraceHeaderSize;
-  header.lastSequence = 0;
+  MakeLinearHeader(store->Buffer(), &header);
   // The count of what is written, so an image of one view says how many
   // records it holds.
   const uint64_t count = view != nullptr ? view->RecordCount()

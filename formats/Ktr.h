@@ -43,6 +43,11 @@ constexpr uint64_t kMaxKtrFileSize = 0xFFFFFFFEull;
 // record's names.
 uint8_t* ToNarrowRecord(uint8_t* output, uint32_t limit, const TraceRecord* record);
 
+// The header of a linear image made from a store's header (null: a store
+// that never held a record): capacity, count, generation and the last word
+// are kept, the offsets are those of records following the header.
+void MakeLinearHeader(const TraceBufferHeader* live, TraceBufferHeader* header);
+
 // Appends a linear KELT image of the whole store (view null: its records in
 // ring order) or of one view (its records in view order) to `out`. The header
 // keeps the store's capacity and generation; its record count is the number

@@ -3,7 +3,8 @@
 
 A benchmark that sets the counter "records" reports Mrec/s (and, when set,
 its "hold_ms", "lost", "overrun" and "cpu_pct" counters beside it), one that sets
-"bytes_per_second" (SetBytesProcessed) reports MB/s; others report ns per
+"bytes_per_second" (SetBytesProcessed) reports MB/s, one that sets
+"messages" reports messages per second; others report ns per
 iteration.
 """
 import json
@@ -28,6 +29,10 @@ def main(path):
                                   ("cpu_pct", "%")):
                 if counter in b:
                     print(f"bench {name}_{counter}: {b[counter]:.1f} {unit}")
+        elif "messages" in b:
+            print(f"bench {name}: {b['messages']:.0f} msg/s")
+            if "lost" in b:
+                print(f"bench {name}_lost: {b['lost']:.0f} messages")
         elif "bytes_per_second" in b:
             print(f"bench {name}: {b['bytes_per_second'] / 1e6:.1f} MB/s")
         else:

@@ -12,6 +12,7 @@
 #include "core/RecordBuilder.h"
 #include "core/TraceStore.h"
 #include "tests/formats/GuardedBytes.h"
+#include "tests/tools/CopyDataWindow.h"
 #include "tests/tools/TraceWriterProcess.h"
 #include "tests/tools/WriterTestUtil.h"
 #include "tools/trace-writer/WriterOlder.h"
@@ -390,52 +391,10 @@ TEST_F(WriterInputs, ProcessFillsTheDebuggerBufferByHand) {
   }
 }
 
-// A hidden window that collects WM_COPYDATA, named by a tagged tracer
-// property on the desktop window.
-class CopyDataSink {
- public:
-  struct Received {
-    ULONG_PTR tag;
-    std::string bytes;
-  };
-  explicit CopyDataSink(const std::wstring& tag) : m_property(InputObjectName(L"HVNTracer", false, tag)) {
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = Proc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"ktWriterCopyDataSink";
-    RegisterClassW(&wc);
-    m_window = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
-    SetWindowLongPtrW(m_window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    SetPropW(GetDesktopWindow(), m_property.c_str(), m_window);
-  }
-  ~CopyDataSink() {
-    RemovePropW(GetDesktopWindow(), m_property.c_str());
-    DestroyWindow(m_window);
-  }
-  bool valid() const { return m_window != nullptr; }
-  // Pumps messages until the process ends.
-  void PumpUntil(HANDLE process) {
-    for (;;) {
-      const DWORD woke = MsgWaitForMultipleObjects(1, &process, FALSE, kWaitMs, QS_ALLINPUT);
-      if (woke != WAIT_OBJECT_0 + 1) break;
-      MSG msg;
-      while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-    }
-  }
-  std::vector<Received> received;
-
- private:
-  static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_COPYDATA) {
-      auto* self = reinterpret_cast<CopyDataSink*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-      const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
-      self->received.push_back({data->dwData, std::string(static_cast<const char*>(data->lpData), data->cbData)});
-      return TRUE;
-    }
-    return DefWindowProcW(window, message, wParam, lParam);
-  }
-  std::wstring m_property;
-  HWND m_window = nullptr;
+// What the tracer window received.
+struct CopyDataReceived {
+  ULONG_PTR tag;
+  std::string bytes;
 };
 
 TEST_F(WriterInputs, ProcessSendsCopyDataToTheTracerWindow) {
@@ -448,7 +407,11 @@ TEST_F(WriterInputs, ProcessSendsCopyDataToTheTracerWindow) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.fault);
     const std::wstring tag = UniqueTag();
-    CopyDataSink sink(tag);
+    std::vector<CopyDataReceived> received;
+    CCopyDataWindow sink(tag, [&](const COPYDATASTRUCT* data) -> LRESULT {
+      received.push_back({data->dwData, std::string(static_cast<const char*>(data->lpData), data->cbData)});
+      return TRUE;
+    });
     ASSERT_TRUE(sink.valid());
     CTraceWriterProcess writer;
     ASSERT_TRUE(writer.Start(L"--input copydata --count 12 --id 5 --module cd.exe --tag " + tag +
@@ -456,9 +419,9 @@ TEST_F(WriterInputs, ProcessSendsCopyDataToTheTracerWindow) {
     sink.PumpUntil(writer.Process());
     ASSERT_TRUE(writer.Wait(kWaitMs));
     EXPECT_EQ("written: 12\n", writer.Output());
-    ASSERT_EQ(12u, sink.received.size());
+    ASSERT_EQ(12u, received.size());
     std::vector<std::wstring> messages;
-    for (const CopyDataSink::Received& got : sink.received) {
+    for (const CopyDataReceived& got : received) {
       EXPECT_EQ(c.tag, got.tag);
       const std::wstring fault = c.fault;
       if (fault == L"empty-data") {

@@ -1,0 +1,57 @@
+// The inputs that hand over one message at a time on the capture thread:
+// the shared one-record buffer and the debugger output buffer.
+#include <cstring>
+
+#include "capture/TraceCapture.h"
+#include "core/RecordBuilder.h"
+#include "core/RecordImport.h"
+
+namespace {
+// Where the next writer's fields start, cleared after every message.
+constexpr size_t kClearedBytes = 2;
+}  // namespace
+
+void CTraceCapture::MarkLive(TraceRecord* record, uint8_t source) {
+  if (record != nullptr) {
+    record->sourceType = source;
+    record->flags |= kRecordLive;
+  }
+}
+
+int CTraceCapture::OnKelBufferData() {
+  auto* buffer = static_cast<uint8_t*>(m_kelView);
+  if (buffer == nullptr) {
+    return 1;
+  }
+  const uint32_t mask = IgnoreMask();
+  EnterCriticalSection(&m_captureLock);
+  // The importer works on its own copy: the cut is made there, so nothing
+  // but the protocol's clearing below is written into the writer's buffer.
+  AddSharedRecord(&m_staging, buffer, kKelBufferSize, mask, kModeScan);
+  MarkArrival();
+  MarkLive(AddSharedRecord(&m_staging, buffer, kKelBufferSize, mask, kModeBuild), kSourceOneRecordBuffer);
+  LeaveCriticalSection(&m_captureLock);
+  std::memset(buffer + kSharedVersionOffset, 0, sizeof(uint32_t));
+  std::memset(buffer + kSharedModuleOffset, 0, kClearedBytes);
+  std::memset(buffer + kSharedTextOffset, 0, kClearedBytes);
+  SetEvent(m_kelReady);
+  return 1;
+}
+
+int CTraceCapture::OnDbwinData() {
+  const auto* buffer = static_cast<const uint8_t*>(m_dbwinView);
+  if (buffer == nullptr) {
+    return 1;
+  }
+  if (buffer[kDbwinTextOffset] != 0) {
+    const uint32_t mask = IgnoreMask();
+    EnterCriticalSection(&m_captureLock);
+    // Read within the page: text without a terminator ends at the buffer's end.
+    AddDbwin(&m_staging, buffer, kDbwinBufferSize, mask, kModeScan);
+    MarkArrival();
+    MarkLive(AddDbwin(&m_staging, buffer, kDbwinBufferSize, mask, kModeBuild), kSourceDebugOutput);
+    LeaveCriticalSection(&m_captureLock);
+  }
+  SetEvent(m_dbwinReady);  // in every case, or the next writer waits 10 s
+  return 1;
+}
