@@ -128,7 +128,8 @@ class RunningCapture {
   CTraceCapture* operator->() { return m_capture; }
   CTraceCapture* get() { return m_capture; }
   bool Start() {
-    if (!m_capture->Init(m_port)) return false;
+    if (!m_initialised && !m_capture->Init(m_port)) return false;
+    m_initialised = true;
     const size_t started = NoticeLog::Get().Count(kNotifyNotice, kNoticeCaptureStarted);
     m_thread = new CThreadCapture(nullptr, m_capture);
     return m_thread->Start() == 1 &&
@@ -147,6 +148,7 @@ class RunningCapture {
  private:
   CTraceCapture* m_capture;
   uint16_t m_port;
+  bool m_initialised = false;
   CThreadCapture* m_thread = nullptr;
 };
 
