@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <ctime>
 #include <cstdlib>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -187,6 +188,7 @@ void CaptureImport(benchmark::State& state) {
   capture->OpenMapFiles(1);
   uint32_t sequence = 0;
   uint64_t records = 0;
+  uint64_t holdUs = 0;
   for (auto _ : state) {
     state.PauseTiming();
     for (uint32_t i = 0; i < kRecords; ++i) {
@@ -205,8 +207,10 @@ void CaptureImport(benchmark::State& state) {
     capture->ImportKelMapFile(&capture->LocalChannel(0), 0);
     capture->DrainQueueToCaches();
     records += kRecords;
+    holdUs = std::max(holdUs, capture->TakeLongestHoldMicros());
   }
   state.counters["records"] = benchmark::Counter(double(records), benchmark::Counter::kIsRate);
+  state.counters["hold_ms"] = double(holdUs) / 1000.0;
   capture->CloseMapFiles();
   capture->Release();
   UnmapViewOfFile(ring);

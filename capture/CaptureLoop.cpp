@@ -402,6 +402,12 @@ size_t CTraceCapture::StoreRecords(TraceRecord** order, size_t count) {
       if (record->pid != m_ownPid) {
         TraceRecord* copy = CopyRecord(this, record);
         if (copy == nullptr) {
+          if (Buffer() != nullptr && Buffer()->recordCount == 0) {
+            // Not even an empty ring holds it: keeping it would stall every
+            // record behind it for good.
+            record->version = kStagedTaken;
+            continue;
+          }
           refused = true;  // it stays staged for the next tick
           break;
         }

@@ -5,7 +5,7 @@
 #include "net/EventSocket.h"
 
 int CTraceCapture::AddClient(CSocketClient* client, ClientPhase phase) {
-  const ClientState state = {phase, m_tick(), nullptr, 0};
+  const ClientState state = {phase, m_tick(), nullptr, 0, client->PeerAddress()};
   if (!m_clientStates.Reserve(m_clientStates.count + 1) || !m_clients.Append(client)) {
     return 0;
   }

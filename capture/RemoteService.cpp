@@ -115,7 +115,7 @@ void CTraceCapture::ServeRequest(size_t i, size_t* next) {
     client->SetClientType(request.type);
     if (request.type == kRemoteLiveViewer) {
       m_clientStates[i].phase = kPhaseLive;
-      Notify(kNotifyViewerConnected, AddressParam(client->PeerAddress()));
+      Notify(kNotifyViewerConnected, AddressParam(m_clientStates[i].address));
       served = 1;
     } else if (request.type == kRemoteDumpList) {
       served = StartListReply(i);
@@ -249,7 +249,7 @@ int CTraceCapture::PumpReply(size_t i) {
 void CTraceCapture::TearDownService(size_t i, size_t* next) {
   CSocketClient* client = m_clients[i];
   if (client->ClientType() == kRemoteLiveViewer && m_clientStates[i].phase != kPhaseRequest) {
-    Notify(kNotifyPeerLost, AddressParam(client->PeerAddress()));
+    Notify(kNotifyPeerLost, AddressParam(m_clientStates[i].address));
   }
   RemoveClient(i, next);
 }

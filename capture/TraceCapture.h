@@ -63,7 +63,7 @@ constexpr uint32_t kEagerStoreBytes = 8u << 20;
 constexpr DWORD kStoreRetakeMs = 100;
 // Records stored under one exclusive hold of the store, so the window never
 // waits long for its shared lock while a big batch is stored.
-constexpr uint32_t kStoreChunkRecords = 8192;
+constexpr uint32_t kStoreChunkRecords = 2048;
 // The capture loop's timer period.
 constexpr LONG kCaptureTickMs = 1000;
 // Intervals of ImportKelMapFile: after an event, and from the timer.
@@ -242,6 +242,7 @@ class CTraceCapture : public CTraceMgr, public ICaptureStore {
     DWORD since;     // when the phase began or last made progress
     HANDLE file;     // file reply: the file, or null
     uint32_t fileLeft;  // file reply: bytes still to read
+    uint32_t address;   // the peer's, kept for when the socket is gone
   };
   int AddClient(CSocketClient* client, ClientPhase phase);
   size_t FindClient(const CSocketClient* client) const;

@@ -1,18 +1,24 @@
 #include "core/Cipher.h"
 
-// The low-level AES calls are deprecated in OpenSSL 3 but still the plainest
-// way to run raw CBC over a whole number of blocks; keep the warning local.
-#define OPENSSL_SUPPRESS_DEPRECATED
-#include <openssl/aes.h>
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
+#include <windows.h>
 
+#include <malloc.h>
+
+#include <climits>
 #include <cstring>
+
 
 namespace {
 
-constexpr int kAes128Bits = 128;
-constexpr int kAes256Bits = 256;
 constexpr size_t kAes128KeyBytes = 16;
 constexpr size_t kAes256KeyBytes = 32;
+constexpr int kEncrypt = 1;
+constexpr int kDecrypt = 0;
+// EVP takes an int length: longer data goes through in pieces, which CBC
+// chains like one call.
+constexpr size_t kLargestPiece = size_t(INT_MAX) / kCipherBlockSize * kCipherBlockSize;
 
 // Seeds of the key material. The bytes are expanded at run time so the keys
 // never stand in the image as plain arrays; readers and the writer of the
@@ -35,21 +41,77 @@ void ExpandSeed(uint32_t seed, uint8_t* out, size_t length) {
   }
 }
 
-struct CipherSchedules {
-  AES_KEY aes128Decrypt;  // slot 1
-  AES_KEY aes256Decrypt;  // slot 2: the first 256-bit key
-  AES_KEY recordEncrypt;  // slot 3: the record key
-  AES_KEY recordDecrypt;  // slot 4
-  // The other writers' side, for EncipherArea.
-  AES_KEY aes128Encrypt;
-  AES_KEY aes256Encrypt;
-  uint8_t vector[kCipherBlockSize];
-  bool ready;
+// One key in one direction.
+enum Slot {
+  kSlotAes128Decrypt,
+  kSlotAes256Decrypt,   // the first 256-bit key
+  kSlotRecordEncrypt,   // the record key
+  kSlotRecordDecrypt,
+  kSlotAes128Encrypt,   // the other writers' side, for EncipherArea
+  kSlotAes256Encrypt,
+  kSlotCount
 };
 
-CipherSchedules BuildSchedules() {
-  CipherSchedules s;
-  std::memset(&s, 0, sizeof(s));
+// The process's cipher contexts. EVP picks AES-NI where the processor has
+// it. A context is keyed once, so a record costs no key schedule; a thread
+// takes an idle context of its slot and gives it back, so threads never
+// share one. The owner is made on
+// first use after libcrypto's own set-up, so it is destroyed (once, at
+// process exit) before libcrypto cleans up; no context belongs to a thread.
+// Idle contexts wait on lock-free lists: taking and giving one costs no
+// lock, which every record would pay.
+class CCipherContexts {
+ public:
+  static CCipherContexts& Get() {
+    static CCipherContexts contexts;
+    return contexts;
+  }
+
+  bool Ready() const { return m_ready; }
+  int Run(Slot slot, uint8_t* data, size_t length);
+
+ private:
+  CCipherContexts();
+  ~CCipherContexts();
+  CCipherContexts(const CCipherContexts&) = delete;
+  CCipherContexts& operator=(const CCipherContexts&) = delete;
+
+  // An idle context on a slot's lock-free list.
+  struct alignas(MEMORY_ALLOCATION_ALIGNMENT) IdleContext {
+    SLIST_ENTRY entry;
+    EVP_CIPHER_CTX* context;
+    // The context's CBC chaining block: the fixed vector after keying, then
+    // the last cipher block of the previous call.
+    uint8_t chain[kCipherBlockSize];
+  };
+
+  bool Key(Slot slot, const EVP_CIPHER* cipher, const uint8_t* key, int direction);
+  IdleContext* Take(Slot slot);
+  void Give(Slot slot, IdleContext* idle);
+
+  EVP_CIPHER* m_aes128 = nullptr;
+  EVP_CIPHER* m_aes256 = nullptr;
+  // Keyed contexts that are only ever copied.
+  EVP_CIPHER_CTX* m_keyed[kSlotCount] = {};
+  SLIST_HEADER m_idle[kSlotCount];
+  uint8_t m_vector[kCipherBlockSize] = {};
+  bool m_ready = false;
+};
+
+CCipherContexts::CCipherContexts() {
+  for (SLIST_HEADER& idle : m_idle) {
+    InitializeSListHead(&idle);
+  }
+  if (OPENSSL_init_crypto(0, nullptr) != 1) {
+    return;
+  }
+  // Fetched once: naming the cipher on every initialisation would look it
+  // up in the provider tables each time.
+  m_aes128 = EVP_CIPHER_fetch(nullptr, "AES-128-CBC", nullptr);
+  m_aes256 = EVP_CIPHER_fetch(nullptr, "AES-256-CBC", nullptr);
+  if (m_aes128 == nullptr || m_aes256 == nullptr) {
+    return;
+  }
   uint8_t key128[kAes128KeyBytes];
   uint8_t key256[kAes256KeyBytes];
   uint8_t mix[kAes256KeyBytes];
@@ -60,60 +122,143 @@ CipherSchedules BuildSchedules() {
   for (size_t i = 0; i < kAes256KeyBytes; ++i) {
     recordKey[i] = static_cast<uint8_t>(~(key256[i] ^ mix[i]));
   }
-  ExpandSeed(kSeedVector, s.vector, sizeof(s.vector));
-  s.ready = AES_set_decrypt_key(key128, kAes128Bits, &s.aes128Decrypt) == 0 &&
-            AES_set_decrypt_key(key256, kAes256Bits, &s.aes256Decrypt) == 0 &&
-            AES_set_encrypt_key(recordKey, kAes256Bits, &s.recordEncrypt) == 0 &&
-            AES_set_decrypt_key(recordKey, kAes256Bits, &s.recordDecrypt) == 0 &&
-            AES_set_encrypt_key(key128, kAes128Bits, &s.aes128Encrypt) == 0 &&
-            AES_set_encrypt_key(key256, kAes256Bits, &s.aes256Encrypt) == 0;
-  std::memset(key128, 0, sizeof(key128));
-  std::memset(key256, 0, sizeof(key256));
-  std::memset(recordKey, 0, sizeof(recordKey));
-  return s;
+  ExpandSeed(kSeedVector, m_vector, sizeof(m_vector));
+  m_ready = Key(kSlotAes128Decrypt, m_aes128, key128, kDecrypt) &&
+            Key(kSlotAes256Decrypt, m_aes256, key256, kDecrypt) &&
+            Key(kSlotRecordEncrypt, m_aes256, recordKey, kEncrypt) &&
+            Key(kSlotRecordDecrypt, m_aes256, recordKey, kDecrypt) &&
+            Key(kSlotAes128Encrypt, m_aes128, key128, kEncrypt) &&
+            Key(kSlotAes256Encrypt, m_aes256, key256, kEncrypt);
+  OPENSSL_cleanse(key128, sizeof(key128));
+  OPENSSL_cleanse(key256, sizeof(key256));
+  OPENSSL_cleanse(mix, sizeof(mix));
+  OPENSSL_cleanse(recordKey, sizeof(recordKey));
 }
 
-// Built on first use under the language's thread-safe static initialisation
-// and never written again.
-const CipherSchedules& Schedules() {
-  static const CipherSchedules schedules = BuildSchedules();
-  return schedules;
+CCipherContexts::~CCipherContexts() {
+  for (int slot = 0; slot < kSlotCount; ++slot) {
+    SLIST_ENTRY* entry = InterlockedFlushSList(&m_idle[slot]);
+    while (entry != nullptr) {
+      auto* idle = reinterpret_cast<IdleContext*>(entry);
+      entry = entry->Next;
+      EVP_CIPHER_CTX_free(idle->context);
+      _aligned_free(idle);
+    }
+    EVP_CIPHER_CTX_free(m_keyed[slot]);
+  }
+  EVP_CIPHER_free(m_aes128);
+  EVP_CIPHER_free(m_aes256);
 }
+
+bool CCipherContexts::Key(Slot slot, const EVP_CIPHER* cipher, const uint8_t* key, int direction) {
+  EVP_CIPHER_CTX* context = EVP_CIPHER_CTX_new();
+  if (context == nullptr) {
+    return false;
+  }
+  m_keyed[slot] = context;
+  // Every length is a whole number of blocks: no padding of EVP's own.
+  return EVP_CipherInit_ex2(context, cipher, key, m_vector, direction, nullptr) == 1 &&
+         EVP_CIPHER_CTX_set_padding(context, 0) == 1;
+}
+
+CCipherContexts::IdleContext* CCipherContexts::Take(Slot slot) {
+  SLIST_ENTRY* entry = InterlockedPopEntrySList(&m_idle[slot]);
+  if (entry != nullptr) {
+    return reinterpret_cast<IdleContext*>(entry);
+  }
+  // One more thread ciphers at the same time: a copy of the keyed context.
+  auto* idle = static_cast<IdleContext*>(_aligned_malloc(sizeof(IdleContext), alignof(IdleContext)));
+  if (idle == nullptr) {
+    return nullptr;
+  }
+  idle->context = EVP_CIPHER_CTX_new();
+  if (idle->context == nullptr || EVP_CIPHER_CTX_copy(idle->context, m_keyed[slot]) != 1) {
+    EVP_CIPHER_CTX_free(idle->context);
+    _aligned_free(idle);
+    return nullptr;
+  }
+  std::memcpy(idle->chain, m_vector, sizeof(idle->chain));
+  return idle;
+}
+
+void CCipherContexts::Give(Slot slot, IdleContext* idle) { InterlockedPushEntrySList(&m_idle[slot], &idle->entry); }
 
 bool AcceptableLength(const uint8_t* data, size_t length) {
   return data != nullptr && length != 0 && length % kCipherBlockSize == 0;
 }
 
-int RunCbc(uint8_t* data, size_t length, const AES_KEY& key, int direction) {
-  const CipherSchedules& s = Schedules();
-  if (!s.ready || !AcceptableLength(data, length)) {
+void XorBlock(uint8_t* target, const uint8_t* a, const uint8_t* b) {
+  for (size_t i = 0; i < kCipherBlockSize; ++i) {
+    target[i] ^= a[i] ^ b[i];
+  }
+}
+
+bool IsEncryptSlot(Slot slot) {
+  return slot == kSlotRecordEncrypt || slot == kSlotAes128Encrypt || slot == kSlotAes256Encrypt;
+}
+
+int CCipherContexts::Run(Slot slot, uint8_t* data, size_t length) {
+  if (!m_ready || !AcceptableLength(data, length)) {
     return 0;
   }
-  // CBC advances the vector: every call starts from its own copy, so every
-  // record's area is enciphered independently.
-  uint8_t vector[kCipherBlockSize];
-  std::memcpy(vector, s.vector, sizeof(vector));
-  AES_cbc_encrypt(data, data, length, &key, vector, direction);
+  IdleContext* idle = Take(slot);
+  if (idle == nullptr) {
+    return 0;
+  }
+  // Every call must start from the fixed vector, so every record's area is
+  // enciphered independently. Re-arming the context costs more than the
+  // cipher of a short area, so the context goes on from its last block and
+  // the first block is corrected instead: CBC mixes the vector into the
+  // first block only.
+  const bool encrypt = IsEncryptSlot(slot);
+  uint8_t lastIn[kCipherBlockSize];
+  if (encrypt) {
+    XorBlock(data, m_vector, idle->chain);
+  } else {
+    std::memcpy(lastIn, data + length - kCipherBlockSize, sizeof(lastIn));
+  }
+  bool done = true;
+  for (size_t at = 0; done && at < length;) {
+    const size_t piece = length - at < kLargestPiece ? length - at : kLargestPiece;
+    int out = 0;
+    done = EVP_CipherUpdate(idle->context, data + at, &out, data + at, int(piece)) == 1 && size_t(out) == piece;
+    at += piece;
+  }
+  if (!done) {
+    // The context's chaining block is unknown now: it is not used again.
+    EVP_CIPHER_CTX_free(idle->context);
+    _aligned_free(idle);
+    return 0;
+  }
+  if (encrypt) {
+    std::memcpy(idle->chain, data + length - kCipherBlockSize, sizeof(idle->chain));
+  } else {
+    XorBlock(data, m_vector, idle->chain);
+    std::memcpy(idle->chain, lastIn, sizeof(idle->chain));
+  }
+  Give(slot, idle);
   return 1;
 }
 
+int RunCbc(uint8_t* data, size_t length, Slot slot) { return CCipherContexts::Get().Run(slot, data, length); }
+
 }  // namespace
 
-int InitCipherKeys() { return Schedules().ready ? 1 : 0; }
+int InitCipherKeys() { return CCipherContexts::Get().Ready() ? 1 : 0; }
 
 int DecipherAes128(uint8_t* data, size_t length) {
-  return RunCbc(data, length, Schedules().aes128Decrypt, AES_DECRYPT);
+  return RunCbc(data, length, kSlotAes128Decrypt);
 }
 
 int DecipherAes256(uint8_t* data, size_t length) {
-  return RunCbc(data, length, Schedules().aes256Decrypt, AES_DECRYPT);
+  return RunCbc(data, length, kSlotAes256Decrypt);
 }
 
 int CipherAes256(uint8_t* data, size_t length, int encrypt) {
   if (encrypt != 0) {
-    return RunCbc(data, length, Schedules().recordEncrypt, AES_ENCRYPT);
+    return RunCbc(data, length, kSlotRecordEncrypt);
   }
-  return RunCbc(data, length, Schedules().recordDecrypt, AES_DECRYPT);
+  return RunCbc(data, length, kSlotRecordDecrypt);
 }
 
 void UnscrambleBytes(uint8_t* data, size_t length) {
@@ -157,9 +302,9 @@ int EncipherArea(uint8_t kind, uint8_t* data, size_t length) {
       UnscrambleBytes(data, length);
       return 1;
     case kCipherAes256First:
-      return RunCbc(data, length, Schedules().aes256Encrypt, AES_ENCRYPT);
+      return RunCbc(data, length, kSlotAes256Encrypt);
     case kCipherAes128:
-      return RunCbc(data, length, Schedules().aes128Encrypt, AES_ENCRYPT);
+      return RunCbc(data, length, kSlotAes128Encrypt);
     case kCipherAes256Record:
       return CipherAes256(data, length, 1);
     default:

@@ -1,6 +1,7 @@
 // Ciphers of the string area of narrow records: the byte scrambler and
-// AES-CBC under the program's own keys. The key schedules are built once per
-// process and only read afterwards, so any thread may decipher at any time.
+// AES-CBC under the program's own keys. The keys are set up once per process
+// and every thread ciphers with a context of its own, so any thread may
+// decipher at any time.
 #pragma once
 
 #include <cstddef>
@@ -15,11 +16,10 @@ constexpr uint8_t kCipherAes256Record = 4;  // the record key the binary writer 
 
 constexpr size_t kCipherBlockSize = 16;
 
-// Builds the four key schedules. Safe to call any number of times from any
-// thread: only the first call builds, later calls find the same schedules,
-// so a second set-up can never disturb a thread that is deciphering. The
-// cipher routines below call it themselves. Returns 1 when the schedules
-// stand.
+// Sets up the keys. Safe to call any number of times from any thread: only
+// the first call builds, later calls find the same keys, so a second set-up
+// can never disturb a thread that is deciphering. The cipher routines below
+// call it themselves. Returns 1 when the keys stand.
 int InitCipherKeys();
 
 // AES-CBC in place with a fresh copy of the fixed vector per call. The length

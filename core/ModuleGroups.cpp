@@ -39,6 +39,24 @@ struct LastHit {
 };
 thread_local LastHit t_lastHit;
 
+// The answers for the last few module texts, as given, per thread: the
+// records of a file or a capture come from a handful of modules, so most
+// lookups skip the lower-casing and the table walk. Only short texts are
+// kept, compared whole; like the last hit, an entry holds for the table
+// state (generation) it came from.
+constexpr size_t kRecentModules = 8;
+constexpr size_t kRecentUnits = 32;
+struct RecentModule {
+  uint64_t generation = 0;
+  int group = 0;
+  wchar_t text[kRecentUnits] = {};
+};
+struct RecentModules {
+  RecentModule entries[kRecentModules];
+  size_t next = 0;
+};
+thread_local RecentModules t_recent;
+
 wchar_t* DuplicateWide(const wchar_t* text, size_t length) {
   auto* copy = static_cast<wchar_t*>(std::malloc((length + 1) * sizeof(wchar_t)));
   if (!copy) return nullptr;
@@ -245,6 +263,26 @@ int CModuleGroups::LoadFromResource() {
 int CModuleGroups::Find(const wchar_t* module) const {
   const size_t count = m_groups.count;
   if (count <= 1) return static_cast<int>(count) - 1;
+  if (!module) return FindLowered(module);
+
+  RecentModules& recent = t_recent;
+  for (const RecentModule& entry : recent.entries) {
+    if (entry.generation == m_generation && std::wcscmp(entry.text, module) == 0) return entry.group;
+  }
+  const int group = FindLowered(module);
+  const size_t units = wcsnlen(module, kRecentUnits);
+  if (units < kRecentUnits) {
+    RecentModule& entry = recent.entries[recent.next];
+    recent.next = (recent.next + 1) % kRecentModules;
+    std::wmemcpy(entry.text, module, units + 1);
+    entry.group = group;
+    entry.generation = m_generation;
+  }
+  return group;
+}
+
+int CModuleGroups::FindLowered(const wchar_t* module) const {
+  const size_t count = m_groups.count;
 
   wchar_t name[kModuleNameChars];
   StrCopyNW(name, kModuleNameChars, module);

@@ -109,6 +109,8 @@ class CModuleGroups {
   CString FormatNamesPipe(uint32_t mask) const;
 
  private:
+  // Find's walk over the lower-cased name, past the recent-module cache.
+  int FindLowered(const wchar_t* module) const;
   int AppendGroup(const wchar_t* name);
   int AppendCatchAll();
   // 1 parsed, 0 out of memory, -1 a group header past the last free bit.

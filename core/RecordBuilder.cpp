@@ -1,5 +1,7 @@
 #include "core/RecordBuilder.h"
 
+#include <emmintrin.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -63,7 +65,7 @@ size_t FormatProcThread(wchar_t* out, uint32_t pid, uint32_t tid) {
   return n;
 }
 
-size_t BoundedUnits(const wchar_t* text, size_t most) { return text ? wcsnlen(text, most) : 0; }
+size_t BoundedUnits(const wchar_t* text, size_t most) { return text ? WcsLengthBounded(text, most) : 0; }
 
 inline bool IsTrailingSpace(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n'; }
 
@@ -71,9 +73,26 @@ inline bool IsTrailingSpace(wchar_t c) { return c == L' ' || c == L'\t' || c == 
 // one pass: messages are the longest strings of a record. The terminator at
 // the full length stays too: an absent sub-name points at it.
 void CopyTrimmed(wchar_t* target, const wchar_t* text, size_t units) {
+  constexpr size_t kStep = 8;
   target[units] = 0;
   size_t keep = 0;  // units up to the last one that is no blank
-  for (size_t i = 0; i < units; ++i) {
+  size_t i = 0;
+  const __m128i cr = _mm_set1_epi16(L'\r');
+  const __m128i lf = _mm_set1_epi16(L'\n');
+  const __m128i tab = _mm_set1_epi16(L'\t');
+  const __m128i space = _mm_set1_epi16(L' ');
+  for (; i + kStep <= units; i += kStep) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+    const __m128i lineBreak = _mm_or_si128(_mm_cmpeq_epi16(v, cr), _mm_cmpeq_epi16(v, lf));
+    const __m128i blank = _mm_or_si128(lineBreak, _mm_or_si128(_mm_cmpeq_epi16(v, tab), _mm_cmpeq_epi16(v, space)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(target + i),
+                     _mm_or_si128(_mm_andnot_si128(lineBreak, v), _mm_and_si128(lineBreak, space)));
+    const unsigned kept = ~unsigned(_mm_movemask_epi8(blank)) & 0xFFFFu;
+    if (kept != 0) {
+      keep = i + (31 - unsigned(__builtin_clz(kept))) / sizeof(wchar_t) + 1;
+    }
+  }
+  for (; i < units; ++i) {
     const wchar_t c = text[i];
     target[i] = (c == L'\r' || c == L'\n') ? L' ' : c;
     if (!IsTrailingSpace(c)) {
@@ -83,28 +102,130 @@ void CopyTrimmed(wchar_t* target, const wchar_t* text, size_t units) {
   target[keep] = 0;
 }
 
+constexpr int64_t kSecondsPerMinute = 60;
+constexpr int64_t kSecondsPerHour = 3600;
+constexpr int64_t kSecondsPerDay = 86400;
+constexpr int kCalendarBaseYear = 1900;
+constexpr int kYearsPerCentury = 100;
+
+// Days since 1970-01-01 of a Gregorian date, and back (the usual era
+// arithmetic: 400-year eras of 146097 days, years starting in March).
+constexpr int64_t kDaysPerEra = 146097;
+constexpr int64_t kYearsPerEra = 400;
+constexpr int64_t kDaysFromEraStartTo1970 = 719468;
+
+int64_t DaysFromCivil(int64_t year, unsigned month, unsigned day) {
+  year -= month <= 2 ? 1 : 0;
+  const int64_t era = (year >= 0 ? year : year - (kYearsPerEra - 1)) / kYearsPerEra;
+  const auto yearOfEra = unsigned(year - era * kYearsPerEra);
+  const unsigned shiftedMonth = month > 2 ? month - 3 : month + 9;
+  const unsigned dayOfYear = (153 * shiftedMonth + 2) / 5 + day - 1;
+  const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return era * kDaysPerEra + int64_t(dayOfEra) - kDaysFromEraStartTo1970;
+}
+
+void CivilFromDays(int64_t days, int64_t* year, unsigned* month, unsigned* day) {
+  days += kDaysFromEraStartTo1970;
+  const int64_t era = (days >= 0 ? days : days - (kDaysPerEra - 1)) / kDaysPerEra;
+  const auto dayOfEra = unsigned(days - era * kDaysPerEra);
+  const unsigned yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const unsigned shiftedMonth = (5 * dayOfYear + 2) / 153;
+  *day = dayOfYear - (153 * shiftedMonth + 2) / 5 + 1;
+  *month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
+  *year = int64_t(yearOfEra) + era * kYearsPerEra + (*month <= 2 ? 1 : 0);
+}
+
+// Local time minus UTC at `seconds`, in seconds; false when the system
+// cannot convert it.
+bool LocalOffset(__time64_t seconds, int64_t* offset) {
+  struct tm local {};
+  if (_localtime64_s(&local, &seconds) != 0) {
+    return false;
+  }
+  const int64_t days = DaysFromCivil(int64_t(local.tm_year) + kCalendarBaseYear, unsigned(local.tm_mon + 1),
+                                     unsigned(local.tm_mday));
+  *offset = days * kSecondsPerDay + local.tm_hour * kSecondsPerHour + local.tm_min * kSecondsPerMinute +
+            local.tm_sec - seconds;
+  return true;
+}
+
+void PutTwoDigits(wchar_t* out, int64_t value) {
+  out[0] = wchar_t(L'0' + value / 10 % 10);
+  out[1] = wchar_t(L'0' + value % 10);
+}
+
 // Records of one thread mostly share their second, so the clock and date
-// texts of the last second converted are kept per thread.
+// texts of the last second converted are kept per thread. The local offset
+// is kept for the UTC hour: zones change it only at whole or half hours, so
+// an hour that starts and ends with the same offset has it throughout, and
+// its seconds need no call into the system's time conversion.
 struct TimeTextCache {
   bool filled = false;
   bool converted = false;
   uint32_t time = 0;
+  bool hourKnown = false;  // hourStart's hour has one offset
+  int64_t hourStart = -1;
+  int64_t offset = 0;
   wchar_t clock[kClockUnits] = {};
   wchar_t date[kClockUnits] = {};
+  size_t clockUnits = 0;
+  size_t dateUnits = 0;
 };
 thread_local TimeTextCache t_timeCache;
+
+// "HH:MM:SS" and "MM/DD/YY" of a local time given as seconds since 1970.
+void FormatLocalSeconds(int64_t local, TimeTextCache& cache) {
+  const int64_t days = local >= 0 ? local / kSecondsPerDay : -((kSecondsPerDay - 1 - local) / kSecondsPerDay);
+  const int64_t inDay = local - days * kSecondsPerDay;
+  PutTwoDigits(cache.clock, inDay / kSecondsPerHour);
+  cache.clock[2] = L':';
+  PutTwoDigits(cache.clock + 3, inDay % kSecondsPerHour / kSecondsPerMinute);
+  cache.clock[5] = L':';
+  PutTwoDigits(cache.clock + 6, inDay % kSecondsPerMinute);
+  cache.clock[8] = 0;
+  int64_t year = 0;
+  unsigned month = 0;
+  unsigned day = 0;
+  CivilFromDays(days, &year, &month, &day);
+  PutTwoDigits(cache.date, month);
+  cache.date[2] = L'/';
+  PutTwoDigits(cache.date + 3, day);
+  cache.date[5] = L'/';
+  PutTwoDigits(cache.date + 6, (year % kYearsPerCentury + kYearsPerCentury) % kYearsPerCentury);
+  cache.date[8] = 0;
+  cache.clockUnits = 8;
+  cache.dateUnits = 8;
+}
 
 void ConvertSecond(uint32_t time, TimeTextCache& cache) {
   const __time64_t seconds = static_cast<int32_t>(time);
   cache.filled = true;
   cache.time = time;
   cache.converted = false;
-  struct tm local {};
-  if (seconds < 0 || _localtime64_s(&local, &seconds) != 0) {
+  if (seconds < 0) {
     return;
   }
-  cache.converted = wcsftime(cache.clock, kClockUnits, kClockFormat, &local) != 0 &&
-                    wcsftime(cache.date, kClockUnits, kDateFormat, &local) != 0;
+  const int64_t hourStart = seconds - seconds % kSecondsPerHour;
+  if (hourStart != cache.hourStart) {
+    int64_t atEnd = 0;
+    cache.hourStart = hourStart;
+    cache.hourKnown = LocalOffset(hourStart, &cache.offset) &&
+                      LocalOffset(hourStart + kSecondsPerHour - 1, &atEnd) && atEnd == cache.offset;
+  }
+  if (cache.hourKnown) {
+    FormatLocalSeconds(seconds + cache.offset, cache);
+    cache.converted = true;
+    return;
+  }
+  // An hour in which the offset changes: the system converts each second.
+  struct tm local {};
+  if (_localtime64_s(&local, &seconds) != 0) {
+    return;
+  }
+  cache.clockUnits = wcsftime(cache.clock, kClockUnits, kClockFormat, &local);
+  cache.dateUnits = wcsftime(cache.date, kClockUnits, kDateFormat, &local);
+  cache.converted = cache.clockUnits != 0 && cache.dateUnits != 0;
 }
 
 // Decodes the Base64 text behind the marker and registers the word it names.
@@ -249,7 +370,8 @@ int FormatRecordTimeText(uint32_t time, uint16_t milliseconds, wchar_t* out) {
   }
   // "%s.%03hu " of the clock and the milliseconds, then the date, cut to 23.
   wchar_t text[kClockUnits * 2 + kDecimalUnits];
-  size_t n = StrCopyNW(text, kClockUnits, cache.clock);
+  size_t n = cache.clockUnits;
+  wmemcpy(text, cache.clock, n);
   text[n++] = L'.';
   wchar_t digits[kDecimalUnits];
   const size_t count = PutDecimal(digits, milliseconds);
@@ -259,8 +381,13 @@ int FormatRecordTimeText(uint32_t time, uint16_t milliseconds, wchar_t* out) {
   wmemcpy(text + n, digits, count);
   n += count;
   text[n++] = L' ';
-  StrCopyNW(text + n, kClockUnits, cache.date);
-  StrCopyNW(out, kRecordTimeTextUnits, text);
+  wmemcpy(text + n, cache.date, cache.dateUnits);
+  n += cache.dateUnits;
+  if (n > kRecordTimeTextUnits - 1) {
+    n = kRecordTimeTextUnits - 1;
+  }
+  wmemcpy(out, text, n);
+  out[n] = 0;
   return 1;
 }
 
@@ -305,7 +432,7 @@ TraceRecord* CTraceMgr::AddTraceItem(CTraceBase* store, int group, uint32_t leve
   }
   level &= kLevelMask;
   const uint32_t limit = messageLimit == 0 ? 1 : (messageLimit > kMaxMessageLimit ? kMaxMessageLimit : messageLimit);
-  const uint32_t G = uint32_t(wcsnlen(message, limit - 1)) + 1;
+  const uint32_t G = uint32_t(WcsLengthBounded(message, limit - 1)) + 1;
   const size_t subUnits = BoundedUnits(subName, kRecordNameUnits - 1);
   const uint32_t S = subUnits != 0 ? uint32_t(subUnits) + 1 : 0;
   const uint32_t length = (2 * (G + S + H + M + P) + kRecordFixedSize + 3) & ~uint32_t(3);

@@ -1,5 +1,6 @@
 #include "core/RecordImport.h"
 
+#include <emmintrin.h>
 #include <windows.h>
 
 #include <cstdlib>
@@ -74,6 +75,99 @@ void NarrowToWide(UINT codePage, const uint8_t* text, size_t bytes, wchar_t* des
     written = MultiByteToWideChar(codePage, 0, reinterpret_cast<const char*>(text), int(n), dest, int(units - 1));
   }
   dest[written > 0 ? written : 0] = 0;
+}
+
+// The units of one well-formed UTF-8 sequence starting with `lead` at text[0]
+// (at most `left` bytes readable); 0 for anything else (a stray or missing
+// continuation, an overlong form, a surrogate, past U+10FFFF, a NUL).
+size_t DecodeUtf8Sequence(const uint8_t* text, size_t left, uint32_t* code) {
+  const uint8_t lead = text[0];
+  size_t need;
+  uint32_t value;
+  uint8_t low = 0x80;
+  uint8_t high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    need = 2;
+    value = lead & 0x1Fu;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    need = 3;
+    value = lead & 0x0Fu;
+    low = lead == 0xE0 ? 0xA0 : 0x80;   // no overlong forms
+    high = lead == 0xED ? 0x9F : 0xBF;  // no surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    need = 4;
+    value = lead & 0x07u;
+    low = lead == 0xF0 ? 0x90 : 0x80;
+    high = lead == 0xF4 ? 0x8F : 0xBF;  // nothing past U+10FFFF
+  } else {
+    return 0;
+  }
+  if (need > left || text[1] < low || text[1] > high) {
+    return 0;
+  }
+  value = (value << 6) | (text[1] & 0x3Fu);
+  for (size_t i = 2; i < need; ++i) {
+    if ((text[i] & 0xC0u) != 0x80u) {
+      return 0;
+    }
+    value = (value << 6) | (text[i] & 0x3Fu);
+  }
+  *code = value;
+  return need;
+}
+
+// UTF-8 text as NarrowToWide(CP_UTF8, ...) converts it. Well-formed text is
+// decoded here, ASCII runs sixteen bytes at a time; text holding anything
+// else goes to the system converter, whose replacement rules stay the
+// reference.
+void Utf8ToWide(const uint8_t* text, size_t bytes, wchar_t* dest, size_t units) {
+  const size_t limit = bytes < units - 1 ? bytes : units - 1;
+  constexpr size_t kBlock = 16;
+  const __m128i zero = _mm_setzero_si128();
+  size_t in = 0;
+  size_t out = 0;
+  for (;;) {
+    // Each byte gives at most one unit, so out <= in and every store fits.
+    while (in + kBlock <= limit) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + in));
+      const int stops = _mm_movemask_epi8(v) | _mm_movemask_epi8(_mm_cmpeq_epi8(v, zero));
+      // All sixteen units are stored; those past a stop are written again.
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(dest + out), _mm_unpacklo_epi8(v, zero));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(dest + out + kBlock / 2), _mm_unpackhi_epi8(v, zero));
+      if (stops != 0) {
+        const size_t ascii = size_t(__builtin_ctz(unsigned(stops)));
+        in += ascii;
+        out += ascii;
+        break;
+      }
+      in += kBlock;
+      out += kBlock;
+    }
+    if (in >= limit || text[in] == 0) {
+      break;
+    }
+    const uint8_t c = text[in];
+    if (c < 0x80) {
+      dest[out++] = wchar_t(c);
+      ++in;
+      continue;
+    }
+    uint32_t code = 0;
+    const size_t used = DecodeUtf8Sequence(text + in, limit - in, &code);
+    if (used == 0) {
+      NarrowToWide(CP_UTF8, text, bytes, dest, units);
+      return;
+    }
+    if (code >= 0x10000) {
+      code -= 0x10000;
+      dest[out++] = wchar_t(0xD800 + (code >> 10));
+      dest[out++] = wchar_t(0xDC00 + (code & 0x3FF));
+    } else {
+      dest[out++] = wchar_t(code);
+    }
+    in += used;
+  }
+  dest[out] = 0;
 }
 
 // UTF-16LE units of at most `bytes` bytes, at any alignment, terminated.
@@ -340,6 +434,8 @@ TraceRecord* CTraceMgr::ImportRecord(CTraceBase* store, uint32_t ignoreMask, con
     const size_t available = size_t(head.length) - offset;
     if (head.encoding == kNarrowEncodingUtf16) {
       Utf16ToWide(bytes + offset, available, dest, units);
+    } else if (head.encoding == kNarrowEncodingUtf8) {
+      Utf8ToWide(bytes + offset, available, dest, units);
     } else {
       NarrowToWide(codePage, bytes + offset, available, dest, units);
     }
@@ -464,7 +560,9 @@ TraceRecord* CTraceMgr::AddTextLine(CTraceBase* store, const wchar_t* levelText,
   if (moduleText == nullptr) {
     moduleText = L"";
   }
-  const wchar_t* slash = wcsrchr(moduleText, L'/');
+  // Module names are file names and hold no "/", hints often do (paths): the
+  // first "/" ends the name.
+  const wchar_t* slash = wcschr(moduleText, L'/');
   size_t units = slash != nullptr ? size_t(slash - moduleText) : wcslen(moduleText);
   if (units > kModuleTextUnits - 1) {
     units = kModuleTextUnits - 1;

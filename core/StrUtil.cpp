@@ -165,6 +165,36 @@ int StrPrintfW(wchar_t* dest, size_t size, const wchar_t* format, ...)
     return result;
 }
 
+size_t WcsLengthBounded(const wchar_t* text, size_t most)
+{
+    constexpr uintptr_t kBlockBytes = 16;
+    constexpr size_t kBlockUnits = kBlockBytes / sizeof(wchar_t);
+    const auto address = reinterpret_cast<uintptr_t>(text);
+    if (most == 0)
+        return 0;
+    if (address % sizeof(wchar_t) != 0)
+        return wcsnlen(text, most);
+    // Aligned blocks never cross a page, so the bytes of the first block
+    // before the text and those of the last behind it are safe to load.
+    const auto* block = reinterpret_cast<const wchar_t*>(address & ~(kBlockBytes - 1));
+    const unsigned before = unsigned(address & (kBlockBytes - 1));
+    const __m128i zero = _mm_setzero_si128();
+    unsigned nuls = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi16(
+                        _mm_load_si128(reinterpret_cast<const __m128i*>(block)), zero))) >> before << before;
+    ptrdiff_t at = -ptrdiff_t(before / sizeof(wchar_t));  // units of block before the text
+    for (;;) {
+        if (nuls != 0) {
+            const size_t length = size_t(at + ptrdiff_t(__builtin_ctz(nuls) / sizeof(wchar_t)));
+            return length < most ? length : most;
+        }
+        at += ptrdiff_t(kBlockUnits);
+        if (at >= ptrdiff_t(most))
+            return most;
+        block += kBlockUnits;
+        nuls = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(block)), zero)));
+    }
+}
+
 void WcsToLowerInPlace(wchar_t* text)
 {
     if (!text)

@@ -37,6 +37,10 @@ int StrVPrintfW(wchar_t* dest, size_t size, const wchar_t* format, va_list args)
 // when the case flag is 0; callers lower their pattern with it.
 void WcsToLowerInPlace(wchar_t* text);
 
+// Units before the first NUL, at most `most`; reads no unit past `most` and
+// no aligned 16-byte block the text does not touch, eight units a step.
+size_t WcsLengthBounded(const wchar_t* text, size_t most);
+
 // True when text contains pattern. With caseSensitive 0 the text is compared
 // as if lower-cased (nothing is copied) and the pattern is taken as given, so
 // it must already be lower case. Null text or pattern: false.

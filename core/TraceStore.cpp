@@ -41,7 +41,10 @@ int GrowHeapBuffer(TraceBufferHeader*& buffer, uint32_t bytes, bool doubling) {
   if (grown == nullptr) {
     return 0;
   }
-  std::memcpy(grown, buffer, oldCapacity);
+  // Nothing lies past the write offset of a linear buffer: the rest of the
+  // old block is never copied (and never touched).
+  const uint32_t used = buffer->write < oldCapacity ? buffer->write : oldCapacity;
+  std::memcpy(grown, buffer, used > kTraceHeaderSize ? used : kTraceHeaderSize);
   grown->freeBytes += newCapacity - oldCapacity;
   grown->end = newCapacity;
   grown->capacity = newCapacity;

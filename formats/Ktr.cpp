@@ -1,6 +1,7 @@
 // The narrow record form and the writer of KELT images.
 #include "formats/Ktr.h"
 
+#include <emmintrin.h>
 #include <windows.h>
 
 #include <cstring>
@@ -9,10 +10,14 @@
 #include "core/Cipher.h"
 #include "core/RecordBuilder.h"
 #include "core/RecordImport.h"
+#include "core/StrUtil.h"
 #include "core/SysUtil.h"
 #include "core/TraceStore.h"
 #include "core/TraceView.h"
 #include "formats/FileHandle.h"
+#include "formats/FileReplace.h"
+#include "formats/PercentSteps.h"
+#include "formats/RecordStrings.h"
 
 namespace {
 
@@ -22,9 +27,6 @@ constexpr size_t kNarrowReservedOffset = 50;
 // surrogate pair takes 4 for 2 units).
 constexpr size_t kNarrowNameBytes = 3 * kRecordNameUnits;
 constexpr uint32_t kReplacementChar = 0xFFFD;
-constexpr uint32_t kPercent = 100;
-// WriteFile takes a 32-bit count: larger images go in pieces.
-constexpr size_t kWritePieceBytes = 0x40000000;
 
 inline void Put16(uint8_t* p, uint16_t value) { std::memcpy(p, &value, sizeof(value)); }
 inline void Put32(uint8_t* p, uint32_t value) { std::memcpy(p, &value, sizeof(value)); }
@@ -37,27 +39,35 @@ inline uint32_t Get32(const uint8_t* p) {
 inline bool IsHighSurrogate(uint32_t c) { return c >= 0xD800 && c < 0xDC00; }
 inline bool IsLowSurrogate(uint32_t c) { return c >= 0xDC00 && c < 0xE000; }
 
-// A string of a stored record: never read beyond the record's own length.
-struct WideSpan {
-  const wchar_t* text;
-  size_t units;  // terminator excluded
-};
-
-WideSpan RecordString(const TraceRecord* record, uint16_t offset) {
-  if (offset < kRecordFixedSize || offset >= record->length) {
-    return {L"", 0};
-  }
-  const wchar_t* text = record->StringAt(offset);
-  return {text, wcsnlen(text, (record->length - offset) / sizeof(wchar_t))};
-}
-
 // UTF-16 to UTF-8 into at most `capacity` bytes, stopping before a character
 // that does not fit, so a cut text is still whole characters. An unpaired
-// surrogate becomes U+FFFD. With a null `out` only counts (no capacity).
-// Returns the bytes written (or counted); no terminator.
-size_t EncodeUtf8(const WideSpan& span, uint8_t* out, size_t capacity) {
+// surrogate becomes U+FFFD. Returns the bytes written (no terminator);
+// `whole` (may be null) tells whether every unit was written.
+size_t EncodeUtf8(const WideSpan& span, uint8_t* out, size_t capacity, bool* whole = nullptr) {
+  constexpr size_t kStep = 8;
+  const __m128i notAscii = _mm_set1_epi16(int16_t(0xFF80));
   size_t written = 0;
-  for (size_t i = 0; i < span.units;) {
+  size_t i = 0;
+  while (i < span.units) {
+    // ASCII runs eight units at a time; all eight bytes are stored, those
+    // past the first other unit are written again.
+    while (i + kStep <= span.units && capacity - written >= kStep) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(span.text + i));
+      const unsigned ascii =
+          unsigned(_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, notAscii), _mm_setzero_si128())));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out + written), _mm_packus_epi16(v, v));
+      if (ascii != 0xFFFF) {
+        const size_t run = size_t(__builtin_ctz(~ascii)) / sizeof(wchar_t);
+        written += run;
+        i += run;
+        break;
+      }
+      written += kStep;
+      i += kStep;
+    }
+    if (i >= span.units) {
+      break;
+    }
     uint32_t c = uint16_t(span.text[i]);
     size_t used = 1;
     if (IsHighSurrogate(c) && i + 1 < span.units && IsLowSurrogate(uint16_t(span.text[i + 1]))) {
@@ -67,34 +77,35 @@ size_t EncodeUtf8(const WideSpan& span, uint8_t* out, size_t capacity) {
       c = kReplacementChar;
     }
     const size_t need = c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
-    if (out != nullptr) {
-      if (need > capacity - written) {
+    if (need > capacity - written) {
+      break;
+    }
+    uint8_t* p = out + written;
+    switch (need) {
+      case 1:
+        p[0] = uint8_t(c);
         break;
-      }
-      uint8_t* p = out + written;
-      switch (need) {
-        case 1:
-          p[0] = uint8_t(c);
-          break;
-        case 2:
-          p[0] = uint8_t(0xC0 | (c >> 6));
-          p[1] = uint8_t(0x80 | (c & 0x3F));
-          break;
-        case 3:
-          p[0] = uint8_t(0xE0 | (c >> 12));
-          p[1] = uint8_t(0x80 | ((c >> 6) & 0x3F));
-          p[2] = uint8_t(0x80 | (c & 0x3F));
-          break;
-        default:
-          p[0] = uint8_t(0xF0 | (c >> 18));
-          p[1] = uint8_t(0x80 | ((c >> 12) & 0x3F));
-          p[2] = uint8_t(0x80 | ((c >> 6) & 0x3F));
-          p[3] = uint8_t(0x80 | (c & 0x3F));
-          break;
-      }
+      case 2:
+        p[0] = uint8_t(0xC0 | (c >> 6));
+        p[1] = uint8_t(0x80 | (c & 0x3F));
+        break;
+      case 3:
+        p[0] = uint8_t(0xE0 | (c >> 12));
+        p[1] = uint8_t(0x80 | ((c >> 6) & 0x3F));
+        p[2] = uint8_t(0x80 | (c & 0x3F));
+        break;
+      default:
+        p[0] = uint8_t(0xF0 | (c >> 18));
+        p[1] = uint8_t(0x80 | ((c >> 12) & 0x3F));
+        p[2] = uint8_t(0x80 | ((c >> 6) & 0x3F));
+        p[3] = uint8_t(0x80 | (c & 0x3F));
+        break;
     }
     written += need;
     i += used;
+  }
+  if (whole != nullptr) {
+    *whole = i >= span.units;
   }
   return written;
 }
@@ -127,33 +138,6 @@ void MakeOptionalText(const WideSpan& span, NarrowText* text) {
   text->size = n != 0 ? n + 1 : 0;
 }
 
-// Appends every byte or reports a short write.
-bool WriteAll(HANDLE file, const uint8_t* data, size_t size) {
-  while (size != 0) {
-    const DWORD piece = DWORD(size < kWritePieceBytes ? size : kWritePieceBytes);
-    DWORD written = 0;
-    if (!WriteFile(file, data, piece, &written, nullptr) || written != piece) {
-      return false;
-    }
-    data += piece;
-    size -= piece;
-  }
-  return true;
-}
-
-// "<path>.<pid>-<tid>.tmp": beside the target, so the final rename stays on
-// one volume, and distinct for every thread that saves.
-int MakeTempPath(const wchar_t* path, CWideStrBuilder* temp) {
-  wchar_t suffix[48];
-  _snwprintf(suffix, sizeof(suffix) / sizeof(suffix[0]), L".%lx-%lx.tmp", GetCurrentProcessId(),
-             GetCurrentThreadId());
-  suffix[sizeof(suffix) / sizeof(suffix[0]) - 1] = 0;
-  return temp->Append(path) && temp->Append(suffix) ? 1 : 0;
-}
-
-uint32_t PercentOf(uint64_t done, uint64_t count) {
-  return count != 0 ? uint32_t(done * kPercent / count) : kPercent;
-}
 
 }  // namespace
 
@@ -181,12 +165,18 @@ uint8_t* ToNarrowRecord(uint8_t* output, uint32_t limit, const TraceRecord* reco
   if (names + 1 > areaMax) {
     return nullptr;  // not even an empty message fits
   }
-  const size_t messageFull = EncodeUtf8(message, nullptr, 0);
-  size_t messageSize = messageFull + 1;
+  // The message goes straight to its place; only a message that does not
+  // fit whole takes all the room left (its NUL included), cut on a
+  // character boundary.
+  const size_t moduleAt = kNarrowAreaOffset;
+  const size_t messageAt = moduleAt + moduleText.size + hint.size;
+  bool whole = false;
+  const size_t messageBytes = EncodeUtf8(message, output + messageAt, areaMax - names - 1, &whole);
+  size_t messageSize = messageBytes + 1;
   size_t area = (names + messageSize + kNarrowAreaAlign - 1) / kNarrowAreaAlign * kNarrowAreaAlign;
-  if (names + messageSize > areaMax) {
+  if (!whole) {
     area = areaMax;
-    messageSize = areaMax - names;  // the message's room, its NUL included
+    messageSize = areaMax - names;
   }
 
   std::memcpy(output, record, kNarrowHeadSize);
@@ -196,9 +186,7 @@ uint8_t* ToNarrowRecord(uint8_t* output, uint32_t limit, const TraceRecord* reco
   Put32(output + kNarrowLevelOffset, Get32(output + kNarrowLevelOffset) & ~kMarkMask);
   Put16(output + kNarrowReservedOffset, 0);
 
-  const size_t moduleAt = kNarrowAreaOffset;
   const size_t hintAt = hint.size != 0 ? moduleAt + moduleText.size : moduleAt + moduleText.size - 1;
-  const size_t messageAt = moduleAt + moduleText.size + hint.size;
   const size_t subAt = sub.size != 0 ? messageAt + messageSize : messageAt + messageSize - 1;
   const size_t length = kNarrowAreaOffset + area;
   Put16(output + kNarrowLengthOffset, uint16_t(length));
@@ -208,11 +196,13 @@ uint8_t* ToNarrowRecord(uint8_t* output, uint32_t limit, const TraceRecord* reco
   Put16(output + kNarrowSubNameOffset, uint16_t(subAt));
 
   uint8_t* areaBytes = output + kNarrowAreaOffset;
-  std::memset(areaBytes, 0, area);  // the message's spare room and the padding
   std::memcpy(output + moduleAt, moduleText.bytes, moduleText.size);
   std::memcpy(output + moduleAt + moduleText.size, hint.bytes, hint.size);
-  EncodeUtf8(message, output + messageAt, messageSize - 1);
+  // The message's NUL and spare room, then the sub-name and the padding.
+  std::memset(output + messageAt + messageBytes, 0, messageSize - messageBytes);
   std::memcpy(output + messageAt + messageSize, sub.bytes, sub.size);
+  const size_t used = messageAt + messageSize + sub.size - kNarrowAreaOffset;
+  std::memset(areaBytes + used, 0, area - used);
 
   if (!EncipherArea(kCipherAes256Record, areaBytes, area)) {
     DebugTraceA("ToNarrowRecord, encipher, %u", unsigned(area));
@@ -221,10 +211,58 @@ uint8_t* ToNarrowRecord(uint8_t* output, uint32_t limit, const TraceRecord* reco
   return output;
 }
 
-int WriteKeltImage(CTraceMgr* store, CByteBuffer& out, CTraceView* view) {
-  if (store == nullptr) {
-    return 0;
+namespace {
+
+// The image's bytes go to a byte buffer in memory.
+class CBufferSink {
+ public:
+  explicit CBufferSink(CByteBuffer& out) : m_out(out) {}
+  uint8_t* Room(size_t bytes) { return m_out.Reserve(bytes); }
+  void Advance(size_t bytes) { m_out.size += bytes; }
+
+ private:
+  CByteBuffer& m_out;
+};
+
+// The image's bytes go to a file in large pieces through one buffer, so a
+// save needs no memory of the image's size.
+class CFileSink {
+ public:
+  static constexpr size_t kPieceBytes = 1u << 20;
+
+  explicit CFileSink(HANDLE file) : m_file(file), m_piece(kPieceBytes) {}
+  uint8_t* Room(size_t bytes) {
+    if (m_failed || bytes > kPieceBytes || m_piece.Data() == nullptr) {
+      return nullptr;
+    }
+    if (bytes > kPieceBytes - m_piece.Size() && !Flush()) {
+      return nullptr;
+    }
+    return m_piece.Reserve(bytes);
   }
+  void Advance(size_t bytes) {
+    m_piece.size += bytes;
+    m_written += bytes;
+  }
+  bool Flush() {
+    m_failed = m_failed || !WriteAllBytes(m_file, m_piece.Data(), m_piece.Size());
+    m_piece.Consume(m_piece.Size());
+    return !m_failed;
+  }
+  uint64_t Written() const { return m_written; }
+
+ private:
+  HANDLE m_file;
+  CByteBuffer m_piece;
+  uint64_t m_written = 0;
+  bool m_failed = false;
+};
+
+// Writes a linear image of the store or the view through the sink: the
+// header with the number of records, then each record in its narrow form.
+// Every record is written or the result is 0, so the count is known first.
+template <typename Sink>
+int WriteImage(CTraceMgr* store, CTraceView* view, Sink& sink) {
   TraceBufferHeader header;
   if (store->Buffer() != nullptr) {
     header = *store->Buffer();
@@ -240,38 +278,44 @@ int WriteKeltImage(CTraceMgr* store, CByteBuffer& out, CTraceView* view) {
   header.first = kTraceHeaderSize;
   header.write = kTraceHeaderSize;
   header.lastSequence = 0;
-  // The unread bytes keep their order when the buffer grows: the header is
-  // found again at the same distance from Data().
-  const size_t headerAt = out.Size();
-  if (out.Append(&header, sizeof(header)) != sizeof(header)) {
+  // The count of what is written, so an image of one view says how many
+  // records it holds.
+  const uint64_t count = view != nullptr ? view->RecordCount()
+                                         : (store->Buffer() != nullptr ? store->Buffer()->recordCount : 0);
+  if (count > UINT32_MAX) {
     return 0;
   }
-  uint32_t written = 0;
+  header.recordCount = uint32_t(count);
+  uint8_t* room = sink.Room(sizeof(header));
+  if (room == nullptr) {
+    return 0;
+  }
+  std::memcpy(room, &header, sizeof(header));
+  sink.Advance(sizeof(header));
 
-  alignas(16) uint8_t narrow[kNarrowRecordLimit];
+  // Each record is built in place in the sink's room.
   auto append = [&](const TraceRecord* record) {
-    if (ToNarrowRecord(narrow, kNarrowRecordLimit, record) == nullptr) {
+    uint8_t* out = sink.Room(kNarrowRecordLimit);
+    if (out == nullptr || ToNarrowRecord(out, kNarrowRecordLimit, record) == nullptr) {
       return false;
     }
     uint16_t length;
-    std::memcpy(&length, narrow, sizeof(length));
-    if (out.Append(narrow, length) != length) {
-      return false;
-    }
-    ++written;
+    std::memcpy(&length, out, sizeof(length));
+    sink.Advance(length);
     return true;
   };
-
+  CPercentSteps steps(count);
+  uint32_t percent = 0;
   if (view != nullptr) {
-    const size_t count = view->RecordCount();
     for (size_t i = 0; i < count; ++i) {
       if (!append(view->RecordAt(i))) {
         return 0;
       }
-      view->SetProgress(PercentOf(i + 1, count));
+      if (steps.Reached(i + 1, &percent)) {
+        view->SetProgress(percent);
+      }
     }
-  } else if (store->Buffer() != nullptr) {
-    const uint32_t count = store->Buffer()->recordCount;
+  } else if (count != 0) {
     CTraceRingWalker walker(store->Buffer());
     for (uint32_t i = 0; i < count; ++i) {
       const TraceRecord* record = walker.Next();
@@ -279,43 +323,42 @@ int WriteKeltImage(CTraceMgr* store, CByteBuffer& out, CTraceView* view) {
       if (record == nullptr || !append(record)) {
         return 0;
       }
-      store->SetProgress(PercentOf(uint64_t(i) + 1, count));
+      if (steps.Reached(uint64_t(i) + 1, &percent)) {
+        store->SetProgress(percent);
+      }
     }
   }
-  // The count of what was written, so an image of one view says how many
-  // records it holds.
-  std::memcpy(out.read + headerAt + offsetof(TraceBufferHeader, recordCount), &written, sizeof(written));
   return store->AfterWrite();
+}
+
+}  // namespace
+
+int WriteKeltImage(CTraceMgr* store, CByteBuffer& out, CTraceView* view) {
+  if (store == nullptr) {
+    return 0;
+  }
+  CBufferSink sink(out);
+  return WriteImage(store, view, sink);
 }
 
 int SaveKtr(CTraceMgr* store, const wchar_t* path, CTraceView* view) {
   if (store == nullptr || path == nullptr || path[0] == 0) {
     return 0;
   }
-  CByteBuffer image;
-  if (!WriteKeltImage(store, image, view) || image.Size() > kMaxKtrFileSize) {
+  CFileReplacement replacement;
+  if (!replacement.Begin(path)) {
     return 0;
   }
-  CWideStrBuilder temp;
-  if (!MakeTempPath(path, &temp)) {
-    return 0;
-  }
-  CFileHandle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                               nullptr));
+  CFileHandle file(CreateFileW(replacement.TempPath(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) {
     DebugTraceA("SaveKtr, create, %lu", GetLastError());
     return 0;
   }
-  bool saved = WriteAll(file.get(), image.Data(), image.Size());
-  image.Free();
+  CFileSink sink(file.get());
+  bool saved = WriteImage(store, view, sink) != 0 && sink.Flush() && sink.Written() <= kMaxKtrFileSize;
+  // Only a cleanly closed, complete file replaces the old one; the
+  // replacement deletes the temporary file otherwise.
   saved = file.Close() == 1 && saved;
-  if (saved && !MoveFileExW(temp.c_str(), path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    DebugTraceA("SaveKtr, replace, %lu", GetLastError());
-    saved = false;
-  }
-  if (!saved) {
-    DeleteFileW(temp.c_str());
-    return 0;
-  }
-  return 1;
+  return saved ? replacement.Commit() : 0;
 }

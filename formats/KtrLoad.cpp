@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <type_traits>
 
 #include "core/RecordBuilder.h"
 #include "core/RecordImport.h"
@@ -15,6 +16,17 @@ namespace {
 
 constexpr uint32_t kPercent = 100;
 constexpr uint32_t kImportAllGroups = 0;
+// A stored record takes its 112-byte head (its length rounded up to 4), the
+// "[pid:tid]" text, a terminator per string, and each string byte of the
+// narrow record as at most one UTF-16 unit: about twice the narrow length
+// plus this much.
+constexpr uint64_t kProcThreadTextBytes = sizeof(L"[4294967295:4294967295]");
+constexpr uint64_t kStringTerminatorBytes = 4 * sizeof(wchar_t);
+constexpr uint64_t kLengthRounding = 3;
+constexpr uint64_t kStoredBytesOverNarrow =
+    kRecordFixedSize + kLengthRounding + kProcThreadTextBytes + kStringTerminatorBytes - 2 * kNarrowHeadSize;
+// The 32-bit capacity of a store, with room to spare.
+constexpr uint64_t kLargestReservation = 0xF0000000ull;
 
 // Byte-order-mark bytes at offset 4.
 constexpr uint8_t kMarkLittle[2] = {0xFF, 0xFE};
@@ -46,6 +58,79 @@ ImageHeader ReadHeader(const uint8_t* bytes, bool bigEndian) {
   return h;
 }
 
+// An image held whole in memory.
+class CMemoryImage {
+ public:
+  CMemoryImage(const uint8_t* bytes, size_t size) : m_bytes(bytes), m_size(size) {}
+  uint64_t Size() const { return m_size; }
+  // The bytes [offset, offset + count); the caller has checked that they
+  // lie inside the image.
+  const uint8_t* At(uint64_t offset, size_t count) const { return m_bytes + offset; }
+
+ private:
+  const uint8_t* m_bytes;
+  size_t m_size;
+};
+
+// A file read front to back through one buffer: the walk touches no page of
+// a mapping and no memory of the file's size. The buffer is ours, so
+// records are deciphered where they lie in it.
+class CFileImage {
+ public:
+  static constexpr size_t kBufferBytes = 4u << 20;
+
+  CFileImage(HANDLE file, uint64_t size) : m_file(file), m_size(size), m_buffer(kBufferBytes) {}
+  uint64_t Size() const { return m_size; }
+  // The bytes [offset, offset + count) (count at most a whole record),
+  // read when they are not in the buffer yet; null when the file cannot
+  // give them. Earlier pointers are invalid after a read.
+  uint8_t* At(uint64_t offset, size_t count);
+
+ private:
+  HANDLE m_file;
+  uint64_t m_size;
+  CByteBuffer m_buffer;
+  uint64_t m_start = 0;    // file offset of the buffer's first byte
+  uint64_t m_position = 0; // file offset of the next read
+};
+
+uint8_t* CFileImage::At(uint64_t offset, size_t count) {
+  uint8_t* data = const_cast<uint8_t*>(m_buffer.Data());
+  const uint64_t filled = m_buffer.Size();
+  if (offset >= m_start && offset + count <= m_start + filled) {
+    return data + (offset - m_start);
+  }
+  if (data == nullptr || count > kBufferBytes || offset + count > m_size) {
+    return nullptr;
+  }
+  // Keep what the buffer holds from offset on, then fill the rest.
+  if (offset >= m_start && offset < m_start + filled) {
+    m_buffer.Consume(size_t(offset - m_start));
+  } else {
+    m_buffer.Consume(m_buffer.Size());
+    LARGE_INTEGER to;
+    to.QuadPart = LONGLONG(offset);
+    if (!SetFilePointerEx(m_file, to, nullptr, FILE_BEGIN)) {
+      return nullptr;
+    }
+    m_position = offset;
+  }
+  m_start = offset;
+  while (m_buffer.Size() < count) {
+    const uint64_t left = m_size - m_position;
+    const size_t room = kBufferBytes - m_buffer.Size();
+    const DWORD want = DWORD(left < room ? left : room);
+    uint8_t* target = m_buffer.Reserve(want);
+    DWORD read = 0;
+    if (want == 0 || target == nullptr || !ReadFile(m_file, target, want, &read, nullptr) || read == 0) {
+      return nullptr;  // the file ended early or cannot be read
+    }
+    m_buffer.size += read;
+    m_position += read;
+  }
+  return const_cast<uint8_t*>(m_buffer.Data());
+}
+
 // Hands the records of one image to the importers and counts them.
 class CImageWalk {
  public:
@@ -55,14 +140,17 @@ class CImageWalk {
   // Each walk returns 1 when every record the header promises was found,
   // 0 at the first damaged record or header field (records before it stay).
   int Ring();
-  int Linear();
+  template <typename Image>
+  int Linear(Image& image);
   uint32_t Found() const { return m_found; }
   uint32_t Refused() const { return m_refused; }
 
  private:
   // Length of a record that lies whole in [offset, limit); 0 when it does not.
   uint32_t RecordLength(uint64_t offset, uint64_t limit) const;
-  void Import(uint64_t offset);
+  // The same for a record whose first two bytes are at `at`.
+  uint32_t LengthAt(const uint8_t* at, uint64_t offset, uint64_t limit) const;
+  void Import(const uint8_t* record, int copy);
 
   CTraceMgr* m_store;
   const uint8_t* m_bytes;
@@ -77,7 +165,11 @@ uint32_t CImageWalk::RecordLength(uint64_t offset, uint64_t limit) const {
   if (offset + sizeof(uint16_t) > limit) {
     return 0;
   }
-  const uint32_t length = Load16(m_bytes + offset, m_header.bigEndian);
+  return LengthAt(m_bytes + offset, offset, limit);
+}
+
+uint32_t CImageWalk::LengthAt(const uint8_t* at, uint64_t offset, uint64_t limit) const {
+  const uint32_t length = Load16(at, m_header.bigEndian);
   // Below the smallest narrow record (zero included) the walk would not move on.
   if (length < kMinNarrowRecord || offset + length > limit) {
     return 0;
@@ -85,8 +177,7 @@ uint32_t CImageWalk::RecordLength(uint64_t offset, uint64_t limit) const {
   return length;
 }
 
-void CImageWalk::Import(uint64_t offset) {
-  const uint8_t* record = m_bytes + offset;
+void CImageWalk::Import(const uint8_t* record, int copy) {
   ++m_found;
   TraceRecord* stored = nullptr;
   if (m_header.bigEndian) {
@@ -95,7 +186,7 @@ void CImageWalk::Import(uint64_t offset) {
     CTraceMgr::AddNetRecord(m_store, kImportAllGroups, record, kModeScan);
     stored = CTraceMgr::AddNetRecord(m_store, kImportAllGroups, record, kModeBuild);
   } else {
-    stored = CTraceMgr::AddRecord(m_store, kImportAllGroups, record, m_copy, kModeBuild);
+    stored = CTraceMgr::AddRecord(m_store, kImportAllGroups, record, copy, kModeBuild);
   }
   if (stored != nullptr) {
     m_store->AddToProcessStats(stored);
@@ -134,7 +225,7 @@ int CImageWalk::Ring() {
     if (length == 0) {
       return 0;
     }
-    Import(offset);
+    Import(m_bytes + offset, m_copy);
     offset += length;
     // After the wrap every record ends at or below first, which lies below
     // end: the ring is walked round once at most.
@@ -146,23 +237,113 @@ int CImageWalk::Ring() {
   return count == h.count ? 1 : 0;
 }
 
-int CImageWalk::Linear() {
-  if (m_header.first < kTraceHeaderSize || m_header.first > m_size) {
+template <typename Image>
+int CImageWalk::Linear(Image& image) {
+  const uint64_t size = image.Size();
+  if (m_header.first < kTraceHeaderSize || m_header.first > size) {
     return 0;
   }
-  const uint64_t step = m_size / kPercent != 0 ? m_size / kPercent : 1;
+  // Records read from a file lie in our own buffer and may be deciphered there.
+  const int copy = std::is_same_v<Image, CFileImage> ? 0 : m_copy;
+  const uint64_t step = size / kPercent != 0 ? size / kPercent : 1;
   uint64_t offset = m_header.first;
-  while (offset + kNarrowHeadSize < m_size) {
-    m_store->SetProgress(uint32_t(offset / step));
-    const uint32_t length = RecordLength(offset, m_size);
-    if (length == 0) {
+  uint64_t nextStep = 0;  // the offset where the percentage changes next
+  while (offset + kNarrowHeadSize < size) {
+    if (offset >= nextStep) {
+      m_store->SetProgress(uint32_t(offset / step));
+      nextStep = (offset / step + 1) * step;
+    }
+    const uint8_t* at = image.At(offset, sizeof(uint16_t));
+    const uint32_t length = at != nullptr ? LengthAt(at, offset, size) : 0;
+    const uint8_t* record = length != 0 ? image.At(offset, length) : nullptr;
+    if (record == nullptr) {
       return 0;  // a record cut by the end of the image, or a damaged length
     }
-    Import(offset);
+    Import(record, copy);
     offset += length;
   }
   // Bytes left that cannot hold a record are the start of a cut one.
-  return offset == m_size ? 1 : 0;
+  return offset == size ? 1 : 0;
+}
+
+// What the records of a linear image will take in the store, from the
+// lengths of the records in the first buffer of the file, scaled to the
+// whole file with some room to spare. Only an estimate: the store still
+// grows when the records need more.
+uint64_t EstimateStoredBytes(CFileImage& image, const ImageHeader& header) {
+  constexpr uint64_t kSpareEighths = 9;  // an eighth more than the sample says
+  constexpr uint64_t kEighths = 8;
+  const uint64_t size = image.Size();
+  const uint64_t sampleEnd = size < CFileImage::kBufferBytes ? size : CFileImage::kBufferBytes;
+  uint64_t stored = 0;
+  uint64_t offset = header.first;
+  while (offset + kNarrowHeadSize < sampleEnd) {
+    const uint8_t* at = image.At(offset, sizeof(uint16_t));
+    const uint32_t length = at != nullptr ? Load16(at, header.bigEndian) : 0;
+    if (length < kMinNarrowRecord || offset + length > sampleEnd) {
+      break;
+    }
+    stored += 2 * uint64_t(length) + kStoredBytesOverNarrow;
+    offset += length;
+  }
+  const uint64_t sampled = offset > header.first ? offset - header.first : 0;
+  if (sampled == 0 || offset >= size) {
+    return kTraceHeaderSize + stored;  // the whole file, or nothing to go by
+  }
+  return kTraceHeaderSize + stored * (size - header.first) / sampled * kSpareEighths / kEighths;
+}
+
+enum class HeaderCheck { kBad, kUnknownOrder, kGood };
+
+// The header's magic, version and byte order.
+HeaderCheck CheckHeader(const uint8_t* bytes, ImageHeader* header) {
+  if (std::memcmp(bytes, kTraceMagic, sizeof(kTraceMagic)) != 0 ||
+      bytes[offsetof(TraceBufferHeader, version)] != kTraceVersion) {
+    return HeaderCheck::kBad;
+  }
+  const uint8_t* mark = bytes + offsetof(TraceBufferHeader, byteOrderMark);
+  bool bigEndian = false;
+  if (std::memcmp(mark, kMarkBig, sizeof(kMarkBig)) == 0) {
+    bigEndian = true;
+  } else if (std::memcmp(mark, kMarkLittle, sizeof(kMarkLittle)) != 0) {
+    return HeaderCheck::kUnknownOrder;
+  }
+  *header = ReadHeader(bytes, bigEndian);
+  return HeaderCheck::kGood;
+}
+
+// What every walk leaves behind: the count found, the count refused.
+int FinishWalk(CTraceMgr* store, const CImageWalk& walk, int walked, uint32_t* refused) {
+  store->m_sourceItemCount = walk.Found();
+  if (refused != nullptr) {
+    *refused = walk.Refused();
+  }
+  if (!walked) {
+    DebugTraceA("ParseKeltImage, damaged image, %u records read", walk.Found());
+  }
+  return walked;
+}
+
+// A linear image read from the file through its buffer, into a store
+// reserved once for all of it. -1 when the file is no linear image of a
+// known byte order (the caller maps it instead).
+int LoadLinearKtr(CTraceMgr* store, HANDLE file, uint32_t bytes, uint32_t* refused) {
+  CFileImage image(file, bytes);
+  const uint8_t* head = image.At(0, kTraceHeaderSize);
+  ImageHeader header;
+  if (head == nullptr || CheckHeader(head, &header) != HeaderCheck::kGood ||
+      (header.flags & kTraceBufferLinear) == 0) {
+    return -1;
+  }
+  // One reservation that the records fill: growing on the way would copy
+  // the store again at every step.
+  const uint64_t estimate = EstimateStoredBytes(image, header);
+  const bool reserved = estimate > bytes && estimate < kLargestReservation && store->GrowBuffer(uint32_t(estimate));
+  if (!reserved && !store->GrowBuffer(bytes)) {
+    return 0;
+  }
+  CImageWalk walk(store, nullptr, bytes, header, 0);
+  return FinishWalk(store, walk, walk.Linear(image), refused);
 }
 
 }  // namespace
@@ -175,29 +356,20 @@ int ParseKeltImage(CTraceMgr* store, const void* image, size_t size, int copy, u
     return 0;
   }
   const auto* bytes = static_cast<const uint8_t*>(image);
-  if (std::memcmp(bytes, kTraceMagic, sizeof(kTraceMagic)) != 0 ||
-      bytes[offsetof(TraceBufferHeader, version)] != kTraceVersion) {
-    return 0;
+  ImageHeader header;
+  switch (CheckHeader(bytes, &header)) {
+    case HeaderCheck::kBad:
+      return 0;
+    case HeaderCheck::kUnknownOrder:
+      store->m_sourceItemCount = 0;
+      return 1;  // an image of no byte order this program knows holds no records for it
+    case HeaderCheck::kGood:
+      break;
   }
-  const uint8_t* mark = bytes + offsetof(TraceBufferHeader, byteOrderMark);
-  bool bigEndian = false;
-  if (std::memcmp(mark, kMarkBig, sizeof(kMarkBig)) == 0) {
-    bigEndian = true;
-  } else if (std::memcmp(mark, kMarkLittle, sizeof(kMarkLittle)) != 0) {
-    store->m_sourceItemCount = 0;
-    return 1;  // an image of no byte order this program knows holds no records for it
-  }
-  const ImageHeader header = ReadHeader(bytes, bigEndian);
   CImageWalk walk(store, bytes, size, header, copy);
-  const int walked = (header.flags & kTraceBufferLinear) != 0 ? walk.Linear() : walk.Ring();
-  store->m_sourceItemCount = walk.Found();
-  if (refused != nullptr) {
-    *refused = walk.Refused();
-  }
-  if (!walked) {
-    DebugTraceA("ParseKeltImage, damaged image, %u records read", walk.Found());
-  }
-  return walked;
+  CMemoryImage memory(bytes, size);
+  const int walked = (header.flags & kTraceBufferLinear) != 0 ? walk.Linear(memory) : walk.Ring();
+  return FinishWalk(store, walk, walked, refused);
 }
 
 int LoadKtr(CTraceMgr* store, uint32_t* refused) {
@@ -205,9 +377,17 @@ int LoadKtr(CTraceMgr* store, uint32_t* refused) {
     *refused = 0;
   }
   CSourceFile file;
-  if (!file.Open(store, kTraceHeaderSize, "LoadKtr")) {
+  if (!file.OpenForReading(store, kTraceHeaderSize)) {
     return 0;
   }
-  // The mapping is read-only: records are deciphered in a private copy.
+  const int linear = LoadLinearKtr(store, file.Handle(), file.Size(), refused);
+  if (linear >= 0) {
+    return linear;
+  }
+  // A ring (or a header the parser refuses) is walked in a mapping, which
+  // is read-only: records are deciphered in a private copy.
+  if (!file.Map(store, "LoadKtr")) {
+    return 0;
+  }
   return ParseKeltImage(store, file.Data(), file.Size(), 1, refused);
 }

@@ -6,6 +6,18 @@
 #include "core/TraceStore.h"
 
 int CSourceFile::Open(CTraceMgr* store, uint32_t minimumSize, const char* caller) {
+  if (!OpenForReading(store, minimumSize)) {
+    return 0;
+  }
+  if (!Map(store, caller)) {
+    m_file.Close();
+    m_size = 0;
+    return 0;
+  }
+  return 1;
+}
+
+int CSourceFile::OpenForReading(CTraceMgr* store, uint32_t minimumSize) {
   m_view.Unmap();
   m_file.Close();
   m_size = 0;
@@ -13,7 +25,7 @@ int CSourceFile::Open(CTraceMgr* store, uint32_t minimumSize, const char* caller
     return 0;
   }
   CFileHandle file(CreateFileW(store->m_filePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr));
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!file.valid()) {
     return 0;
   }
@@ -22,15 +34,18 @@ int CSourceFile::Open(CTraceMgr* store, uint32_t minimumSize, const char* caller
       uint64_t(size.QuadPart) > kMaxSourceFileSize) {
     return 0;
   }
-  const uint32_t bytes = uint32_t(size.QuadPart);
-  if (!store->GrowBuffer(bytes)) {
+  m_file = std::move(file);
+  m_size = uint32_t(size.QuadPart);
+  return 1;
+}
+
+int CSourceFile::Map(CTraceMgr* store, const char* caller) {
+  if (!m_file.valid() || !store->GrowBuffer(m_size)) {
     return 0;
   }
-  if (!m_view.MapReadOnly(file.get())) {
+  if (!m_view.MapReadOnly(m_file.get())) {
     DebugTraceA("%s, map, %lu", caller, GetLastError());
     return 0;
   }
-  m_file = std::move(file);
-  m_size = bytes;
   return 1;
 }

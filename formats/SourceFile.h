@@ -17,6 +17,12 @@ class CSourceFile {
   // least `minimumSize` bytes and at most kMaxSourceFileSize, reserves that
   // many bytes in the store and maps the file. 1, or 0 with nothing held.
   int Open(CTraceMgr* store, uint32_t minimumSize, const char* caller);
+  // The two steps of Open. The first opens and checks the file only, for a
+  // reader that reads it through a buffer of its own (Handle); the second
+  // reserves the size in the store and maps the file.
+  int OpenForReading(CTraceMgr* store, uint32_t minimumSize);
+  int Map(CTraceMgr* store, const char* caller);
+  HANDLE Handle() const { return m_file.get(); }
 
   // The mapped bytes; valid while this object lives.
   const uint8_t* Data() const { return static_cast<const uint8_t*>(m_view.get()); }

@@ -44,8 +44,30 @@ int CEventSocket::SelectEvents(long events) {
 }
 
 int CEventSocket::EnumNetworkEvents(WSANETWORKEVENTS* events) const {
-  if (!events || m_socket == INVALID_SOCKET) return 0;
+  if (!events) return 0;
+  if (m_dropError != 0 && m_socket == INVALID_SOCKET && m_event) {
+    std::memset(events, 0, sizeof(*events));
+    if (!m_dropReported) {
+      events->lNetworkEvents = FD_CLOSE;
+      events->iErrorCode[FD_CLOSE_BIT] = m_dropError;
+      m_dropReported = true;
+    }
+    WSAResetEvent(m_event);
+    return 1;
+  }
+  if (m_socket == INVALID_SOCKET) return 0;
   return WSAEnumNetworkEvents(m_socket, m_event, events) == 0 ? 1 : 0;
+}
+
+void CEventSocket::Drop(int error) {
+  if (m_socket == INVALID_SOCKET) return;
+  const linger abortive = {1, 0};
+  setsockopt(m_socket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abortive), sizeof(abortive));
+  closesocket(m_socket);
+  m_socket = INVALID_SOCKET;
+  m_dropError = error;
+  m_dropReported = false;
+  if (m_event) WSASetEvent(m_event);
 }
 
 uint16_t CEventSocket::LocalPort() const {
@@ -140,18 +162,27 @@ CSocketClient* CSocketClient::Connect(const sockaddr_in& address, uint32_t clien
 }
 
 int CSocketClient::OnRecv() {
+  if (m_socket == INVALID_SOCKET) return 0;
   for (;;) {
     // Receiving straight into reserved room: a chunk can never be read from
     // the socket and then dropped for want of memory.
     uint8_t* room = m_input.Reserve(kChunkBytes);
     if (!room) return static_cast<int>(kChunkBytes);
-    const int received = recv(m_socket, reinterpret_cast<char*>(room), static_cast<int>(kChunkBytes), 0);
+    // At most one byte past the limit is taken: that byte proves the overrun.
+    const size_t allowed = m_input.Size() <= m_receiveLimit ? m_receiveLimit - m_input.Size() + 1 : 1;
+    const size_t want = allowed < kChunkBytes ? allowed : kChunkBytes;
+    const int received = recv(m_socket, reinterpret_cast<char*>(room), static_cast<int>(want), 0);
     if (received <= 0) return received;
     m_input.size += static_cast<size_t>(received);
+    if (m_input.Size() > m_receiveLimit) {
+      Drop(WSAENOBUFS);
+      return 0;
+    }
   }
 }
 
 size_t CSocketClient::OnSend() {
+  if (m_socket == INVALID_SOCKET) return m_output.Size();
   while (m_output.Size() > 0) {
     const size_t offered = m_output.Size() < kChunkBytes ? m_output.Size() : kChunkBytes;
     const int sent = send(m_socket, reinterpret_cast<const char*>(m_output.Data()), static_cast<int>(offered), 0);
@@ -164,7 +195,14 @@ size_t CSocketClient::OnSend() {
 }
 
 int CSocketClient::Write(const void* data, size_t length) {
+  if (m_socket == INVALID_SOCKET) return 0;
   if (length == 0) return 1;
+  // What the peer takes now no longer counts against it.
+  const size_t queued = OnSend();
+  if (queued != 0 && length > (m_sendLimit > queued ? m_sendLimit - queued : 0)) {
+    Drop(WSAENOBUFS);
+    return 0;
+  }
   if (m_output.Append(data, length) != length) return 0;
   OnSend();
   return 1;

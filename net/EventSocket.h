@@ -35,8 +35,13 @@ class CEventSocket : public CSocketBase {
   WSAEVENT Event() const { return m_event; }
 
   // Reads and clears the network events recorded since the last call (and
-  // resets the event). 1 on success, 0 when Winsock refuses.
+  // resets the event). 1 on success, 0 when Winsock refuses. A socket this
+  // side dropped reports FD_CLOSE once, with the reason as its error code.
   int EnumNetworkEvents(WSANETWORKEVENTS* events) const;
+
+  // The reason this side dropped the connection (WSAENOBUFS for a peer that
+  // overran a buffer limit), 0 while it was not dropped.
+  int DropError() const { return m_dropError; }
 
   // Port of the local end in host order, 0 when unknown.
   uint16_t LocalPort() const;
@@ -49,9 +54,15 @@ class CEventSocket : public CSocketBase {
   int CreateSocket();
   // Makes the socket non-blocking and signals the event for these events.
   int SelectEvents(long events);
+  // Ends the connection at once (unsent bytes are discarded, the peer sees
+  // a reset) and signals the event, so the owner's wait wakes and learns of
+  // it as FD_CLOSE with `error`. The event stays until Close.
+  void Drop(int error);
 
   SOCKET m_socket = INVALID_SOCKET;
   WSAEVENT m_event = nullptr;
+  int m_dropError = 0;
+  mutable bool m_dropReported = false;  // told once, by EnumNetworkEvents
 };
 
 // A listening socket.
@@ -85,6 +96,13 @@ class CSocketClient : public CEventSocket {
   // full send buffer held back would never be sent.
   static constexpr long kConnectEvents = FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE;
   static constexpr size_t kChunkBytes = 4096;
+  // Bytes received and not consumed that a peer may leave with us: past
+  // this it is dropped. Owners that expect a larger reply raise it.
+  static constexpr size_t kDefaultReceiveLimit = 16u << 20;
+  // Bytes queued for a peer that has not taken them: a write that would
+  // queue more drops the peer. A single write into an empty queue is always
+  // taken, however large.
+  static constexpr size_t kDefaultSendLimit = 64u << 20;
 
   ~CSocketClient() override;
 
@@ -98,7 +116,8 @@ class CSocketClient : public CEventSocket {
   // recv result: 0 when the peer has closed, SOCKET_ERROR when nothing more
   // is available for now (or on an error, which the events report), and a
   // positive count only when the input buffer could not grow (the rest stays
-  // in the socket).
+  // in the socket). A peer whose unconsumed bytes pass the receive limit is
+  // dropped: 0, and the owner is told through the event.
   virtual int OnRecv();
   // Sends queued bytes until none are left or the socket would block (the
   // next FD_WRITE resumes). Returns the bytes still queued.
@@ -106,8 +125,16 @@ class CSocketClient : public CEventSocket {
 
   // Queues the bytes and sends what the socket takes now. 1 when all bytes
   // were queued or sent, 0 when the output buffer could not grow (nothing of
-  // these bytes is queued then).
+  // these bytes is queued then) or the connection is gone. A peer that left
+  // so much unread that these bytes would queue past the send limit is
+  // dropped (0; the owner is told through the event).
   int Write(const void* data, size_t length);
+
+  // Sets both limits, in bytes (tests use small ones).
+  void SetBufferLimits(size_t receiveLimit, size_t sendLimit) {
+    m_receiveLimit = receiveLimit;
+    m_sendLimit = sendLimit;
+  }
 
   // The address given to Connect (family 0 for an accepted connection): the
   // peer's name is gone once the connection failed or closed.
@@ -126,6 +153,8 @@ class CSocketClient : public CEventSocket {
   // until the server has read it.
   uint32_t m_clientType = 0;
   sockaddr_in m_target = {};
+  size_t m_receiveLimit = kDefaultReceiveLimit;
+  size_t m_sendLimit = kDefaultSendLimit;
   CByteBuffer m_output;  // bytes not yet sent
   CByteBuffer m_input;   // bytes received and not yet consumed
 };

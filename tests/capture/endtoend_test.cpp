@@ -111,9 +111,9 @@ TEST_P(EndToEndRuns, StoreHoldsEveryRecordOfEveryWriterOnce) {
   const RunCase& c = GetParam();
   m_capture->SetSorting(c.sorting);
   constexpr uint32_t kCount = 1200;
-  // Small rings lapped four times and more; the rate keeps each writer below
+  // Small rings lapped two to four times; the rate keeps each writer below
   // what one read every 100 ms can take from its ring.
-  const wchar_t* shape = c.sameRing ? L"--ring 262144 --rate 600 --batch 16" : L"--ring 65536 --rate 1000 --batch 16";
+  const wchar_t* shape = c.sameRing ? L"--ring 262144 --rate 600 --batch 16" : L"--ring 98304 --rate 1000 --batch 16";
   std::vector<Writer*> writers;
   for (uint32_t w = 1; w <= c.writers; ++w) {
     const uint32_t kind = c.sameRing ? 0 : (w - 1) % kChannelKinds;
@@ -198,7 +198,7 @@ class EndToEndFaults : public EndToEndTest, public ::testing::WithParamInterface
 TEST_P(EndToEndFaults, CaptureGoesOnAndOtherWritersAreComplete) {
   const FaultCase& c = GetParam();
   constexpr uint32_t kGood = 1000, kFaulty = 400;
-  Writer good(Args(1, 0, kGood, L"--ring 65536 --rate 1000 --batch 16"));
+  Writer good(Args(1, 0, kGood, L"--ring 98304 --rate 1000 --batch 16"));
   // A ring that holds the whole run, so a writer catching up after its own
   // fault does not overrun it.
   std::wstring faultArgs = L"--ring 1048576 --rate 1000 --batch 16 --fault ";

@@ -107,13 +107,15 @@ TEST(Cipher, UnknownKindsAreRefusedAndPlainIsLeftAlone) {
   EXPECT_EQ(Plain(), data);
 }
 
-struct DecipherThread {
+// A thread that ciphers once the start event is set and counts the
+// answers that came out wrong.
+struct CipherThread {
   HANDLE start;
   int wrong;
 };
 
 DWORD WINAPI DecipherLoop(void* parameter) {
-  auto* args = static_cast<DecipherThread*>(parameter);
+  auto* args = static_cast<CipherThread*>(parameter);
   WaitForSingleObject(args->start, INFINITE);
   for (int i = 0; i < 2000; ++i) {
     std::vector<uint8_t> data(kKnown[3].cipher, kKnown[3].cipher + kArea);
@@ -122,17 +124,66 @@ DWORD WINAPI DecipherLoop(void* parameter) {
   return 0;
 }
 
+// Each answer changes the lengths the thread's next calls see.
+DWORD WINAPI MixedLoop(void* parameter) {
+  auto* args = static_cast<CipherThread*>(parameter);
+  WaitForSingleObject(args->start, INFINITE);
+  constexpr size_t kLongArea = 1024;
+  std::vector<uint8_t> other(kLongArea, 0x5C);
+  for (int i = 0; i < 500; ++i) {
+    const KnownAnswer& known = kKnown[1 + i % 3];
+    const size_t otherLength = kCipherBlockSize * (1 + i % (kLongArea / kCipherBlockSize));
+    if (!EncipherArea(known.kind, other.data(), otherLength)) ++args->wrong;
+    std::vector<uint8_t> data = Plain();
+    if (!EncipherArea(known.kind, data.data(), kArea) || std::memcmp(known.cipher, data.data(), kArea) != 0) {
+      ++args->wrong;
+    }
+    if (!DecipherArea(known.kind, other.data(), otherLength)) ++args->wrong;
+    if (!DecipherArea(known.kind, data.data(), kArea) || data != Plain()) ++args->wrong;
+  }
+  for (uint8_t byte : other) {
+    if (byte != 0x5C) ++args->wrong;
+  }
+  return 0;
+}
+
+// Starts `count` threads on `loop`, runs `meanwhile` on this thread once
+// they are released, and returns the wrong answers of each.
+template <typename Meanwhile>
+std::vector<int> RunCipherThreads(int count, LPTHREAD_START_ROUTINE loop, Meanwhile meanwhile) {
+  HANDLE start = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  EXPECT_NE(nullptr, start);
+  std::vector<CipherThread> args(size_t(count), CipherThread{start, 0});
+  std::vector<HANDLE> workers;
+  for (CipherThread& arg : args) {
+    HANDLE worker = CreateThread(nullptr, 0, loop, &arg, 0, nullptr);
+    EXPECT_NE(nullptr, worker);
+    if (worker != nullptr) workers.push_back(worker);
+  }
+  SetEvent(start);
+  meanwhile();
+  WaitForMultipleObjects(DWORD(workers.size()), workers.data(), TRUE, INFINITE);
+  for (HANDLE worker : workers) CloseHandle(worker);
+  CloseHandle(start);
+  std::vector<int> wrong;
+  for (const CipherThread& arg : args) wrong.push_back(arg.wrong);
+  return wrong;
+}
+
 TEST(Cipher, SettingUpAgainNeverDisturbsADecipheringThread) {
-  DecipherThread args{CreateEventW(nullptr, TRUE, FALSE, nullptr), 0};
-  ASSERT_NE(nullptr, args.start);
-  HANDLE worker = CreateThread(nullptr, 0, DecipherLoop, &args, 0, nullptr);
-  ASSERT_NE(nullptr, worker);
-  SetEvent(args.start);
-  for (int i = 0; i < 2000; ++i) EXPECT_EQ(1, InitCipherKeys());
-  WaitForSingleObject(worker, INFINITE);
-  CloseHandle(worker);
-  CloseHandle(args.start);
-  EXPECT_EQ(0, args.wrong);
+  const std::vector<int> wrong = RunCipherThreads(1, DecipherLoop, [] {
+    for (int i = 0; i < 2000; ++i) EXPECT_EQ(1, InitCipherKeys());
+  });
+  EXPECT_EQ(std::vector<int>{0}, wrong);
+}
+
+// Threads cipher at the same time, each with areas of changing lengths in
+// between: every known answer still comes out, so no context is shared and
+// no call inherits anything from the one before it.
+TEST(Cipher, ThreadsCipheringTogetherEachGetTheKnownAnswers) {
+  constexpr int kThreads = 4;
+  const std::vector<int> wrong = RunCipherThreads(kThreads, MixedLoop, [] {});
+  EXPECT_EQ(std::vector<int>(kThreads, 0), wrong);
 }
 
 }  // namespace

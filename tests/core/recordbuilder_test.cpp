@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -238,6 +239,32 @@ INSTANTIATE_TEST_SUITE_P(Table, BuilderTimeText,
                                          TimeCase{0xFFFFFFFFu, 0, L"N/A"},    // -1
                                          TimeCase{0x80000000u, 0, L"N/A"},    // before 1970
                                          TimeCase{0x7FFFFFFFu, 0, L"03:14:07.000 01/19/38"}));
+
+// The time text agrees with the system's own conversion over years of
+// seconds (a prime step, so every time of day comes round) and over every
+// second around an hour's change.
+TEST(BuilderTimeTextSweep, AgreesWithTheSystemConversion) {
+  constexpr uint32_t kYears = 68u * 365 * 24 * 3600;
+  constexpr uint32_t kPrimeStep = 99991;
+  auto expected = [](uint32_t time) {
+    const __time64_t seconds = time;
+    struct tm local {};
+    EXPECT_EQ(0, _localtime64_s(&local, &seconds));
+    wchar_t clock[32];
+    wchar_t date[32];
+    wcsftime(clock, 32, L"%H:%M:%S", &local);
+    wcsftime(date, 32, L"%m/%d/%y", &local);
+    return std::wstring(clock) + L".042 " + date;
+  };
+  std::vector<uint32_t> times;
+  for (uint32_t t = 0; t < kYears; t += kPrimeStep) times.push_back(t);
+  for (uint32_t t = kNoon2023 - 5; t < kNoon2023 + 3700; ++t) times.push_back(t);
+  for (uint32_t t : times) {
+    wchar_t text[kRecordTimeTextUnits];
+    ASSERT_EQ(1, FormatRecordTimeText(t, 42, text)) << t;
+    ASSERT_EQ(expected(t), std::wstring(text)) << t;
+  }
+}
 
 TEST_F(Builder, UnconvertibleTimeStillStoresTheRecord) {
   TraceRecord* r = CTraceMgr::AddTraceItem(&store, 0, kLevelInfo, L"app", nullptr, L"m", 1, 2, 0xFFFFFFFFu, 0,

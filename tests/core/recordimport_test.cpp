@@ -328,6 +328,43 @@ TEST_F(Import, EncodingsAreConverted) {
   }
 }
 
+// UTF-8 messages come out as the system converter gives them, for
+// well-formed text (ASCII runs across the 16-byte steps, every sequence
+// length) and for broken text (stray, missing and overlong continuations,
+// surrogates, values past U+10FFFF, a sequence cut by the record's end).
+TEST_F(Import, Utf8MessagesMatchTheSystemConverter) {
+  const std::string ascii32 = "0123456789abcdefghijklmnopqrstuv";
+  const std::string cases[] = {
+      "",
+      "plain",
+      ascii32 + ascii32,
+      ascii32.substr(0, 15) + "\xc3\xa9" + ascii32,
+      "\xe6\x96\x87\xe4\xbb\xb6 " + ascii32.substr(0, 17) + "\xf0\x9f\x98\x80",
+      "\xef\xbf\xbf\xf4\x8f\xbf\xbf\xc2\x80",
+      "stray \x80 continuation",
+      "missing \xc3 continuation",
+      "overlong \xc0\xaf and \xe0\x80\xaf",
+      "surrogate \xed\xa0\x80 here",
+      "too large \xf4\x90\x80\x80",
+      "lead \xf8\x88\x80\x80\x80",
+      ascii32 + "cut at the end \xe6\x96",
+  };
+  for (const std::string& text : cases) {
+    NarrowSpec spec;
+    spec.message = Narrow(text);
+    spec.pad = false;
+    TraceRecord* r = CTraceMgr::AddRecord(&store, 0, MakeNarrow(spec).data(), 1, kModeBuild);
+    ASSERT_NE(nullptr, r) << text;
+    std::wstring expected(text.size() + 1, L'\0');
+    const int units = text.empty() ? 0
+                                   : MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), &expected[0],
+                                                         int(expected.size()));
+    expected.resize(size_t(units > 0 ? units : 0));
+    // The builder keeps no trailing blank and no line break.
+    EXPECT_EQ(expected, std::wstring(r->Message())) << text;
+  }
+}
+
 TEST_F(Import, StampIsPassedOnlyWhenFlagged) {
   NarrowSpec spec;
   TraceRecord* r = CTraceMgr::AddRecord(&store, 0, MakeNarrow(spec).data(), 1, kModeBuild);
@@ -640,7 +677,7 @@ INSTANTIATE_TEST_SUITE_P(
     Table, TextLineSplit,
     testing::Values(SplitCase{"HintKeepsTheAt", L"app/hint@x", L"[12:34]", L"app", L"hint@x", L"", 12, 34, kCoreFlag},
                     SplitCase{"AtWithoutSlash", L"net@sub", L"12:34", L"net", L"", L"sub", 12, 34, kNetFlag},
-                    SplitCase{"LastSlash", L"a/b/c", L"[5]", L"a/b", L"c", L"", 5, 0, kCatchAllFlag},
+                    SplitCase{"HintKeepsItsSlash", L"a/b/c", L"[5]", L"a", L"b/c", L"", 5, 0, kCatchAllFlag},
                     SplitCase{"AtThenSlash", L"app@w/h", L"[1:2]", L"app", L"h", L"w", 1, 2, kCoreFlag},
                     SplitCase{"Plain", L"kernel.dll", L"", L"kernel.dll", L"", L"", 0, 0, kCoreFlag},
                     SplitCase{"NullWords", nullptr, nullptr, L"", L"", L"", 0, 0, kCatchAllFlag}),

@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "tests/core/GuardPage.h"
 
 namespace {
 
@@ -221,6 +225,37 @@ const TokenCase kTokenCases[] = {
     {L";a", {L"", L"a"}},
     {L"", {L""}},
 };
+
+// Texts of every length and start alignment, placed flush against a page
+// that may not be read: the bounded length agrees with wcsnlen for every
+// bound and never touches the page behind the text.
+TEST(WcsLengthBounded, AgreesWithWcsnlenFlushAgainstAGuardPage)
+{
+    const CGuardPage guard;
+    ASSERT_TRUE(guard.Ready());
+    constexpr size_t kLongest = 40;
+    for (size_t length = 0; length <= kLongest; ++length) {
+        for (const bool terminated : {true, false}) {
+            // The last unit (the terminator or the last character) ends the page.
+            const size_t units = length + (terminated ? 1 : 0);
+            if (units == 0)
+                continue;
+            auto* text = reinterpret_cast<wchar_t*>(guard.End() - units * sizeof(wchar_t));
+            for (size_t i = 0; i < length; ++i)
+                text[i] = wchar_t(L'a' + i % 26);
+            if (terminated)
+                text[length] = 0;
+            for (size_t most = 0; most <= units; ++most) {
+                EXPECT_EQ(wcsnlen(text, most), WcsLengthBounded(text, most))
+                    << "length " << length << " terminated " << terminated << " most " << most;
+            }
+        }
+    }
+    // A text that starts on an odd address is measured too.
+    auto* odd = reinterpret_cast<wchar_t*>(guard.End() - 2 * 5 - 1);
+    std::memcpy(odd, L"abcd", 5 * sizeof(wchar_t));
+    EXPECT_EQ(4u, WcsLengthBounded(odd, 10));
+}
 
 TEST(WcsTokenizeSemicolon, Table)
 {

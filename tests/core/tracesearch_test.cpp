@@ -10,6 +10,7 @@
 #include "core/TraceFilter.h"
 #include "core/TraceStore.h"
 #include "core/TraceView.h"
+#include "tests/core/GuardPage.h"
 #include "tests/core/RecordFixture.h"
 
 namespace {
@@ -286,14 +287,10 @@ TEST(WcsContainsExact, UnitsBeforeTheTextDoNotCount) {
 }
 
 TEST(WcsContainsExact, ATextThatEndsAtAPageEndIsReadNoFurther) {
-  SYSTEM_INFO info;
-  GetSystemInfo(&info);
-  const size_t page = info.dwPageSize;
-  auto* base = static_cast<uint8_t*>(VirtualAlloc(nullptr, 2 * page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
-  ASSERT_NE(nullptr, base);
-  DWORD old = 0;
-  ASSERT_TRUE(VirtualProtect(base + page, page, PAGE_NOACCESS, &old));
-  auto* end = reinterpret_cast<wchar_t*>(base + page);  // first unit of the guard page
+  const CGuardPage guard;
+  ASSERT_TRUE(guard.Ready());
+  uint8_t* base = guard.Begin();
+  auto* end = reinterpret_cast<wchar_t*>(guard.End());  // first unit of the guard page
   for (size_t length = 0; length < 20; ++length) {
     wchar_t* text = end - length - 1;
     for (size_t i = 0; i < length; ++i) text[i] = L"xyzneedle"[i % 9];
@@ -305,7 +302,6 @@ TEST(WcsContainsExact, ATextThatEndsAtAPageEndIsReadNoFurther) {
   // A text at an odd address cannot be read in aligned units.
   std::memcpy(base + 1, L"abc", 8);
   EXPECT_TRUE(WcsContains(reinterpret_cast<const wchar_t*>(base + 1), L"bc", 1));
-  VirtualFree(base, 0, MEM_RELEASE);
 }
 
 }  // namespace

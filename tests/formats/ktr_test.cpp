@@ -16,6 +16,7 @@
 #include "tests/core/RecordFixture.h"
 
 #include "tests/formats/GuardedBytes.h"
+#include "tests/formats/StoreFixture.h"
 
 namespace {
 
@@ -42,18 +43,7 @@ void Swap32(uint8_t* p) {
 }
 
 
-struct Item {
-  const wchar_t* module = L"mod.dll";
-  const wchar_t* hint = L"";
-  std::wstring message = L"hello";
-  const wchar_t* subName = L"";
-  uint32_t level = kLevelInfo;
-  uint32_t pid = 100;
-  uint32_t tid = 200;
-  uint32_t time = kNoon2023;
-  uint16_t milliseconds = 0;
-  uint64_t stamp = 0;  // 0: none
-};
+using storefix::Item;
 
 // What a record holds, for comparing a record with the one read back.
 struct Fields {
@@ -83,16 +73,7 @@ void ExpectSame(const Fields& want, const Fields& got, const char* what) {
   EXPECT_EQ(want.stamp, got.stamp);
 }
 
-std::vector<const TraceRecord*> Records(const CTraceMgr& store) {
-  std::vector<const TraceRecord*> out;
-  if (store.Buffer() != nullptr) {
-    CTraceRingWalker walker(store.Buffer());
-    for (const TraceRecord* r = walker.Next(); r != nullptr; r = walker.Next()) {
-      out.push_back(r);
-    }
-  }
-  return out;
-}
+std::vector<const TraceRecord*> Records(const CTraceMgr& store) { return StoredRecords(store); }
 
 std::vector<std::wstring> Messages(const CTraceMgr& store) {
   std::vector<std::wstring> out;
@@ -122,20 +103,7 @@ class Ktr : public testing::Test {
     g_blockWords.Clear();
   }
 
-  std::vector<std::wstring> FolderFiles() const {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-      do {
-        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-          names.push_back(data.cFileName);
-        }
-      } while (FindNextFileW(find, &data));
-      FindClose(find);
-    }
-    return names;
-  }
+  std::vector<std::wstring> FolderFiles() const { return storefix::FilesIn(folder); }
 
   TraceRecord* Build(const Item& item, uint32_t limit = kLiveMessageLimit) {
     const uint32_t stamp[2] = {uint32_t(item.stamp), uint32_t(item.stamp >> 32)};
@@ -174,32 +142,8 @@ class Ktr : public testing::Test {
 
   std::wstring Path(const wchar_t* name) const { return folder + L"\\" + name; }
 
-  static Bytes ReadFile(const std::wstring& path) {
-    Bytes bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-      return bytes;
-    }
-    bytes.resize(GetFileSize(file, nullptr));
-    DWORD read = 0;
-    if (!bytes.empty() && !::ReadFile(file, bytes.data(), DWORD(bytes.size()), &read, nullptr)) {
-      bytes.clear();
-    }
-    CloseHandle(file);
-    return bytes;
-  }
-
-  static bool WriteFile(const std::wstring& path, const Bytes& bytes) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-      return false;
-    }
-    DWORD written = 0;
-    const bool ok = bytes.empty() || (::WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr) &&
-                                      written == bytes.size());
-    CloseHandle(file);
-    return ok;
-  }
+  static Bytes ReadFile(const std::wstring& path) { return storefix::ReadBytes(path); }
+  static bool WriteFile(const std::wstring& path, const Bytes& bytes) { return storefix::WriteBytes(path, bytes); }
 
   static int Load(CTraceFile& store, const std::wstring& path, uint32_t* refused = nullptr) {
     store.SetFileName(path.c_str(), L"name");
@@ -689,13 +633,21 @@ TEST_F(KtrImages, BigEndianImageIsReadWithSwappedFields) {
   Bytes image = BigEndianImage({Narrow(r), narrow[0]});
   ASSERT_EQ(0xFE, image[4]);
   ASSERT_EQ(1, image[11]) << "the linear flag sits in the second byte";
+  auto expectRead = [&](const CTraceFile& store, const char* what) {
+    const auto got = Records(store);
+    ASSERT_EQ(2u, got.size()) << what;
+    ExpectSame(want, FieldsOf(got[0]), what);
+    EXPECT_EQ(L"A", std::wstring(got[1]->Message())) << what;
+    EXPECT_EQ(2u, store.m_sourceItemCount) << what;
+  };
   CTraceFile store;
   ASSERT_EQ(1, Parse(store, image));
-  const auto got = Records(store);
-  ASSERT_EQ(2u, got.size());
-  ExpectSame(want, FieldsOf(got[0]), "swapped record");
-  EXPECT_EQ(L"A", std::wstring(got[1]->Message()));
-  EXPECT_EQ(2u, store.m_sourceItemCount);
+  expectRead(store, "swapped record");
+  const std::wstring path = Path(L"big.ktr");
+  ASSERT_TRUE(WriteFile(path, image));
+  CTraceFile loaded;
+  ASSERT_EQ(1, Load(loaded, path));
+  expectRead(loaded, "swapped record from a file");
 }
 
 TEST_F(KtrImages, UnknownByteOrderIsReadAsNoRecords) {
@@ -704,6 +656,11 @@ TEST_F(KtrImages, UnknownByteOrderIsReadAsNoRecords) {
   CTraceFile store;
   EXPECT_EQ(1, Parse(store, image));
   EXPECT_TRUE(Messages(store).empty());
+  const std::wstring path = Path(L"unknown.ktr");
+  ASSERT_TRUE(WriteFile(path, image));
+  CTraceFile loaded;
+  EXPECT_EQ(1, Load(loaded, path));
+  EXPECT_TRUE(Messages(loaded).empty());
 }
 
 // ---------------------------------------------------------------------------
@@ -734,6 +691,60 @@ TEST_F(KtrImages, LinearImageCutAtEveryLength) {
     EXPECT_EQ(atBoundary ? 1 : 0, result);
     EXPECT_EQ(whole, Messages(store).size());
   }
+}
+
+// A file is read through a buffer rather than mapped: every cut of it loads
+// exactly as the parser reads the same bytes in memory.
+TEST_F(KtrImages, FileCutAtEveryLengthLoadsAsTheParserReads) {
+  const Bytes image = LinearImage({narrow[0], narrow[1], narrow[2]});
+  const std::wstring path = Path(L"cut.ktr");
+  for (size_t cut = 0; cut <= image.size(); ++cut) {
+    SCOPED_TRACE(cut);
+    const Bytes part(image.begin(), image.begin() + cut);
+    ASSERT_TRUE(WriteFile(path, part));
+    CTraceFile loaded;
+    uint32_t loadRefused = 99;
+    const int loadResult = Load(loaded, path, &loadRefused);
+    CTraceFile parsed;
+    uint32_t parseRefused = 0;
+    const int parseResult = part.size() >= kTraceHeaderSize ? Parse(parsed, part, &parseRefused) : 0;
+    EXPECT_EQ(parseResult, loadResult);
+    EXPECT_EQ(Messages(parsed), Messages(loaded));
+    EXPECT_EQ(parseRefused, loadRefused);
+    EXPECT_EQ(parsed.m_sourceItemCount, loaded.m_sourceItemCount);
+  }
+}
+
+// Records of every length straddle the read buffer's refills: a file of
+// several buffers loads whole and in order, and a cut in its last record
+// keeps everything before it.
+TEST_F(Ktr, FileOfManyBuffersLoadsWholeAndInOrder) {
+  constexpr size_t kRecords = 8000;
+  constexpr size_t kShortest = 500;
+  constexpr size_t kSpread = 1600;
+  ASSERT_EQ(1, source.GrowBuffer(64u << 20));
+  for (size_t i = 0; i < kRecords; ++i) {
+    std::wstring message = std::to_wstring(i) + L":";
+    message.append(kShortest + (i * 7919) % kSpread, wchar_t(L'a' + i % 26));
+    ASSERT_NE(nullptr, Build(message.c_str()));
+  }
+  std::vector<std::wstring> messages = Messages(source);
+  ASSERT_EQ(kRecords, messages.size());
+  const std::wstring path = Path(L"large.ktr");
+  ASSERT_EQ(1, SaveKtr(&source, path.c_str(), nullptr));
+  Bytes bytes = ReadFile(path);
+  ASSERT_GT(bytes.size(), 2 * (4u << 20)) << "the file must span several read buffers";
+
+  CTraceFile loaded;
+  ASSERT_EQ(1, Load(loaded, path));
+  EXPECT_TRUE(messages == Messages(loaded));
+
+  bytes.resize(bytes.size() - 1);
+  ASSERT_TRUE(WriteFile(path, bytes));
+  CTraceFile cut;
+  EXPECT_EQ(0, Load(cut, path));
+  messages.pop_back();
+  EXPECT_TRUE(messages == Messages(cut));
 }
 
 TEST_F(KtrImages, RingImageCutAtEveryLength) {

@@ -273,6 +273,187 @@ TEST(EventSocket, ResetByPeerKeepsUnsentBytesQueued) {
   EXPECT_EQ(queued, c.server->OnSend());
 }
 
+// ------------------------------------------------------------ Buffer limits
+
+constexpr size_t kTestReceiveLimit = 64 * 1024;
+constexpr size_t kTestSendLimit = 256 * 1024;
+constexpr size_t kWriteChunk = 64 * 1024;
+// Far more than any kernel buffering: a peer that never reads must have
+// been dropped long before this much was offered.
+constexpr size_t kFloodBytes = 64u * 1024 * 1024;
+
+// The client sends `count` bytes; the server reads on every event and never
+// consumes. Returns when the client has sent them all or the server dropped
+// it (then true).
+bool FloodServer(Connection* c, size_t count) {
+  const std::vector<uint8_t> flood = CountingBytes(count);
+  EXPECT_EQ(1, c->client->Write(flood.data(), flood.size()));
+  while (c->server->DropError() == 0 && c->server->Input().Size() < count) {
+    const HANDLE events[] = {c->server->Event(), c->client->Event()};
+    const DWORD woken = WaitForMultipleObjects(2, events, FALSE, kWaitMs);
+    if (woken != WAIT_OBJECT_0 && woken != WAIT_OBJECT_0 + 1) {
+      ADD_FAILURE() << "stalled with " << c->server->Input().Size() << " bytes received";
+      return false;
+    }
+    WSANETWORKEVENTS clientEvents = {};
+    if (c->client->EnumNetworkEvents(&clientEvents) && (clientEvents.lNetworkEvents & FD_WRITE)) {
+      c->client->OnSend();
+    }
+    WSANETWORKEVENTS serverEvents = {};
+    EXPECT_TRUE(c->server->EnumNetworkEvents(&serverEvents));
+    c->serverLog.Add(serverEvents);
+    if (serverEvents.lNetworkEvents & (FD_READ | FD_CLOSE)) c->server->OnRecv();
+    if (c->serverLog.Has(FD_CLOSE) && c->server->DropError() == 0) return false;
+  }
+  if (c->server->DropError() == 0) return false;
+  // The owner learns of the drop through the socket's event.
+  EXPECT_TRUE(WaitFor(*c->server, FD_CLOSE, &c->serverLog));
+  return true;
+}
+
+// The far end of a dropped connection finds it gone: after any bytes that
+// reached it, a read gives the end or an error, never "nothing yet".
+void ExpectPeerSeesTheEnd(const CSocketClient& peer) {
+  std::vector<char> bytes(kWriteChunk);
+  size_t drained = 0;
+  for (;;) {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(peer.Handle(), &readable);
+    timeval wait = {static_cast<long>(kWaitMs / 1000), 0};
+    ASSERT_EQ(1, select(0, &readable, nullptr, nullptr, &wait)) << "after " << drained << " bytes";
+    const int got = recv(peer.Handle(), bytes.data(), static_cast<int>(bytes.size()), 0);
+    if (got <= 0) {
+      if (got < 0) {
+        EXPECT_NE(WSAEWOULDBLOCK, WSAGetLastError());
+      }
+      return;
+    }
+    drained += static_cast<size_t>(got);
+    ASSERT_LT(drained, kFloodBytes);
+  }
+}
+
+// A peer may leave exactly the receive limit unconsumed; one byte more and
+// it is dropped, and the owner learns it from the socket's own event.
+TEST(EventSocketLimits, PeerPastTheReceiveLimitIsDropped) {
+  struct Case {
+    size_t sent;
+    bool dropped;
+  } const cases[] = {{kTestReceiveLimit, false}, {kTestReceiveLimit + 1, true}, {4 * kTestReceiveLimit, true}};
+  for (const Case& test : cases) {
+    Connection c;
+    ASSERT_NO_FATAL_FAILURE(Establish(&c));
+    c.server->SetBufferLimits(kTestReceiveLimit, kTestSendLimit);
+    EXPECT_EQ(test.dropped, FloodServer(&c, test.sent)) << test.sent;
+    if (!test.dropped) {
+      ASSERT_EQ(test.sent, c.server->Input().Size());
+      EXPECT_EQ(0, std::memcmp(CountingBytes(test.sent).data(), c.server->Input().Data(), test.sent));
+      continue;
+    }
+    EXPECT_EQ(WSAENOBUFS, c.serverLog.error[FD_CLOSE_BIT]) << test.sent;
+    EXPECT_EQ(INVALID_SOCKET, c.server->Handle());
+    EXPECT_EQ(0, c.server->OnRecv());
+    EXPECT_EQ(0, c.server->Write("x", 1));
+    // Told once: the next look finds nothing new.
+    WSANETWORKEVENTS again = {};
+    ASSERT_TRUE(c.server->EnumNetworkEvents(&again));
+    EXPECT_EQ(0, again.lNetworkEvents);
+    ExpectPeerSeesTheEnd(*c.client);
+  }
+}
+
+// Consumed bytes no longer count: a peer whose bytes are taken as they
+// come may send many times the limit.
+TEST(EventSocketLimits, ConsumedInputDoesNotCountAgainstThePeer) {
+  Connection c;
+  ASSERT_NO_FATAL_FAILURE(Establish(&c));
+  c.server->SetBufferLimits(kTestReceiveLimit, kTestSendLimit);
+  std::vector<uint8_t> received;
+  for (int round = 0; round < 4; ++round) {
+    ASSERT_FALSE(FloodServer(&c, kTestReceiveLimit));
+    CByteBuffer& input = c.server->Input();
+    received.insert(received.end(), input.Data(), input.Data() + input.Size());
+    input.Consume(input.Size());
+  }
+  EXPECT_EQ(4 * kTestReceiveLimit, received.size());
+  EXPECT_EQ(0, c.server->DropError());
+}
+
+// A connection whose server side has the test limits and whose kernel
+// buffers are small, so the limits are reached with little data.
+void EstablishSmallBuffers(Connection* c) {
+  ASSERT_NO_FATAL_FAILURE(Establish(c));
+  ASSERT_NO_FATAL_FAILURE(SetKernelBuffer(c->server->Handle(), SO_SNDBUF));
+  ASSERT_NO_FATAL_FAILURE(SetKernelBuffer(c->client->Handle(), SO_RCVBUF));
+  c->server->SetBufferLimits(kTestReceiveLimit, kTestSendLimit);
+}
+
+// The server writes to a peer that never reads: writes are taken while the
+// queue stays within the send limit, and the write that would pass it drops
+// the peer instead of queueing more.
+TEST(EventSocketLimits, PeerThatNeverReadsIsDroppedAtTheSendLimit) {
+  Connection c;
+  ASSERT_NO_FATAL_FAILURE(EstablishSmallBuffers(&c));
+  const std::vector<uint8_t> chunk = CountingBytes(kWriteChunk);
+  size_t offered = 0;
+  size_t largestQueue = 0;
+  int written = 1;
+  while (offered < kFloodBytes) {
+    const size_t queued = c.server->Output().Size();
+    written = c.server->Write(chunk.data(), chunk.size());
+    if (!written) {
+      EXPECT_GT(queued + kWriteChunk, kTestSendLimit) << "dropped below the limit";
+      break;
+    }
+    offered += kWriteChunk;
+    if (c.server->Output().Size() > largestQueue) largestQueue = c.server->Output().Size();
+  }
+  ASSERT_EQ(0, written) << "never dropped after " << offered << " bytes";
+  EXPECT_LE(largestQueue, kTestSendLimit);
+  EXPECT_EQ(WSAENOBUFS, c.server->DropError());
+  ASSERT_TRUE(WaitFor(*c.server, FD_CLOSE, &c.serverLog));
+  EXPECT_EQ(WSAENOBUFS, c.serverLog.error[FD_CLOSE_BIT]);
+  ExpectPeerSeesTheEnd(*c.client);
+}
+
+// Up to the send limit nothing is lost: the queue fills to the limit while
+// the peer does not read, then the peer reads every byte in order.
+TEST(EventSocketLimits, QueueUpToTheSendLimitArrivesWhole) {
+  Connection c;
+  ASSERT_NO_FATAL_FAILURE(EstablishSmallBuffers(&c));
+  // A single write into an empty queue is taken whatever its size.
+  const std::vector<uint8_t> sent = CountingBytes(2 * kTestSendLimit);
+  ASSERT_EQ(1, c.server->Write(sent.data(), kTestSendLimit + kWriteChunk));
+  ASSERT_GT(c.server->Output().Size(), 0u);
+  std::vector<uint8_t> received;
+  size_t offered = kTestSendLimit + kWriteChunk;
+  while (received.size() < sent.size()) {
+    // More arrives only while the queue has room for it.
+    if (offered < sent.size() && c.server->Output().Size() + kWriteChunk <= kTestSendLimit) {
+      ASSERT_EQ(1, c.server->Write(sent.data() + offered, kWriteChunk));
+      offered += kWriteChunk;
+    }
+    const HANDLE events[] = {c.server->Event(), c.client->Event()};
+    const DWORD woken = WaitForMultipleObjects(2, events, FALSE, kWaitMs);
+    ASSERT_TRUE(woken == WAIT_OBJECT_0 || woken == WAIT_OBJECT_0 + 1) << received.size();
+    WSANETWORKEVENTS serverEvents = {};
+    ASSERT_TRUE(c.server->EnumNetworkEvents(&serverEvents));
+    ASSERT_FALSE(serverEvents.lNetworkEvents & FD_CLOSE);
+    if (serverEvents.lNetworkEvents & FD_WRITE) c.server->OnSend();
+    WSANETWORKEVENTS clientEvents = {};
+    ASSERT_TRUE(c.client->EnumNetworkEvents(&clientEvents));
+    if (clientEvents.lNetworkEvents & FD_READ) {
+      c.client->OnRecv();
+      CByteBuffer& input = c.client->Input();
+      received.insert(received.end(), input.Data(), input.Data() + input.Size());
+      input.Consume(input.Size());
+    }
+  }
+  EXPECT_EQ(0, c.server->DropError());
+  EXPECT_TRUE(sent == received);
+}
+
 // ------------------------------------------------------------ Construction
 
 TEST(EventSocket, ListenerRefusesPortHeldByAnotherListener) {
