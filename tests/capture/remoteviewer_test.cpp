@@ -108,7 +108,7 @@ TEST_F(RemoteViewerTest, ShowsTheServersRecordsInOrderAndResumesLocallyWhenTheSe
     local.Signal();
   }
   constexpr uint32_t kCount = 600;
-  TestRing ring(serverTag, 0);
+  TestRing ring(serverTag, 0, 4u << 20);  // holds every record: none is overrun
   ASSERT_TRUE(ring.Ok());
   for (uint32_t first = 1; first <= kCount; first += 100) {
     ring.Append(1, first, 100);
