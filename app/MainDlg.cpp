@@ -174,6 +174,8 @@ LRESULT CMainDlg::OnDestroy(UINT, WPARAM, LPARAM) {
     m_capture->Release();
     m_capture = nullptr;
   }
+  // Every dump file there is now, also one written since the last scan.
+  g_localFileList.Expire(kLocalFilesDump);
   g_localFileList.Refresh(kLocalFilesDump);
   LocalFileArray& dumps = g_localFileList.DumpFiles();
   for (size_t i = 0; i < dumps.count; ++i) {

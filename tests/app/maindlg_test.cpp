@@ -2,6 +2,7 @@
 // status texts as viewers come and go, start failures, and what closing it
 // leaves behind.
 #include "app/MainDlg.h"
+#include "app/Run.h"
 
 #include <winsock2.h>
 #include <windows.h>
@@ -185,6 +186,69 @@ TEST_F(MainDlgTest, PortThatAnotherListenerHoldsEndsTheWindowWithAnError) {
   ASSERT_EQ(1u, g_boxes.size());
   EXPECT_EQ(L"WinSock listen socket create failed!", g_boxes[0]);
   closesocket(holder);
+}
+
+}  // namespace
+
+namespace {
+
+// Plays a viewer against the window from another thread, the way a second
+// machine would, and closes the window at the end.
+struct ViewerScript {
+  uint16_t port = 0;
+  std::vector<std::wstring> seen;  // status texts in order of change
+  bool done = false;
+
+  static DWORD WINAPI Run(void* context) {
+    auto* script = static_cast<ViewerScript*>(context);
+    HWND window = nullptr;
+    auto waitFor = [&](auto condition) {
+      const DWORD start = GetTickCount();
+      HANDLE never = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+      bool met = condition();
+      while (!met && GetTickCount() - start < kTimeoutMs) {
+        WaitForSingleObject(never, 20);
+        met = condition();
+      }
+      CloseHandle(never);
+      return met;
+    };
+    auto status = [&] {
+      const std::wstring text = StatusText(window);
+      if (script->seen.empty() || script->seen.back() != text) script->seen.push_back(text);
+      return text;
+    };
+    if (!waitFor([&] { return (window = FindWindowW(nullptr, L"keltracer remote server")) != nullptr; })) return 1;
+    SOCKET viewer = INVALID_SOCKET;
+    if (!waitFor([&] { return (viewer = Viewer(script->port)) != INVALID_SOCKET; })) return 2;
+    waitFor([&] { return status().rfind(L"Client connected", 0) == 0; });
+    closesocket(viewer);
+    waitFor([&] { return status().rfind(L"Wait for connection", 0) == 0; });
+    script->done = true;
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    return 0;
+  }
+};
+
+TEST_F(MainDlgTest, RemoteServerModeRunsTheWindowUntilItCloses) {
+  ViewerScript script;
+  script.port = FreePort();
+  HANDLE thread = CreateThread(nullptr, 0, &ViewerScript::Run, &script, 0, nullptr);
+  ASSERT_NE(nullptr, thread);
+  int exitCode = 0;
+  {
+    CMessageLoop loop;
+    exitCode = RunRemoteServer(script.port, SW_SHOWNORMAL, loop);
+  }
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, kTimeoutMs));
+  CloseHandle(thread);
+  EXPECT_EQ(kRemoteServerExitCode, exitCode);
+  EXPECT_TRUE(script.done);
+  const std::wstring port = std::to_wstring(script.port);
+  const std::vector<std::wstring> expected = {L"Wait for connection, on port " + port,
+                                              L"Client connected, on port " + port + L"\r\n127.0.0.1",
+                                              L"Wait for connection, on port " + port};
+  EXPECT_EQ(expected, script.seen);
 }
 
 }  // namespace
