@@ -13,6 +13,7 @@
 #include "jobs/JobMgr.h"
 #include "tests/core/RecordFixture.h"
 #include "tests/core/TempFolder.h"
+#include "tests/formats/TextFixture.h"
 #include "tests/jobs/JobTestKit.h"
 
 namespace {
@@ -86,9 +87,7 @@ std::vector<std::wstring> Messages(const CTraceView* view) {
 
 std::vector<std::wstring> Messages(const CTraceMgr* store) {
   std::vector<std::wstring> messages;
-  if (!store->Buffer()) return messages;
-  CTraceRingWalker walk(store->Buffer());
-  while (const TraceRecord* record = walk.Next()) messages.emplace_back(record->Message());
+  for (const TraceRecord* record : StoredRecords(*store)) messages.emplace_back(record->Message());
   return messages;
 }
 
@@ -342,14 +341,6 @@ TEST(JobSaveDump, NumberedNamesGoBeforeTheFileNamesExtension) {
   }
 }
 
-void WriteFileText(const std::wstring& path, const char* text) {
-  const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  DWORD written = 0;
-  WriteFile(file, text, DWORD(strlen(text)), &written, nullptr);
-  CloseHandle(file);
-}
-
 std::string ReadFileText(const std::wstring& path) {
   const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return "<missing>";
@@ -366,7 +357,7 @@ TEST(JobSaveDump, CopiesUnderAFreeName) {
   ASSERT_TRUE(CreateDirectoryW(folder.File(L"dir.v1").c_str(), nullptr));
   ASSERT_TRUE(CreateDirectoryW(folder.File(L"p%sq").c_str(), nullptr));
   const std::wstring source = folder.File(L"source.dmp");
-  WriteFileText(source, "dump");
+  ASSERT_TRUE(WriteFileBytes(source, "dump"));
   struct Case {
     const wchar_t* destination;
     int avoid;
@@ -383,7 +374,9 @@ TEST(JobSaveDump, CopiesUnderAFreeName) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(std::wstring(c.destination)));
-    for (const wchar_t* name : c.existing) WriteFileText(folder.File(name), "old");
+    for (const wchar_t* name : c.existing) {
+      ASSERT_TRUE(WriteFileBytes(folder.File(name), "old"));
+    }
     JobSaveDump job(source.c_str(), folder.File(c.destination).c_str(), c.avoid);
     job.Run();
     EXPECT_EQ(job.Failed(), 0);
@@ -402,7 +395,7 @@ TEST(JobSaveDump, FailureComesFromTheCopy) {
   const TempFolder folder;
   ASSERT_TRUE(folder.valid());
   const std::wstring source = folder.File(L"source.dmp");
-  WriteFileText(source, "dump");
+  ASSERT_TRUE(WriteFileBytes(source, "dump"));
   struct Case {
     const char* name;
     std::wstring source;
@@ -469,7 +462,7 @@ TEST(LocalJobs, PostedJobsReportToTheOwnerWindow) {
   const TempFolder folder;
   ASSERT_TRUE(folder.valid());
   const std::wstring saved = folder.File(L"saved.ktr");
-  WriteFileText(folder.File(L"copy.ktr"), "old");
+  ASSERT_TRUE(WriteFileBytes(folder.File(L"copy.ktr"), "old"));
   auto* store = new WatchedStore;
   Fill(store);
   NoticeWindow window;
