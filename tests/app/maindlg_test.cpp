@@ -17,7 +17,9 @@
 #include "capture/TraceCapture.h"
 #include "core/AppConfig.h"
 #include "core/ModuleGroups.h"
+#include "tests/capture/CaptureFixture.h"
 #include "tests/core/TempFolder.h"
+#include "tests/net/LoopbackPort.h"
 #include "ui/framework/PopupSeam.h"
 
 namespace {
@@ -30,28 +32,12 @@ int WINAPI RecordBox(HWND, const wchar_t* text, const wchar_t*, UINT) {
   return IDOK;
 }
 
-uint16_t FreePort() {
-  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  sockaddr_in address = {};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  int length = sizeof(address);
-  uint16_t port = 0;
-  if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-      getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-    port = ntohs(address.sin_port);
-  }
-  closesocket(s);
-  return port;
-}
+using test_net::FreePort;
 
 SOCKET Viewer(uint16_t port) {
   SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  sockaddr_in address = {};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+  const sockaddr_in address = test_net::LoopbackAddress(port);
+  if (connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
     closesocket(s);
     return INVALID_SOCKET;
   }
@@ -59,6 +45,14 @@ SOCKET Viewer(uint16_t port) {
   send(s, reinterpret_cast<const char*>(live), 4, 0);
   return s;
 }
+
+// Destroys a window that a test left open when it ended early.
+struct WindowCloser {
+  HWND& window;
+  ~WindowCloser() {
+    if (IsWindow(window)) DestroyWindow(window);
+  }
+};
 
 bool g_quitSeen = false;
 WPARAM g_quitCode = 0;
@@ -125,12 +119,7 @@ TEST_F(MainDlgTest, StatusFollowsViewersAndClosingDeletesTheDumpFiles) {
   CMessageLoop loop;
   CMainDlg dialog;
   ASSERT_NE(nullptr, dialog.Create(nullptr));
-  struct Closer {
-    CMainDlg& dialog;
-    ~Closer() {
-      if (IsWindow(dialog.m_hWnd)) DestroyWindow(dialog.m_hWnd);
-    }
-  } closer{dialog};
+  const WindowCloser closer{dialog.m_hWnd};
   wchar_t caption[64] = {};
   GetWindowTextW(dialog.m_hWnd, caption, 64);
   EXPECT_STREQ(L"keltracer remote server", caption);
@@ -175,12 +164,7 @@ TEST_F(MainDlgTest, PortThatAnotherListenerHoldsEndsTheWindowWithAnError) {
   CMessageLoop loop;
   CMainDlg dialog;
   ASSERT_NE(nullptr, dialog.Create(nullptr));
-  struct Closer {
-    CMainDlg& dialog;
-    ~Closer() {
-      if (IsWindow(dialog.m_hWnd)) DestroyWindow(dialog.m_hWnd);
-    }
-  } closer{dialog};
+  const WindowCloser closer{dialog.m_hWnd};
   dialog.StartServer(ntohs(address.sin_port));
   EXPECT_TRUE(PumpUntil([&] { return g_quitSeen; }));
   ASSERT_EQ(1u, g_boxes.size());
@@ -202,17 +186,7 @@ struct ViewerScript {
   static DWORD WINAPI Run(void* context) {
     auto* script = static_cast<ViewerScript*>(context);
     HWND window = nullptr;
-    auto waitFor = [&](auto condition) {
-      const DWORD start = GetTickCount();
-      HANDLE never = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-      bool met = condition();
-      while (!met && GetTickCount() - start < kTimeoutMs) {
-        WaitForSingleObject(never, 20);
-        met = condition();
-      }
-      CloseHandle(never);
-      return met;
-    };
+    auto waitFor = [](auto condition) { return capture_test::WaitFor(condition, kTimeoutMs); };
     auto status = [&] {
       const std::wstring text = StatusText(window);
       if (script->seen.empty() || script->seen.back() != text) script->seen.push_back(text);

@@ -13,6 +13,7 @@
 #include "jobs/Threads.h"
 #include "net/EventSocket.h"
 #include "tests/capture/CaptureFixture.h"
+#include "tests/net/LoopbackPort.h"
 
 namespace capture_test {
 
@@ -28,28 +29,8 @@ inline bool StartWinsock() {
 
 inline uint32_t Loopback() { return htonl(INADDR_LOOPBACK); }
 
-inline sockaddr_in LoopbackAddress(uint16_t port) {
-  sockaddr_in address = {};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = Loopback();
-  return address;
-}
-
-// A port nobody listens on now: the system's choice for a socket bound and
-// closed again.
-inline uint16_t FreePort() {
-  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  sockaddr_in address = LoopbackAddress(0);
-  int length = sizeof(address);
-  uint16_t port = 0;
-  if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-      getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-    port = ntohs(address.sin_port);
-  }
-  closesocket(s);
-  return port;
-}
+using test_net::FreePort;
+using test_net::LoopbackAddress;
 
 inline void PutLe32(std::vector<uint8_t>& out, uint32_t value) {
   for (int i = 0; i < 4; ++i) out.push_back(uint8_t(value >> (8 * i)));

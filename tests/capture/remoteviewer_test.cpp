@@ -54,6 +54,40 @@ std::vector<uint8_t> LiveRecord(uint32_t sequence, uint8_t source, uint32_t sess
   return record;
 }
 
+class FakeServer {
+ public:
+  FakeServer() {
+    m_listen = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = LoopbackAddress(0);
+    int length = sizeof(address);
+    bind(m_listen, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    listen(m_listen, 1);
+    getsockname(m_listen, reinterpret_cast<sockaddr*>(&address), &length);
+    m_port = ntohs(address.sin_port);
+  }
+  ~FakeServer() {
+    if (m_peer != INVALID_SOCKET) closesocket(m_peer);
+    closesocket(m_listen);
+  }
+  uint16_t Port() const { return m_port; }
+  // Accepts the viewer and reads its request word.
+  uint32_t Accept() {
+    m_peer = accept(m_listen, nullptr, nullptr);
+    const DWORD timeout = kNetTimeoutMs;
+    setsockopt(m_peer, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof(timeout));
+    uint8_t word[4] = {};
+    return recv(m_peer, reinterpret_cast<char*>(word), 4, MSG_WAITALL) == 4 ? GetLe32(word) : 0;
+  }
+  bool Send(const std::vector<uint8_t>& bytes) {
+    return send(m_peer, reinterpret_cast<const char*>(bytes.data()), int(bytes.size()), 0) == int(bytes.size());
+  }
+
+ private:
+  SOCKET m_listen = INVALID_SOCKET;
+  SOCKET m_peer = INVALID_SOCKET;
+  uint16_t m_port = 0;
+};
+
 class RemoteViewerTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -71,6 +105,13 @@ class RemoteViewerTest : public ::testing::Test {
     CSocketClient* client = CSocketClient::Connect(LoopbackAddress(port), kRemoteLiveViewer);
     ASSERT_NE(nullptr, client);
     ASSERT_EQ(1, QueueCaptureItem(m_viewer->Thread(), NewCaptureItem(kCaptureItemAdoptSocket, client)));
+  }
+  // Connects to the fake server and waits for remote-viewer mode.
+  void ConnectToFake(FakeServer& server) {
+    Connect(server.Port());
+    ASSERT_EQ(kRemoteLiveViewer, server.Accept());
+    ASSERT_TRUE(Told(kNotifyRemoteConnected));
+    ASSERT_TRUE(WaitFor([&] { return (*m_viewer)->RemoteViewerMode() == 1; }, kNetTimeoutMs));
   }
   bool Told(uint32_t code, size_t times = 1) {
     return WaitFor([&] { return NoticeLog::Get().Count(code, AddressParam(Loopback())) >= times; }, kNetTimeoutMs);
@@ -131,40 +172,6 @@ TEST_F(RemoteViewerTest, ShowsTheServersRecordsInOrderAndResumesLocallyWhenTheSe
   ExpectLocalCaptureWorks(kCount);
 }
 
-class FakeServer {
- public:
-  FakeServer() {
-    m_listen = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address = LoopbackAddress(0);
-    int length = sizeof(address);
-    bind(m_listen, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    listen(m_listen, 1);
-    getsockname(m_listen, reinterpret_cast<sockaddr*>(&address), &length);
-    m_port = ntohs(address.sin_port);
-  }
-  ~FakeServer() {
-    if (m_peer != INVALID_SOCKET) closesocket(m_peer);
-    closesocket(m_listen);
-  }
-  uint16_t Port() const { return m_port; }
-  // Accepts the viewer and reads its request word.
-  uint32_t Accept() {
-    m_peer = accept(m_listen, nullptr, nullptr);
-    const DWORD timeout = kNetTimeoutMs;
-    setsockopt(m_peer, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof(timeout));
-    uint8_t word[4] = {};
-    return recv(m_peer, reinterpret_cast<char*>(word), 4, MSG_WAITALL) == 4 ? GetLe32(word) : 0;
-  }
-  bool Send(const std::vector<uint8_t>& bytes) {
-    return send(m_peer, reinterpret_cast<const char*>(bytes.data()), int(bytes.size()), 0) == int(bytes.size());
-  }
-
- private:
-  SOCKET m_listen = INVALID_SOCKET;
-  SOCKET m_peer = INVALID_SOCKET;
-  uint16_t m_port = 0;
-};
-
 TEST_F(RemoteViewerTest, KeepsSourceAndSessionOfEachRecordAndJoinsSplitRecords) {
   FakeServer server;
   Connect(server.Port());
@@ -215,7 +222,8 @@ TEST_P(RemoteViewerBrokenStream, TearsDownAndCapturesLocallyAgain) {
   ASSERT_TRUE(server.Send(stream));
   ASSERT_TRUE(Told(kNotifyPeerLost));
   EXPECT_TRUE(WaitFor([&] { return (*m_viewer)->RemoteViewerMode() == 0; }, kNetTimeoutMs));
-  EXPECT_EQ(1u, StoredRecords(m_viewer->get()).size()) << "the record before the break is kept";
+  EXPECT_TRUE(WaitForRecords(1)) << "the record before the break is kept";
+  EXPECT_EQ(1u, StoredRecords(m_viewer->get()).size());
   ExpectLocalCaptureWorks(1);
 }
 
@@ -249,10 +257,8 @@ TEST_F(RemoteViewerTest, FailedConnectIsToldAndLocalCaptureGoesOn) {
 
 TEST_F(RemoteViewerTest, LeaveCommandReturnsToLocalCapture) {
   FakeServer server;
-  Connect(server.Port());
-  ASSERT_EQ(kRemoteLiveViewer, server.Accept());
-  ASSERT_TRUE(Told(kNotifyRemoteConnected));
-  ASSERT_TRUE(WaitFor([&] { return (*m_viewer)->RemoteViewerMode() == 1; }, kNetTimeoutMs));
+  ConnectToFake(server);
+  if (HasFatalFailure()) return;
   ASSERT_EQ(1, QueueCaptureItem(m_viewer->Thread(), NewCaptureItem(kCaptureItemLeaveRemote, nullptr)));
   EXPECT_TRUE(WaitFor([&] { return (*m_viewer)->RemoteViewerMode() == 0; }, kNetTimeoutMs));
   ExpectLocalCaptureWorks(0);
@@ -260,10 +266,8 @@ TEST_F(RemoteViewerTest, LeaveCommandReturnsToLocalCapture) {
 
 TEST_F(RemoteViewerTest, RestartWhileRemoteConnectsAgain) {
   FakeServer server;
-  Connect(server.Port());
-  ASSERT_EQ(kRemoteLiveViewer, server.Accept());
-  ASSERT_TRUE(Told(kNotifyRemoteConnected));
-  ASSERT_TRUE(WaitFor([&] { return (*m_viewer)->RemoteViewerMode() == 1; }, kNetTimeoutMs));
+  ConnectToFake(server);
+  if (HasFatalFailure()) return;
   m_viewer->Stop();
   NoticeLog::Get().Clear();
   ASSERT_TRUE(m_viewer->Start());
