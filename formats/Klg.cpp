@@ -33,6 +33,8 @@ constexpr int kTmYearBase = 1900;
 constexpr int kTimestampFields = 7;
 constexpr uint32_t kPercent = 100;
 constexpr uint64_t kMaxKlgFileSize = 0xFFFFFFFEull;
+constexpr uint64_t kRecordsPerLineByte = 3;
+constexpr uint64_t kMaxKlgReservation = 0xFFF00000ull;
 constexpr uint32_t kImportAllGroups = 0;
 constexpr uint8_t kUtf8Mark[] = {0xEF, 0xBB, 0xBF};
 
@@ -350,7 +352,12 @@ int LoadKlg(CTraceMgr* store) {
   if (size == 0 || size > kMaxKlgFileSize - kTraceHeaderSize) {
     return 0;
   }
-  if (!store->GrowBuffer(uint32_t(size + kTraceHeaderSize))) {
+  // A stored record holds its line as UTF-16 behind a fixed head: about
+  // three times the line. Reserving that at once spares the copies of a
+  // buffer growing step by step; the file's size is the fallback.
+  const uint64_t estimate = size * kRecordsPerLineByte;
+  if (!(estimate < kMaxKlgReservation && store->GrowBuffer(uint32_t(estimate))) &&
+      !store->GrowBuffer(uint32_t(size + kTraceHeaderSize))) {
     return 0;
   }
   const int result = LoadKlgItems(store, size, 1);

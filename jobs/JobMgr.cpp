@@ -56,6 +56,9 @@ void CJobMgr::Stop() {
   DeleteQueued(m_localQueue);
   DeleteQueued(m_remoteQueue);
   DeleteQueued(m_running);
+  // Notices still queued die with the window; their jobs are not ours to free.
+  const CLock lock(&m_lock);
+  m_delivered.Clear();
 }
 
 void CJobMgr::DeleteQueued(CGrowArray<JobItem*>& jobs) {
@@ -171,7 +174,23 @@ bool CJobMgr::IsRunning(const JobItem* job) {
 }
 
 int CJobMgr::NotifyJob(uint32_t code, JobItem* job) {
-  return PostStatus(m_owner, code, reinterpret_cast<LPARAM>(job), m_post, m_sleep);
+  if (code != kNotifyJobFinished) {
+    return PostStatus(m_owner, code, reinterpret_cast<LPARAM>(job), m_post, m_sleep);
+  }
+  // Listed before the post: the window may claim it before PostStatus returns.
+  {
+    const CLock lock(&m_lock);
+    if (!m_delivered.Append(job)) return 0;
+  }
+  if (PostStatus(m_owner, code, reinterpret_cast<LPARAM>(job), m_post, m_sleep)) return 1;
+  const CLock lock(&m_lock);
+  m_delivered.Remove(job);
+  return 0;
+}
+
+bool CJobMgr::TakeFinishedJob(const JobItem* job) {
+  const CLock lock(&m_lock);
+  return job != nullptr && m_delivered.Remove(job) != nullptr;
 }
 
 void CJobMgr::RunJob(JobItem* job) {

@@ -95,6 +95,10 @@ class CJobMgr : public IJobWorkerHost {
   void ReplaceTitle(JobItem* job, CString& title);
   // Whether the job is in the running list now.
   bool IsRunning(const JobItem* job);
+  // The window's claim on a finished notice: true once for each job whose
+  // code 11 this manager posted, false for any other value (any process can
+  // post WM_APP to the window).
+  bool TakeFinishedJob(const JobItem* job);
 
   HWND OwnerWindow() const { return m_owner; }
   // Posting goes through these; tests record or refuse posts with them.
@@ -131,6 +135,7 @@ class CJobMgr : public IJobWorkerHost {
   CGrowArray<JobItem*> m_localQueue;
   CGrowArray<JobItem*> m_remoteQueue;
   CGrowArray<JobItem*> m_running;
+  CGrowArray<const JobItem*> m_delivered;  // code 11 posted, not yet claimed
   bool m_stopping = false;  // under the lock
   PostMessageFn m_post;
   SleepFn m_sleep;
