@@ -41,9 +41,15 @@ TEST(RemoteServerExe, StatusFollowsAViewerAndClosingEndsTheProcess) {
   GetWindowThreadProcessId(window, &owner);
   EXPECT_EQ(server.Id(), owner);
 
-  SOCKET viewer = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  // The text is set as the capture thread starts; the port opens a moment later.
   const sockaddr_in address = test_net::LoopbackAddress(port);
-  ASSERT_EQ(0, connect(viewer, reinterpret_cast<const sockaddr*>(&address), sizeof(address)));
+  SOCKET viewer = INVALID_SOCKET;
+  ASSERT_TRUE(uidriver::WaitUntil(server.Handle(), kTimeoutMs, [&] {
+    viewer = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (connect(viewer, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0) return true;
+    closesocket(viewer);
+    return false;
+  }));
   const char live[4] = {1, 0, 0, 0};
   ASSERT_EQ(4, send(viewer, live, 4, 0));
   const std::wstring connected = L"Client connected, on port " + std::to_wstring(port) + L"\r\n127.0.0.1";
