@@ -10,7 +10,7 @@
 #include "net/RemoteProtocol.h"
 
 namespace {
-// A list of at most this many entries fits any reply length.
+// UTF-8 of a full path: at most three bytes for each UTF-16 unit.
 constexpr size_t kPathBytes = 3 * kLocalFilePathUnits;
 
 bool SamePath(const wchar_t* a, const wchar_t* b) {
