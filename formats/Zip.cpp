@@ -191,11 +191,12 @@ int CUnzip::ReadCurrentFile(void* buffer, unsigned n) {
 
 // --- CZip ---
 
-ZipHandle* CZip::OpenInMemory() {
+ZipHandle* CZip::OpenInMemory(size_t limit) {
   auto* handle = new (std::nothrow) ZipHandle{};
   if (handle == nullptr) {
     return nullptr;
   }
+  handle->limit = limit;
   zlib_filefunc_def functions;
   FillMemoryFileFunctions(&functions, handle);
   handle->zip = zipOpen2(nullptr, APPEND_STATUS_CREATE, nullptr, &functions);
@@ -320,12 +321,13 @@ namespace {
 
 // A finished in-memory archive of the store or view under `name`; null on
 // any failure (nothing is kept).
-ZipHandle* ZipImage(CTraceMgr* store, CTraceView* view, const wchar_t* name, const SYSTEMTIME& time) {
+ZipHandle* ZipImage(CTraceMgr* store, CTraceView* view, const wchar_t* name, const SYSTEMTIME& time,
+                    size_t limit = 0) {
   CByteBuffer image;
   if (!WriteKeltImage(store, image, view) || image.Size() > kMaxKtrFileSize) {
     return nullptr;
   }
-  CZipHandleOwner archive(CZip::OpenInMemory());
+  CZipHandleOwner archive(CZip::OpenInMemory(limit));
   if (archive.get() == nullptr || CZip::AddBuffer(archive.get(), name, time, image.Data(), image.Size()) != ZIP_OK ||
       CZip::Close(archive.get()) != ZIP_OK) {
     return nullptr;
@@ -349,10 +351,10 @@ int SaveZip(CTraceMgr* store, const wchar_t* path, CTraceView* view) {
   return WriteFileReplacing(path, CZip::GetMemoryData(archive.get()), CZip::GetMemorySize(archive.get()));
 }
 
-ZipHandle* ZipForUpload(CTraceMgr* store, const SYSTEMTIME& time, CTraceView* view) {
+ZipHandle* ZipForUpload(CTraceMgr* store, const SYSTEMTIME& time, CTraceView* view, size_t limit) {
   if (store == nullptr) {
     return nullptr;
   }
   const CString name = UploadEntryName(time);
-  return ZipImage(store, view, name.c_str(), time);
+  return ZipImage(store, view, name.c_str(), time, limit);
 }

@@ -61,8 +61,9 @@ class CUnzip {
 // ours (see ZipMemory.h); whoever gets one releases it with FreeHandle.
 class CZip {
  public:
-  // A new archive in memory, or null.
-  static ZipHandle* OpenInMemory();
+  // A new archive in memory, or null. With a limit, writes that would take
+  // the archive past that many bytes fail (and so does the archive).
+  static ZipHandle* OpenInMemory(size_t limit = 0);
   // Starts an entry named `name` (converted to ANSI) dated `time` (UTC).
   static int OpenNewFile(ZipHandle* handle, const wchar_t* name, const SYSTEMTIME& time);
   // Opens the entry, writes the whole buffer and closes the entry: the
@@ -124,5 +125,6 @@ int SaveZip(CTraceMgr* store, const wchar_t* path, CTraceView* view);
 
 // A finished in-memory archive of the store or view under the upload entry
 // name for `time`, or null. The caller reads it with CZip::GetMemoryData
-// and GetMemorySize and releases it with CZip::FreeHandle.
-ZipHandle* ZipForUpload(CTraceMgr* store, const SYSTEMTIME& time, CTraceView* view);
+// and GetMemorySize and releases it with CZip::FreeHandle. With a limit,
+// deflating stops as soon as the archive would pass that many bytes (null).
+ZipHandle* ZipForUpload(CTraceMgr* store, const SYSTEMTIME& time, CTraceView* view, size_t limit = 0);

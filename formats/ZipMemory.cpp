@@ -20,6 +20,7 @@ voidpf ZCALLBACK OpenMem(voidpf opaque, const char* /*filename*/, int /*mode*/) 
   auto* stream = static_cast<ZipMemStream*>(std::calloc(1, sizeof(ZipMemStream)));
   if (stream != nullptr && opaque != nullptr) {
     static_cast<ZipHandle*>(opaque)->stream = stream;
+    stream->limit = static_cast<ZipHandle*>(opaque)->limit;
   }
   return stream;
 }
@@ -79,6 +80,9 @@ unsigned long ZipMemWrite(ZipMemStream* stream, const void* buffer, unsigned lon
     return n;
   }
   if (n > kMaxStreamSize - stream->position) {
+    return 0;
+  }
+  if (stream->limit != 0 && (stream->position > stream->limit || n > stream->limit - stream->position)) {
     return 0;
   }
   if (stream->capacity - stream->position < n) {

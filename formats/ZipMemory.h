@@ -21,6 +21,9 @@ struct ZipMemStream {
   bool closed;
   // Set while an unfinished archive is released: its last writes are dropped.
   bool discard;
+  // Most bytes the stream takes (0: no limit); a write past it fails, which
+  // ends the archive there instead of deflating the rest for nothing.
+  size_t limit;
 };
 
 // An archive being written into memory: minizip's handle (null once the
@@ -28,6 +31,7 @@ struct ZipMemStream {
 struct ZipHandle {
   zipFile zip;
   ZipMemStream* stream;
+  size_t limit;  // given to the stream as it opens
 };
 
 // Fills minizip's file-function table with the memory functions. The open

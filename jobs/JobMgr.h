@@ -16,9 +16,16 @@
 #include "jobs/Notify.h"
 #include "jobs/Threads.h"
 
+class CRemoteServer;
 class CTraceFilter;
 class CTraceMgr;
 class CTraceView;
+class JobSendToTalmo;
+struct CFtpFileEntry;
+template <typename T>
+class COwnedList;
+using CFtpListing = COwnedList<CFtpFileEntry>;
+struct sockaddr_in;
 
 class CJobMgr : public IJobWorkerHost {
  public:
@@ -65,6 +72,15 @@ class CJobMgr : public IJobWorkerHost {
   int PostFilter(CTraceView* view, uint32_t partMask, const CTraceFilter& filter, int selected);
   // Copies a dump file; with avoidOverwrite an existing file is never replaced.
   int PostSaveDump(const wchar_t* source, const wchar_t* destination, int avoidOverwrite);
+  // Lists the entry's folder into the listing (both stay the caller's).
+  int PostRemoteList(const CRemoteServer* server, CFtpListing* listing);
+  // Fetches the entry's file into the local temporary path and opens it.
+  int PostRemoteGet(const CRemoteServer* server, const wchar_t* remoteName, uint32_t size, const wchar_t* localPath);
+  // Fetches a dump file from a remote instance into the local path.
+  int PostRemoteSaveDump(const sockaddr_in& address, const wchar_t* remotePath, const wchar_t* localPath);
+  // Uploads the store or the view (exactly one set); steps go to
+  // progressWindow. The queued job (for the dialog's Cancel), or null.
+  JobSendToTalmo* PostSendToServer(HWND promptWindow, HWND progressWindow, CTraceMgr* store, CTraceView* view);
   // Queue a job for the local worker, or for the remote worker (made first
   // when missing). Each takes the job: on failure it is deleted.
   int PostLocalJob(JobItem* job);

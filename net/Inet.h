@@ -131,6 +131,14 @@ class CInetRequest {
 
   // Error code 0 and both handles closed; the request can be used again.
   void Reset();
+  // Closes both handles and leaves the error code alone: a cancel calls it
+  // from another thread while a WinINet call on them may be running, which
+  // then returns with an error. Each handle is closed once, by whichever
+  // side takes it first.
+  void CloseHandles() {
+    m_request.Close();
+    m_connection.Close();
+  }
   void Close() { Reset(); }
 
   DWORD ErrorCode() const { return m_error; }

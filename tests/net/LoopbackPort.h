@@ -1,11 +1,26 @@
-// Addresses on 127.0.0.1 for tests that open TCP ports: the only address
-// any test connects to.
+// A port on 127.0.0.1 that nobody listens on: taken from a socket that is
+// then closed, so a connect to it is refused. Winsock must be started.
 #pragma once
 
 #include <winsock2.h>
-#include <windows.h>
 
 #include <cstdint>
+
+// Host order; 0 when no port could be had.
+inline uint16_t UnusedLoopbackPort() {
+  SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in local = {};
+  local.sin_family = AF_INET;
+  local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int length = sizeof(local);
+  uint16_t port = 0;
+  if (probe != INVALID_SOCKET && bind(probe, reinterpret_cast<sockaddr*>(&local), sizeof(local)) == 0 &&
+      getsockname(probe, reinterpret_cast<sockaddr*>(&local), &length) == 0) {
+    port = ntohs(local.sin_port);
+  }
+  if (probe != INVALID_SOCKET) closesocket(probe);
+  return port;
+}
 
 namespace test_net {
 
@@ -17,19 +32,6 @@ inline sockaddr_in LoopbackAddress(uint16_t port) {
   return address;
 }
 
-// A port nobody listens on now: the system's choice for a socket bound and
-// closed again. Winsock must be started.
-inline uint16_t FreePort() {
-  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  sockaddr_in address = LoopbackAddress(0);
-  int length = sizeof(address);
-  uint16_t port = 0;
-  if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-      getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-    port = ntohs(address.sin_port);
-  }
-  closesocket(s);
-  return port;
-}
+inline uint16_t FreePort() { return UnusedLoopbackPort(); }
 
 }  // namespace test_net

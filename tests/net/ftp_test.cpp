@@ -18,7 +18,6 @@ constexpr char kPassword[] = "Secret-1";
 constexpr uint32_t kBigFileBytes = 3 * 1024 * 1024 + 1234;
 constexpr uint32_t kNoProgress = 0xFFFFFFFF;
 
-std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
 std::vector<char> ReadWholeFile(const std::wstring& path) {
   std::vector<char> bytes;
@@ -38,15 +37,7 @@ class FtpTest : public ::testing::Test {
   static void SetUpTestSuite() {
     ASSERT_EQ(1, g_inetSession.Open());
     s_server = new ScriptServer;
-    ASSERT_TRUE(s_server->Start("ftp_server.py", std::string(kUser) + " " + kPassword)) << s_server->Line();
-    std::istringstream line(s_server->Line());
-    std::string word;
-    std::string root;
-    line >> word >> s_port >> root;
-    ASSERT_EQ("PORT", word);
-    // The server's folder as this process sees it (Wine's Z: is "/").
-    s_root = L"Z:" + Widen(root);
-    for (wchar_t& ch : s_root) ch = ch == L'/' ? L'\\' : ch;
+    ASSERT_TRUE(StartFtpServer(*s_server, kUser, kPassword, &s_port, &s_root)) << s_server->Line();
   }
   static void TearDownTestSuite() {
     delete s_server;

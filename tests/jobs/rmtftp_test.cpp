@@ -1,0 +1,185 @@
+// Listing and fetching jobs against the FTP test server (tests/net).
+#include <gtest/gtest.h>
+#include <winsock2.h>
+#include <windows.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "core/TraceRecord.h"
+#include "formats/Ktr.h"
+#include "jobs/RemoteJobs.h"
+#include "net/RemoteServer.h"
+#include "tests/core/TempFolder.h"
+#include "tests/formats/StoreFixture.h"
+#include "tests/net/ScriptServer.h"
+
+using namespace storefix;
+
+namespace {
+
+constexpr char kUser[] = "tracer";
+constexpr char kPassword[] = "Secret-1";
+constexpr int kTraceRecords = 40;
+
+
+std::wstring MessageText(int i) { return L"remote record " + std::to_wstring(i); }
+
+class RmtFtp : public CStoreTest {
+ protected:
+  static void SetUpTestSuite() {
+    ASSERT_EQ(1, g_inetSession.Open());
+    s_server = new ScriptServer;
+    ASSERT_TRUE(StartFtpServer(*s_server, kUser, kPassword, &s_port, &s_root)) << s_server->Line();
+  }
+  static void TearDownTestSuite() {
+    delete s_server;
+    s_server = nullptr;
+    g_inetSession.Close();
+  }
+
+  // A trace file in the server's logs folder, written as this program writes one.
+  void PutTraceFile(const wchar_t* name) {
+    for (int i = 0; i < kTraceRecords; ++i) {
+      Item item;
+      item.message = MessageText(i);
+      item.pid = 100 + i % 3;
+      ASSERT_NE(nullptr, Add(source, item));
+    }
+    const std::wstring path = s_root + L"\\logs\\" + name;
+    ASSERT_EQ(1, SaveKtr(&source, path.c_str(), nullptr));
+    m_written = path;
+  }
+  void TearDown() override {
+    if (!m_written.empty()) DeleteFileW(m_written.c_str());
+    CStoreTest::TearDown();
+  }
+
+  static CRemoteServer Server(const wchar_t* path, uint16_t protocol = kProtocolFtp,
+                              const wchar_t* password = L"Secret-1") {
+    return CRemoteServer(L"127.0.0.1", protocol, s_port, path, L"tracer", password);
+  }
+
+  std::wstring TempName(const wchar_t* remoteName) {
+    wchar_t path[MAX_PATH];
+    const std::wstring prefix = folder.path() + L"\\";
+    EXPECT_EQ(1, MakeRemoteTempName(remoteName, prefix.c_str(), path, MAX_PATH));
+    return path;
+  }
+
+  static ScriptServer* s_server;
+  static uint16_t s_port;
+  static std::wstring s_root;
+  std::wstring m_written;
+};
+
+ScriptServer* RmtFtp::s_server = nullptr;
+uint16_t RmtFtp::s_port = 0;
+std::wstring RmtFtp::s_root;
+
+std::vector<std::wstring> Names(const CFtpListing& listing) {
+  std::vector<std::wstring> names;
+  for (size_t i = 0; i < listing.Count(); ++i) {
+    names.push_back(std::wstring(listing[i]->IsFolder() ? L"[" : L"") + listing[i]->name.c_str());
+  }
+  return names;
+}
+
+TEST_F(RmtFtp, ListsAFolderWithItsTitle) {
+  PutTraceFile(L"trace.ktr");
+  const CRemoteServer server = Server(L"/logs");
+  CFtpListing listing;
+  JobRmtList job(&server, &listing);
+  EXPECT_EQ(kJobTitleRemoteList, job.TitleId());
+  EXPECT_STREQ(L"List \"ftp://127.0.0.1/logs\"", job.Title().c_str());
+  job.Run();
+  EXPECT_EQ(0, job.Failed());
+  EXPECT_EQ(100u, job.GetPercent());
+  EXPECT_EQ((std::vector<std::wstring>{L"[..", L"[Beta", L"[old", L"A.txt", L"b.ktr", L"big.bin", L"c.log", L"noext",
+                                       L"trace.ktr"}),
+            Names(listing));
+}
+
+TEST_F(RmtFtp, ListingResultsByServerEntry) {
+  struct Case {
+    const char* what;
+    CRemoteServer server;
+    int failed;
+    DWORD error;
+    std::vector<std::wstring> names;
+  };
+  const Case cases[] = {
+      {"empty folder", Server(L"/empty/"), 0, 0, {L"[.."}},
+      {"wrong password", Server(L"/logs/", kProtocolFtp, L"secret-1"), 1, ERROR_INTERNET_LOGIN_FAILURE, {}},
+      {"sftp", Server(L"/logs/", kProtocolSftp), 1, ERROR_NOT_SUPPORTED, {}},
+      {"no protocol", Server(L"/logs/", kProtocolNone), 1, 0, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    CFtpListing listing;
+    JobRmtList job(&c.server, &listing);
+    job.Run();
+    EXPECT_EQ(c.failed, job.Failed());
+    EXPECT_EQ(c.error, job.ErrorCode());
+    EXPECT_EQ(100u, job.GetPercent());
+    EXPECT_EQ(c.names, Names(listing));
+  }
+}
+
+TEST_F(RmtFtp, FetchedTraceFileOpensThroughTheDispatch) {
+  PutTraceFile(L"trace.ktr");
+  const CRemoteServer server = Server(L"/logs/");
+  const std::wstring local = TempName(L"trace.ktr");
+  JobRmtGet job(&server, L"trace.ktr", 0, local.c_str());
+  EXPECT_STREQ(L"Get \"trace.ktr\"", job.Title().c_str());
+  job.Run();
+  ASSERT_EQ(0, job.Failed()) << job.ErrorCode();
+  EXPECT_EQ(kJobTitleRemoteGet, job.TitleId());
+  const std::wstring opening = L"Opening \"" + local.substr(local.rfind(L'\\') + 1) + L"\"";
+  EXPECT_EQ(opening, job.Title().c_str());
+  EXPECT_EQ(100u, job.GetPercent());
+  const std::vector<const TraceRecord*> records = Records(*job.Store());
+  ASSERT_EQ(size_t(kTraceRecords), records.size());
+  for (int i = 0; i < kTraceRecords; ++i) {
+    EXPECT_STREQ(MessageText(i).c_str(), records[i]->StringAt(records[i]->messageOffset));
+  }
+  // The dispatch made the store's views (one per group at least).
+  EXPECT_FALSE(job.Store()->m_views.count == 0);
+  EXPECT_EQ(local, job.Store()->m_filePath.c_str());
+}
+
+TEST_F(RmtFtp, FetchFailuresLeaveNoTemporaryFile) {
+  struct Case {
+    const char* what;
+    CRemoteServer server;
+    const wchar_t* name;
+    bool codeExpected;
+    DWORD error;
+  };
+  const Case cases[] = {
+      // Downloaded whole, but not a trace file: the load fails.
+      {"not a trace file", Server(L"/logs/"), L"b.ktr", false, 0},
+      {"missing file", Server(L"/logs/"), L"gone.ktr", true, 0},
+      {"sftp", Server(L"/logs/", kProtocolSftp), L"b.ktr", true, ERROR_NOT_SUPPORTED},
+      {"no protocol", Server(L"/logs/", kProtocolNone), L"b.ktr", false, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::wstring local = TempName(c.name);
+    JobRmtGet job(&c.server, c.name, 0, local.c_str());
+    job.Run();
+    EXPECT_EQ(1, job.Failed());
+    if (!c.codeExpected) {
+      EXPECT_EQ(0u, job.ErrorCode());
+    } else if (c.error) {
+      EXPECT_EQ(c.error, job.ErrorCode());
+    } else {
+      EXPECT_NE(0u, job.ErrorCode());
+    }
+    EXPECT_EQ(100u, job.GetPercent());
+    EXPECT_TRUE(FilesIn(folder.path()).empty());
+  }
+}
+
+}  // namespace
