@@ -1,5 +1,17 @@
-// Remote-server mode is started by CMainDlg; until that window is built this
-// start makes no window, which start-up reports as exit code 0.
+// Remote-server mode: the status window owns the capture that serves
+// remote viewers; the loop runs until the window closes.
+#include <memory>
+#include <new>
+
+#include "app/MainDlg.h"
 #include "app/Run.h"
 
-int RunRemoteServer(unsigned short, int, CMessageLoop&) { return 0; }
+int RunRemoteServer(unsigned short port, int show, CMessageLoop& loop) {
+  auto dialog = std::unique_ptr<CMainDlg>(new (std::nothrow) CMainDlg);
+  if (!dialog || dialog->Create(nullptr) == nullptr) {
+    return 0;
+  }
+  dialog->ShowWindow(show);
+  dialog->StartServer(port);
+  return loop.Run();
+}

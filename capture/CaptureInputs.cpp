@@ -161,7 +161,9 @@ int CTraceCapture::OpenMapFiles(int reconnect) {
     Log("CTraceCapture::OpenMapFiles, 333-2", 0);
     return 0;
   }
-  // Remote-viewer mode (its connection and reconnect) plugs in here.
+  if (m_remoteViewer && reconnect) {
+    ReconnectRemote();
+  }
   if (!m_remoteViewer) {
     OpenSecurity security;
     SECURITY_ATTRIBUTES* attributes = nullptr;

@@ -61,13 +61,13 @@ void CTraceCapture::CaptureLoop() {
     // too, so a busy early handle never starves the later ones.
     size_t index = result - WAIT_OBJECT_0;
     while (m_runFlag != 0 && index < m_waitHandles.count) {
-      DispatchHandle(m_waitHandles[index]);
-      const size_t next = index + 1;
+      const size_t next = DispatchAt(index);
       if (next >= m_waitHandles.count) {
         break;
       }
-      const DWORD polled = WaitForMultipleObjects(DWORD(m_waitHandles.count - next), m_waitHandles.data + next, FALSE, 0);
-      if (polled >= WAIT_OBJECT_0 + (m_waitHandles.count - next)) {
+      const DWORD left = DWORD(m_waitHandles.count - next);
+      const DWORD polled = WaitForMultipleObjects(left, m_waitHandles.data + next, FALSE, 0);
+      if (polled >= WAIT_OBJECT_0 + left) {
         break;
       }
       index = next + (polled - WAIT_OBJECT_0);
@@ -80,10 +80,7 @@ void CTraceCapture::CaptureLoop() {
   }
   delete m_listen;
   m_listen = nullptr;
-  for (size_t i = 0; i < m_clients.count; ++i) {
-    delete m_clients[i];
-  }
-  m_clients.count = 0;
+  DeleteAllClients();
   CloseMapFiles();
 }
 
@@ -108,30 +105,49 @@ void CTraceCapture::StoreStaged(bool sorted) {
   LeaveCriticalSection(&m_captureLock);
 }
 
-void CTraceCapture::OnControl(CaptureControlItem* item) {
-  // Remote-viewer mode (adopting a connection, leaving the mode) plugs in
-  // here; until then an item is refused with the socket it carries.
-  DiscardCaptureItem(item);
+void CTraceCapture::DispatchHandle(HANDLE handle) {
+  for (size_t i = 0; i < m_waitHandles.count; ++i) {
+    if (m_waitHandles[i] == handle) {
+      DispatchAt(i);
+      return;
+    }
+  }
 }
 
-void CTraceCapture::DispatchHandle(HANDLE handle) {
+size_t CTraceCapture::DispatchAt(size_t index) {
+  const HANDLE handle = m_waitHandles[index];
+  size_t next = index + 1;
   if (handle == m_timer) {
     OnTimerTick();
-    return;
+    ExpireClients(&next);
+    return next;
+  }
+  if (m_listen != nullptr && handle == m_listen->Event()) {
+    OnListenEvent(m_listen, &next);
+    return next;
+  }
+  for (size_t i = 0; i < m_clients.count; ++i) {
+    if (m_clients[i]->Event() == handle) {
+      if (m_listenPort != 0) {
+        OnServiceClientEvent(m_clients[i], &next);
+      } else {
+        OnRemoteClientEvent(m_clients[i], &next);
+      }
+      return next;
+    }
   }
   if (!m_remoteViewer) {
     if (m_kelData != nullptr && handle == m_kelData) {
       OnKelBufferData();
-      return;
+      return next;
     }
     if (m_dbwinData != nullptr && handle == m_dbwinData) {
       OnDbwinData();
-      return;
+      return next;
     }
     DispatchChannels(handle);
-    // The listening socket and the clients are served here once the remote
-    // protocol exists.
   }
+  return next;
 }
 
 void CTraceCapture::DispatchChannels(HANDLE handle) {
@@ -477,14 +493,6 @@ void CTraceCapture::ResetStaging() {
     ResetBufferHeader(m_staging.Buffer());
   }
   m_arrivals.count = 0;
-}
-
-void CTraceCapture::ForwardToRemotes() {
-  // Until live viewers can announce themselves nobody takes the records:
-  // the staging buffer is emptied, as when no viewer is connected.
-  EnterCriticalSection(&m_captureLock);
-  ResetStaging();
-  LeaveCriticalSection(&m_captureLock);
 }
 
 uint64_t CTraceCapture::TakeLongestHoldMicros() {

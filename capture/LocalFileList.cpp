@@ -237,6 +237,15 @@ void CLocalFileList::ScanTemporary(const LocalFileFolders& folders, const wchar_
   SortNewestFirst(list, 0);
 }
 
+void CLocalFileList::Expire(uint32_t bits) {
+  if ((bits & kLocalFilesTrace) != 0) {
+    m_traceRefreshed = false;
+  }
+  if ((bits & kLocalFilesDump) != 0) {
+    m_dumpRefreshed = false;
+  }
+}
+
 void CLocalFileList::Refresh(uint32_t bits) {
   const bool trace = (bits & kLocalFilesTrace) != 0 && Due(&m_traceRefresh, &m_traceRefreshed);
   const bool dump = (bits & kLocalFilesDump) != 0 && Due(&m_dumpRefresh, &m_dumpRefreshed);

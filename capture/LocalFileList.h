@@ -74,6 +74,8 @@ class CLocalFileList {
   // Each list keeps its own refresh time: one refreshed less than 5000 ms ago
   // stays as it is.
   void Refresh(uint32_t bits);
+  // Makes the next Refresh of these lists scan whatever the time.
+  void Expire(uint32_t bits);
 
   // The trace list: .ktr files newest first, then .kdv captures newest first.
   const LocalFileArray& TraceFiles() const { return m_traceFiles; }

@@ -8,6 +8,7 @@
 #include "core/RecordBuilder.h"
 #include "core/StrUtil.h"
 #include "core/SysUtil.h"
+#include "capture/LocalFileList.h"
 #include "core/TraceView.h"
 #include "net/EventSocket.h"
 
@@ -45,16 +46,18 @@ CTraceCapture::CTraceCapture(HWND owner) : m_owner(owner) {
   m_admin = uint32_t(IsUserAdmin());
   m_sessionId = IsNt6OrLater() ? GetCurrentSessionId() : 0;
   m_ownPid = GetCurrentProcessId();
+  m_remoteAddress.sin_family = AF_INET;
+  m_remoteAddress.sin_addr.s_addr = INADDR_NONE;
+  m_fileList = &g_localFileList;
   NameChannels(nullptr);
   InitCriticalSectionSpin(&m_captureLock);
 }
 
 CTraceCapture::~CTraceCapture() {
   SetTracerProp(0);
-  for (size_t i = 0; i < m_clients.count; ++i) {
-    delete m_clients[i];
-  }
+  DeleteAllClients();
   m_clients.Free();
+  m_clientStates.Free();
   delete m_listen;
   m_listen = nullptr;
   CloseMapFiles();

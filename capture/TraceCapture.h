@@ -4,6 +4,7 @@
 // store's lock.
 #pragma once
 
+#include <winsock2.h>
 #include <windows.h>
 
 #include <cstdint>
@@ -18,6 +19,8 @@
 
 class CSocketService;
 class CSocketClient;
+class CLocalFileList;
+struct LocalFileEntry;
 
 // Writer kinds, the index of a channel in each set.
 constexpr int kChannelKinds = 4;
@@ -76,10 +79,23 @@ constexpr uint32_t kNoticeRecordsLost = 2;
 constexpr uint32_t kNoticeChannelFailed = 3;
 constexpr uint32_t kNoticeCaptureFailed = 4;
 
+// Remote protocol limits. A request must be complete this long after the
+// connection came up; a reply that makes no progress for this long, and a
+// closed reply whose peer does not close, are dropped; a live viewer whose
+// unsent bytes pass the bound is dropped rather than let grow without end.
+constexpr DWORD kRemoteRequestMs = 10000;
+constexpr DWORD kRemoteReplyStallMs = 30000;
+constexpr DWORD kRemoteLingerMs = 5000;
+constexpr size_t kRemoteLiveOutputBytes = 32u << 20;
+// A file reply keeps at most this much read ahead of the socket.
+constexpr size_t kRemoteFileWindowBytes = 64u << 10;
+constexpr DWORD kRemoteFilePieceBytes = 4096;
+
 // String-table ids of the capture's notices.
 constexpr uint32_t kIdsStartHvnFailed = 61464;
 constexpr uint32_t kIdsStartCaptureFailed = 61469;
 constexpr uint32_t kIdsListenFailed = 61525;
+constexpr uint32_t kIdsListenLost = 61526;
 constexpr uint32_t kIdsCaptureName = 61448;
 constexpr uint32_t kIdsAllView = 61434;
 constexpr uint32_t kIdsStartQrcFailed = 61465;
@@ -160,6 +176,31 @@ class CTraceCapture : public CTraceMgr, public ICaptureStore {
   // Order of two staged records: time, milliseconds, stamp, arrival.
   static int CompareRecords(const TraceRecord* a, const TraceRecord* b);
 
+  // --- remote protocol (capture thread) ---
+  // `next` is the wait-array index the loop polls from after this handle;
+  // a handler that removes a handle before it lowers it.
+  void OnListenEvent(CSocketService* listen, size_t* next);
+  void OnServiceClientEvent(CSocketClient* client, size_t* next);
+  // Appends one dump-list entry. 1, or 0 when the buffer cannot grow or the
+  // path cannot be converted.
+  static int WriteDumpFileEntry(const LocalFileEntry* entry, CByteBuffer& out);
+  void OnRemoteClientEvent(CSocketClient* client, size_t* next);
+  // Stages the whole records received. 0 when the stream is out of step.
+  int OnRemoteRecords(CSocketClient* client);
+  uint16_t ListenPort() const { return m_listenPort; }
+  uint32_t RemoteViewerMode() const { return m_remoteViewer; }
+  // The remote server's address while in remote-viewer mode; port 0 and
+  // address 0xFFFFFFFF otherwise.
+  sockaddr_in RemoteAddress() const { return m_remoteAddress; }
+  size_t ClientCount() const { return m_clients.count; }
+  // The dump-file list served to clients (the global one by default).
+  void SetLocalFileList(CLocalFileList* list) { m_fileList = list; }
+  // Test seam: the request time limit and the live viewer's output bound.
+  void SetRemoteLimits(DWORD requestMs, size_t liveOutputBytes) {
+    m_requestMs = requestMs;
+    m_liveOutputLimit = liveOutputBytes;
+  }
+
   // --- what the window and tests read ---
   CTraceChannel& LocalChannel(int kind) { return m_local[kind]; }
   CTraceChannel& GlobalChannel(int kind) { return m_global[kind]; }
@@ -191,6 +232,8 @@ class CTraceCapture : public CTraceMgr, public ICaptureStore {
   // Serves one signalled handle of the wait array; the timer's tick moves
   // the staged records on.
   void DispatchHandle(HANDLE handle);
+  // Serves wait-array entry `index`; returns the index to poll from next.
+  size_t DispatchAt(size_t index);
   void OnTimerTick();
 
  private:
@@ -230,6 +273,40 @@ class CTraceCapture : public CTraceMgr, public ICaptureStore {
   bool SortingEnabled() const;
   uint32_t IgnoreMask() const;
   static void CALLBACK DropRecord(void* context, TraceRecord* record);
+
+  // Per-connection state beside the client list, at the same index.
+  enum ClientPhase : uint32_t {
+    kPhaseRequest,  // the request is not complete yet
+    kPhaseLive,     // a live viewer
+    kPhaseReply,    // a list or file reply is being sent
+    kPhaseClosing,  // the reply is out; waiting for the peer to close
+    kPhaseDrop,     // torn down at the next tick
+    kPhaseRemote,   // this viewer's connection to a remote server
+  };
+  struct ClientState {
+    ClientPhase phase;
+    DWORD since;     // when the phase began or last made progress
+    HANDLE file;     // file reply: the file, or null
+    uint32_t fileLeft;  // file reply: bytes still to read
+    uint32_t address;   // the peer's, kept for when the socket is gone
+  };
+  int AddClient(CSocketClient* client, ClientPhase phase);
+  size_t FindClient(const CSocketClient* client) const;
+  void RemoveWait(HANDLE handle, size_t* next);
+  // Removes client `i` and its wait handle and deletes it.
+  void RemoveClient(size_t i, size_t* next);
+  void DeleteAllClients();
+  void TearDownService(size_t i, size_t* next);
+  bool EvictClosingClient(size_t* next);
+  void ServeRequest(size_t i, size_t* next);
+  int StartListReply(size_t i);
+  int StartFileReply(size_t i, const uint8_t* name, uint32_t nameBytes);
+  // Reads the file on while the socket takes it; 0 on a failure.
+  int PumpReply(size_t i);
+  void ExpireClients(size_t* next);
+  void TearDownRemote(CSocketClient* client, uint32_t code, size_t* next);
+  void LeaveRemoteViewer();
+  int ReconnectRemote();
 
   HWND m_owner;
   uint64_t m_reservation = 0;
@@ -278,7 +355,12 @@ class CTraceCapture : public CTraceMgr, public ICaptureStore {
   uint16_t m_listenPort = 0;
   CSocketService* m_listen = nullptr;
   CGrowArray<CSocketClient*> m_clients;
+  CGrowArray<ClientState> m_clientStates;
   uint32_t m_remoteViewer = 0;
+  sockaddr_in m_remoteAddress = {};
+  CLocalFileList* m_fileList = nullptr;
+  DWORD m_requestMs = kRemoteRequestMs;
+  size_t m_liveOutputLimit = kRemoteLiveOutputBytes;
   CGrowArray<HANDLE> m_waitHandles;
   CRWLock m_lock;
   CReservedRing m_ring;

@@ -148,6 +148,7 @@ CSocketClient* CSocketClient::Connect(const sockaddr_in& address, uint32_t clien
   CSocketClient* client = new (std::nothrow) CSocketClient();
   if (!client) return nullptr;
   client->m_clientType = clientType;
+  client->m_target = address;
   if (!client->CreateSocket() || !client->SelectEvents(kConnectEvents)) {
     delete client;
     return nullptr;

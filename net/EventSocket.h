@@ -136,6 +136,10 @@ class CSocketClient : public CEventSocket {
     m_sendLimit = sendLimit;
   }
 
+  // The address given to Connect (family 0 for an accepted connection): the
+  // peer's name is gone once the connection failed or closed.
+  const sockaddr_in& TargetAddress() const { return m_target; }
+
   uint32_t ClientType() const { return m_clientType; }
   void SetClientType(uint32_t type) { m_clientType = type; }
   CByteBuffer& Input() { return m_input; }
@@ -148,6 +152,7 @@ class CSocketClient : public CEventSocket {
   // First protocol word of the connection; 0 for an accepted connection
   // until the server has read it.
   uint32_t m_clientType = 0;
+  sockaddr_in m_target = {};
   size_t m_receiveLimit = kDefaultReceiveLimit;
   size_t m_sendLimit = kDefaultSendLimit;
   CByteBuffer m_output;  // bytes not yet sent

@@ -21,3 +21,17 @@ inline uint16_t UnusedLoopbackPort() {
   if (probe != INVALID_SOCKET) closesocket(probe);
   return port;
 }
+
+namespace test_net {
+
+inline sockaddr_in LoopbackAddress(uint16_t port) {
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return address;
+}
+
+inline uint16_t FreePort() { return UnusedLoopbackPort(); }
+
+}  // namespace test_net
