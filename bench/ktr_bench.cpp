@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchFiles.h"
 #include "core/Cipher.h"
 #include "core/ModuleGroups.h"
 #include "core/TraceStore.h"
@@ -24,20 +25,8 @@ constexpr uint32_t kSeed = 7;
 constexpr uint32_t kStoreStartBytes = 64u << 20;
 constexpr size_t kWarmSpareBytes = 16u << 20;
 
-std::wstring TempPath(const wchar_t* name) {
-  wchar_t folder[MAX_PATH];
-  const DWORD n = GetTempPathW(MAX_PATH, folder);
-  std::wstring path(folder, n);
-  return path + name + std::to_wstring(GetCurrentProcessId()) + L".ktr";
-}
-
-uint64_t FileSize(const std::wstring& path) {
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
-    return 0;
-  }
-  return (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-}
+using bench::FileSize;
+using bench::TempPath;
 
 // The generated store and its file, made on first use; the files go at exit.
 class CBenchFile {

@@ -107,6 +107,9 @@ class CTraceCapture : public CTraceMgr, public ICaptureStore {
   int OpenKelBuffer(int global, SECURITY_ATTRIBUTES* attributes);
   int OpenDbwin(SECURITY_ATTRIBUTES* attributes);
   int SetTracerProp(int set);
+  // Text another process sent to the owner window with WM_COPYDATA: staged
+  // as one live record, stored by the next tick. User-interface thread.
+  void AddCopyDataText(const char* text, const char* end);
 
   // --- loop ---
   void CaptureLoop() override;

@@ -598,7 +598,9 @@ TraceRecord* CTraceMgr::AddTextLine(CTraceBase* store, const wchar_t* levelText,
   if (moduleText == nullptr) {
     moduleText = L"";
   }
-  const wchar_t* slash = wcsrchr(moduleText, L'/');
+  // Module names are file names and hold no "/", hints often do (paths): the
+  // first "/" ends the name.
+  const wchar_t* slash = wcschr(moduleText, L'/');
   size_t units = slash != nullptr ? size_t(slash - moduleText) : wcslen(moduleText);
   if (units > kModuleTextUnits - 1) {
     units = kModuleTextUnits - 1;

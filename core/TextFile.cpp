@@ -16,7 +16,10 @@ constexpr size_t kNarrowBytes = 32768;
 constexpr size_t kAnsiChunkUnits = kNarrowBytes / 3;
 constexpr size_t kMaxCharBytes = 4;
 constexpr size_t kMinCharwiseSize = 3;  // a surrogate pair or CR LF plus terminator
-constexpr size_t kUtfChunkBytes = 1024;
+constexpr size_t kUtfChunkBytes = 16384;
+// Written text goes to the file in blocks of this size: the runtime's own
+// 4 KB buffer would cost one system call per 4 KB.
+constexpr size_t kWriteBufferBytes = 65536;
 
 constexpr wchar_t kCR = L'\r';
 constexpr wchar_t kLF = L'\n';
@@ -152,6 +155,7 @@ int CTextFile::Open(const wchar_t* path, int read, uint32_t encoding)
         m_ansiMultiByte = m_encoding == KT_ENC_ANSI && GetCPInfo(CP_ACP, &info) && info.MaxCharSize > 1;
         return 1;
     }
+    setvbuf(m_file, nullptr, _IOFBF, kWriteBufferBytes);
     m_encoding = encoding == KT_ENC_NONE ? KT_ENC_UTF8 : encoding;
     if (m_encoding == KT_ENC_ANSI) {
         m_narrow = static_cast<char*>(malloc(kNarrowBytes));
@@ -476,7 +480,14 @@ int CTextFile::WriteUtf(const wchar_t* text, size_t length)
     size_t used = 0;
     for (size_t i = 0; i < length; ++i) {
         const wchar_t c = text[i];
-        if (m_encoding == KT_ENC_UTF16BE) {
+        if (c < 0x80 && m_encoding == KT_ENC_UTF8) {
+            // Most text is ASCII: copy a run of it in one go.
+            size_t end = length - i < sizeof(chunk) - used ? length : i + (sizeof(chunk) - used);
+            size_t j = i;
+            while (j < end && text[j] < 0x80)
+                chunk[used++] = static_cast<uint8_t>(text[j++]);
+            i = j - 1;
+        } else if (m_encoding == KT_ENC_UTF16BE) {
             chunk[used++] = static_cast<uint8_t>(c >> 8);
             chunk[used++] = static_cast<uint8_t>(c & 0xFF);
         } else if (IsHighSurrogate(c) && i + 1 < length && IsLowSurrogate(text[i + 1])) {

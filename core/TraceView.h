@@ -25,6 +25,8 @@ constexpr wchar_t kStatisticsViewName[] = L"Stastistic Details -";
 // String-table text of the view over every group, and its fallback.
 constexpr unsigned kAllViewNameStringId = 61434;
 constexpr wchar_t kAllViewName[] = L"ALL";
+// That name from the string table (the fallback when it is missing).
+CString AllViewName();
 
 // Record strings a text search may look at (bits of the `fields` argument).
 constexpr uint32_t kSearchModule = 0x08;

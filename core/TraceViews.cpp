@@ -20,15 +20,6 @@ HMODULE CurrentModule() {
   return module;
 }
 
-// The name of the view over every group, from the string table.
-CString AllViewName() {
-  wchar_t name[kAllViewNameChars];
-  if (LoadStringW(CurrentModule(), kAllViewNameStringId, name, int(kAllViewNameChars)) <= 0) {
-    StrCopyNW(name, kAllViewNameChars, kAllViewName);
-  }
-  return CString(name);
-}
-
 bool MeetsMask(const CTraceProcessStat* stat, uint32_t mask) { return (stat->m_groupMask & mask) != 0; }
 
 // Appends a heap copy; 0 when the copy or the append fails.
@@ -44,6 +35,14 @@ int AppendCopy(const CTraceProcessStat* source, CGrowArray<CTraceProcessStat*>& 
   return 1;
 }
 }  // namespace
+
+CString AllViewName() {
+  wchar_t name[kAllViewNameChars];
+  if (LoadStringW(CurrentModule(), kAllViewNameStringId, name, int(kAllViewNameChars)) <= 0) {
+    StrCopyNW(name, kAllViewNameChars, kAllViewName);
+  }
+  return CString(name);
+}
 
 int CTraceMgr::AddView(const wchar_t* name, uint32_t mask, size_t expected) {
   auto* view = new (std::nothrow) CTraceView(this, name, mask);

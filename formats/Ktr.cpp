@@ -15,6 +15,9 @@
 #include "core/TraceStore.h"
 #include "core/TraceView.h"
 #include "formats/FileHandle.h"
+#include "formats/FileReplace.h"
+#include "formats/PercentSteps.h"
+#include "formats/RecordStrings.h"
 
 namespace {
 
@@ -24,9 +27,6 @@ constexpr size_t kNarrowReservedOffset = 50;
 // surrogate pair takes 4 for 2 units).
 constexpr size_t kNarrowNameBytes = 3 * kRecordNameUnits;
 constexpr uint32_t kReplacementChar = 0xFFFD;
-constexpr uint32_t kPercent = 100;
-// WriteFile takes a 32-bit count: larger images go in pieces.
-constexpr size_t kWritePieceBytes = 0x40000000;
 
 inline void Put16(uint8_t* p, uint16_t value) { std::memcpy(p, &value, sizeof(value)); }
 inline void Put32(uint8_t* p, uint32_t value) { std::memcpy(p, &value, sizeof(value)); }
@@ -38,20 +38,6 @@ inline uint32_t Get32(const uint8_t* p) {
 
 inline bool IsHighSurrogate(uint32_t c) { return c >= 0xD800 && c < 0xDC00; }
 inline bool IsLowSurrogate(uint32_t c) { return c >= 0xDC00 && c < 0xE000; }
-
-// A string of a stored record: never read beyond the record's own length.
-struct WideSpan {
-  const wchar_t* text;
-  size_t units;  // terminator excluded
-};
-
-WideSpan RecordString(const TraceRecord* record, uint16_t offset) {
-  if (offset < kRecordFixedSize || offset >= record->length) {
-    return {L"", 0};
-  }
-  const wchar_t* text = record->StringAt(offset);
-  return {text, WcsLengthBounded(text, (record->length - offset) / sizeof(wchar_t))};
-}
 
 // UTF-16 to UTF-8 into at most `capacity` bytes, stopping before a character
 // that does not fit, so a cut text is still whole characters. An unpaired
@@ -152,54 +138,6 @@ void MakeOptionalText(const WideSpan& span, NarrowText* text) {
   text->size = n != 0 ? n + 1 : 0;
 }
 
-// Appends every byte or reports a short write.
-bool WriteAll(HANDLE file, const uint8_t* data, size_t size) {
-  while (size != 0) {
-    const DWORD piece = DWORD(size < kWritePieceBytes ? size : kWritePieceBytes);
-    DWORD written = 0;
-    if (!WriteFile(file, data, piece, &written, nullptr) || written != piece) {
-      return false;
-    }
-    data += piece;
-    size -= piece;
-  }
-  return true;
-}
-
-// "<path>.<pid>-<tid>.tmp": beside the target, so the final rename stays on
-// one volume, and distinct for every thread that saves.
-int MakeTempPath(const wchar_t* path, CWideStrBuilder* temp) {
-  wchar_t suffix[48];
-  _snwprintf(suffix, sizeof(suffix) / sizeof(suffix[0]), L".%lx-%lx.tmp", GetCurrentProcessId(),
-             GetCurrentThreadId());
-  suffix[sizeof(suffix) / sizeof(suffix[0]) - 1] = 0;
-  return temp->Append(path) && temp->Append(suffix) ? 1 : 0;
-}
-
-uint32_t PercentOf(uint64_t done, uint64_t count) {
-  return count != 0 ? uint32_t(done * kPercent / count) : kPercent;
-}
-
-// The percentage of `total` done, told only when it changes: every record
-// would otherwise pay an interlocked write.
-class CPercentSteps {
- public:
-  explicit CPercentSteps(uint64_t total) : m_total(total) {}
-  // True when `done` reaches a new percentage, which goes to *percent.
-  bool Reached(uint64_t done, uint32_t* percent) {
-    if (done < m_next) {
-      return false;
-    }
-    *percent = PercentOf(done, m_total);
-    // The first count that gives the next percentage.
-    m_next = m_total != 0 ? ((uint64_t(*percent) + 1) * m_total + kPercent - 1) / kPercent : UINT64_MAX;
-    return true;
-  }
-
- private:
-  uint64_t m_total;
-  uint64_t m_next = 0;
-};
 
 }  // namespace
 
@@ -307,7 +245,7 @@ class CFileSink {
     m_written += bytes;
   }
   bool Flush() {
-    m_failed = m_failed || !WriteAll(m_file, m_piece.Data(), m_piece.Size());
+    m_failed = m_failed || !WriteAllBytes(m_file, m_piece.Data(), m_piece.Size());
     m_piece.Consume(m_piece.Size());
     return !m_failed;
   }
@@ -407,26 +345,20 @@ int SaveKtr(CTraceMgr* store, const wchar_t* path, CTraceView* view) {
   if (store == nullptr || path == nullptr || path[0] == 0) {
     return 0;
   }
-  CWideStrBuilder temp;
-  if (!MakeTempPath(path, &temp)) {
+  CFileReplacement replacement;
+  if (!replacement.Begin(path)) {
     return 0;
   }
-  CFileHandle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                               nullptr));
+  CFileHandle file(CreateFileW(replacement.TempPath(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) {
     DebugTraceA("SaveKtr, create, %lu", GetLastError());
     return 0;
   }
   CFileSink sink(file.get());
   bool saved = WriteImage(store, view, sink) != 0 && sink.Flush() && sink.Written() <= kMaxKtrFileSize;
+  // Only a cleanly closed, complete file replaces the old one; the
+  // replacement deletes the temporary file otherwise.
   saved = file.Close() == 1 && saved;
-  if (saved && !MoveFileExW(temp.c_str(), path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    DebugTraceA("SaveKtr, replace, %lu", GetLastError());
-    saved = false;
-  }
-  if (!saved) {
-    DeleteFileW(temp.c_str());
-    return 0;
-  }
-  return 1;
+  return saved ? replacement.Commit() : 0;
 }

@@ -32,6 +32,10 @@ def main(path):
             print(f"bench {name}: {b['bytes_per_second'] / 1e6:.1f} MB/s")
         else:
             print(f"bench {name}: {b['real_time']:.1f} {b.get('time_unit', 'ns')}")
+        # Counters named "*_ms" are durations of their own (a longest stall).
+        for key, value in b.items():
+            if key.endswith("_ms") and isinstance(value, (int, float)):
+                print(f"bench {name}_{key[:-3]}: {value:.1f} ms")
 
 
 if __name__ == "__main__":

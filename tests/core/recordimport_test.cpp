@@ -677,7 +677,7 @@ INSTANTIATE_TEST_SUITE_P(
     Table, TextLineSplit,
     testing::Values(SplitCase{"HintKeepsTheAt", L"app/hint@x", L"[12:34]", L"app", L"hint@x", L"", 12, 34, kCoreFlag},
                     SplitCase{"AtWithoutSlash", L"net@sub", L"12:34", L"net", L"", L"sub", 12, 34, kNetFlag},
-                    SplitCase{"LastSlash", L"a/b/c", L"[5]", L"a/b", L"c", L"", 5, 0, kCatchAllFlag},
+                    SplitCase{"HintKeepsItsSlash", L"a/b/c", L"[5]", L"a", L"b/c", L"", 5, 0, kCatchAllFlag},
                     SplitCase{"AtThenSlash", L"app@w/h", L"[1:2]", L"app", L"h", L"w", 1, 2, kCoreFlag},
                     SplitCase{"Plain", L"kernel.dll", L"", L"kernel.dll", L"", L"", 0, 0, kCoreFlag},
                     SplitCase{"NullWords", nullptr, nullptr, L"", L"", L"", 0, 0, kCatchAllFlag}),

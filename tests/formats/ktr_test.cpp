@@ -16,6 +16,7 @@
 #include "tests/core/RecordFixture.h"
 
 #include "tests/formats/GuardedBytes.h"
+#include "tests/formats/StoreFixture.h"
 
 namespace {
 
@@ -42,18 +43,7 @@ void Swap32(uint8_t* p) {
 }
 
 
-struct Item {
-  const wchar_t* module = L"mod.dll";
-  const wchar_t* hint = L"";
-  std::wstring message = L"hello";
-  const wchar_t* subName = L"";
-  uint32_t level = kLevelInfo;
-  uint32_t pid = 100;
-  uint32_t tid = 200;
-  uint32_t time = kNoon2023;
-  uint16_t milliseconds = 0;
-  uint64_t stamp = 0;  // 0: none
-};
+using storefix::Item;
 
 // What a record holds, for comparing a record with the one read back.
 struct Fields {
@@ -83,16 +73,7 @@ void ExpectSame(const Fields& want, const Fields& got, const char* what) {
   EXPECT_EQ(want.stamp, got.stamp);
 }
 
-std::vector<const TraceRecord*> Records(const CTraceMgr& store) {
-  std::vector<const TraceRecord*> out;
-  if (store.Buffer() != nullptr) {
-    CTraceRingWalker walker(store.Buffer());
-    for (const TraceRecord* r = walker.Next(); r != nullptr; r = walker.Next()) {
-      out.push_back(r);
-    }
-  }
-  return out;
-}
+std::vector<const TraceRecord*> Records(const CTraceMgr& store) { return StoredRecords(store); }
 
 std::vector<std::wstring> Messages(const CTraceMgr& store) {
   std::vector<std::wstring> out;
@@ -122,20 +103,7 @@ class Ktr : public testing::Test {
     g_blockWords.Clear();
   }
 
-  std::vector<std::wstring> FolderFiles() const {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-      do {
-        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-          names.push_back(data.cFileName);
-        }
-      } while (FindNextFileW(find, &data));
-      FindClose(find);
-    }
-    return names;
-  }
+  std::vector<std::wstring> FolderFiles() const { return storefix::FilesIn(folder); }
 
   TraceRecord* Build(const Item& item, uint32_t limit = kLiveMessageLimit) {
     const uint32_t stamp[2] = {uint32_t(item.stamp), uint32_t(item.stamp >> 32)};
@@ -174,32 +142,8 @@ class Ktr : public testing::Test {
 
   std::wstring Path(const wchar_t* name) const { return folder + L"\\" + name; }
 
-  static Bytes ReadFile(const std::wstring& path) {
-    Bytes bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-      return bytes;
-    }
-    bytes.resize(GetFileSize(file, nullptr));
-    DWORD read = 0;
-    if (!bytes.empty() && !::ReadFile(file, bytes.data(), DWORD(bytes.size()), &read, nullptr)) {
-      bytes.clear();
-    }
-    CloseHandle(file);
-    return bytes;
-  }
-
-  static bool WriteFile(const std::wstring& path, const Bytes& bytes) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-      return false;
-    }
-    DWORD written = 0;
-    const bool ok = bytes.empty() || (::WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr) &&
-                                      written == bytes.size());
-    CloseHandle(file);
-    return ok;
-  }
+  static Bytes ReadFile(const std::wstring& path) { return storefix::ReadBytes(path); }
+  static bool WriteFile(const std::wstring& path, const Bytes& bytes) { return storefix::WriteBytes(path, bytes); }
 
   static int Load(CTraceFile& store, const std::wstring& path, uint32_t* refused = nullptr) {
     store.SetFileName(path.c_str(), L"name");

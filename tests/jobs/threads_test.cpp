@@ -8,25 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "tests/jobs/JobTestKit.h"
+
 namespace {
-
-// An event owned by the test; closed at the end of the scope.
-class TestEvent {
- public:
-  explicit TestEvent(BOOL manualReset = TRUE) : m_handle(CreateEventW(nullptr, manualReset, FALSE, nullptr)) {}
-  ~TestEvent() {
-    if (m_handle) CloseHandle(m_handle);
-  }
-  TestEvent(const TestEvent&) = delete;
-  TestEvent& operator=(const TestEvent&) = delete;
-  HANDLE get() const { return m_handle; }
-  void Set() const { SetEvent(m_handle); }
-  // Long enough never to fire on a working build; a hang becomes a failure.
-  bool WaitSet(DWORD ms = 10000) const { return WaitForSingleObject(m_handle, ms) == WAIT_OBJECT_0; }
-
- private:
-  HANDLE m_handle;
-};
 
 // A second handle to a thread, so that its exit code can be read after the
 // thread object has closed its own.

@@ -1,7 +1,7 @@
-// Starts tools/trace-writer as a process of its own, the way a traced
-// program runs beside the capture, and collects its exit code and output.
-// The executable is found beside the test executable's build folder
-// (build/tests/x.exe -> build/tools/trace-writer/trace-writer.exe).
+// Starts tools/trace-writer (or another tool of tools/) as a process of its
+// own, the way a traced program runs beside the capture, and collects its
+// exit code and output. The executable is found beside the test
+// executable's build folder (build/tests/x.exe -> build/tools/NAME/NAME.exe).
 #pragma once
 
 #include <windows.h>
@@ -10,7 +10,7 @@
 
 class CTraceWriterProcess {
  public:
-  CTraceWriterProcess() = default;
+  explicit CTraceWriterProcess(const wchar_t* tool = L"trace-writer") : m_tool(tool) {}
   CTraceWriterProcess(const CTraceWriterProcess&) = delete;
   CTraceWriterProcess& operator=(const CTraceWriterProcess&) = delete;
   ~CTraceWriterProcess() {
@@ -21,12 +21,12 @@ class CTraceWriterProcess {
     Close();
   }
 
-  static std::wstring ExePath() {
+  static std::wstring ExePath(const wchar_t* tool = L"trace-writer") {
     wchar_t self[MAX_PATH];
     const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
     std::wstring path(self, length);
     path.resize(path.find_last_of(L"\\/") + 1);  // build/tests/
-    return path + L"..\\tools\\trace-writer\\trace-writer.exe";
+    return path + L"..\\tools\\" + tool + L"\\" + tool + L".exe";
   }
 
   // Starts the writer with `arguments`; false when it cannot be started.
@@ -44,7 +44,7 @@ class CTraceWriterProcess {
     startup.hStdOutput = write;
     startup.hStdError = write;
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    std::wstring command = L"\"" + ExePath() + L"\" " + arguments;
+    std::wstring command = L"\"" + ExePath(m_tool) + L"\" " + arguments;
     const BOOL started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE,
                                         CREATE_NO_WINDOW | (suspended ? CREATE_SUSPENDED : 0), nullptr,
                                         nullptr, &startup, &m_process);
@@ -57,19 +57,24 @@ class CTraceWriterProcess {
   HANDLE Process() const { return m_process.hProcess; }
 
   // Waits for the end of the process and reads its output. False on a
-  // time-out (the process is left running for the destructor).
+  // time-out (the process is left running for the destructor). The pipe is
+  // emptied while waiting: a tool whose output fills it would block.
   bool Wait(DWORD timeoutMs) {
-    if (WaitForSingleObject(m_process.hProcess, timeoutMs) != WAIT_OBJECT_0) {
-      return false;
-    }
-    GetExitCodeProcess(m_process.hProcess, &m_exitCode);
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(m_output, buffer, sizeof(buffer), &got, nullptr) && got != 0) {
-      for (DWORD i = 0; i < got; ++i) {
-        if (buffer[i] != '\r') m_text += buffer[i];  // the console's line ends, as on a Unix pipe
+    const ULONGLONG start = GetTickCount64();
+    for (;;) {
+      Drain(false);
+      const ULONGLONG spent = GetTickCount64() - start;
+      const DWORD left = timeoutMs == INFINITE ? INFINITE : spent < timeoutMs ? DWORD(timeoutMs - spent) : 0;
+      const DWORD slice = left < kDrainSliceMs ? left : kDrainSliceMs;
+      if (WaitForSingleObject(m_process.hProcess, slice) == WAIT_OBJECT_0) {
+        break;
+      }
+      if (left == 0) {
+        return false;
       }
     }
+    GetExitCodeProcess(m_process.hProcess, &m_exitCode);
+    Drain(true);
     Close();
     return true;
   }
@@ -88,6 +93,27 @@ class CTraceWriterProcess {
   const std::string& Output() const { return m_text; }
 
  private:
+  static constexpr DWORD kDrainSliceMs = 50;
+
+  // Appends what the pipe holds; with `toEnd`, reads until the writer is gone.
+  void Drain(bool toEnd) {
+    char buffer[4096];
+    for (;;) {
+      DWORD available = 0;
+      if (!toEnd && (!PeekNamedPipe(m_output, nullptr, 0, nullptr, &available, nullptr) || available == 0)) {
+        return;
+      }
+      DWORD got = 0;
+      const DWORD want = toEnd || available > sizeof(buffer) ? DWORD(sizeof(buffer)) : available;
+      if (!ReadFile(m_output, buffer, want, &got, nullptr) || got == 0) {
+        return;
+      }
+      for (DWORD i = 0; i < got; ++i) {
+        if (buffer[i] != '\r') m_text += buffer[i];  // the console's line ends, as on a Unix pipe
+      }
+    }
+  }
+
   void Close() {
     if (m_process.hProcess != nullptr) CloseHandle(m_process.hProcess);
     if (m_process.hThread != nullptr) CloseHandle(m_process.hThread);
@@ -96,9 +122,13 @@ class CTraceWriterProcess {
     m_output = nullptr;
   }
 
+  const wchar_t* m_tool;
   PROCESS_INFORMATION m_process{};
   HANDLE m_output = nullptr;
   DWORD m_processId = 0;
   DWORD m_exitCode = ~0u;
   std::string m_text;
 };
+
+// The same for any tool: CToolProcess dump(L"trace-dump").
+using CToolProcess = CTraceWriterProcess;

@@ -1,5 +1,6 @@
-// trace-dump: prints a trace file one record a line (see DumpLine.h), or
-// writes a synthetic one (see Generate.h).
+// trace-dump: prints any trace or log file the program opens one record a
+// line (see DumpLine.h), converts one into the format of another name's
+// extension, or writes a synthetic .ktr file (see Generate.h).
 #include <windows.h>
 
 #include <fcntl.h>
@@ -11,9 +12,13 @@
 #include <new>
 #include <string>
 
+#include "core/AppConfig.h"
 #include "core/ModuleGroups.h"
+#include "core/StrUtil.h"
 #include "core/TraceRecord.h"
 #include "core/TraceStore.h"
+#include "formats/EventDesc.h"
+#include "formats/FileDispatch.h"
 #include "formats/Ktr.h"
 #include "tools/trace-dump/DumpLine.h"
 #include "tools/trace-dump/Generate.h"
@@ -31,6 +36,7 @@ constexpr uint32_t kInitialStoreBytes = 1 << 20;
 
 void Usage() {
   std::fputs("usage: trace-dump FILE\n"
+             "       trace-dump --convert IN OUT\n"
              "       trace-dump --generate FILE N [seed]\n"
              "       trace-dump --version\n",
              stderr);
@@ -57,10 +63,9 @@ bool WriteOut(const std::string& text) {
 
 int Dump(const wchar_t* path) {
   CTraceFile store;
-  store.SetFileName(path, path);
-  const int loaded = LoadKtr(&store);
+  const int loaded = OpenFile(&store, path);
   if (!loaded && (store.Buffer() == nullptr || store.Buffer()->recordCount == 0)) {
-    std::fprintf(stderr, "trace-dump: %ls: cannot be read as a trace file\n", path);
+    std::fprintf(stderr, "trace-dump: %ls: cannot be read as a trace or log file\n", path);
     return kExitFailed;
   }
   // A damaged file still shows the records read before the damage.
@@ -84,8 +89,7 @@ int Dump(const wchar_t* path) {
     return kExitFailed;
   }
   if (!loaded) {
-    std::fprintf(stderr, "trace-dump: %ls: damaged trace file, %llu records read before the damage\n", path,
-                 count);
+    std::fprintf(stderr, "trace-dump: %ls: damaged file, %llu records read before the damage\n", path, count);
     return kExitFailed;
   }
   return kExitOk;
@@ -110,6 +114,21 @@ int Generate(const wchar_t* path, uint32_t count, uint32_t seed) {
   return kExitOk;
 }
 
+// Reads IN whole and saves it in the format of OUT's extension. A file that
+// reads only in part is not converted: the copy would pass for the whole.
+int Convert(const wchar_t* in, const wchar_t* out) {
+  CTraceFile store;
+  if (!OpenFile(&store, in)) {
+    std::fprintf(stderr, "trace-dump: %ls: cannot be read whole as a trace or log file\n", in);
+    return kExitFailed;
+  }
+  if (!SaveFile(&store, out, nullptr)) {
+    std::fprintf(stderr, "trace-dump: %ls: cannot be written (error %lu)\n", out, GetLastError());
+    return kExitFailed;
+  }
+  return kExitOk;
+}
+
 int Run(int argc, wchar_t** argv) {
   if (argc == 2 && std::wcscmp(argv[1], L"--version") == 0) {
     std::printf("trace-dump %s\n", KT_VERSION);
@@ -118,6 +137,15 @@ int Run(int argc, wchar_t** argv) {
   // Without the embedded table every module falls into the catch-all group,
   // which is all a dump needs: lines carry no group.
   g_moduleGroups.LoadFromResource();
+  // Described events without their document still read, with bare values.
+  LoadEventDescriptions(&g_eventDescriptions);
+  wchar_t version[kVersionTextChars];
+  if (MultiByteToWideChar(CP_UTF8, 0, KT_VERSION, -1, version, int(kVersionTextChars)) > 0) {
+    StrCopyNW(g_appConfig.m_version, kVersionTextChars, version);
+  }
+  if (argc == 4 && std::wcscmp(argv[1], L"--convert") == 0) {
+    return Convert(argv[2], argv[3]);
+  }
   if ((argc == 4 || argc == 5) && std::wcscmp(argv[1], L"--generate") == 0) {
     uint32_t count = 0, seed = kDefaultSeed;
     if (!ParseCount(argv[3], &count) || (argc == 5 && !ParseCount(argv[4], &seed))) {

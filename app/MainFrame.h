@@ -1,0 +1,222 @@
+// The viewer's one top-level window: toolbar with the view strip and the
+// quick-filter box, the trace list, the document strip and the status bar.
+// It shows the open stores as documents, their views as tabs, takes the
+// notices of the capture thread and the job workers, and refreshes the list
+// from a one-second timer.
+#pragma once
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdint>
+
+#include "app/Startup.h"
+#include "core/Containers.h"
+#include "core/RefString.h"
+#include "ui/controls/KeltracerView.h"
+#include "ui/controls/SearchBar.h"
+#include "ui/controls/StatusBarEx.h"
+#include "ui/controls/TabStrip.h"
+#include "ui/controls/ToolTipEx.h"
+#include "ui/framework/FrameWindow.h"
+#include "ui/framework/Gdi.h"
+#include "ui/framework/ImageList.h"
+#include "ui/framework/MessageLoop.h"
+
+class CTraceCapture;
+class CTraceFilter;
+class CTraceMgr;
+class CTraceView;
+class JobItem;
+struct TraceRecord;
+
+namespace ktframe {
+constexpr UINT kListId = 220;
+constexpr UINT kToolTipId = 221;
+constexpr UINT kStatusBarNotifyId = 222;
+constexpr UINT kDocumentStripId = 223;
+constexpr UINT_PTR kRefreshTimerId = 225;
+constexpr UINT kRefreshTimerMs = 1000;
+constexpr int kDocumentStripHeight = 24;
+constexpr int kQuickFilterSlotWidth = 120;
+constexpr int kToolButtonSize = 24;
+constexpr int kMinTrackWidth = 600;
+constexpr int kMinTrackHeight = 400;
+constexpr DWORD kListStyle = 0x56009419;
+// Item flag of the tabs that stand for the live capture: never closable.
+constexpr uint32_t TBF_PERMANENT = 0x100;
+constexpr int kDocumentImage = 2;
+constexpr int kViewImage = 0;
+constexpr int kFilterActiveImage = 8;
+constexpr size_t kColumnBits = 9;
+// Connection to a remote server.
+constexpr uint32_t kNotConnected = 0;
+constexpr uint32_t kConnecting = 1;
+constexpr uint32_t kConnected = 2;
+constexpr wchar_t kSaveLogMutexName[] = L"KEL_SAVELOG_MUTEX";
+constexpr size_t kCopyDataBytes = 2048;
+
+// Background and text colour of a bookmarked row: the lowest mark bit wins.
+struct RowColours {
+  COLORREF background;
+  COLORREF text;
+};
+RowColours BookmarkColours(uint32_t level);
+// Text colour of a row without a bookmark, by level.
+COLORREF LevelTextColour(uint32_t level);
+// Header text id and width of a column bit, 0 for an unknown bit.
+UINT ColumnTextId(uint32_t bit);
+int ColumnWidth(uint32_t bit);
+// The text of one cell: `buffer` for the formatted columns, otherwise the
+// record's own string. The delta column is formatted by the caller.
+const wchar_t* CellText(uint32_t bit, int row, const TraceRecord& record, wchar_t* buffer, size_t size);
+}  // namespace ktframe
+
+class CMainFrame : public CFrameWindowImpl<CMainFrame>,
+                   public CMessageFilter,
+                   public CIdleHandler,
+                   public IListPaintLock {
+  using FrameBase = CFrameWindowImpl<CMainFrame>;
+
+ public:
+  DECLARE_FRAME_WND_CLASS(kMainFrameClassName, 128)
+
+  CMainFrame();
+  ~CMainFrame() override;
+
+  BEGIN_MSG_MAP(CMainFrame)
+    MESSAGE_HANDLER(WM_CREATE, OnCreate)
+    MESSAGE_HANDLER(WM_MENUSELECT, OnMenuSelect)
+    MESSAGE_HANDLER(WM_ERASEBKGND, OnEraseBackground)
+    CHAIN_MSG_MAP(FrameBase)
+    MESSAGE_HANDLER(WM_SIZE, OnSize)
+    MESSAGE_HANDLER(WM_DESTROY, OnDestroy)
+    MESSAGE_HANDLER(WM_GETMINMAXINFO, OnGetMinMaxInfo)
+    MESSAGE_HANDLER(WM_INITMENUPOPUP, OnInitMenuPopup)
+    MESSAGE_HANDLER(WM_NOTIFY, OnNotify)
+    MESSAGE_HANDLER(WM_MEASUREITEM, OnMeasureItem)
+    MESSAGE_HANDLER(WM_DRAWITEM, OnDrawItem)
+    MESSAGE_HANDLER(WM_COMMAND, OnCommand)
+    MESSAGE_HANDLER(WM_TIMER, OnTimerMessage)
+    MESSAGE_HANDLER(WM_APP, OnThreadsNotifyMessage)
+    MESSAGE_HANDLER(WM_NULL, OnNullMessage)
+    MESSAGE_HANDLER(WM_COPYDATA, OnCopyData)
+  END_MSG_MAP()
+
+  // --- creation, layout, destruction ---
+  LRESULT OnCreate(UINT, WPARAM, LPARAM);
+  LRESULT OnDestroy(UINT, WPARAM, LPARAM);
+  LRESULT OnSize(UINT, WPARAM, LPARAM lParam);
+  LRESULT OnMenuSelect(UINT, WPARAM, LPARAM) { return 0; }
+  // The flat toolbar is see-through and has its parent erase behind its
+  // separators; the frame's own area is covered by its children.
+  LRESULT OnEraseBackground(UINT, WPARAM wParam, LPARAM);
+  LRESULT OnGetMinMaxInfo(UINT, WPARAM, LPARAM lParam);
+  LRESULT OnNullMessage(UINT, WPARAM, LPARAM) { return 0; }
+  void UpdateLayout(BOOL resizeBars = TRUE);
+  void SetToolBarButtonState(UINT id, int width);
+  int SetupToolBar(UINT id, int withText);
+  void SetSaveLogMutex(int hold);
+  BOOL PreTranslateMessage(MSG* msg) override;
+  BOOL OnIdle() override { return FALSE; }
+  // IListPaintLock: the shown document's shared lock around a list paint.
+  bool LockForPaint() override;
+  void UnlockAfterPaint() override;
+
+  // --- commands and notifications ---
+  LRESULT OnInitMenuPopup(UINT, WPARAM wParam, LPARAM lParam);
+  LRESULT OnCommand(UINT, WPARAM wParam, LPARAM lParam);
+  LRESULT OnNotify(UINT, WPARAM wParam, LPARAM lParam);
+  LRESULT OnToolbarDropDown(NMHDR* header);
+  LRESULT OnListContextMenu();
+  LRESULT OnViewStripNotify(NMHDR* header);
+  LRESULT OnDocumentStripNotify(NMHDR* header);
+  LRESULT OnCopyData(UINT, WPARAM, LPARAM lParam);
+  void OpenCommandLineFile(const wchar_t* text);
+
+  // --- list rows ---
+  LRESULT OnMeasureItem(UINT, WPARAM, LPARAM lParam);
+  LRESULT OnDrawItem(UINT, WPARAM, LPARAM lParam);
+  void DrawRow(const DRAWITEMSTRUCT& draw, CTraceView* view);
+
+  // --- capture, notices, timer ---
+  void StartCapture(const wchar_t* commandLine);
+  void ToggleCapture(bool on);
+  LRESULT OnThreadsNotifyMessage(UINT, WPARAM wParam, LPARAM lParam);
+  LRESULT OnThreadsNotify(uint32_t code, LPARAM value);
+  void OnThreadFinished(JobItem* job);
+  LRESULT OnTimerMessage(UINT, WPARAM wParam, LPARAM) { return OnTimer(wParam); }
+  LRESULT OnTimer(UINT_PTR id);
+
+  // --- documents and views ---
+  int AddDocument(CTraceMgr* store);
+  int AddViewTab(CTraceMgr* store, uint32_t mask, const CTraceFilter& filter);
+  void ApplyFilterToTab(size_t item, uint32_t mode, const CTraceFilter& filter);
+  void UpdateView(CTraceView* view, int enableControls, int showFilterStatus, int restorePosition,
+                  CTraceView* previous);
+  void UpdateTitle();
+  int UpdateStatusBar(int force);
+  void UpdateFilterStatus();
+  void UpdateColumns();
+
+  // The shown view (null when none), its store and whether it may be read.
+  CTraceView* ShownView() const;
+  CTraceMgr* CurrentStore() const;
+  static bool IsUsable(const CTraceView* view);
+  bool IsLiveShown() const;
+
+  // For tests and the UI driver.
+  CKeltracerView& List() { return m_list; }
+  CTabBar& ViewStrip() { return m_viewStrip; }
+  CFileTabCtrl& DocumentStrip() { return m_documentStrip; }
+  CStatusBarEx& StatusBar() { return m_statusBar; }
+  CTraceCapture* Capture() const { return m_capture; }
+  bool CaptureOn() const { return m_captureOn; }
+  uint32_t FollowNewItems() const { return m_followNewItems; }
+  const CGrowArray<uint32_t>& ShownColumns() const { return m_columns; }
+  HANDLE SaveLogMutex() const { return m_saveLogMutex; }
+
+ private:
+  void CreateChildren();
+  void CreateToolTip();
+  void RestoreColumnOrder();
+  void StoreColumnOrder();
+  void ReleaseDocuments();
+  void ShowCaptureFailure(uint32_t stringId, UINT icon);
+  void ResetConnection();
+  int MessageBoxId(UINT stringId, UINT icon, HWND owner = nullptr);
+  void ReadCounts(CTraceView* view, uint32_t* count, uint32_t* read, uint32_t* total);
+  void WriteFilterStatus(const CTraceView* view, uint32_t count, uint32_t read, uint32_t total);
+  void PlaceList(CTraceView* view, uint32_t count, int top, int nearRow, int previousRow);
+  void ClearListSelection();
+  void EnableViewControls(bool usable);
+  void SetItemClosable(size_t group, size_t item, bool closable);
+  bool ShowViewOfSelection();
+  HFONT ListFontHandle() const { return m_listFont.get(); }
+
+  CToolBarCtrl m_toolBar;
+  CTabBar m_viewStrip;
+  CSearchBar m_quickFilter;
+  CFileTabCtrl m_documentStrip;
+  CStatusBarEx m_statusBar;
+  CKeltracerView m_list;
+  CToolTipEx m_toolTip;
+  CFont m_listFont;
+  CImageList m_dragImages;
+  CImageList m_tabImages;
+  CImageList m_toolImages;  // the toolbar's pictures, their magenta see-through
+  HMENU m_menuBar = nullptr;
+  uint32_t m_gridLines = 1;
+  uint32_t m_followNewItems = 1;
+  bool m_captureOn = false;
+  CGrowArray<uint32_t> m_columns;
+  uint32_t m_connectionState = ktframe::kNotConnected;
+  CString m_remoteAddress;
+  uint32_t m_lastBookmarkCommand = 33115;
+  uint32_t m_bookmarkColour = 0;
+  CTraceCapture* m_capture = nullptr;
+  CTraceView* m_shownView = nullptr;  // the view last put into the list
+  CTraceMgr* m_paintStore = nullptr;  // locked for the paint under way
+  HANDLE m_saveLogMutex = nullptr;
+  bool m_inLoop = false;  // added to the thread's message loop
+};

@@ -1,0 +1,309 @@
+// The live capture, the notices of the other threads, the job reports and
+// the refresh timer; text and file names handed to the window.
+#include <new>
+#include <string>
+
+#include "app/MainFrame.h"
+#include "capture/TraceCapture.h"
+#include "core/StrUtil.h"
+#include "core/SysUtil.h"
+#include "core/TraceView.h"
+#include "jobs/JobMgr.h"
+#include "jobs/LocalJobs.h"
+#include "resource.h"
+#include "ui/framework/PopupSeam.h"
+
+namespace {
+constexpr size_t kReportChars = 256;
+constexpr size_t kLostTextChars = 512;
+constexpr DWORD kWinInetFirstError = 12000;
+constexpr UINT kAllRowsState = LVIS_SELECTED | LVIS_FOCUSED;
+
+// The system's text for an error code, with trailing line ends and full
+// stops removed; empty when there is none.
+CString SystemErrorText(DWORD code) {
+  CString text;
+  DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM;
+  HMODULE wininet = nullptr;
+  if (code >= kWinInetFirstError) {
+    wininet = ::LoadLibraryW(L"wininet.dll");
+    if (wininet != nullptr) {
+      flags |= FORMAT_MESSAGE_FROM_HMODULE;
+    }
+  }
+  wchar_t* message = nullptr;
+  const DWORD length = ::FormatMessageW(flags, wininet, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                                        reinterpret_cast<wchar_t*>(&message), 0, nullptr);
+  if (length != 0 && message != nullptr) {
+    size_t end = length;
+    while (end > 0 && (message[end - 1] == L'\r' || message[end - 1] == L'\n' || message[end - 1] == L'.')) {
+      --end;
+    }
+    text.Assign(message, end);
+  }
+  if (message != nullptr) {
+    ::LocalFree(message);
+  }
+  if (wininet != nullptr) {
+    ::FreeLibrary(wininet);
+  }
+  return text;
+}
+}  // namespace
+
+void CMainFrame::StartCapture(const wchar_t* commandLine) {
+  HCURSOR previous = ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
+  auto* capture = new (std::nothrow) CTraceCapture(m_hWnd);
+  bool started = false;
+  if (capture != nullptr && capture->Init(0) && g_jobMgr.Start(capture, m_hWnd, 1)) {
+    m_captureOn = true;
+    m_capture = capture;
+    if (AddDocument(capture)) {
+      started = true;
+      if (TabItem* item = m_viewStrip.Model().GetItem(0, 0)) {
+        item->flags |= TBF_NOCLOSE | ktframe::TBF_PERMANENT;
+      }
+      if (TabItem* item = m_documentStrip.Model().GetItem(0, 0)) {
+        item->flags |= TBF_NOCLOSE | ktframe::TBF_PERMANENT;
+      }
+      m_viewStrip.Refresh(true, false);
+      m_documentStrip.Refresh(true, false);
+      SetTimer(ktframe::kRefreshTimerId, ktframe::kRefreshTimerMs);
+      OpenCommandLineFile(commandLine);
+    }
+  }
+  if (!started) {
+    // The state is settled before the box: its loop dispatches our messages.
+    m_captureOn = false;
+    m_capture = nullptr;
+    g_jobMgr.Stop();
+    if (capture != nullptr) {
+      capture->Release();
+    }
+    MessageBoxId(IDS_APP_INIT_FAILED, MB_ICONERROR);
+    PostMessage(WM_CLOSE);
+  }
+  ::SetCursor(previous);
+}
+
+void CMainFrame::ToggleCapture(bool on) {
+  if (m_captureOn == on) {
+    return;
+  }
+  m_captureOn = on;
+  const bool failed = !g_jobMgr.EnableCapture(on ? 1 : 0) && on;
+  if (failed) {
+    m_captureOn = false;
+  }
+  if (!m_captureOn && m_connectionState == ktframe::kConnecting) {
+    ResetConnection();
+  }
+  UpdateTitle();
+  if (failed) {
+    MessageBoxId(IDS_START_CAPTURE_THREAD_FAILED, MB_ICONERROR);
+  }
+}
+
+void CMainFrame::ResetConnection() {
+  m_connectionState = ktframe::kNotConnected;
+  m_remoteAddress.Assign(L"", 0);
+}
+
+LRESULT CMainFrame::OnThreadsNotifyMessage(UINT, WPARAM wParam, LPARAM lParam) {
+  return OnThreadsNotify(uint32_t(wParam), lParam);
+}
+
+void CMainFrame::ShowCaptureFailure(uint32_t stringId, UINT icon) { MessageBoxId(stringId, icon); }
+
+LRESULT CMainFrame::OnThreadsNotify(uint32_t code, LPARAM value) {
+  switch (code) {
+    case kNotifyNotice:
+      switch (uint32_t(value)) {
+        case kNoticeOldestDropped:
+          if (IsLiveShown() && IsUsable(ShownView())) {
+            m_list.SetItemState(-1, 0, kAllRowsState);
+            UpdateView(ShownView(), 0, 1, 0, nullptr);
+          }
+          break;
+        case IDS_START_HVN_FAILED:
+        case IDS_START_QRC_FAILED:
+        case IDS_START_QRV_FAILED:
+        case IDS_BACKUP_CREATE_FAILED:
+        case IDS_BACKUP_WRITE_FAILED:
+          ShowCaptureFailure(uint32_t(value), MB_ICONWARNING);
+          break;
+        case IDS_START_CAPTURE_FAILED:
+          DebugTraceA("CMainFrame::OnThreadsNotify, 111");
+          m_captureOn = false;
+          g_jobMgr.EnableCapture(0);
+          ResetConnection();
+          UpdateTitle();
+          ShowCaptureFailure(IDS_START_CAPTURE_FAILED, MB_ICONERROR);
+          break;
+        default:
+          break;
+      }
+      return 0;
+    case kNotifyJobStarted:
+      UpdateStatusBar(1);
+      return 0;
+    case kNotifyJobFinished: {
+      // Any process can post WM_APP: only a job the manager handed over is
+      // ours to report and delete.
+      auto* job = reinterpret_cast<JobItem*>(value);
+      if (job == nullptr || !g_jobMgr.TakeFinishedJob(job)) {
+        return 0;
+      }
+      UpdateStatusBar(1);
+      OnThreadFinished(job);
+      delete job;
+      return 0;
+    }
+    case kNotifyPeerLost:
+    case kNotifyRemoteConnectFailed: {
+      if (m_connectionState == ktframe::kNotConnected) {
+        return 0;  // nothing to lose: a stale or foreign notice
+      }
+      const UINT id = code == kNotifyPeerLost ? IDS_CONNECT_LOST : IDS_CONNECT_FAILED;
+      HINSTANCE module = ::GetModuleHandleW(nullptr);
+      CString format, caption;
+      format.LoadString(module, id);
+      caption.LoadString(module, IDS_APP_CAPTION);
+      wchar_t text[kLostTextChars] = {};
+      StrPrintfW(text, kLostTextChars, format.c_str(), m_remoteAddress.c_str());
+      ResetConnection();
+      UpdateTitle();
+      g_messageBox(m_hWnd, text, caption.c_str(), MB_ICONWARNING);
+      return 0;
+    }
+    case kNotifyRemoteConnected:
+      if (m_connectionState != ktframe::kConnecting) {
+        return 0;
+      }
+      m_connectionState = ktframe::kConnected;
+      UpdateTitle();
+      return 0;
+    default:
+      return 0;
+  }
+}
+
+void CMainFrame::OnThreadFinished(JobItem* job) {
+  const uint32_t titleId = job->TitleId();
+  if (job->Failed()) {
+    wchar_t report[kReportChars] = {};
+    const uint32_t code = job->ErrorCode();
+    if (code != 0) {
+      const CString system = SystemErrorText(code);
+      StrPrintfW(report, kReportChars, L"%s failed, error %u [%s]", job->Title().c_str(), code,
+                 system.IsEmpty() ? L"N/A" : system.c_str());
+    } else {
+      StrPrintfW(report, kReportChars, L"%s failed.", job->Title().c_str());
+    }
+    CString caption;
+    caption.LoadString(::GetModuleHandleW(nullptr), IDS_APP_CAPTION);
+    g_messageBox(m_hWnd, report, caption.c_str(), MB_ICONERROR);
+  } else if (titleId == kJobTitleOpening) {
+    CTraceMgr* store = static_cast<JobFile*>(job)->Store();
+    if (AddDocument(store)) {
+      store->AddRef();
+    } else {
+      MessageBoxId(IDS_ADD_TAB_GROUP_FAILED, MB_ICONERROR);
+    }
+  }
+  if (titleId != kJobTitleSearching) {
+    return;
+  }
+  CTraceView* view = static_cast<JobFilter*>(job)->View();
+  CTabStripModel& model = m_viewStrip.Model();
+  size_t groupIndex = 0;
+  const int64_t itemIndex = model.FindItemByData(reinterpret_cast<uint64_t>(view), &groupIndex);
+  if (itemIndex < 0) {
+    return;
+  }
+  view->UpdateTitle();
+  m_viewStrip.SetItemText(groupIndex, size_t(itemIndex), view->m_title.c_str());
+  SetItemClosable(groupIndex, size_t(itemIndex), true);
+  if (int64_t(groupIndex) == model.Current()) {
+    m_viewStrip.Refresh(true, false);
+    if (model.CurrentGroup()->selected == size_t(itemIndex)) {
+      UpdateView(view, 1, 1, 1, nullptr);
+    }
+  }
+}
+
+LRESULT CMainFrame::OnTimer(UINT_PTR) {
+  const int busy = UpdateStatusBar(0);
+  CTraceView* view = ShownView();
+  if (!IsLiveShown() || !IsUsable(view)) {
+    return 0;
+  }
+  if (m_list.m_recheck != 0) {
+    m_list.m_recheck = 0;
+    m_followNewItems = m_list.CheckScrolledToEnd();
+  }
+  if (view->ExchangeState(kViewIdle) == kViewNewRecords) {
+    // The refresh never waits for the capture's store: when it is busy the
+    // view keeps its news for the next tick. Held through the repaint, the
+    // lock is taken again by the paint without waiting.
+    CTraceMgr* store = CurrentStore();
+    if (store == nullptr || !store->Lock(1, 0)) {
+      view->ExchangeState(kViewNewRecords);
+      return 0;
+    }
+    UpdateView(view, 0, busy == 0 ? 1 : 0, 0, nullptr);
+    store->Unlock(1);
+    return 0;
+  }
+  if (busy == 0 && m_capture != nullptr && m_capture->ExchangeNewData(0) == 1) {
+    UpdateFilterStatus();
+  }
+  return 0;
+}
+
+// The whole text is one path (several names are not split); a second
+// start may hand over a full path of any length.
+void CMainFrame::OpenCommandLineFile(const wchar_t* text) {
+  if (text == nullptr) {
+    return;
+  }
+  while (*text == L'"') {
+    ++text;
+  }
+  std::wstring path(text);
+  if (path.size() >= 2 && path.back() == L'"') {
+    path.pop_back();
+  }
+  if (!path.empty()) {
+    g_jobMgr.PostOpenFile(path.c_str());
+  }
+}
+
+LRESULT CMainFrame::OnCopyData(UINT, WPARAM, LPARAM lParam) {
+  const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+  if (data == nullptr || data->cbData == 0 || data->lpData == nullptr) {
+    return 1;
+  }
+  if (data->dwData == kHandOverCopyDataId) {
+    std::wstring commandLine;
+    if (ReadHandOverText(data, &commandLine)) {
+      OpenCommandLineFile(commandLine.c_str());
+    }
+    return 1;
+  }
+  if (!m_captureOn || m_capture == nullptr) {
+    return 1;
+  }
+  char text[ktframe::kCopyDataBytes] = {};
+  // A text sent without its terminator keeps its last character.
+  const size_t limit = data->cbData < ktframe::kCopyDataBytes - 1 ? data->cbData : ktframe::kCopyDataBytes - 1;
+  const auto* bytes = static_cast<const char*>(data->lpData);
+  size_t length = 0;
+  while (length < limit && bytes[length] != '\0') {
+    text[length] = bytes[length];
+    ++length;
+  }
+  text[length] = '\0';
+  m_capture->AddCopyDataText(text, text + length);
+  return 1;
+}

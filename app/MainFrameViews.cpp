@@ -1,0 +1,420 @@
+// Documents and view tabs, the shown view in the list, the title, the
+// status-bar texts of the shown view, and the list columns.
+#include <cwchar>
+
+#include "app/MainFrame.h"
+#include "core/AppConfig.h"
+#include "core/StrUtil.h"
+#include "core/TraceFilter.h"
+#include "core/TraceStore.h"
+#include "core/TraceView.h"
+#include "jobs/JobMgr.h"
+#include "resource.h"
+
+namespace {
+constexpr size_t kStatusTextChars = 256;
+constexpr size_t kCounterChars = 32;
+constexpr size_t kColumnTextChars = 128;
+constexpr UINT kAllRowsState = LVIS_SELECTED | LVIS_FOCUSED;
+constexpr uint32_t kLevelOrder[] = {kLevelDebug, kLevelInfo, kLevelWarning, kLevelError, kLevelPersonal};
+constexpr wchar_t kHiddenLevelText[] = L"hide";
+constexpr wchar_t kFilterStatusFormat[] = L"Filter is %s, %d items of read %d, total items %d";
+
+uint32_t Clamp32(uint64_t value) { return value > UINT32_MAX ? UINT32_MAX : uint32_t(value); }
+
+uint32_t LevelCount(const CTraceView& view, uint32_t level) {
+  switch (level) {
+    case kLevelDebug: return Clamp32(view.m_debugCount);
+    case kLevelInfo: return Clamp32(view.m_infoCount);
+    case kLevelWarning: return Clamp32(view.m_warningCount);
+    case kLevelError: return Clamp32(view.m_errorCount);
+    default: return Clamp32(view.m_personalCount);
+  }
+}
+}  // namespace
+
+bool CMainFrame::IsUsable(const CTraceView* view) { return view != nullptr && view->State() != kViewFilterJob; }
+
+CTraceView* CMainFrame::ShownView() const {
+  const TabGroup* group = m_viewStrip.Model().CurrentGroup();
+  if (group == nullptr || group->selected == kTabNoItem) {
+    return nullptr;
+  }
+  const TabItem* item = group->Item(group->selected);
+  return item != nullptr ? reinterpret_cast<CTraceView*>(item->data) : nullptr;
+}
+
+CTraceMgr* CMainFrame::CurrentStore() const {
+  const TabGroup* group = m_viewStrip.Model().CurrentGroup();
+  return group != nullptr ? reinterpret_cast<CTraceMgr*>(group->data) : nullptr;
+}
+
+bool CMainFrame::IsLiveShown() const { return m_viewStrip.Model().Current() == 0; }
+
+int CMainFrame::AddDocument(CTraceMgr* store) {
+  if (store == nullptr) {
+    return 0;
+  }
+  const wchar_t* name = store->m_fileName.c_str();
+  const int64_t document = m_documentStrip.AddItem(0, name, ktframe::kDocumentImage, 0, 0);
+  if (document < 0) {
+    return 0;
+  }
+  const int64_t group = m_viewStrip.AddGroup(name, reinterpret_cast<uint64_t>(store));
+  if (group < 0) {
+    m_documentStrip.RemoveItem(size_t(document));
+    return 0;
+  }
+  m_viewStrip.SetRedraw(FALSE);
+  if (store->Lock(1, 1)) {
+    for (size_t i = 0; i < store->m_views.count; ++i) {
+      CTraceView* view = store->m_views[i];
+      m_viewStrip.AddItem(size_t(group), view->m_title.c_str(), ktframe::kViewImage, reinterpret_cast<uint64_t>(view),
+                          1);
+    }
+    store->Unlock(1);
+  }
+  int result = 1;
+  const TabGroup* added = m_viewStrip.Model().GetGroup(size_t(group));
+  if (added != nullptr && added->Count() >= 1) {
+    m_viewStrip.SelectGroup(size_t(group));
+    UpdateLayout(TRUE);
+  } else {
+    m_viewStrip.RemoveGroup(size_t(group));
+    m_documentStrip.RemoveItem(size_t(document));
+    result = 0;
+  }
+  m_viewStrip.SetRedraw(TRUE);
+  m_viewStrip.RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+  return result;
+}
+
+int CMainFrame::AddViewTab(CTraceMgr* store, uint32_t mask, const CTraceFilter& filter) {
+  CTabStripModel& model = m_viewStrip.Model();
+  TabGroup* group = model.CurrentGroup();
+  if (store == nullptr || group == nullptr || group->Count() >= kMaxTabItems || !store->Lock(1, 1)) {
+    return 0;
+  }
+  CTraceView* view = nullptr;
+  const int index = store->FindView(mask, filter);
+  const bool existing = index >= 0;
+  view = existing ? store->m_views[size_t(index)] : store->CreateView(mask);
+  store->Unlock(1);
+  if (existing) {
+    for (size_t i = 0; i < group->Count(); ++i) {
+      if (group->Item(i)->data == reinterpret_cast<uint64_t>(view)) {
+        if (g_appConfig.m_tabBkGround == 0 && group->selected != i) {
+          model.SelectItem(i);
+        }
+        break;
+      }
+    }
+    return 1;
+  }
+  if (view == nullptr) {
+    return 0;
+  }
+  const int64_t item = m_viewStrip.AddItem(size_t(model.Current()), view->m_title.c_str(), ktframe::kViewImage,
+                                           reinterpret_cast<uint64_t>(view), 1);
+  if (item < 0) {
+    if (store->Lock(1, 1)) {
+      store->m_views.Remove(view);
+      store->Unlock(1);
+    }
+    view->Release();
+    return 0;
+  }
+  if (g_appConfig.m_tabBkGround == 0) {
+    model.SelectItem(size_t(item));
+  }
+  ApplyFilterToTab(size_t(item), 0, filter);
+  return 1;
+}
+
+void CMainFrame::SetItemClosable(size_t groupIndex, size_t itemIndex, bool closable) {
+  TabItem* item = m_viewStrip.Model().GetItem(groupIndex, itemIndex);
+  if (item == nullptr || (item->flags & ktframe::TBF_PERMANENT) != 0) {
+    return;
+  }
+  item->flags = closable ? (item->flags & ~TBF_NOCLOSE) : (item->flags | TBF_NOCLOSE);
+}
+
+void CMainFrame::ApplyFilterToTab(size_t itemIndex, uint32_t mode, const CTraceFilter& filter) {
+  CTabStripModel& model = m_viewStrip.Model();
+  const TabGroup* group = model.CurrentGroup();
+  const TabItem* item = group != nullptr ? group->Item(itemIndex) : nullptr;
+  if (item == nullptr) {
+    return;
+  }
+  const size_t groupIndex = size_t(model.Current());
+  SetItemClosable(groupIndex, itemIndex, false);
+  m_viewStrip.Refresh(true, false);
+  const int selectedRow = m_list.GetNextItem(-1, LVNI_SELECTED);
+  auto* view = reinterpret_cast<CTraceView*>(item->data);
+  if (!g_jobMgr.PostFilter(view, mode, filter, selectedRow)) {
+    SetItemClosable(groupIndex, itemIndex, true);
+    m_viewStrip.Refresh(true, false);
+    return;
+  }
+  if (group->selected == itemIndex) {
+    UpdateView(nullptr, 1, 1, 0, nullptr);
+    if (CTraceMgr* store = CurrentStore()) {
+      store->ResetSearch();
+    }
+  }
+}
+
+void CMainFrame::ClearListSelection() { m_list.SetItemState(-1, 0, kAllRowsState); }
+
+void CMainFrame::ReadCounts(CTraceView* view, uint32_t* count, uint32_t* read, uint32_t* total) {
+  *count = *read = *total = 0;
+  CTraceMgr* store = CurrentStore();
+  if (view == nullptr || store == nullptr || !store->Lock(1, 1)) {
+    return;
+  }
+  *count = Clamp32(view->RecordCount());
+  *read = store->Buffer() != nullptr ? store->Buffer()->recordCount : 0;
+  *total = store->m_sourceItemCount != 0 ? store->m_sourceItemCount : *read;
+  store->Unlock(1);
+}
+
+void CMainFrame::WriteFilterStatus(const CTraceView* view, uint32_t count, uint32_t read, uint32_t total) {
+  wchar_t text[kStatusTextChars] = {};
+  const bool on = (view->m_filter.m_flags & kFilterAllFlags) != 0;
+  StrPrintfW(text, kStatusTextChars, kFilterStatusFormat, on ? L"ON" : L"OFF", int(count), int(read), int(total));
+  m_statusBar.SendMessage(SB_SETTEXTW, 0, LPARAM(text));
+}
+
+void CMainFrame::UpdateView(CTraceView* view, int enableControls, int showFilterStatus, int restorePosition,
+                            CTraceView* previous) {
+  int previousRow = -1;
+  if (IsUsable(previous)) {
+    previous->m_topRow = m_list.GetTopIndex();
+    previous->m_selectedRow = m_list.GetNextItem(-1, LVNI_SELECTED);
+    previousRow = previous->m_selectedRow;
+  }
+  const bool usable = IsUsable(view);
+  m_shownView = usable ? view : nullptr;
+  m_list.ResetTracking(m_followNewItems, IsLiveShown());
+  if (!usable) {
+    m_list.SetItemCountEx(0, 0);
+    m_statusBar.SetPaneTexts(L"", L"", L"", L"", L"");
+  } else {
+    int top = -1, nearRow = -1;
+    uint32_t count = 0, read = 0, total = 0;
+    uint32_t levels[5] = {};
+    CTraceMgr* store = CurrentStore();
+    if (store != nullptr && store->Lock(1, 1)) {
+      const bool following = IsLiveShown() && m_followNewItems != 0;
+      if (!following) {
+        if (restorePosition != 0) {
+          top = view->m_topRow;
+          if (top > 0 && size_t(top) > view->RecordCount()) {
+            top = -1;
+          }
+        }
+        if (top < 0 && g_appConfig.m_tabSyncTime != 0 && previousRow >= 0 && previous != nullptr &&
+            size_t(previousRow) < previous->RecordCount()) {
+          const TraceRecord* record = previous->RecordAt(size_t(previousRow));
+          nearRow = view->FindInsertPos(record, record->time, record->milliseconds);
+        }
+      }
+      count = Clamp32(view->RecordCount());
+      read = store->Buffer() != nullptr ? store->Buffer()->recordCount : 0;
+      total = store->m_sourceItemCount != 0 ? store->m_sourceItemCount : read;
+      for (size_t i = 0; i < 5; ++i) {
+        levels[i] = LevelCount(*view, kLevelOrder[i]);
+      }
+      store->Unlock(1);
+    }
+    m_list.SetItemCountEx(int(count), LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
+    PlaceList(view, count, top, nearRow, previousRow);
+    wchar_t texts[5][kCounterChars] = {};
+    const bool levelFilter = (view->m_filter.m_flags & kFilterLevel) != 0;
+    for (size_t i = 0; i < 5; ++i) {
+      if (levelFilter && (view->m_filter.m_levelMask & kLevelOrder[i]) == 0) {
+        StrCopyNW(texts[i], kCounterChars, kHiddenLevelText);
+      } else {
+        StrPrintfW(texts[i], kCounterChars, L"%u", levels[i]);
+      }
+    }
+    m_statusBar.SetPaneTexts(texts[0], texts[1], texts[2], texts[3], texts[4]);
+    if (showFilterStatus != 0) {
+      WriteFilterStatus(view, count, read, total);
+    }
+  }
+  if (enableControls != 0) {
+    EnableViewControls(usable);
+  }
+  m_statusBar.RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+  UpdateTitle();
+  m_list.RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+}
+
+void CMainFrame::PlaceList(CTraceView* view, uint32_t count, int top, int nearRow, int) {
+  const int selected = view->m_selectedRow;
+  const bool selectedInRange = selected >= 0 && uint32_t(selected) < count;
+  if (top >= 0) {
+    const int delta = top - m_list.GetTopIndex();
+    if (delta != 0 && m_list.m_rowHeight != 0) {
+      m_list.Scroll(0, delta * int(m_list.m_rowHeight));
+    }
+    ClearListSelection();
+    if (selectedInRange) {
+      m_list.SetItemState(selected, kAllRowsState, kAllRowsState);
+    }
+  } else if (nearRow >= 0) {
+    ClearListSelection();
+    m_list.SetItemState(nearRow, kAllRowsState, kAllRowsState);
+    m_list.EnsureVisible(nearRow, FALSE);
+  } else if (IsLiveShown()) {
+    if (m_followNewItems != 0 && count >= 1) {
+      if (selectedInRange) {
+        m_list.SetItemState(selected, kAllRowsState, kAllRowsState);
+      }
+      view->m_selectedRow = -1;
+      m_list.EnsureVisible(int(count) - 1, FALSE);
+    }
+  } else {
+    ClearListSelection();
+    m_list.EnsureVisible(0, FALSE);
+  }
+}
+
+void CMainFrame::EnableViewControls(bool usable) {
+  m_toolBar.EnableButton(ID_QUICK_FILTER, usable ? TRUE : FALSE);
+  if (m_quickFilter.m_hWnd != nullptr) {
+    m_quickFilter.EnableWindow(usable ? TRUE : FALSE);
+    m_quickFilter.Edit().EnableWindow(usable ? TRUE : FALSE);
+    m_quickFilter.Edit().Invalidate(TRUE);
+  }
+  m_statusBar.SetItemsDisabled(!usable);
+}
+
+void CMainFrame::UpdateTitle() {
+  HINSTANCE module = ::GetModuleHandleW(nullptr);
+  CString title, part;
+  title.LoadString(module, IDS_APP_CAPTION);
+  if (!m_captureOn) {
+    part.LoadString(module, IDS_TITLE_STOPPED);
+    title += part.c_str();
+  }
+  const TabGroup* group = m_viewStrip.Model().CurrentGroup();
+  if (group != nullptr && group->selected != kTabNoItem) {
+    title += L" - ";
+    title += group->Item(group->selected)->text.c_str();
+  }
+  if (m_connectionState == ktframe::kConnected) {
+    title += L" - ";
+    title += m_remoteAddress.c_str();
+  } else if (m_connectionState == ktframe::kConnecting) {
+    title += L" - ";
+    title += m_remoteAddress.c_str();
+    title += L"(Connecting)";
+  }
+  SetWindowText(title.c_str());
+}
+
+int CMainFrame::UpdateStatusBar(int force) {
+  CString text;
+  uint32_t percent = 0;
+  if (g_jobMgr.GetProgressText(text, &percent) != 0) {
+    m_statusBar.SendMessage(SB_SETTEXTW, 0, LPARAM(text.c_str()));
+    const bool known = int32_t(percent) >= 0;
+    if (known) {
+      ::SendMessageW(m_statusBar.GetProgressBar(), PBM_SETPOS, percent, 0);
+    }
+    if (force != 0) {
+      m_statusBar.ShowPaneWindow(known ? SW_SHOW : SW_HIDE);
+    }
+    return 1;
+  }
+  if (force == 0) {
+    return 0;
+  }
+  m_statusBar.ShowPaneWindow(SW_HIDE);
+  UpdateFilterStatus();
+  return 1;
+}
+
+void CMainFrame::UpdateFilterStatus() {
+  CTraceView* view = ShownView();
+  if (!IsUsable(view)) {
+    return;
+  }
+  uint32_t count = 0, read = 0, total = 0;
+  ReadCounts(view, &count, &read, &total);
+  WriteFilterStatus(view, count, read, total);
+}
+
+void CMainFrame::UpdateColumns() {
+  m_columns.Clear();
+  const uint32_t mask = g_appConfig.m_columns | kColumnsAlwaysShown;
+  for (size_t i = 0; i < ktframe::kColumnBits; ++i) {
+    const uint32_t bit = 1u << i;
+    if ((mask & bit) != 0) {
+      m_columns.Append(bit);
+    }
+  }
+  m_list.SetRedraw(FALSE);
+  const int existing = int(m_list.m_header.SendMessage(HDM_GETITEMCOUNT));
+  for (int i = 0; i < existing; ++i) {
+    m_list.DeleteColumn(0);
+  }
+  HINSTANCE module = ::GetModuleHandleW(nullptr);
+  for (size_t i = 0; i < m_columns.count; ++i) {
+    wchar_t text[kColumnTextChars] = {};
+    ::LoadStringW(module, ktframe::ColumnTextId(m_columns[i]), text, int(kColumnTextChars));
+    m_list.InsertColumn(int(i), text, LVCFMT_LEFT, ktframe::ColumnWidth(m_columns[i]));
+  }
+  m_list.SetRedraw(TRUE);
+}
+
+// The view strip's selection decides the shown view; the document strip
+// follows the view strip's current group.
+bool CMainFrame::ShowViewOfSelection() {
+  CTraceView* view = ShownView();
+  CTraceView* previous = m_shownView;
+  if (previous != nullptr && view != nullptr && previous->m_owner != view->m_owner) {
+    previous = nullptr;  // rows of another store cannot place this one
+  }
+  UpdateView(view, 1, 1, 1, previous == view ? nullptr : previous);
+  return view != nullptr;
+}
+
+LRESULT CMainFrame::OnViewStripNotify(NMHDR* header) {
+  const auto* record = reinterpret_cast<const NMTABCTRLEX*>(header);
+  switch (header->code) {
+    case TCXN_GROUPCHANGED: {
+      CTabStripModel& documents = m_documentStrip.Model();
+      if (record->a < documents.GetGroup(0)->Count()) {
+        documents.SelectItem(size_t(record->a));
+        m_documentStrip.Refresh(true, true);
+      }
+      ShowViewOfSelection();
+      return 0;
+    }
+    case TCXN_SELCHANGED:
+      ShowViewOfSelection();
+      return 0;
+    case TCXN_ITEMCLOSING:
+      return 1;  // tabs are closed by their own commands, not yet offered
+    default:
+      return 0;
+  }
+}
+
+LRESULT CMainFrame::OnDocumentStripNotify(NMHDR* header) {
+  const auto* record = reinterpret_cast<const NMTABCTRLEX*>(header);
+  switch (header->code) {
+    case TCXN_SELCHANGED:
+      if (record->a < m_viewStrip.Model().GroupCount() && int64_t(record->a) != m_viewStrip.Model().Current()) {
+        m_viewStrip.SelectGroup(size_t(record->a));
+      }
+      return 0;
+    case TCXN_ITEMCLOSING:
+      return 1;
+    default:
+      return 0;
+  }
+}
