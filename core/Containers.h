@@ -36,9 +36,8 @@ struct CGrowArray {
   // when the block cannot be had; never allocates less than asked.
   int Reserve(size_t n) {
     if (capacity >= n) return 1;
-    if (n > kMaxElements) return 0;
-    const size_t doubled = capacity <= kMaxElements / 2 ? capacity * 2 : kMaxElements;
-    const size_t wanted = ((n > doubled ? n : doubled) + kGrowStep - 1) & ~(kGrowStep - 1);
+    const size_t wanted = GrownCapacity(capacity, n);
+    if (!wanted) return 0;
     T* block = static_cast<T*>(std::malloc(wanted * sizeof(T)));
     if (!block) return 0;
     if (count) std::memcpy(block, data, count * sizeof(T));
@@ -99,6 +98,14 @@ struct CGrowArray {
   T& operator[](size_t index) { return data[index]; }
   const T& operator[](size_t index) const { return data[index]; }
 
+  // Elements a block for n takes when `from` are held: the larger of n and
+  // twice `from`, rounded up to the growth step; 0 when n cannot be had.
+  static size_t GrownCapacity(size_t from, size_t n) {
+    if (n > kMaxElements) return 0;
+    const size_t doubled = from <= kMaxElements / 2 ? from * 2 : kMaxElements;
+    return ((n > doubled ? n : doubled) + kGrowStep - 1) & ~(kGrowStep - 1);
+  }
+
  private:
   static constexpr size_t kGrowStep = 8;
   // Largest element count whose byte size fits in size_t, kept a multiple of
@@ -154,9 +161,8 @@ struct CSlidingArray {
       capacity = m_blockCapacity;
       return 1;
     }
-    if (n > kMaxElements) return 0;
-    const size_t doubled = m_blockCapacity <= kMaxElements / 2 ? m_blockCapacity * 2 : kMaxElements;
-    const size_t wanted = ((n > doubled ? n : doubled) + kGrowStep - 1) & ~(kGrowStep - 1);
+    const size_t wanted = CGrowArray<T>::GrownCapacity(m_blockCapacity, n);
+    if (!wanted) return 0;
     T* block = static_cast<T*>(std::malloc(wanted * sizeof(T)));
     if (!block) return 0;
     if (count) std::memcpy(block, data, count * sizeof(T));
@@ -203,9 +209,6 @@ struct CSlidingArray {
   const T& operator[](size_t index) const { return data[index]; }
 
  private:
-  static constexpr size_t kGrowStep = 8;
-  static constexpr size_t kMaxElements = (SIZE_MAX / sizeof(T)) & ~(kGrowStep - 1);
-
   T* m_block = nullptr;
   size_t m_blockCapacity = 0;
 };
