@@ -395,6 +395,12 @@ size_t CTraceCapture::StoreRecords(TraceRecord** order, size_t count) {
   size_t taken = 0;
   bool refused = false;
   while (taken < count && !refused) {
+    const size_t chunkEnd = std::min(count, taken + kStoreChunkRecords);
+    uint32_t chunkBytes = 0;
+    for (size_t i = taken; i < chunkEnd; ++i) {
+      chunkBytes += order[i]->length;
+    }
+    TouchRingAhead(chunkBytes);
     // The first try never waits: the window holds the store, and everything
     // waits for the next tick.
     if (!Lock(kLockExclusive, 0) && (taken == 0 || !RetakeStore())) {
@@ -402,7 +408,6 @@ size_t CTraceCapture::StoreRecords(TraceRecord** order, size_t count) {
     }
     LARGE_INTEGER started, ended;
     QueryPerformanceCounter(&started);
-    const size_t chunkEnd = std::min(count, taken + kStoreChunkRecords);
     for (; taken < chunkEnd; ++taken) {
       TraceRecord* record = order[taken];
       if (record->pid != m_ownPid) {

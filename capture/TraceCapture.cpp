@@ -24,6 +24,7 @@ constexpr uint32_t kMegabyteShift = 20;
 constexpr size_t kStringChars = 64;
 // After freeing, at least one record of the largest size must fit.
 constexpr uint32_t kSecondPassBelow = kMaxNarrowRecord;
+constexpr uint32_t kPageBytes = 4096;
 
 HMODULE CurrentModule() {
   HMODULE module = nullptr;
@@ -181,7 +182,7 @@ int CTraceCapture::GrowBuffer(uint32_t bytes) {
       h->freeBytes += added;
       continue;
     }
-    uint32_t step = m_freeStep != 0 ? m_freeStep : (h->capacity <= kRingSmallCapacity ? kRingFreeSmall : kRingFreeLarge);
+    uint32_t step = FreeStep();
     if (step < bytes) {
       step = bytes;
     }
@@ -190,6 +191,43 @@ int CTraceCapture::GrowBuffer(uint32_t bytes) {
     break;
   }
   return h->freeBytes >= bytes;
+}
+
+uint32_t CTraceCapture::FreeStep() const {
+  if (m_freeStep != 0) {
+    return m_freeStep;
+  }
+  return m_buffer != nullptr && m_buffer->capacity <= kRingSmallCapacity ? kRingFreeSmall : kRingFreeLarge;
+}
+
+void CTraceCapture::TouchRingAhead(uint32_t bytes) {
+  if (m_buffer == nullptr || !Lock(kLockShared, 0)) {
+    return;
+  }
+  // Every writer of the ring takes the exclusive lock, so rewriting a byte
+  // with its own value races with nobody.
+  TraceBufferHeader* h = m_buffer;
+  const bool lapped = h->recordCount != 0 && h->first >= h->write;
+  const uint64_t span = uint64_t(bytes) + FreeStep();
+  uint64_t at = h->write;
+  if (m_touchedTo > at && m_touchedTo - at < span) {
+    at = m_touchedTo;
+  }
+  const uint64_t stop = h->write + span;
+  for (uint64_t reached = at; reached < stop; reached += kPageBytes) {
+    uint64_t offset = reached;
+    if (offset >= h->capacity) {
+      // Past the committed end only a lapped ring goes on, at its front.
+      offset = offset - h->capacity + h->headerSize;
+      if (!lapped || offset >= h->write) {
+        break;
+      }
+    }
+    volatile uint8_t* byte = h->Bytes() + offset;
+    *byte = *byte;
+    m_touchedTo = reached + kPageBytes;
+  }
+  Unlock(kLockShared);
 }
 
 void CALLBACK CTraceCapture::DropRecord(void* context, TraceRecord* record) {

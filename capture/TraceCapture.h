@@ -258,6 +258,11 @@ class CTraceCapture : public CTraceMgr, public ICaptureStore {
   // skipped as our own). Stops early when the lock is busy or the ring
   // refuses a record.
   size_t StoreRecords(TraceRecord** order, size_t count);
+  // Touches the ring pages that storing `bytes` more and the next free step
+  // reach, under the shared lock: a page's first touch after a while costs
+  // tens of microseconds here, which the exclusive hold should not carry.
+  void TouchRingAhead(uint32_t bytes);
+  uint32_t FreeStep() const;
   void OfferToViews(TraceRecord* record);
   bool RetakeStore();
   // Stores every staged record, in time order when asked (sorting at the
@@ -373,4 +378,5 @@ class CTraceCapture : public CTraceMgr, public ICaptureStore {
   uint64_t m_lostReported = 0;
   CGrowArray<TraceRecord*> m_order;  // sort scratch
   uint64_t m_longestHold = 0;        // performance-counter ticks
+  uint64_t m_touchedTo = 0;          // ring offset TouchRingAhead reached
 };

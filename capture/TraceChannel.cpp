@@ -68,6 +68,7 @@ void CTraceChannel::CloseRing() {
     m_view = nullptr;
   }
   m_viewSize = 0;
+  m_resumeOffset = 0;
   if (m_mapping != nullptr) {
     CloseHandle(m_mapping);
     m_mapping = nullptr;
@@ -138,10 +139,12 @@ int CTraceChannel::Lock(DWORD waitMs, DWORD intervalMs) {
     m_generation = m_header.generation;
     m_lastSequence = 0;
     m_hasRead = false;
+    m_resumeOffset = 0;
   } else if (SequenceAfter(m_lastSequence, m_header.lastSequence)) {
     // The numbers went back without a new generation: a restarted writer.
     m_lastSequence = 0;
     m_hasRead = false;
+    m_resumeOffset = 0;
   }
   return kChannelLocked;
 }
@@ -181,7 +184,9 @@ uint32_t CTraceChannel::ReadNewRecords(CByteBuffer& output, size_t maxBytes) {
   if (h.lastSequence == m_lastSequence || h.recordCount == 0) {
     return 0;
   }
-  uint32_t offset = h.first;
+  // A full ring holds far more records already copied than new ones:
+  // walking past them on every lock would cost more than the copy itself.
+  uint32_t offset = ReadStart();
   uint32_t appended = 0;
   for (uint32_t i = 0; i < h.recordCount; ++i) {
     if (offset >= h.end) {
@@ -216,11 +221,34 @@ uint32_t CTraceChannel::ReadNewRecords(CByteBuffer& output, size_t maxBytes) {
       }
       m_lastSequence = sequence;
       m_hasRead = true;
+      m_resumeOffset = offset + length;
       ++appended;
+      if (sequence == h.lastSequence) {
+        break;  // the newest one: nothing after it is new
+      }
     }
     offset += length;
   }
   return appended;
+}
+
+uint32_t CTraceChannel::ReadStart() const {
+  const TraceBufferHeader& h = m_header;
+  if (!m_hasRead || m_resumeOffset == 0) {
+    return h.first;
+  }
+  uint32_t offset = m_resumeOffset;
+  if (offset >= h.end) {
+    offset = h.headerSize;
+  }
+  // Only a place between the oldest record and the write offset still
+  // holds what was written there when the last record was copied.
+  const bool lapped = h.first >= h.write;
+  const bool live = lapped ? (offset >= h.first || offset < h.write) : (offset >= h.first && offset < h.write);
+  if (!live || offset < h.headerSize || offset + uint64_t(kMinNarrowRecord) > RecordLimit(offset)) {
+    return h.first;
+  }
+  return ReadU32(m_view + offset + kRecordSequenceOffset) == m_lastSequence + 1 ? offset : h.first;
 }
 
 void CTraceChannel::Release() {

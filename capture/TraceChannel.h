@@ -76,6 +76,9 @@ class CTraceChannel {
   // Where the record at `offset` may end: the end of the older part for
   // records in it, else the write offset.
   uint32_t RecordLimit(uint32_t offset) const;
+  // Where the next read starts: right behind the last record copied when
+  // that place still holds the next number, else at the oldest record.
+  uint32_t ReadStart() const;
 
   HANDLE m_event = nullptr;
   HANDLE m_mutex = nullptr;
@@ -85,6 +88,7 @@ class CTraceChannel {
   TraceBufferHeader m_header = {};  // taken on each lock
   uint32_t m_lastSequence = 0;
   uint32_t m_generation = 0;
+  uint32_t m_resumeOffset = 0;  // behind the last record copied, 0 none
   bool m_hasRead = false;  // a record of this generation was copied
   bool m_more = false;     // the last read stopped at its byte limit
   DWORD m_sessionId = 0;

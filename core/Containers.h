@@ -36,9 +36,8 @@ struct CGrowArray {
   // when the block cannot be had; never allocates less than asked.
   int Reserve(size_t n) {
     if (capacity >= n) return 1;
-    if (n > kMaxElements) return 0;
-    const size_t doubled = capacity <= kMaxElements / 2 ? capacity * 2 : kMaxElements;
-    const size_t wanted = ((n > doubled ? n : doubled) + kGrowStep - 1) & ~(kGrowStep - 1);
+    const size_t wanted = GrownCapacity(capacity, n);
+    if (!wanted) return 0;
     T* block = static_cast<T*>(std::malloc(wanted * sizeof(T)));
     if (!block) return 0;
     if (count) std::memcpy(block, data, count * sizeof(T));
@@ -99,6 +98,14 @@ struct CGrowArray {
   T& operator[](size_t index) { return data[index]; }
   const T& operator[](size_t index) const { return data[index]; }
 
+  // Elements a block for n takes when `from` are held: the larger of n and
+  // twice `from`, rounded up to the growth step; 0 when n cannot be had.
+  static size_t GrownCapacity(size_t from, size_t n) {
+    if (n > kMaxElements) return 0;
+    const size_t doubled = from <= kMaxElements / 2 ? from * 2 : kMaxElements;
+    return ((n > doubled ? n : doubled) + kGrowStep - 1) & ~(kGrowStep - 1);
+  }
+
  private:
   static constexpr size_t kGrowStep = 8;
   // Largest element count whose byte size fits in size_t, kept a multiple of
@@ -124,6 +131,86 @@ struct CGrowArray {
     capacity = std::exchange(other.capacity, 0);
     count = std::exchange(other.count, 0);
   }
+};
+
+// Growable array whose leading elements can be dropped without moving the
+// rest: `data` then starts later in the block. The gap in front is reused
+// when the array would otherwise grow and it is at least as large as the
+// elements kept, so every element is moved at most once per drop.
+template <class T>
+struct CSlidingArray {
+  static_assert(std::is_trivially_copyable_v<T>, "elements are moved with memmove");
+
+  T* data = nullptr;
+  size_t capacity = 0;  // elements from data to the end of the block
+  size_t count = 0;
+
+  CSlidingArray() = default;
+  ~CSlidingArray() { Free(); }
+  CSlidingArray(const CSlidingArray&) = delete;
+  CSlidingArray& operator=(const CSlidingArray&) = delete;
+
+  // Makes room for n elements in all from data on. Returns 0, leaving the
+  // array as it was, when the block cannot be had.
+  int Reserve(size_t n) {
+    if (capacity >= n) return 1;
+    const size_t gap = static_cast<size_t>(data - m_block);
+    if (gap >= count && m_blockCapacity >= n) {
+      if (count) std::memmove(m_block, data, count * sizeof(T));
+      data = m_block;
+      capacity = m_blockCapacity;
+      return 1;
+    }
+    const size_t wanted = CGrowArray<T>::GrownCapacity(m_blockCapacity, n);
+    if (!wanted) return 0;
+    T* block = static_cast<T*>(std::malloc(wanted * sizeof(T)));
+    if (!block) return 0;
+    if (count) std::memcpy(block, data, count * sizeof(T));
+    std::free(m_block);
+    m_block = data = block;
+    m_blockCapacity = capacity = wanted;
+    return 1;
+  }
+
+  int Append(const T& value) {
+    if (count == capacity) {
+      const T copy = value;  // value may be an element that a reallocation frees
+      if (count == SIZE_MAX || !Reserve(count + 1)) return 0;
+      data[count++] = copy;
+      return 1;
+    }
+    data[count++] = value;
+    return 1;
+  }
+
+  // Drops the first n elements (all when n is larger).
+  void DropFront(size_t n) {
+    if (n > count) n = count;
+    data += n;
+    capacity -= n;
+    count -= n;
+    if (count == 0) Clear();
+  }
+
+  void Clear() {
+    data = m_block;
+    capacity = m_blockCapacity;
+    count = 0;
+  }
+
+  void Free() {
+    std::free(m_block);
+    m_block = data = nullptr;
+    m_blockCapacity = capacity = 0;
+    count = 0;
+  }
+
+  T& operator[](size_t index) { return data[index]; }
+  const T& operator[](size_t index) const { return data[index]; }
+
+ private:
+  T* m_block = nullptr;
+  size_t m_blockCapacity = 0;
 };
 
 // Byte buffer with a read position, for received and imported data.

@@ -184,6 +184,38 @@ void Utf16ToWide(const uint8_t* text, size_t bytes, wchar_t* dest, size_t units)
   dest[n] = 0;
 }
 
+// Whether `size` bytes of a message could hold the block-word marker once
+// converted. Every encoding a record may use gives the marker's ASCII units
+// only from their own bytes (one each, or with a zero high byte in UTF-16),
+// so bytes without that pattern cannot register a word; a match merely means
+// the record is converted and looked at in full.
+bool MayHoldBlockWordMarker(const uint8_t* bytes, size_t size, bool utf16) {
+  constexpr size_t kMarkerUnits = sizeof(kBlockWordMarker) / sizeof(wchar_t) - 1;
+  const size_t step = utf16 ? sizeof(wchar_t) : 1;
+  const size_t patternBytes = kMarkerUnits * step;
+  if (size < patternBytes) {
+    return false;
+  }
+  const uint8_t first = uint8_t(kBlockWordMarker[0]);
+  const uint8_t* const last = bytes + (size - patternBytes);
+  for (const uint8_t* p = bytes; p <= last;) {
+    p = static_cast<const uint8_t*>(std::memchr(p, first, size_t(last - p) + 1));
+    if (p == nullptr) {
+      return false;
+    }
+    size_t unit = 0;
+    while (unit < kMarkerUnits && p[unit * step] == uint8_t(kBlockWordMarker[unit]) &&
+           (!utf16 || p[unit * step + 1] == 0)) {
+      ++unit;
+    }
+    if (unit == kMarkerUnits) {
+      return true;
+    }
+    ++p;
+  }
+  return false;
+}
+
 // Converted strings of one narrow record. Any string of a record fits,
 // since no string is longer than the record.
 struct RecordStrings {
@@ -429,6 +461,12 @@ TraceRecord* CTraceMgr::ImportRecord(CTraceBase* store, uint32_t ignoreMask, con
       return nullptr;
   }
   const auto* bytes = static_cast<const uint8_t*>(record);
+  // A scan only looks for block words: most messages show at once that
+  // they name none, without being converted.
+  if (mode == kModeScan && !MayHoldBlockWordMarker(bytes + head.messageOffset, size_t(head.length) - head.messageOffset,
+                                                    head.encoding == kNarrowEncodingUtf16)) {
+    return nullptr;
+  }
   RecordStrings strings;
   auto load = [&](uint16_t offset, wchar_t* dest, size_t units) {
     const size_t available = size_t(head.length) - offset;

@@ -166,8 +166,7 @@ size_t CTraceView::RemoveRange(const void* low, const void* high) {
   if (dropped == 0) {
     return 0;
   }
-  std::memmove(m_records.data, m_records.data + dropped, (m_records.count - dropped) * sizeof(TraceRecord*));
-  m_records.count -= dropped;
+  m_records.DropFront(dropped);
   m_topRow = ShiftRow(m_topRow, dropped);
   m_selectedRow = ShiftRow(m_selectedRow, dropped);
   return dropped;

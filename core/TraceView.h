@@ -123,7 +123,7 @@ class CTraceView {
   CString m_title;
   uint32_t m_groupMask;
   volatile uint32_t m_progress = 0;
-  CGrowArray<TraceRecord*> m_records;  // pointers into the owner's buffer, in store order
+  CSlidingArray<TraceRecord*> m_records;  // pointers into the owner's buffer, in store order
   uint64_t m_debugCount = 0;
   uint64_t m_infoCount = 0;
   uint64_t m_warningCount = 0;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -415,6 +416,39 @@ TEST(StringList, KeepsItsOwnCopies) {
   list.Clear();
   EXPECT_EQ(0u, list.Count());
   EXPECT_EQ(1, list.AddUnique(L"module"));
+}
+
+// -------------------------------------------------------------- CSlidingArray
+
+// Dropping from the front and appending at the back, as a view index follows
+// a ring: the elements stay those of a plain queue, and the block stops
+// growing once the gap in front is reused.
+TEST(SlidingArray, DropsAndAppendsKeepQueueOrderInABoundedBlock) {
+  CSlidingArray<uint32_t> array;
+  std::vector<uint32_t> model;
+  uint32_t next = 0;
+  const uint32_t* blockEnd = nullptr;
+  for (int round = 0; round < 200; ++round) {
+    for (int i = 0; i < 37; ++i) {
+      ASSERT_EQ(1, array.Append(next));
+      model.push_back(next++);
+    }
+    const size_t drop = model.size() > 100 ? 37 : 5;
+    array.DropFront(drop);
+    model.erase(model.begin(), model.begin() + std::ptrdiff_t(drop));
+    ASSERT_EQ(model.size(), array.count);
+    ASSERT_TRUE(std::equal(model.begin(), model.end(), array.data)) << "round " << round;
+    // The block's end moves only when a new block is taken.
+    if (round == 50) {
+      blockEnd = array.data + array.capacity;
+    } else if (round > 50) {
+      ASSERT_EQ(blockEnd, array.data + array.capacity) << "round " << round;
+    }
+  }
+  array.DropFront(array.count + 1);
+  EXPECT_EQ(0u, array.count);
+  ASSERT_EQ(1, array.Append(7));
+  EXPECT_EQ(7u, array[0]);
 }
 
 }  // namespace
