@@ -19,7 +19,7 @@ int ParseRemotePort(const wchar_t* commandLine) {
     }
     if (!*p || !std::iswdigit(*p)) {
         // "-c" alone, or a word that is no number: the default port.
-        return kDefaultRemotePort;
+        return kRemoteDefaultPort;
     }
     unsigned long value = 0;
     for (; std::iswdigit(*p); ++p) {
@@ -28,5 +28,5 @@ int ParseRemotePort(const wchar_t* commandLine) {
             return -1;
         }
     }
-    return value == 0 ? kDefaultRemotePort : static_cast<int>(value);
+    return value == 0 ? kRemoteDefaultPort : static_cast<int>(value);
 }

@@ -4,6 +4,8 @@
 // running viewer, and the file associations.
 #include <windows.h>
 
+#include "net/RemoteProtocol.h"
+
 #include <string>
 
 // Fixed for good: a second start finds the first one by these names.
@@ -14,13 +16,12 @@ inline constexpr wchar_t kMainFrameClassName[] = L"KELTRA_{B2D84E17-5C3A-4F69-9E
 
 inline constexpr ULONG_PTR kHandOverCopyDataId = 1234;
 inline constexpr wchar_t kHandOverMark = L'!';
-inline constexpr unsigned short kDefaultRemotePort = 6000;
 
 inline constexpr wchar_t kFileTypeProgId[] = L"Keltracer";
 inline constexpr wchar_t kFileTypeDescription[] = L"Talmo unified trace";
 
 // Listen port of remote-server mode named by "-c [port]" or "/C [port]":
-// 0 for viewer mode, kDefaultRemotePort when no port (or port 0) is given,
+// 0 for viewer mode, kRemoteDefaultPort when no port (or port 0) is given,
 // -1 when the number is above 65535 (it is refused, not wrapped). What
 // follows the digits is ignored.
 int ParseRemotePort(const wchar_t* commandLine);

@@ -12,7 +12,6 @@
 
 namespace {
 
-constexpr uint32_t kFileRequest = 3;
 constexpr size_t kWordBytes = sizeof(uint32_t);
 constexpr size_t kReceiveChunk = 64 * 1024;
 constexpr uint32_t kPercent = 100;
@@ -125,7 +124,7 @@ bool BuildRequest(const wchar_t* remotePath, CByteBuffer& request) {
                                         nullptr, nullptr);
   if (bytes <= 1) return false;
   const uint32_t length = uint32_t(bytes - 1);
-  const uint32_t type = kFileRequest;
+  const uint32_t type = kRemoteFileFetch;
   return request.Append(&type, kWordBytes) == kWordBytes && request.Append(&length, kWordBytes) == kWordBytes &&
          request.Append(name, length) == length;
 }
@@ -194,7 +193,7 @@ void JobRmtSaveDump::Run() {
   } else if (!chunk.base) {
     SetFailed(ERROR_OUTOFMEMORY);
   } else {
-    std::unique_ptr<CSocketClient> client(CSocketClient::Connect(m_address, kFileRequest));
+    std::unique_ptr<CSocketClient> client(CSocketClient::Connect(m_address, kRemoteFileFetch));
     if (client) {
       CDumpReceiver receiver(m_localPath.c_str(), &m_progress);
       const DWORD error = Transfer(*client, request, chunk, receiver, m_idleTimeoutMs, m_totalTimeoutMs);

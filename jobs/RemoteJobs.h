@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "core/RefString.h"
+#include "net/RemoteProtocol.h"
 #include "jobs/JobItem.h"
 #include "net/Inet.h"
 
@@ -74,7 +75,7 @@ class JobRmtGet : public JobItem {
 class JobRmtSaveDump : public JobItem {
  public:
   // The remote protocol's file request takes names of 1 to 511 bytes.
-  static constexpr uint32_t kMaxRemotePathBytes = 511;
+  static constexpr uint32_t kMaxRemotePathBytes = kRemoteMaxNameBytes;
   // Largest reply taken; a longer announcement is refused before any byte
   // is written.
   static constexpr uint64_t kMaxDumpBytes = 0x80000000ull;
