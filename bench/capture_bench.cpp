@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchCapture.h"
 #include "capture/TraceCapture.h"
 #include "core/AppConfig.h"
 #include "core/ModuleGroups.h"
@@ -36,22 +37,12 @@ constexpr uint32_t kWriterLingerMs = 3000;
 constexpr DWORD kSettleMs = 4000;  // no new record for this long: the run is over
 constexpr DWORD kPollMs = 20;
 
-HWND BenchOwner() { return reinterpret_cast<HWND>(static_cast<uintptr_t>(0x4D0)); }
-BOOL WINAPI DropPost(HWND, UINT, WPARAM, LPARAM) { return TRUE; }
 
 double ThreadCpuSeconds(HANDLE thread) {
   FILETIME created, exited, kernel, user;
   if (!GetThreadTimes(thread, &created, &exited, &kernel, &user)) return 0;
   auto value = [](const FILETIME& t) { return (uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
   return double(value(kernel) + value(user)) / 1e7;
-}
-
-// Records stored since the store was made (the ring numbers every record).
-uint64_t StoredTotal(CTraceCapture* capture) {
-  if (!capture->Lock(kLockShared, 1)) return 0;
-  const uint64_t total = capture->Buffer()->lastSequence;
-  capture->Unlock(kLockShared);
-  return total;
 }
 
 struct RunFigures {
@@ -65,7 +56,7 @@ struct RunFigures {
 RunFigures RunWriters(CTraceCapture* capture, const std::wstring& tag, uint32_t writers, uint32_t perWriter,
                       uint32_t rate, uint32_t firstId) {
   RunFigures figures;
-  const uint64_t before = StoredTotal(capture);
+  const uint64_t before = bench::StoredTotal(capture);
   std::vector<HANDLE> processes;
   LARGE_INTEGER frequency, start, last;
   QueryPerformanceFrequency(&frequency);
@@ -97,17 +88,14 @@ RunFigures RunWriters(CTraceCapture* capture, const std::wstring& tag, uint32_t 
         break;  // nothing more comes: the rest was lost
       }
     }
-    const uint64_t now = StoredTotal(capture) - before;
+    const uint64_t now = bench::StoredTotal(capture) - before;
     if (now != seen) {
       seen = now;
       QueryPerformanceCounter(&last);
       quietSince = GetTickCount();
     }
   }
-  WaitForMultipleObjects(DWORD(processes.size()), processes.data(), TRUE, kWriterTimeoutMs);
-  for (HANDLE process : processes) {
-    if (process) CloseHandle(process);
-  }
+  bench::FinishWriters(processes, kWriterTimeoutMs);
   figures.seconds = double(last.QuadPart - start.QuadPart) / double(frequency.QuadPart);
   figures.stored = seen;
   return figures;
@@ -126,8 +114,8 @@ void CaptureWriters(benchmark::State& state) {
   g_appConfig.m_dbWinEnable = 0;
   g_appConfig.m_hvnEnable = 0;
   const std::wstring tag = L"bench" + std::to_wstring(GetCurrentProcessId());
-  auto* capture = new CTraceCapture(BenchOwner());
-  capture->SetPostFunction(&DropPost);
+  auto* capture = new CTraceCapture(bench::BenchOwner());
+  capture->SetPostFunction(&bench::DropPost);
   capture->SetRingLimits(kStoreReserve, 0, 0);
   capture->SetChannelTag(tag.c_str());
   capture->SetIgnoreMask(0);
@@ -178,8 +166,8 @@ void CaptureImport(benchmark::State& state) {
   InitWriterRing(ring, kRingBytes, 1);
   static wchar_t message[kWriterMessageUnits];
   static uint8_t record[kMaxNarrowRecord];
-  auto* capture = new CTraceCapture(BenchOwner());
-  capture->SetPostFunction(&DropPost);
+  auto* capture = new CTraceCapture(bench::BenchOwner());
+  capture->SetPostFunction(&bench::DropPost);
   capture->SetRingLimits(kStoreReserve, 0, 0);
   capture->SetChannelTag(tag.c_str());
   capture->SetIgnoreMask(0);

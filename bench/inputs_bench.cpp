@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchCapture.h"
 #include "capture/TraceCapture.h"
 #include "core/AppConfig.h"
 #include "core/ModuleGroups.h"
@@ -24,20 +25,11 @@ constexpr DWORD kWriterTimeoutMs = 300000;
 constexpr DWORD kPollMs = 20;
 constexpr DWORD kSettleMs = 4000;
 
-HWND BenchOwner() { return reinterpret_cast<HWND>(static_cast<uintptr_t>(0x4D0)); }
-BOOL WINAPI DropPost(HWND, UINT, WPARAM, LPARAM) { return TRUE; }
-
-uint64_t StoredTotal(CTraceCapture* capture) {
-  if (!capture->Lock(kLockShared, 1)) return 0;
-  const uint64_t total = capture->Buffer()->lastSequence;
-  capture->Unlock(kLockShared);
-  return total;
-}
 
 CTraceCapture* NewBenchCapture(const std::wstring& tag) {
   g_moduleGroups.LoadFromText(kGroupsText, sizeof(kGroupsText) - 1);
-  auto* capture = new CTraceCapture(BenchOwner());
-  capture->SetPostFunction(&DropPost);
+  auto* capture = new CTraceCapture(bench::BenchOwner());
+  capture->SetPostFunction(&bench::DropPost);
   capture->SetRingLimits(kStoreReserve, 0, 0);
   capture->SetChannelTag(tag.c_str());
   capture->SetIgnoreMask(0);
@@ -50,7 +42,7 @@ CTraceCapture* NewBenchCapture(const std::wstring& tag) {
 // nothing more comes); the seconds from the start to the last one stored.
 double RunWriters(CTraceCapture* capture, uint32_t writers, const std::wstring& args, bool ring, uint64_t expected,
                   uint64_t* stored) {
-  const uint64_t before = StoredTotal(capture);
+  const uint64_t before = bench::StoredTotal(capture);
   LARGE_INTEGER frequency, start, last;
   QueryPerformanceFrequency(&frequency);
   QueryPerformanceCounter(&start);
@@ -66,17 +58,14 @@ double RunWriters(CTraceCapture* capture, uint32_t writers, const std::wstring& 
   const DWORD began = GetTickCount();
   while (seen < expected && GetTickCount() - began < kWriterTimeoutMs && GetTickCount() - quietSince < kSettleMs) {
     WaitForMultipleObjects(DWORD(processes.size()), processes.data(), TRUE, kPollMs);
-    const uint64_t now = StoredTotal(capture) - before;
+    const uint64_t now = bench::StoredTotal(capture) - before;
     if (now != seen) {
       seen = now;
       QueryPerformanceCounter(&last);
       quietSince = GetTickCount();
     }
   }
-  WaitForMultipleObjects(DWORD(processes.size()), processes.data(), TRUE, kWriterTimeoutMs);
-  for (HANDLE process : processes) {
-    if (process) CloseHandle(process);
-  }
+  bench::FinishWriters(processes, kWriterTimeoutMs);
   *stored = seen;
   return double(last.QuadPart - start.QuadPart) / double(frequency.QuadPart);
 }

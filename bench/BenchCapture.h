@@ -1,0 +1,35 @@
+// Pieces the capture benchmarks share: a capture owned by no window, the
+// count of records it stored, and the end of a run of writer processes.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "capture/TraceCapture.h"
+
+namespace bench {
+
+// Notices go nowhere: the benchmarks read figures, not messages.
+inline HWND BenchOwner() { return reinterpret_cast<HWND>(static_cast<uintptr_t>(0x4D0)); }
+inline BOOL WINAPI DropPost(HWND, UINT, WPARAM, LPARAM) { return TRUE; }
+
+// Records stored since the store was made (the ring numbers every record).
+inline uint64_t StoredTotal(CTraceCapture* capture) {
+  if (!capture->Lock(kLockShared, 1)) return 0;
+  const uint64_t total = capture->Buffer()->lastSequence;
+  capture->Unlock(kLockShared);
+  return total;
+}
+
+// Lets the writer processes end (up to timeoutMs) and closes their handles.
+inline void FinishWriters(std::vector<HANDLE>& processes, DWORD timeoutMs) {
+  WaitForMultipleObjects(DWORD(processes.size()), processes.data(), TRUE, timeoutMs);
+  for (HANDLE process : processes) {
+    if (process) CloseHandle(process);
+  }
+  processes.clear();
+}
+
+}  // namespace bench
