@@ -635,6 +635,34 @@ TEST_F(FrameStates, HomeStopsFollowingTheLiveCaptureAndEndResumesIt) {
   CloseDocument(1);
 }
 
+TEST_F(FrameStates, TheLiveCaptureFollowsNewRowsUntilTheUserLooksElsewhere) {
+  ShowGroup(0);
+  CKeltracerView& list = Frame().List();
+  auto send = [&](int count) {
+    for (int i = 0; i < count; ++i) {
+      const std::string text = "(follow.exe:5:6)row " + std::to_string(i);
+      COPYDATASTRUCT data = {1, DWORD(text.size() + 1), const_cast<char*>(text.c_str())};
+      Frame().SendMessage(WM_COPYDATA, 0, LPARAM(&data));
+    }
+  };
+  auto lastRowInSight = [&] { return list.GetTopIndex() + list.GetCountPerPage() >= list.GetItemCount(); };
+  const int before = list.GetItemCount();
+  send(300);
+  ASSERT_TRUE(PumpUntil([&] { return list.GetItemCount() >= before + 300; }));
+  EXPECT_TRUE(lastRowInSight());
+  // The user goes to the top: the list stays there and only grows.
+  const int count = list.GetItemCount();
+  list.EnsureVisible(0, FALSE);
+  list.SendMessage(WM_KEYUP, VK_HOME, 0);
+  send(100);
+  ASSERT_TRUE(PumpUntil([&] { return list.GetItemCount() >= count + 100; }));
+  EXPECT_EQ(Frame().FollowNewItems(), 0u);
+  EXPECT_EQ(list.GetTopIndex(), 0);
+  list.SendMessage(WM_KEYUP, VK_END, 0);
+  Frame().OnTimer(ktframe::kRefreshTimerId);
+  EXPECT_EQ(Frame().FollowNewItems(), 1u);
+}
+
 TEST_F(FrameStates, TheTimerLeavesARunningJobsProgressAlone) {
   ShowGroup(0);
   HANDLE release = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
