@@ -557,6 +557,11 @@ TEST_F(FrameStates, ViewsKeepTheirPlaceAndSwitchingFindsTheSameTime) {
   EXPECT_EQ(list.GetTopIndex(), top);
   EXPECT_EQ(list.GetNextItem(-1, LVNI_SELECTED), row);
   EXPECT_EQ(list.GetNextItem(row, LVNI_SELECTED), -1);
+  // The same after a visit to another document.
+  ShowGroup(0);
+  ShowGroup(1);
+  EXPECT_EQ(list.GetTopIndex(), top);
+  EXPECT_EQ(list.GetNextItem(-1, LVNI_SELECTED), row);
   // Without the time option and no place of its own, a file view opens at its top.
   g_appConfig.m_tabSyncTime = 0;
   other->m_topRow = -1;
