@@ -691,6 +691,35 @@ TEST_F(FrameStates, TheTimerLeavesARunningJobsProgressAlone) {
   ::CloseHandle(release);
 }
 
+INT_PTR CALLBACK PlainDialogProc(HWND, UINT message, WPARAM, LPARAM) { return message == WM_INITDIALOG; }
+
+TEST_F(FrameStates, TheOpenModelessDialogsGetTheirKeys) {
+  kt_test::CDialogTemplateBuilder form(WS_POPUP | WS_VISIBLE | DS_SETFONT, 120, 40, L"modeless");
+  form.Add(kt_test::CDialogTemplateBuilder::kEdit, WS_CHILD | WS_VISIBLE | WS_TABSTOP, 5, 5, 50, 12, 100)
+      .Add(kt_test::CDialogTemplateBuilder::kEdit, WS_CHILD | WS_VISIBLE | WS_TABSTOP, 60, 5, 50, 12, 101);
+  HWND dialog = ::CreateDialogIndirectW(nullptr, form.get(), Frame().m_hWnd, PlainDialogProc);
+  ASSERT_NE(dialog, nullptr);
+  MSG tab = {::GetDlgItem(dialog, 100), WM_KEYDOWN, VK_TAB, 0};
+  EXPECT_FALSE(Frame().PreTranslateMessage(&tab));  // no dialog registered
+  FakeRemoteDlg remote;
+  remote.window = dialog;
+  struct Case {
+    HWND find;
+    IRemoteFileDlg* remote;
+    HWND upload;
+  } const cases[] = {{dialog, nullptr, nullptr}, {nullptr, &remote, nullptr}, {nullptr, nullptr, dialog}};
+  for (const Case& c : cases) {
+    Frame().SetFindDlg(c.find);
+    Frame().SetRemoteFileDlg(c.remote);
+    Frame().SetUploadDlg(c.upload);
+    EXPECT_TRUE(Frame().PreTranslateMessage(&tab));
+  }
+  Frame().SetFindDlg(nullptr);
+  Frame().SetRemoteFileDlg(nullptr);
+  Frame().SetUploadDlg(nullptr);
+  ::DestroyWindow(dialog);
+}
+
 TEST_F(FrameStates, TheToolTipKnowsItsToolsAndAPressHidesIt) {
   CToolTipEx& tip = Frame().ToolTip();
   auto hover = [&](HWND window, const RECT* part) {
