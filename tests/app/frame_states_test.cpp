@@ -24,6 +24,7 @@
 #include "jobs/LocalJobs.h"
 #include "jobs/RemoteJobs.h"
 #include "resource.h"
+#include "tests/app/FrameFixture.h"
 #include "tests/core/TempFolder.h"
 #include "tests/ui/UiHarness.h"
 #include "tools/trace-dump/Generate.h"
@@ -135,20 +136,14 @@ class FrameStates : public ::testing::Test {
  public:
   static void SetUpTestSuite() {
     s_temp = std::make_unique<TempFolder>(L"ktstates");
-    g_appConfig.SetIniFolders(s_temp->path().c_str(), s_temp->path().c_str());
-    g_appConfig.LoadOrSave(1);
+    frame_test::LoadConfig(s_temp->path());
     g_appConfig.m_showMenu = 0;
-    g_moduleGroups.LoadFromResource();
     LocalFileFolders folders;
     wcscpy(folders.temp, s_temp->path().c_str());
     g_localFileList.SetFolders(folders);
     g_messageBox = RecordBox;
     s_loop = new CMessageLoop;
-    s_frame = new CMainFrame;
-    RECT rect = {0, 0, kFrameWidth, kFrameHeight};
-    if (s_frame->CreateEx(nullptr, &rect) == nullptr) return;
-    s_frame->ShowWindow(SW_SHOWNORMAL);
-    s_frame->StartCapture(L"");
+    s_frame = frame_test::StartFrame(kFrameWidth, kFrameHeight);
     kt_test::PumpMessages();
   }
   static void TearDownTestSuite() {
@@ -156,15 +151,11 @@ class FrameStates : public ::testing::Test {
     const std::wstring dump = s_temp->File(L"keltra_20261210.dump");
     HANDLE file = ::CreateFileW(dump.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     ::CloseHandle(file);
-    HMENU menu = s_frame->MenuBar();
-    if (s_frame->IsWindow()) s_frame->DestroyWindow();
+    HMENU menu = s_frame != nullptr ? s_frame->MenuBar() : nullptr;
+    frame_test::CloseFrame(s_frame);
     // The detached menu went with the frame, and so did the dump file.
     EXPECT_FALSE(::IsMenu(menu));
     EXPECT_EQ(::GetFileAttributesW(dump.c_str()), INVALID_FILE_ATTRIBUTES);
-    MSG msg;
-    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      if (msg.message != WM_QUIT) ::DispatchMessageW(&msg);
-    }
     delete s_frame;
     s_frame = nullptr;
     delete s_loop;
