@@ -10,12 +10,12 @@
 #include <new>
 
 #include "core/ModuleGroups.h"
-#include "core/PageToucher.h"
 #include "core/RecordBuilder.h"
 #include "core/SysUtil.h"
 #include "core/TraceStore.h"
 #include "formats/FileHandle.h"
 #include "formats/LineReader.h"
+#include "formats/StoreToucher.h"
 #include "formats/TextLogs.h"
 
 namespace {
@@ -34,12 +34,6 @@ constexpr int kDecimalBase = 10;
 constexpr int kHexBase = 16;
 // A bracketed word loses its first and last characters.
 constexpr size_t kBracketChars = 2;
-// Below this reservation, helper threads would cost more than they save.
-constexpr uint64_t kTouchHelpersFrom = 16ull << 20;
-constexpr int kMostTouchHelpers = 4;
-// How far the helpers may run ahead of the records: what they touch past
-// the last record is wasted.
-constexpr size_t kTouchLead = 32u << 20;
 
 using Span = ByteSpan;
 
@@ -208,7 +202,7 @@ class CIsoLogReader {
 
   // Touches the reserved part of the store's buffer on helper threads ahead
   // of the records, when it is large enough to pay for them.
-  void StartTouching();
+  void StartTouching() { m_toucher.Start(m_store); }
 
   // 1 when the file was read to its end and every record stored; 0 when a
   // read failed or a record could not be stored.
@@ -226,7 +220,7 @@ class CIsoLogReader {
   void Progress();
 
   CTraceMgr* m_store;
-  CPageToucher m_toucher;  // stopped before the buffer could move
+  CStoreToucher m_toucher;
   CChunkLineReader m_lines;
   uint64_t m_size;
   uint32_t m_percent = 0;
@@ -348,30 +342,9 @@ int CIsoLogReader::EndMessage() {
   return StorePiece(m_units);
 }
 
-void CIsoLogReader::StartTouching() {
-  TraceBufferHeader* header = m_store->Buffer();
-  if (header == nullptr || header->freeBytes < kTouchHelpersFrom) {
-    return;
-  }
-  SYSTEM_INFO system;
-  GetSystemInfo(&system);
-  const int spare = int(system.dwNumberOfProcessors) - 1;
-  uint8_t* free = header->Bytes() + header->write;
-  m_toucher.Start(free, free + header->freeBytes, kTouchLead, spare < kMostTouchHelpers ? spare : kMostTouchHelpers);
-}
-
 int CIsoLogReader::StorePiece(size_t units) {
   m_piece[units] = 0;
-  if (m_toucher.Active()) {
-    TraceBufferHeader* header = m_store->Buffer();
-    // Any record fits in kMemoRecordSize; with less room the store may grow
-    // and move its buffer under the helpers.
-    if (header->freeBytes < kMemoRecordSize) {
-      m_toucher.Stop();
-    } else {
-      m_toucher.Reach(header->Bytes() + header->write + kMemoRecordSize);
-    }
-  }
+  m_toucher.BeforeRecord(m_store);
   TraceRecord* record = CTraceMgr::AddTraceItem(
       m_store, m_group, m_state.level, kIsoLogModule, nullptr, m_piece, 0, m_state.tid, uint32_t(m_state.time),
       m_state.milliseconds, nullptr, nullptr, kModeBuild, kIsoMessageLimit);

@@ -15,7 +15,8 @@ constexpr int kHelpers = 4;
 class FreshRange {
  public:
   explicit FreshRange(size_t bytes)
-      : m_size(bytes), m_base(static_cast<uint8_t*>(VirtualAlloc(nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE))) {}
+      : m_size(bytes),
+        m_base(static_cast<uint8_t*>(VirtualAlloc(nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE))) {}
   ~FreshRange() {
     if (m_base != nullptr) {
       VirtualFree(m_base, 0, MEM_RELEASE);
