@@ -8,6 +8,9 @@
 
 namespace {
 constexpr size_t kPageBytes = 4096;
+// Helpers that waited for the filler are woken after it moved on by a part
+// of the lead, not at every region: each wake is a system call.
+constexpr size_t kWakesPerLead = 4;
 }  // namespace
 
 int CPageToucher::Start(uint8_t* begin, uint8_t* end, size_t lead, int helpers) {
@@ -30,6 +33,8 @@ int CPageToucher::Start(uint8_t* begin, uint8_t* end, size_t lead, int helpers) 
   m_begin = begin;
   m_count = count;
   m_leadRegions = lead / kRegionBytes != 0 ? lead / kRegionBytes : 1;
+  m_wakeStep = m_leadRegions / kWakesPerLead != 0 ? m_leadRegions / kWakesPerLead : 1;
+  m_wokenAt = 0;
   m_claimedEnd = begin;
   m_fillerRegion = 0;
   m_nextRegion = 0;
@@ -130,7 +135,8 @@ void CPageToucher::ClaimUpTo(const uint8_t* upTo) {
     m_claimedEnd = reinterpret_cast<const uint8_t*>(UINTPTR_MAX);
   }
   InterlockedExchange(&m_fillerRegion, LONG(region));
-  if (InterlockedCompareExchange(&m_waiting, 0, 0) != 0) {
+  if (region - m_wokenAt >= m_wakeStep && InterlockedCompareExchange(&m_waiting, 0, 0) != 0) {
+    m_wokenAt = region;
     AcquireSRWLockExclusive(&m_lock);
     ReleaseSRWLockExclusive(&m_lock);
     WakeAllConditionVariable(&m_wake);

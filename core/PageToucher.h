@@ -63,6 +63,8 @@ class CPageToucher {
   uint8_t* m_begin = nullptr;
   size_t m_count = 0;  // regions
   size_t m_leadRegions = 0;
+  size_t m_wakeStep = 1;                  // regions
+  size_t m_wokenAt = 0;                   // filler only: its region at the last wake
   const uint8_t* m_claimedEnd = nullptr;  // filler only: all below is its own
   std::unique_ptr<volatile LONG[]> m_states;
   volatile LONG m_fillerRegion = 0;  // the first region the filler has not claimed
