@@ -1,5 +1,6 @@
 // Reading writer rings in this process: what is new, what was overrun, and
 // rings whose header or records lie.
+#include <cstring>
 #include <thread>
 
 #include "tests/capture/CaptureFixture.h"
@@ -230,6 +231,24 @@ TEST_F(ChannelTest, AFailedChannelFailsAloneAndIsToldOnce) {
   m_capture->DispatchHandle(m_capture->LocalChannel(1).Event());
   m_capture->DrainQueueToCaches();
   EXPECT_TRUE(HoldsAllInOrder(ViewRecords(m_capture), 9, 1, 4));
+}
+
+TEST_F(ChannelTest, ARingOpenedBeforeItsWriterSetItUpIsReadOnceItIs) {
+  // The writer has made its mutex and mapping but not yet written the
+  // header: the capture's first look finds zeros.
+  TestRing ring(m_tag, 1);
+  ASSERT_TRUE(ring.Ok());
+  std::memset(ring.Ring(), 0, sizeof(TraceBufferHeader));
+  m_capture->DispatchHandle(m_capture->LocalChannel(1).Event());
+  EXPECT_EQ(1u, NoticeLog::Get().Count(kNotifyNotice, kNoticeChannelFailed));
+  InitWriterRing(ring.Ring(), kTestRingBytes, 1);
+  ring.Append(5, 1, 30);
+  m_capture->DispatchHandle(m_capture->LocalChannel(1).Event());
+  m_capture->DrainQueueToCaches();
+  ring.Append(5, 31, 30);
+  EXPECT_EQ(1, Import(1));
+  EXPECT_TRUE(HoldsAllInOrder(ViewRecords(m_capture), 5, 1, 60));
+  EXPECT_EQ(0u, m_capture->LostRecords());
 }
 
 TEST_F(ChannelTest, WriterRunningBeforeOpenIsReadAtOnce) {
