@@ -269,8 +269,9 @@ class CTraceCapture : public CTraceMgr, public ICaptureStore {
   // end of a capture run). A store held by the window keeps them staged.
   void StoreStaged(bool sorted);
   void StoreIfLarge();
-  // Keeps the records whose pending byte is still set, in their order.
-  void CompactStaging();
+  // Keeps the records whose pending byte is still set, in their order;
+  // `allTaken` when the caller knows none is.
+  void CompactStaging(bool allTaken);
   void ResetStaging();
   int BuildWaitArray();
   int AppendWait(HANDLE handle);
