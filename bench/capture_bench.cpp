@@ -29,7 +29,7 @@ namespace {
 
 constexpr char kGroupsText[] = "[CORE]\nM=kelcore.dll;kelhost.exe\n[NET]\nM=kelnet.dll\n";
 constexpr uint64_t kStoreReserve = 256ull << 20;  // the smallest MaxMem
-constexpr uint32_t kWarmupPerWriter = 125000;      // eight of these lap the ring
+constexpr uint32_t kWarmupPerWriter = 250000;      // eight of these surely lap the ring
 constexpr uint32_t kOpenPerWriter = 16;            // enough to open each channel
 // Room for every record a writer of the writers-alone runs appends.
 constexpr uint32_t kAloneRingBytes = 128u << 20;
