@@ -57,6 +57,7 @@ struct RunFigures {
   // the rate without process start-up and the first signal.
   double flowSeconds = 0;
   uint64_t flowRecords = 0;
+  uint32_t failedWriters = 0;  // did not start or ended with an error
 };
 
 // Starts the writers, waits for them, and then until every record is stored
@@ -107,7 +108,7 @@ RunFigures RunWriters(CTraceCapture* capture, const std::wstring& tag, uint32_t 
       quietSince = GetTickCount();
     }
   }
-  bench::FinishWriters(processes, kWriterTimeoutMs);
+  figures.failedWriters = bench::FinishWriters(processes, kWriterTimeoutMs);
   figures.seconds = double(last.QuadPart - start.QuadPart) / double(frequency.QuadPart);
   figures.stored = seen;
   if (seen > figures.flowRecords && last.QuadPart > first.QuadPart) {
@@ -162,6 +163,7 @@ void RunCaptureWriters(benchmark::State& state, bool lapped) {
     state.counters["sustained"] = benchmark::Counter(double(figures.flowRecords) / figures.flowSeconds);
   }
   state.counters["lost"] = double(figures.expected - figures.stored);
+  state.counters["writers_failed"] = double(figures.failedWriters);
   state.counters["overrun"] = double(capture->LostRecords() - overrunBefore);
   state.counters["hold_ms"] = double(holdUs) / 1000.0;
   // How much of the run the capture thread had a processor: on a loaded
