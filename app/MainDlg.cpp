@@ -115,6 +115,12 @@ LRESULT CMainDlg::OnThreadsNotify(UINT, WPARAM code, LPARAM value) {
           Message(UINT(value), MB_ICONERROR);
           PostMessage(WM_CLOSE);
           break;
+        case kNoticeCaptureFailed:
+          // The capture loop ended by itself: no viewer is served any more,
+          // so the server ends as it does when its capture cannot start.
+          Message(IDS_CAPTURE_STOPPED, MB_ICONERROR);
+          PostMessage(WM_CLOSE);
+          break;
         case IDS_LISTEN_LOST:
           Message(UINT(value), MB_ICONWARNING);
           break;
@@ -174,14 +180,7 @@ LRESULT CMainDlg::OnDestroy(UINT, WPARAM, LPARAM) {
     m_capture->Release();
     m_capture = nullptr;
   }
-  // Every dump file there is now, also one written since the last scan.
-  g_localFileList.Expire(kLocalFilesDump);
-  g_localFileList.Refresh(kLocalFilesDump);
-  LocalFileArray& dumps = g_localFileList.DumpFiles();
-  for (size_t i = 0; i < dumps.count; ++i) {
-    ::DeleteFileW(dumps[i]->path);
-  }
-  g_localFileList.FreeList(dumps);
+  g_localFileList.DeleteDumpFiles();
   SetMsgHandled(FALSE);
   return 0;
 }

@@ -3,6 +3,7 @@
 
 #include <shellapi.h>
 
+#include "capture/LocalFileList.h"
 #include "capture/TraceCapture.h"
 #include "core/AppConfig.h"
 #include "core/StrUtil.h"
@@ -158,7 +159,8 @@ LRESULT CMainFrame::OnDestroy(UINT, WPARAM, LPARAM) {
   m_tabImages.Destroy();
   m_toolBar.SendMessage(TB_SETIMAGELIST, 0, 0);
   m_toolImages.Destroy();
-  if (g_appConfig.m_showMenu == 0 && m_menuBar != nullptr && GetMenu() != m_menuBar) {
+  // A menu attached to the window goes with it; a detached one is ours.
+  if (m_menuBar != nullptr && GetMenu() != m_menuBar) {
     ::DestroyMenu(m_menuBar);
   }
   m_menuBar = nullptr;
@@ -169,6 +171,7 @@ LRESULT CMainFrame::OnDestroy(UINT, WPARAM, LPARAM) {
   if (length > 0 && length <= MAX_PATH) {
     DeleteRemoteTempFiles(temp);
   }
+  g_localFileList.DeleteDumpFiles();
   StoreColumnOrder();
   if (g_appConfig.m_iniPath[0] != L'\0') {
     g_appConfig.Save();
@@ -318,6 +321,13 @@ void CMainFrame::SetSaveLogMutex(int hold) {
 BOOL CMainFrame::PreTranslateMessage(MSG* msg) {
   if (TranslateAccelerator(msg)) {
     return TRUE;
+  }
+  const HWND dialogs[] = {m_findDlg, m_remoteFileDlg != nullptr ? m_remoteFileDlg->DialogWindow() : nullptr,
+                          m_uploadDlg};
+  for (HWND dialog : dialogs) {
+    if (dialog != nullptr && ::IsDialogMessageW(dialog, msg)) {
+      return TRUE;
+    }
   }
   if (m_toolTip.m_hWnd != nullptr) {
     m_toolTip.RelayEvent(msg);

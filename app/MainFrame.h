@@ -55,6 +55,9 @@ constexpr uint32_t kConnecting = 1;
 constexpr uint32_t kConnected = 2;
 constexpr wchar_t kSaveLogMutexName[] = L"KEL_SAVELOG_MUTEX";
 constexpr size_t kCopyDataBytes = 2048;
+// A streak of capture troubles (lost records, a failed channel) is reported
+// once; it ends after this many refresh ticks without another notice.
+constexpr uint32_t kTroubleQuietTicks = 10;
 
 // Background and text colour of a bookmarked row: the lowest mark bit wins.
 struct RowColours {
@@ -71,6 +74,54 @@ int ColumnWidth(uint32_t bit);
 // record's own string. The delta column is formatted by the caller.
 const wchar_t* CellText(uint32_t bit, int row, const TraceRecord& record, wchar_t* buffer, size_t size);
 }  // namespace ktframe
+
+// The remote-file dialog as the frame sees it: the frame tells it when its
+// listing or fetch job ended, and shows those jobs' failures over it.
+class IRemoteFileDlg {
+ public:
+  virtual HWND DialogWindow() const = 0;
+  // The listing job ended (after any failure report): show what it holds.
+  virtual void OnListFilesDone() = 0;
+  // The fetch job ended: back from busy to ready.
+  virtual void EnableControls() = 0;
+
+ protected:
+  ~IRemoteFileDlg() = default;
+};
+
+// The statistic dialog as the frame sees it while it opens a tab.
+class IStatisticDlg {
+ public:
+  // A result request is pending: a view made now is a statistic detail.
+  virtual bool RequestPending() const = 0;
+
+ protected:
+  ~IStatisticDlg() = default;
+};
+
+// Reports capture troubles once per streak: the first notice of a streak
+// is to be reported, later ones not, until the refresh timer has ticked
+// kTroubleQuietTicks times without a notice.
+class CTroubleStreak {
+ public:
+  // A notice arrived; true when it opens a streak.
+  bool Notice() {
+    const bool first = !m_active;
+    m_active = true;
+    m_quietTicks = 0;
+    return first;
+  }
+  void Tick() {
+    if (m_active && ++m_quietTicks >= ktframe::kTroubleQuietTicks) {
+      m_active = false;
+    }
+  }
+  bool Active() const { return m_active; }
+
+ private:
+  bool m_active = false;
+  uint32_t m_quietTicks = 0;
+};
 
 class CMainFrame : public CFrameWindowImpl<CMainFrame>,
                    public CMessageFilter,
@@ -175,6 +226,17 @@ class CMainFrame : public CFrameWindowImpl<CMainFrame>,
   uint32_t FollowNewItems() const { return m_followNewItems; }
   const CGrowArray<uint32_t>& ShownColumns() const { return m_columns; }
   HANDLE SaveLogMutex() const { return m_saveLogMutex; }
+  HMENU MenuBar() const { return m_menuBar; }
+  CToolTipEx& ToolTip() { return m_toolTip; }
+  uint32_t ConnectionState() const { return m_connectionState; }
+  // The connect command starts a connection (state 1 with the typed
+  // address); tests put the frame into any state.
+  void SetConnection(uint32_t state, const wchar_t* address);
+  // The modeless dialogs register themselves while they exist (null: gone).
+  void SetRemoteFileDlg(IRemoteFileDlg* dialog) { m_remoteFileDlg = dialog; }
+  void SetStatisticDlg(IStatisticDlg* dialog) { m_statisticDlg = dialog; }
+  void SetFindDlg(HWND dialog) { m_findDlg = dialog; }
+  void SetUploadDlg(HWND dialog) { m_uploadDlg = dialog; }
 
  private:
   void CreateChildren();
@@ -183,15 +245,22 @@ class CMainFrame : public CFrameWindowImpl<CMainFrame>,
   void StoreColumnOrder();
   void ReleaseDocuments();
   void ShowCaptureFailure(uint32_t stringId, UINT icon);
+  void CaptureEnded(uint32_t stringId);
   void ResetConnection();
+  void ReportFailedJob(const JobItem& job);
+  void FinishFilterJob(CTraceView* view);
+  HWND RemoteFileOwner() const;
   int MessageBoxId(UINT stringId, UINT icon, HWND owner = nullptr);
   void ReadCounts(CTraceView* view, uint32_t* count, uint32_t* read, uint32_t* total);
   void WriteFilterStatus(const CTraceView* view, uint32_t count, uint32_t read, uint32_t total);
-  void PlaceList(CTraceView* view, uint32_t count, int top, int nearRow, int previousRow);
+  void PlaceList(CTraceView* view, uint32_t count, int top, int nearRow);
+  int NearRow(CTraceView* view, CTraceView* previous, int row);
+  void DropNewView(CTraceMgr* store, CTraceView* view);
   void ClearListSelection();
   void EnableViewControls(bool usable);
   void SetItemClosable(size_t group, size_t item, bool closable);
-  bool ShowViewOfSelection();
+  CTraceView* ItemView(size_t item) const;
+  void KeepListPosition(CTraceView* view);
   HFONT ListFontHandle() const { return m_listFont.get(); }
 
   CToolBarCtrl m_toolBar;
@@ -217,6 +286,13 @@ class CMainFrame : public CFrameWindowImpl<CMainFrame>,
   CTraceCapture* m_capture = nullptr;
   CTraceView* m_shownView = nullptr;  // the view last put into the list
   CTraceMgr* m_paintStore = nullptr;  // locked for the paint under way
+  // The modeless dialogs while they exist; each clears its pointer on closing.
+  HWND m_findDlg = nullptr;
+  IRemoteFileDlg* m_remoteFileDlg = nullptr;
+  HWND m_uploadDlg = nullptr;
+  IStatisticDlg* m_statisticDlg = nullptr;
+  CTroubleStreak m_lossStreak;
+  CTroubleStreak m_channelStreak;
   HANDLE m_saveLogMutex = nullptr;
   bool m_inLoop = false;  // added to the thread's message loop
 };

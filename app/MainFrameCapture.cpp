@@ -10,6 +10,7 @@
 #include "core/TraceView.h"
 #include "jobs/JobMgr.h"
 #include "jobs/LocalJobs.h"
+#include "jobs/RemoteJobs.h"
 #include "resource.h"
 #include "ui/framework/PopupSeam.h"
 
@@ -115,6 +116,21 @@ LRESULT CMainFrame::OnThreadsNotifyMessage(UINT, WPARAM wParam, LPARAM lParam) {
 
 void CMainFrame::ShowCaptureFailure(uint32_t stringId, UINT icon) { MessageBoxId(stringId, icon); }
 
+void CMainFrame::CaptureEnded(uint32_t stringId) {
+  // The state is settled before the box: its loop dispatches our messages.
+  m_captureOn = false;
+  g_jobMgr.EnableCapture(0);
+  ResetConnection();
+  UpdateTitle();
+  ShowCaptureFailure(stringId, MB_ICONERROR);
+}
+
+void CMainFrame::SetConnection(uint32_t state, const wchar_t* address) {
+  m_connectionState = state;
+  m_remoteAddress.Assign(address != nullptr ? address : L"");
+  UpdateTitle();
+}
+
 LRESULT CMainFrame::OnThreadsNotify(uint32_t code, LPARAM value) {
   switch (code) {
     case kNotifyNotice:
@@ -134,11 +150,25 @@ LRESULT CMainFrame::OnThreadsNotify(uint32_t code, LPARAM value) {
           break;
         case IDS_START_CAPTURE_FAILED:
           DebugTraceA("CMainFrame::OnThreadsNotify, 111");
-          m_captureOn = false;
-          g_jobMgr.EnableCapture(0);
-          ResetConnection();
-          UpdateTitle();
-          ShowCaptureFailure(IDS_START_CAPTURE_FAILED, MB_ICONERROR);
+          CaptureEnded(IDS_START_CAPTURE_FAILED);
+          break;
+        case kNoticeCaptureFailed:
+          // The loop ended by itself: the capture no longer runs, so the
+          // frame must not claim it does.
+          DebugTraceA("CMainFrame::OnThreadsNotify, 112");
+          CaptureEnded(IDS_CAPTURE_STOPPED);
+          break;
+        // These two may come every second for as long as the trouble lasts:
+        // one box per streak tells the user without burying the window.
+        case kNoticeRecordsLost:
+          if (m_lossStreak.Notice()) {
+            ShowCaptureFailure(IDS_RECORDS_LOST, MB_ICONWARNING);
+          }
+          break;
+        case kNoticeChannelFailed:
+          if (m_channelStreak.Notice()) {
+            ShowCaptureFailure(IDS_CHANNEL_FAILED, MB_ICONWARNING);
+          }
           break;
         default:
           break;
@@ -188,37 +218,69 @@ LRESULT CMainFrame::OnThreadsNotify(uint32_t code, LPARAM value) {
   }
 }
 
+// Failures of a listing or a fetch are shown over the remote-file dialog
+// while it is in sight, so they appear where the user is looking.
+HWND CMainFrame::RemoteFileOwner() const {
+  HWND dialog = m_remoteFileDlg != nullptr ? m_remoteFileDlg->DialogWindow() : nullptr;
+  return dialog != nullptr && ::IsWindowVisible(dialog) ? dialog : m_hWnd;
+}
+
+void CMainFrame::ReportFailedJob(const JobItem& job) {
+  wchar_t report[kReportChars] = {};
+  const uint32_t code = job.ErrorCode();
+  if (code != 0) {
+    const CString system = SystemErrorText(code);
+    StrPrintfW(report, kReportChars, L"%s failed, error %u [%s]", job.Title().c_str(), code,
+               system.IsEmpty() ? L"N/A" : system.c_str());
+  } else {
+    StrPrintfW(report, kReportChars, L"%s failed.", job.Title().c_str());
+  }
+  const uint32_t titleId = job.TitleId();
+  const bool remote = titleId == kJobTitleRemoteList || titleId == kJobTitleRemoteGet;
+  CString caption;
+  caption.LoadString(::GetModuleHandleW(nullptr), IDS_APP_CAPTION);
+  g_messageBox(remote ? RemoteFileOwner() : m_hWnd, report, caption.c_str(), MB_ICONERROR);
+}
+
 void CMainFrame::OnThreadFinished(JobItem* job) {
   const uint32_t titleId = job->TitleId();
   if (job->Failed()) {
-    wchar_t report[kReportChars] = {};
-    const uint32_t code = job->ErrorCode();
-    if (code != 0) {
-      const CString system = SystemErrorText(code);
-      StrPrintfW(report, kReportChars, L"%s failed, error %u [%s]", job->Title().c_str(), code,
-                 system.IsEmpty() ? L"N/A" : system.c_str());
-    } else {
-      StrPrintfW(report, kReportChars, L"%s failed.", job->Title().c_str());
-    }
-    CString caption;
-    caption.LoadString(::GetModuleHandleW(nullptr), IDS_APP_CAPTION);
-    g_messageBox(m_hWnd, report, caption.c_str(), MB_ICONERROR);
-  } else if (titleId == kJobTitleOpening) {
-    CTraceMgr* store = static_cast<JobFile*>(job)->Store();
-    if (AddDocument(store)) {
-      store->AddRef();
+    ReportFailedJob(*job);
+  } else if (titleId == kJobTitleOpening || titleId == kJobTitleRemoteGet) {
+    CTraceMgr* store = titleId == kJobTitleOpening ? static_cast<JobFile*>(job)->Store()
+                                                   : static_cast<JobRmtGet*>(job)->Store();
+    if (store != nullptr && AddDocument(store)) {
+      store->AddRef();  // the job's own reference goes with the job
     } else {
       MessageBoxId(IDS_ADD_TAB_GROUP_FAILED, MB_ICONERROR);
     }
   }
-  if (titleId != kJobTitleSearching) {
-    return;
+  switch (titleId) {
+    case kJobTitleSearching:
+      FinishFilterJob(static_cast<JobFilter*>(job)->View());
+      break;
+    case kJobTitleRemoteList:
+      if (m_remoteFileDlg != nullptr) {
+        m_remoteFileDlg->OnListFilesDone();
+      }
+      break;
+    case kJobTitleRemoteGet:
+      if (m_remoteFileDlg != nullptr) {
+        m_remoteFileDlg->EnableControls();
+      }
+      break;
+    default:
+      break;
   }
-  CTraceView* view = static_cast<JobFilter*>(job)->View();
+}
+
+// Whatever the outcome, the tab gets its title and closability back and, when
+// it is the one in sight, shows its view again.
+void CMainFrame::FinishFilterJob(CTraceView* view) {
   CTabStripModel& model = m_viewStrip.Model();
   size_t groupIndex = 0;
   const int64_t itemIndex = model.FindItemByData(reinterpret_cast<uint64_t>(view), &groupIndex);
-  if (itemIndex < 0) {
+  if (view == nullptr || itemIndex < 0) {
     return;
   }
   view->UpdateTitle();
@@ -233,6 +295,8 @@ void CMainFrame::OnThreadFinished(JobItem* job) {
 }
 
 LRESULT CMainFrame::OnTimer(UINT_PTR) {
+  m_lossStreak.Tick();
+  m_channelStreak.Tick();
   const int busy = UpdateStatusBar(0);
   CTraceView* view = ShownView();
   if (!IsLiveShown() || !IsUsable(view)) {

@@ -9,6 +9,7 @@
 #include "core/TraceStore.h"
 #include "core/TraceView.h"
 #include "jobs/JobMgr.h"
+#include "ui/controls/StatusBarEx.h"
 #include "resource.h"
 
 namespace {
@@ -95,40 +96,56 @@ int CMainFrame::AddViewTab(CTraceMgr* store, uint32_t mask, const CTraceFilter& 
   if (store == nullptr || group == nullptr || group->Count() >= kMaxTabItems || !store->Lock(1, 1)) {
     return 0;
   }
-  CTraceView* view = nullptr;
+  // A view made for the statistic dialog's request is named as its detail.
+  const bool statistic = m_statisticDlg != nullptr && m_statisticDlg->RequestPending();
+  if (statistic) {
+    store->m_isStatisticsStore = 1;
+  }
   const int index = store->FindView(mask, filter);
   const bool existing = index >= 0;
-  view = existing ? store->m_views[size_t(index)] : store->CreateView(mask);
+  CTraceView* view = existing ? store->m_views[size_t(index)] : store->CreateView(mask);
   store->Unlock(1);
   if (existing) {
     for (size_t i = 0; i < group->Count(); ++i) {
       if (group->Item(i)->data == reinterpret_cast<uint64_t>(view)) {
-        if (g_appConfig.m_tabBkGround == 0 && group->selected != i) {
+        if (g_appConfig.m_tabBkGround == 0) {
           model.SelectItem(i);
         }
         break;
       }
     }
-    return 1;
+    return 1;  // it already shows this filter: no job
   }
   if (view == nullptr) {
     return 0;
   }
-  const int64_t item = m_viewStrip.AddItem(size_t(model.Current()), view->m_title.c_str(), ktframe::kViewImage,
-                                           reinterpret_cast<uint64_t>(view), 1);
-  if (item < 0) {
-    if (store->Lock(1, 1)) {
-      store->m_views.Remove(view);
-      store->Unlock(1);
+  const int64_t named = statistic ? model.FindItem(view->m_title.c_str()) : kTabItemNotFound;
+  int64_t item = kTabItemNotFound;
+  if (named != kTabItemNotFound) {
+    // The statistic dialog asked for this detail before: its tab is filtered anew.
+    DropNewView(store, view);
+    item = named;
+  } else {
+    item = m_viewStrip.AddItem(size_t(model.Current()), view->m_title.c_str(), ktframe::kViewImage,
+                               reinterpret_cast<uint64_t>(view), 1);
+    if (item < 0) {
+      DropNewView(store, view);
+      return 0;
     }
-    view->Release();
-    return 0;
   }
   if (g_appConfig.m_tabBkGround == 0) {
     model.SelectItem(size_t(item));
   }
   ApplyFilterToTab(size_t(item), 0, filter);
   return 1;
+}
+
+void CMainFrame::DropNewView(CTraceMgr* store, CTraceView* view) {
+  if (store->Lock(1, 1)) {
+    store->m_views.Remove(view);
+    store->Unlock(1);
+  }
+  view->Release();
 }
 
 void CMainFrame::SetItemClosable(size_t groupIndex, size_t itemIndex, bool closable) {
@@ -185,20 +202,45 @@ void CMainFrame::WriteFilterStatus(const CTraceView* view, uint32_t count, uint3
   m_statusBar.SendMessage(SB_SETTEXTW, 0, LPARAM(text));
 }
 
+void CMainFrame::KeepListPosition(CTraceView* view) {
+  if (IsUsable(view)) {
+    view->m_topRow = m_list.GetTopIndex();
+    view->m_selectedRow = m_list.GetNextItem(-1, LVNI_SELECTED);
+  }
+}
+
+// The row of `view` at the time of row `row` of `previous`, -1 for none.
+// The caller holds the current store's shared lock; a previous view of
+// another store is read under that store's lock.
+int CMainFrame::NearRow(CTraceView* view, CTraceView* previous, int row) {
+  CTraceMgr* other = previous->m_owner != CurrentStore() ? previous->m_owner : nullptr;
+  if (other != nullptr && !other->Lock(1, 1)) {
+    return -1;
+  }
+  int nearRow = -1;
+  if (size_t(row) < previous->RecordCount()) {
+    const TraceRecord* record = previous->RecordAt(size_t(row));
+    nearRow = view->FindInsertPos(record, record->time, record->milliseconds);
+  }
+  if (other != nullptr) {
+    other->Unlock(1);
+  }
+  return nearRow;
+}
+
 void CMainFrame::UpdateView(CTraceView* view, int enableControls, int showFilterStatus, int restorePosition,
                             CTraceView* previous) {
   int previousRow = -1;
   if (IsUsable(previous)) {
-    previous->m_topRow = m_list.GetTopIndex();
-    previous->m_selectedRow = m_list.GetNextItem(-1, LVNI_SELECTED);
+    KeepListPosition(previous);
     previousRow = previous->m_selectedRow;
   }
   const bool usable = IsUsable(view);
   m_shownView = usable ? view : nullptr;
   m_list.HoldDrawing();
-  m_list.ResetTracking(m_followNewItems, IsLiveShown());
   if (!usable) {
     m_list.SetItemCountEx(0, 0);
+    m_statusBar.SetItemImage(kStatusItemFilter, 0);
     m_statusBar.SetPaneTexts(L"", L"", L"", L"", L"");
   } else {
     int top = -1, nearRow = -1;
@@ -206,18 +248,16 @@ void CMainFrame::UpdateView(CTraceView* view, int enableControls, int showFilter
     uint32_t levels[5] = {};
     CTraceMgr* store = CurrentStore();
     if (store != nullptr && store->Lock(1, 1)) {
-      const bool following = IsLiveShown() && m_followNewItems != 0;
-      if (!following) {
+      // While the live capture follows new records nothing is restored.
+      if (!(IsLiveShown() && m_followNewItems != 0)) {
         if (restorePosition != 0) {
           top = view->m_topRow;
           if (top > 0 && size_t(top) > view->RecordCount()) {
             top = -1;
           }
         }
-        if (top < 0 && g_appConfig.m_tabSyncTime != 0 && previousRow >= 0 && previous != nullptr &&
-            size_t(previousRow) < previous->RecordCount()) {
-          const TraceRecord* record = previous->RecordAt(size_t(previousRow));
-          nearRow = view->FindInsertPos(record, record->time, record->milliseconds);
+        if (top < 0 && g_appConfig.m_tabSyncTime != 0 && previousRow >= 0) {
+          nearRow = NearRow(view, previous, previousRow);
         }
       }
       count = Clamp32(view->RecordCount());
@@ -229,7 +269,7 @@ void CMainFrame::UpdateView(CTraceView* view, int enableControls, int showFilter
       store->Unlock(1);
     }
     m_list.SetItemCountEx(int(count), LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
-    PlaceList(view, count, top, nearRow, previousRow);
+    PlaceList(view, count, top, nearRow);
     wchar_t texts[5][kCounterChars] = {};
     const bool levelFilter = (view->m_filter.m_flags & kFilterLevel) != 0;
     for (size_t i = 0; i < 5; ++i) {
@@ -240,6 +280,8 @@ void CMainFrame::UpdateView(CTraceView* view, int enableControls, int showFilter
       }
     }
     m_statusBar.SetPaneTexts(texts[0], texts[1], texts[2], texts[3], texts[4]);
+    const bool filtered = (view->m_filter.m_flags & kFilterAllFlags) != 0;
+    m_statusBar.SetItemImage(kStatusItemFilter, filtered ? ktframe::kFilterActiveImage : 0);
     if (showFilterStatus != 0) {
       WriteFilterStatus(view, count, read, total);
     }
@@ -252,7 +294,7 @@ void CMainFrame::UpdateView(CTraceView* view, int enableControls, int showFilter
   m_list.RepaintHeld();
 }
 
-void CMainFrame::PlaceList(CTraceView* view, uint32_t count, int top, int nearRow, int) {
+void CMainFrame::PlaceList(CTraceView* view, uint32_t count, int top, int nearRow) {
   const int selected = view->m_selectedRow;
   const bool selectedInRange = selected >= 0 && uint32_t(selected) < count;
   if (top >= 0) {
@@ -371,33 +413,43 @@ void CMainFrame::UpdateColumns() {
   m_list.SetRedraw(TRUE);
 }
 
-// The view strip's selection decides the shown view; the document strip
-// follows the view strip's current group.
-bool CMainFrame::ShowViewOfSelection() {
-  CTraceView* view = ShownView();
-  CTraceView* previous = m_shownView;
-  if (previous != nullptr && view != nullptr && previous->m_owner != view->m_owner) {
-    previous = nullptr;  // rows of another store cannot place this one
-  }
-  UpdateView(view, 1, 1, 1, previous == view ? nullptr : previous);
-  return view != nullptr;
+CTraceView* CMainFrame::ItemView(size_t item) const {
+  const TabGroup* group = m_viewStrip.Model().CurrentGroup();
+  const TabItem* tab = group != nullptr ? group->Item(item) : nullptr;
+  return tab != nullptr ? reinterpret_cast<CTraceView*>(tab->data) : nullptr;
 }
 
+// The view strip's selection decides the shown view; the document strip
+// follows the view strip's current group. Key and scroll tracking starts
+// afresh with each view shown, and only the live capture follows the end.
 LRESULT CMainFrame::OnViewStripNotify(NMHDR* header) {
   const auto* record = reinterpret_cast<const NMTABCTRLEX*>(header);
+  CTabStripModel& model = m_viewStrip.Model();
   switch (header->code) {
     case TCXN_GROUPCHANGED: {
+      // The old document's view keeps its place for when it comes back.
+      if (const TabGroup* old = record->b < model.GroupCount() ? model.GetGroup(size_t(record->b)) : nullptr) {
+        const TabItem* item = old->Item(old->selected);
+        KeepListPosition(item != nullptr ? reinterpret_cast<CTraceView*>(item->data) : nullptr);
+      }
       CTabStripModel& documents = m_documentStrip.Model();
       if (record->a < documents.GetGroup(0)->Count()) {
         documents.SelectItem(size_t(record->a));
         m_documentStrip.Refresh(true, true);
       }
-      ShowViewOfSelection();
+      m_list.ResetTracking(m_followNewItems, record->a == 0);
+      if (model.CurrentGroup() != nullptr && model.CurrentGroup()->Count() == 0) {
+        UpdateView(nullptr, 1, 1, 0, nullptr);
+      }
       return 0;
     }
-    case TCXN_SELCHANGED:
-      ShowViewOfSelection();
+    case TCXN_SELCHANGED: {
+      CTraceView* previous = record->b != kTabNone ? ItemView(size_t(record->b)) : nullptr;
+      CTraceView* view = ItemView(size_t(record->a));
+      m_list.ResetTracking(m_followNewItems, IsLiveShown());
+      UpdateView(view, 1, 1, 1, previous == view ? nullptr : previous);
       return 0;
+    }
     case TCXN_ITEMCLOSING:
       return 1;  // tabs are closed by their own commands, not yet offered
     default:

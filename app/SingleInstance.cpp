@@ -88,7 +88,8 @@ HANDLE CheckSingleInstance(SECURITY_ATTRIBUTES* attributes, const wchar_t* comma
     }
     if (viewer) {
         BringForward(viewer);
-        if (commandLine && *commandLine) {
+        // A remote-server command line names no file for the viewer.
+        if (commandLine && *commandLine && ParseRemotePort(commandLine) == 0) {
             HandOver(viewer, commandLine, timing.sendTimeoutMs);
         }
     } else {

@@ -182,6 +182,15 @@ void CLocalFileList::FreeList(LocalFileArray& list) {
   list.Clear();
 }
 
+void CLocalFileList::DeleteDumpFiles() {
+  Expire(kLocalFilesDump);
+  Refresh(kLocalFilesDump);
+  for (size_t i = 0; i < m_dumpFiles.count; ++i) {
+    ::DeleteFileW(m_dumpFiles[i]->path);
+  }
+  FreeList(m_dumpFiles);
+}
+
 void CLocalFileList::SetFolders(const LocalFileFolders& folders) {
   if (m_testFolders == nullptr) {
     m_testFolders = new (std::nothrow) LocalFileFolders;

@@ -79,10 +79,13 @@ class CLocalFileList {
 
   // The trace list: .ktr files newest first, then .kdv captures newest first.
   const LocalFileArray& TraceFiles() const { return m_traceFiles; }
-  // The dump list, newest first. The remote-server window deletes its files
-  // and empties it.
+  // The dump list, newest first.
   LocalFileArray& DumpFiles() { return m_dumpFiles; }
   void FreeList(LocalFileArray& list);
+  // Scans the dump folders now (whatever the time of the last scan, so a
+  // file written since is not missed), deletes every dump file found and
+  // empties the list. Both closing windows leave no dump file behind.
+  void DeleteDumpFiles();
 
   // Tests scan folders of their own and move the clock.
   void SetFolders(const LocalFileFolders& folders);

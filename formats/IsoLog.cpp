@@ -15,6 +15,7 @@
 #include "core/TraceStore.h"
 #include "formats/FileHandle.h"
 #include "formats/LineReader.h"
+#include "formats/StoreToucher.h"
 #include "formats/TextLogs.h"
 
 namespace {
@@ -199,6 +200,10 @@ class CIsoLogReader {
   CIsoLogReader(CTraceMgr* store, HANDLE file, uint64_t size)
       : m_store(store), m_lines(file), m_size(size), m_group(g_moduleGroups.CatchAllIndex()) {}
 
+  // Touches the reserved part of the store's buffer on helper threads ahead
+  // of the records, when it is large enough to pay for them.
+  void StartTouching() { m_toucher.Start(m_store); }
+
   // 1 when the file was read to its end and every record stored; 0 when a
   // read failed or a record could not be stored.
   int Run();
@@ -215,6 +220,7 @@ class CIsoLogReader {
   void Progress();
 
   CTraceMgr* m_store;
+  CStoreToucher m_toucher;
   CChunkLineReader m_lines;
   uint64_t m_size;
   uint32_t m_percent = 0;
@@ -338,6 +344,7 @@ int CIsoLogReader::EndMessage() {
 
 int CIsoLogReader::StorePiece(size_t units) {
   m_piece[units] = 0;
+  m_toucher.BeforeRecord(m_store);
   TraceRecord* record = CTraceMgr::AddTraceItem(
       m_store, m_group, m_state.level, kIsoLogModule, nullptr, m_piece, 0, m_state.tid, uint32_t(m_state.time),
       m_state.milliseconds, nullptr, nullptr, kModeBuild, kIsoMessageLimit);
@@ -379,6 +386,7 @@ int LoadIsoLog(CTraceMgr* store, const wchar_t* path) {
   if (reader == nullptr) {
     return 0;
   }
+  reader->StartTouching();
   const int result = reader->Run();
   store->SetProgress(kPercent);
   return result;

@@ -12,6 +12,7 @@
 #include "core/TraceStore.h"
 #include "formats/FileHandle.h"
 #include "formats/LineReader.h"
+#include "formats/StoreToucher.h"
 #include "formats/TextLogs.h"
 
 namespace {
@@ -187,6 +188,7 @@ class CTextReader {
   void Progress(uint64_t done, uint64_t size);
 
   CTraceMgr* m_store;
+  CStoreToucher m_toucher;
   int m_html;
   int m_jslog;
   uint32_t m_percent = 0;
@@ -205,8 +207,12 @@ int CTextReader::Reserve(uint64_t size) {
   // Records hold UTF-16 text behind a fixed head: about three times the
   // bytes of the text. Reserving that at once spares the copies of a buffer
   // growing step by step; the least amount is the fallback.
-  return m_store->GrowBuffer(uint32_t(clamp(least * kRecordsPerTextByte))) ||
-         m_store->GrowBuffer(uint32_t(clamp(least)));
+  if (!m_store->GrowBuffer(uint32_t(clamp(least * kRecordsPerTextByte))) &&
+      !m_store->GrowBuffer(uint32_t(clamp(least)))) {
+    return 0;
+  }
+  m_toucher.Start(m_store);
+  return 1;
 }
 
 void CTextReader::Progress(uint64_t done, uint64_t size) {
@@ -309,6 +315,7 @@ int CTextReader::Line(wchar_t* line, size_t length) {
   // parsed twice.
   CTraceMgr::AddTraceItem(m_store, -1, 0, nullptr, nullptr, fields.message, 0, 0, 0, 0, nullptr, nullptr, kModeScan,
                           kLiveMessageLimit);
+  m_toucher.BeforeRecord(m_store);
   TraceRecord* record = CTraceMgr::AddTextLine(m_store, fields.level, fields.time, fields.nameHint, fields.ids,
                                                fields.message, kModeBuild);
   if (record == nullptr) {

@@ -141,6 +141,11 @@
 #define IDS_CONNECT_LOST                61527
 #define IDS_CONNECT_FAILED              61528
 #define IDS_JOB_SAVING_REMOTE_DUMP      61529
+// Notices of the capture that have no text above: a block of ids of their
+// own (res/notices.rc), well apart from the table's.
+#define IDS_CAPTURE_STOPPED             61600
+#define IDS_RECORDS_LOST                61601
+#define IDS_CHANNEL_FAILED              61602
 
 // ---- Toolbar 128 -------------------------------------------------------------
 // A button's tool tip is the string with the button's command id.

@@ -15,6 +15,7 @@
 #include "core/TraceRecord.h"
 #include "core/TraceStore.h"
 #include "core/TraceView.h"
+#include "tests/app/FrameFixture.h"
 #include "tests/core/TempFolder.h"
 #include "tests/ui/UiHarness.h"
 #include "tools/trace-dump/Generate.h"
@@ -75,16 +76,11 @@ class Frame : public ::testing::Test {
  public:
   static void SetUpTestSuite() {
     s_temp = std::make_unique<TempFolder>(L"ktframe");
-    g_appConfig.SetIniFolders(s_temp->path().c_str(), s_temp->path().c_str());
-    g_appConfig.LoadOrSave(1);
+    frame_test::LoadConfig(s_temp->path());
     g_appConfig.m_columns |= kColumnModule | kColumnDelta;  // every kind of cell
-    g_moduleGroups.LoadFromResource();
     s_loop = new CMessageLoop;  // the frame joins it as filter and idle handler
-    s_frame = new CMainFrame;
-    RECT rect = {0, 0, kFrameWidth, kFrameHeight};
-    if (s_frame->CreateEx(nullptr, &rect) == nullptr) return;
-    s_frame->ShowWindow(SW_SHOWNORMAL);
-    s_frame->StartCapture(L"");
+    s_frame = frame_test::StartFrame(kFrameWidth, kFrameHeight);
+    if (s_frame == nullptr) return;
     auto* file = new CTraceFile;
     file->SetFileName(L"C:\\logs\\generated.ktr", L"generated.ktr");
     file->GrowBuffer(kStoreBytes);
@@ -99,15 +95,12 @@ class Frame : public ::testing::Test {
     kt_test::PumpMessages();
   }
   static void TearDownTestSuite() {
-    if (s_frame != nullptr && s_frame->IsWindow()) s_frame->DestroyWindow();
-    // Gone from the loop with its window, and the save-log mutex released.
-    EXPECT_FALSE(s_loop->RemoveMessageFilter(s_frame));
-    EXPECT_FALSE(s_loop->RemoveIdleHandler(s_frame));
-    EXPECT_EQ(s_frame->SaveLogMutex(), nullptr);
-    // The frame's destruction posts the quit message (exit code 1): take it here.
-    MSG msg;
-    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      if (msg.message != WM_QUIT) ::DispatchMessageW(&msg);
+    if (s_frame != nullptr) {
+      frame_test::CloseFrame(s_frame);
+      // Gone from the loop with its window, and the save-log mutex released.
+      EXPECT_FALSE(s_loop->RemoveMessageFilter(s_frame));
+      EXPECT_FALSE(s_loop->RemoveIdleHandler(s_frame));
+      EXPECT_EQ(s_frame->SaveLogMutex(), nullptr);
     }
     delete s_frame;
     s_frame = nullptr;

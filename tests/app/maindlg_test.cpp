@@ -172,6 +172,38 @@ TEST_F(MainDlgTest, PortThatAnotherListenerHoldsEndsTheWindowWithAnError) {
   closesocket(holder);
 }
 
+TEST_F(MainDlgTest, CaptureNoticesCloseTheWindowOnlyWhenTheCaptureIsGone) {
+  struct Case {
+    uint32_t notice;
+    const wchar_t* box;  // null: no box
+    bool closes;
+  } const cases[] = {
+      {kNoticeCaptureFailed, L"Capture stopped: waiting for trace input failed!", true},
+      {IDS_START_CAPTURE_FAILED, L"Start capture failed!", true},
+      {IDS_LISTEN_LOST, L"WinSock listen socket lost!", false},
+      {kNoticeRecordsLost, nullptr, false},
+      {kNoticeChannelFailed, nullptr, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "notice " << c.notice);
+    g_boxes.clear();
+    g_quitSeen = false;
+    CMessageLoop loop;
+    CMainDlg dialog;
+    ASSERT_NE(nullptr, dialog.Create(nullptr));
+    const WindowCloser closer{dialog.m_hWnd};
+    dialog.SendMessage(ThreadsNotify, kNotifyNotice, LPARAM(c.notice));
+    ASSERT_EQ(g_boxes.size(), c.box != nullptr ? 1u : 0u);
+    if (c.box != nullptr) EXPECT_EQ(g_boxes[0], c.box);
+    // A close was posted: it ends the window when the queue is run.
+    PumpUntil([] {
+      MSG queued;
+      return !PeekMessageW(&queued, nullptr, 0, 0, PM_NOREMOVE);
+    });
+    EXPECT_EQ(!IsWindow(dialog.m_hWnd), c.closes);
+  }
+}
+
 }  // namespace
 
 namespace {

@@ -153,6 +153,9 @@ TEST_F(SingleInstance, SecondStartHandsItsCommandLineToTheViewer) {
     CreateViewer();
     EXPECT_EQ(CheckSingleInstance(nullptr, L"C:\\traces\\a b.ktr"), nullptr);
     EXPECT_EQ(CheckSingleInstance(nullptr, L""), nullptr);  // brought forward, nothing to open
+    // A remote-server command line names no file for the viewer.
+    EXPECT_EQ(CheckSingleInstance(nullptr, L"-c 7001"), nullptr);
+    EXPECT_EQ(CheckSingleInstance(nullptr, L"/C"), nullptr);
     ASSERT_EQ(received_.size(), 1u);
     EXPECT_EQ(received_[0], L"C:\\traces\\a b.ktr");
 }

@@ -69,6 +69,7 @@ class Viewer : public ::testing::Test {
     if (order != std::string::npos) ini.replace(order, 18, "Order=0;0;1;2;3;4;");
     WriteAll(s_temp->path() + L"\\keltracer.ini", ini);
     WriteAll(s_temp->path() + L"\\kelrmt_12012026_101010.ktr", "left by a remote fetch");
+    WriteAll(s_temp->path() + L"\\keltra_12012026_101010.dump", "a local dump file");
     s_process = std::make_unique<CProcess>();
     if (!s_process->Start(ViewerPath(), L"", s_temp->path())) return;
     HWND frame = nullptr;
@@ -199,6 +200,7 @@ TEST_F(Viewer, ClosingDeletesTempFilesWritesTheIniAndExitsWithOne) {
   ::PostMessageW(s_frame, WM_CLOSE, 0, 0);
   EXPECT_EQ(s_process->Wait(kToolTimeoutMs), 1);
   EXPECT_FALSE(FileExists(s_temp->path() + L"\\kelrmt_12012026_101010.ktr"));
+  EXPECT_FALSE(FileExists(s_temp->path() + L"\\keltra_12012026_101010.dump"));
   const std::string written = ReadAll(ini);
   EXPECT_NE(written.find("[View]"), std::string::npos);
   // The bad saved order was not applied, so the built order went back.

@@ -206,4 +206,52 @@ TEST_F(IsoLog, MissingEmptyAndHostileFiles) {
   EXPECT_EQ(100u, store->Progress());
 }
 
+// Files large enough for the reader to touch the store's pages on helper
+// threads: every line must arrive whole and in order, also when short lines
+// outgrow the reservation and the buffer moves during the load.
+struct LargeCase {
+  const char* name;
+  size_t padding;  // message characters besides the line number
+  bool grows;      // the records outgrow the reservation of three times the file
+};
+
+class IsoLogLarge : public IsoLog, public testing::WithParamInterface<LargeCase> {};
+
+std::string LargeMessage(size_t line, size_t padding) {
+  std::string text(padding, char('a' + line % 26));
+  return text + std::to_string(line);
+}
+
+TEST_P(IsoLogLarge, EveryLineArrivesWholeAndInOrder) {
+  constexpr size_t kFileBytes = 8u << 20;
+  std::string bytes;
+  size_t lines = 0;
+  while (bytes.size() < kFileBytes) {
+    bytes += "2022-03-01T10:20:30.456Z [Warn] [" + std::to_string(lines) + "] " +
+             LargeMessage(lines, GetParam().padding) + "\n";
+    ++lines;
+  }
+  ASSERT_EQ(1, Load(bytes));
+  const auto records = Records();
+  ASSERT_EQ(lines, records.size());
+  for (size_t i = 0; i < lines; ++i) {
+    const TraceRecord* r = records[i];
+    const std::string expected = LargeMessage(i, GetParam().padding);
+    ASSERT_EQ(std::wstring(expected.begin(), expected.end()), r->Message()) << i;
+    ASSERT_EQ(uint32_t(i), r->tid) << i;
+    ASSERT_EQ(uint32_t(i + 1), r->sequence) << i;
+    ASSERT_EQ(kLevelWarning, r->level) << i;
+    ASSERT_EQ(kStampTime, r->time) << i;
+  }
+  EXPECT_EQ(uint64_t(lines), CountedRecords(*store));
+  constexpr size_t kPage = 4096;
+  EXPECT_EQ(GetParam().grows, store->Buffer()->capacity > 3 * bytes.size() + kPage);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, IsoLogLarge,
+                         testing::Values(LargeCase{"LinesOfALog", 100, false},
+                                         // Records about four times their line.
+                                         LargeCase{"ShortLinesGrowTheStore", 1, true}),
+                         [](const testing::TestParamInfo<LargeCase>& info) { return std::string(info.param.name); });
+
 }  // namespace

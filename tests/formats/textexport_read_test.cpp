@@ -146,6 +146,29 @@ TEST_F(TextRead, HtmlExportReadsBackWithItsEscapingUndone) {
   ExpectRows(kRows, count);
 }
 
+TEST_F(TextRead, LargeExportReadsBackWhole) {
+  // Large enough for the reader to touch the store's pages on helper threads.
+  constexpr size_t kFileUnits = 8u << 20;
+  const Row& row = kRows[0];
+  const std::wstring lineHead =
+      Format(IDS_EXPORT_TEXT_LINE, row.levelWord, kTimeText, L"CORE", row.name, row.hint, row.ids);
+  std::wstring text = Format(IDS_EXPORT_TEXT_HEADER, L"1.0", L"CORE|NET", 0u);
+  std::vector<std::wstring> messages;
+  while (text.size() < kFileUnits) {
+    messages.push_back(std::wstring(60, wchar_t(L'a' + messages.size() % 26)) + std::to_wstring(messages.size()));
+    text += lineHead + messages.back() + L"\r\n";
+  }
+  ASSERT_EQ(1, Load(text, L"large.log", 0, 0));
+  const auto records = StoredRecords(*store);
+  ASSERT_EQ(messages.size(), records.size());
+  for (size_t i = 0; i < records.size(); ++i) {
+    ASSERT_EQ(messages[i], records[i]->Message()) << i;
+    ASSERT_EQ(row.tid, records[i]->tid) << i;
+    ASSERT_EQ(uint32_t(i + 1), records[i]->sequence) << i;
+  }
+  EXPECT_EQ(messages.size(), CountedRecords(*store));
+}
+
 class TextReadEncoding : public TextRead, public testing::WithParamInterface<uint32_t> {};
 
 // The exports are UTF-8; files saved by other tools in other encodings read the same.

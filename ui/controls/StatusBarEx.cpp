@@ -185,6 +185,16 @@ void CStatusBarEx::SetItemsDisabled(bool disabled) {
   }
 }
 
+void CStatusBarEx::SetItemImage(size_t position, int32_t image) {
+  if (position >= m_items.count || m_items.data[position]->image == image) {
+    return;
+  }
+  m_items.data[position]->image = image;
+  if (m_hWnd != nullptr) {
+    Invalidate(FALSE);
+  }
+}
+
 void CStatusBarEx::ShowPaneWindow(int command) {
   if (m_progress.m_hWnd == nullptr) {
     return;

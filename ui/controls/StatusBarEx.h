@@ -166,6 +166,9 @@ class CStatusBarEx : public CMultiPaneStatusBarCtrlImpl<CStatusBarEx>,
                     const wchar_t* pii);
   // Sets or clears the disabled flag of every item.
   void SetItemsDisabled(bool disabled);
+  // The picture of the item at `position` (an image beyond the bar's list
+  // draws none).
+  void SetItemImage(size_t position, int32_t image);
 
   // SW_SHOW / SW_HIDE show or hide the progress bar, widening or narrowing
   // its pane; -1 only places a shown bar in its pane again. Other commands

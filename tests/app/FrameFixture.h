@@ -1,0 +1,49 @@
+// A main frame in the test process, as start-up makes it: the ini file from
+// a test folder, the frame shown and its capture started. For the suites
+// that share one frame between their tests.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "app/MainFrame.h"
+#include "core/AppConfig.h"
+#include "core/ModuleGroups.h"
+
+namespace frame_test {
+
+// Reads the ini file of `folder` (written from the defaults when missing)
+// and the module groups; the caller may change options before StartFrame.
+inline void LoadConfig(const std::wstring& folder) {
+  g_appConfig.SetIniFolders(folder.c_str(), folder.c_str());
+  g_appConfig.LoadOrSave(1);
+  g_moduleGroups.LoadFromResource();
+}
+
+// Creates the frame at the screen's corner, shows it and starts its capture;
+// null when the window could not be made. A message loop must exist first:
+// the frame joins it.
+inline CMainFrame* StartFrame(int width, int height) {
+  auto* frame = new CMainFrame;
+  RECT rect = {0, 0, width, height};
+  if (frame->CreateEx(nullptr, &rect) == nullptr) {
+    delete frame;
+    return nullptr;
+  }
+  frame->ShowWindow(SW_SHOWNORMAL);
+  frame->StartCapture(L"");
+  return frame;
+}
+
+// Destroys the frame's window and runs what that posted; the quit message
+// (exit code 1) is taken off the queue here. The caller deletes the frame.
+inline void CloseFrame(CMainFrame* frame) {
+  if (frame != nullptr && frame->IsWindow()) frame->DestroyWindow();
+  MSG msg;
+  while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message != WM_QUIT) ::DispatchMessageW(&msg);
+  }
+}
+
+}  // namespace frame_test
