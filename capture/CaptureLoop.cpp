@@ -120,6 +120,13 @@ size_t CTraceCapture::DispatchAt(size_t index) {
   if (handle == m_timer) {
     OnTimerTick();
     ExpireClients(&next);
+    if (m_listen != nullptr) {
+      // The backlog is also checked on every tick: Wine can signal an
+      // FD_ACCEPT whose connection an earlier accept already took, and the
+      // accept that then fails does not re-arm the event there. Connections
+      // would wait in the backlog for good.
+      AcceptWaiting(m_listen, &next);
+    }
     return next;
   }
   if (m_listen != nullptr && handle == m_listen->Event()) {

@@ -24,37 +24,43 @@ bool SamePath(const wchar_t* a, const wchar_t* b) {
 }
 }  // namespace
 
+HANDLE CTraceCapture::ListenEvent() const { return m_listen != nullptr ? m_listen->Event() : nullptr; }
+
 void CTraceCapture::OnListenEvent(CSocketService* listen, size_t* next) {
   WSANETWORKEVENTS events = {};
   if (!listen->EnumNetworkEvents(&events)) {
     return;
   }
   if ((events.lNetworkEvents & FD_ACCEPT) != 0 && events.iErrorCode[FD_ACCEPT_BIT] == 0) {
-    // Every waiting connection: FD_ACCEPT is signalled again only after an
-    // accept, so one left in the backlog would wait for the next one.
-    for (SOCKET accepted = listen->Accept(); accepted != INVALID_SOCKET; accepted = listen->Accept()) {
-      if (m_clients.count >= kRemoteMaxConnections && !EvictClosingClient(next)) {
-        closesocket(accepted);
-        continue;
-      }
-      CSocketClient* client = CSocketService::WrapAccepted(accepted);
-      if (client == nullptr) {
-        continue;
-      }
-      if (!AddClient(client, kPhaseRequest)) {
-        delete client;
-        continue;
-      }
-      if (!m_waitHandles.Append(client->Event())) {
-        RemoveClient(m_clients.count - 1, nullptr);
-      }
-    }
+    AcceptWaiting(listen, next);
   }
   if ((events.lNetworkEvents & FD_CLOSE) != 0) {
     RemoveWait(listen->Event(), next);
     delete m_listen;
     m_listen = nullptr;
     Notify(kNotifyNotice, kIdsListenLost);
+  }
+}
+
+void CTraceCapture::AcceptWaiting(CSocketService* listen, size_t* next) {
+  // Every waiting connection: FD_ACCEPT is signalled again only after an
+  // accept, so one left in the backlog would wait for the next one.
+  for (SOCKET accepted = listen->Accept(); accepted != INVALID_SOCKET; accepted = listen->Accept()) {
+    if (m_clients.count >= kRemoteMaxConnections && !EvictClosingClient(next)) {
+      closesocket(accepted);  // refused; the peer sees the close at once
+      continue;
+    }
+    CSocketClient* client = CSocketService::WrapAccepted(accepted);
+    if (client == nullptr) {
+      continue;
+    }
+    if (!AddClient(client, kPhaseRequest)) {
+      delete client;
+      continue;
+    }
+    if (!m_waitHandles.Append(client->Event())) {
+      RemoveClient(m_clients.count - 1, nullptr);
+    }
   }
 }
 

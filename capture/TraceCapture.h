@@ -180,6 +180,9 @@ class CTraceCapture : public CTraceMgr, public ICaptureStore {
   // `next` is the wait-array index the loop polls from after this handle;
   // a handler that removes a handle before it lowers it.
   void OnListenEvent(CSocketService* listen, size_t* next);
+  // Takes every connection waiting in the backlog; one past the connection
+  // limit is closed at once unless a finished client's slot can be had.
+  void AcceptWaiting(CSocketService* listen, size_t* next);
   void OnServiceClientEvent(CSocketClient* client, size_t* next);
   // Appends one dump-list entry. 1, or 0 when the buffer cannot grow or the
   // path cannot be converted.
@@ -188,6 +191,8 @@ class CTraceCapture : public CTraceMgr, public ICaptureStore {
   // Stages the whole records received. 0 when the stream is out of step.
   int OnRemoteRecords(CSocketClient* client);
   uint16_t ListenPort() const { return m_listenPort; }
+  // The listening socket's event, null while there is none.
+  HANDLE ListenEvent() const;
   uint32_t RemoteViewerMode() const { return m_remoteViewer; }
   // The remote server's address while in remote-viewer mode; port 0 and
   // address 0xFFFFFFFF otherwise.

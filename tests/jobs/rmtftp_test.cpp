@@ -13,32 +13,19 @@
 #include "net/RemoteServer.h"
 #include "tests/core/TempFolder.h"
 #include "tests/formats/StoreFixture.h"
-#include "tests/net/ScriptServer.h"
+#include "tests/net/FtpSuite.h"
 
 using namespace storefix;
 
 namespace {
 
-constexpr char kUser[] = "tracer";
-constexpr char kPassword[] = "Secret-1";
 constexpr int kTraceRecords = 40;
 
 
 std::wstring MessageText(int i) { return L"remote record " + std::to_wstring(i); }
 
-class RmtFtp : public CStoreTest {
+class RmtFtp : public FtpSuite<CStoreTest> {
  protected:
-  static void SetUpTestSuite() {
-    ASSERT_EQ(1, g_inetSession.Open());
-    s_server = new ScriptServer;
-    ASSERT_TRUE(StartFtpServer(*s_server, kUser, kPassword, &s_port, &s_root)) << s_server->Line();
-  }
-  static void TearDownTestSuite() {
-    delete s_server;
-    s_server = nullptr;
-    g_inetSession.Close();
-  }
-
   // A trace file in the server's logs folder, written as this program writes one.
   void PutTraceFile(const wchar_t* name) {
     for (int i = 0; i < kTraceRecords; ++i) {
@@ -56,11 +43,6 @@ class RmtFtp : public CStoreTest {
     CStoreTest::TearDown();
   }
 
-  static CRemoteServer Server(const wchar_t* path, uint16_t protocol = kProtocolFtp,
-                              const wchar_t* password = L"Secret-1") {
-    return CRemoteServer(L"127.0.0.1", protocol, s_port, path, L"tracer", password);
-  }
-
   std::wstring TempName(const wchar_t* remoteName) {
     wchar_t path[MAX_PATH];
     const std::wstring prefix = folder.path() + L"\\";
@@ -68,23 +50,8 @@ class RmtFtp : public CStoreTest {
     return path;
   }
 
-  static ScriptServer* s_server;
-  static uint16_t s_port;
-  static std::wstring s_root;
   std::wstring m_written;
 };
-
-ScriptServer* RmtFtp::s_server = nullptr;
-uint16_t RmtFtp::s_port = 0;
-std::wstring RmtFtp::s_root;
-
-std::vector<std::wstring> Names(const CFtpListing& listing) {
-  std::vector<std::wstring> names;
-  for (size_t i = 0; i < listing.Count(); ++i) {
-    names.push_back(std::wstring(listing[i]->IsFolder() ? L"[" : L"") + listing[i]->name.c_str());
-  }
-  return names;
-}
 
 TEST_F(RmtFtp, ListsAFolderWithItsTitle) {
   PutTraceFile(L"trace.ktr");
@@ -111,9 +78,9 @@ TEST_F(RmtFtp, ListingResultsByServerEntry) {
   };
   const Case cases[] = {
       {"empty folder", Server(L"/empty/"), 0, 0, {L"[.."}},
-      {"wrong password", Server(L"/logs/", kProtocolFtp, L"secret-1"), 1, ERROR_INTERNET_LOGIN_FAILURE, {}},
-      {"sftp", Server(L"/logs/", kProtocolSftp), 1, ERROR_NOT_SUPPORTED, {}},
-      {"no protocol", Server(L"/logs/", kProtocolNone), 1, 0, {}},
+      {"wrong password", Server(L"/logs/", L"secret-1"), 1, ERROR_INTERNET_LOGIN_FAILURE, {}},
+      {"sftp", Server(L"/logs/", kPassword, kProtocolSftp), 1, ERROR_NOT_SUPPORTED, {}},
+      {"no protocol", Server(L"/logs/", kPassword, kProtocolNone), 1, 0, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -161,8 +128,8 @@ TEST_F(RmtFtp, FetchFailuresLeaveNoTemporaryFile) {
       // Downloaded whole, but not a trace file: the load fails.
       {"not a trace file", Server(L"/logs/"), L"b.ktr", false, 0},
       {"missing file", Server(L"/logs/"), L"gone.ktr", true, 0},
-      {"sftp", Server(L"/logs/", kProtocolSftp), L"b.ktr", true, ERROR_NOT_SUPPORTED},
-      {"no protocol", Server(L"/logs/", kProtocolNone), L"b.ktr", false, 0},
+      {"sftp", Server(L"/logs/", kPassword, kProtocolSftp), L"b.ktr", true, ERROR_NOT_SUPPORTED},
+      {"no protocol", Server(L"/logs/", kPassword, kProtocolNone), L"b.ktr", false, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

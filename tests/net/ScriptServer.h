@@ -9,7 +9,6 @@
 #include <winsock2.h>
 #include <windows.h>
 
-#include <sstream>
 #include <string>
 
 class ScriptServer {
@@ -101,17 +100,3 @@ class ScriptServer {
   SOCKET m_control = INVALID_SOCKET;
   std::string m_line;
 };
-
-// Starts tests/net/ftp_server.py for the user and password. Sets the port
-// and the server's folder as this process sees it (Wine's Z: is "/").
-inline bool StartFtpServer(ScriptServer& server, const std::string& user, const std::string& password, uint16_t* port,
-                           std::wstring* root) {
-  if (!server.Start("ftp_server.py", user + " " + password)) return false;
-  std::istringstream line(server.Line());
-  std::string word;
-  std::string folder;
-  line >> word >> *port >> folder;
-  *root = L"Z:" + std::wstring(folder.begin(), folder.end());
-  for (wchar_t& ch : *root) ch = ch == L'/' ? L'\\' : ch;
-  return word == "PORT" && *port != 0;
-}

@@ -16,9 +16,8 @@ from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler
 from pyftpdlib.servers import FTPServer
 
-from server_control import Control
+from server_control import POLL_SECONDS, Control
 
-POLL_SECONDS = 0.2
 BIG_FILE_BYTES = 3 * 1024 * 1024 + 1234  # not a multiple of the read size
 
 

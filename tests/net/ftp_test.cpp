@@ -8,13 +8,11 @@
 
 #include "net/Inet.h"
 #include "net/RemoteServer.h"
-#include "tests/net/ScriptServer.h"
+#include "tests/net/FtpSuite.h"
 #include "tests/core/TempFolder.h"
 
 namespace {
 
-constexpr char kUser[] = "tracer";
-constexpr char kPassword[] = "Secret-1";
 constexpr uint32_t kBigFileBytes = 3 * 1024 * 1024 + 1234;
 constexpr uint32_t kNoProgress = 0xFFFFFFFF;
 
@@ -32,42 +30,7 @@ std::vector<char> ReadWholeFile(const std::wstring& path) {
 
 bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-class FtpTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    ASSERT_EQ(1, g_inetSession.Open());
-    s_server = new ScriptServer;
-    ASSERT_TRUE(StartFtpServer(*s_server, kUser, kPassword, &s_port, &s_root)) << s_server->Line();
-  }
-  static void TearDownTestSuite() {
-    delete s_server;
-    s_server = nullptr;
-    g_inetSession.Close();
-  }
-
-  static CRemoteServer Named(const wchar_t* path, const wchar_t* password = L"Secret-1") {
-    return CRemoteServer(L"127.0.0.1", kProtocolFtp, s_port, path, L"tracer", password);
-  }
-  static CRemoteServer Anonymous(const wchar_t* path) {
-    return CRemoteServer(L"127.0.0.1", kProtocolFtp, s_port, path, L"", L"");
-  }
-
-  static std::vector<std::wstring> Names(const CFtpListing& listing) {
-    std::vector<std::wstring> names;
-    for (size_t i = 0; i < listing.Count(); ++i) {
-      names.push_back(std::wstring(listing[i]->IsFolder() ? L"[" : L"") + listing[i]->name.c_str());
-    }
-    return names;
-  }
-
-  static ScriptServer* s_server;
-  static uint16_t s_port;
-  static std::wstring s_root;
-};
-
-ScriptServer* FtpTest::s_server = nullptr;
-uint16_t FtpTest::s_port = 0;
-std::wstring FtpTest::s_root;
+class FtpTest : public FtpSuite<> {};
 
 TEST_F(FtpTest, ListsFoldersFirstWithParentEntryBelowRoot) {
   struct Case {
@@ -86,7 +49,7 @@ TEST_F(FtpTest, ListsFoldersFirstWithParentEntryBelowRoot) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "path " << std::string(c.path, c.path + wcslen(c.path)) << " anonymous "
                                     << c.anonymous);
-    const CRemoteServer server = c.anonymous ? Anonymous(c.path) : Named(c.path);
+    const CRemoteServer server = c.anonymous ? Anonymous(c.path) : Server(c.path);
     CFtpListing listing;
     volatile uint32_t progress = kNoProgress;
     ASSERT_EQ(0u, CInetConnect::FtpList(server, listing, &progress));
@@ -97,7 +60,7 @@ TEST_F(FtpTest, ListsFoldersFirstWithParentEntryBelowRoot) {
 
 TEST_F(FtpTest, ListingCarriesSizesAndTimes) {
   CFtpListing listing;
-  ASSERT_EQ(0u, CInetConnect::FtpList(Named(L"/logs/"), listing, nullptr));
+  ASSERT_EQ(0u, CInetConnect::FtpList(Server(L"/logs/"), listing, nullptr));
   ASSERT_EQ(8u, listing.Count());
   EXPECT_EQ(0u, listing[0]->size);
   EXPECT_EQ(0u, listing[0]->lastWrite.dwHighDateTime);
@@ -113,8 +76,8 @@ TEST_F(FtpTest, ListingFailuresLeaveNoEntries) {
     CRemoteServer server;
   };
   const Case cases[] = {
-      {"wrong password", Named(L"/logs/", L"secret-1")},
-      {"missing folder", Named(L"/nothere/")},
+      {"wrong password", Server(L"/logs/", L"secret-1")},
+      {"missing folder", Server(L"/nothere/")},
       {"closed port", CRemoteServer(L"127.0.0.1", kProtocolFtp, 1, L"/", L"tracer", L"Secret-1")},
   };
   for (const Case& c : cases) {
@@ -129,7 +92,7 @@ TEST_F(FtpTest, FetchesLargeFileByteExact) {
   TempFolder folder;
   const std::wstring local = folder.File(L"big.bin");
   volatile uint32_t progress = 0;
-  ASSERT_EQ(0u, CInetConnect::FtpGetFile(Named(L"/logs/"), L"big.bin", kBigFileBytes, local.c_str(), &progress));
+  ASSERT_EQ(0u, CInetConnect::FtpGetFile(Server(L"/logs/"), L"big.bin", kBigFileBytes, local.c_str(), &progress));
   EXPECT_EQ(100u, progress);
   const std::vector<char> fetched = ReadWholeFile(local);
   const std::vector<char> served = ReadWholeFile(s_root + L"\\logs\\big.bin");
@@ -149,7 +112,7 @@ TEST_F(FtpTest, UnknownSizeKeepsProgressAtZero) {
 TEST_F(FtpTest, EmptyFileIsFetchedAsEmpty) {
   TempFolder folder;
   const std::wstring local = folder.File(L"noext");
-  ASSERT_EQ(0u, CInetConnect::FtpGetFile(Named(L"/logs/"), L"noext", 0, local.c_str(), nullptr));
+  ASSERT_EQ(0u, CInetConnect::FtpGetFile(Server(L"/logs/"), L"noext", 0, local.c_str(), nullptr));
   EXPECT_TRUE(FileExists(local));
   EXPECT_TRUE(ReadWholeFile(local).empty());
 }
@@ -162,11 +125,11 @@ TEST_F(FtpTest, FailedFetchLeavesNoFile) {
     uint32_t size;
   };
   const Case cases[] = {
-      {"missing file", Named(L"/logs/"), L"missing.ktr", 0},
-      {"wrong password", Named(L"/logs/", L"wrong"), L"b.ktr", 10},
+      {"missing file", Server(L"/logs/"), L"missing.ktr", 0},
+      {"wrong password", Server(L"/logs/", L"wrong"), L"b.ktr", 10},
       {"closed port", CRemoteServer(L"127.0.0.1", kProtocolFtp, 1, L"/logs/", L"", L""), L"b.ktr", 10},
-      {"shorter than listed", Named(L"/logs/"), L"b.ktr", 11},
-      {"longer than listed", Named(L"/logs/"), L"c.log", 4999},
+      {"shorter than listed", Server(L"/logs/"), L"b.ktr", 11},
+      {"longer than listed", Server(L"/logs/"), L"c.log", 4999},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -182,7 +145,7 @@ TEST_F(FtpTest, SftpEntriesSayTheyAreNotSupported) {
   const std::wstring local = folder.File(L"s.ktr");
   const CRemoteServer server(L"127.0.0.1", kProtocolSftp, 1, L"/", L"", L"");
   CFtpListing listing;
-  ASSERT_EQ(0u, CInetConnect::FtpList(Named(L"/"), listing, nullptr));
+  ASSERT_EQ(0u, CInetConnect::FtpList(Server(L"/"), listing, nullptr));
   EXPECT_EQ(DWORD(ERROR_NOT_SUPPORTED), CInetConnect::SftpList(server, listing, nullptr));
   EXPECT_EQ(0u, listing.Count());
   EXPECT_EQ(DWORD(ERROR_NOT_SUPPORTED), CInetConnect::SftpGetFile(server, L"x.ktr", 10, local.c_str(), nullptr));

@@ -28,9 +28,8 @@ import threading
 import urllib.parse
 import zlib
 
-from server_control import Control
+from server_control import serve_http
 
-POLL_SECONDS = 0.2
 SUCCESS = b"<Response><Status>SUCCESS</Status><ServerStatus>1</ServerStatus></Response>"
 FAIL = b"<Response><Status>FAIL</Status></Response>"
 
@@ -98,22 +97,16 @@ def wrap_tls(server, folder):
 
 
 def main():
-    control = Control(int(sys.argv[1]))
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-    if len(sys.argv) > 2 and sys.argv[2] == "tls":
-        folder = tempfile.mkdtemp(prefix="kthttps_")
-        try:
-            wrap_tls(server, folder)
-            Handler.close_always = True
-        finally:
-            shutil.rmtree(folder, ignore_errors=True)
-    server.daemon_threads = True
-    server.timeout = POLL_SECONDS
-    control.ready("PORT %d" % server.server_address[1])
-    while not control.stopped.is_set():
-        server.handle_request()
-    control.close()
-    os._exit(0)
+    def prepare(server):
+        if len(sys.argv) > 2 and sys.argv[2] == "tls":
+            folder = tempfile.mkdtemp(prefix="kthttps_")
+            try:
+                wrap_tls(server, folder)
+                Handler.close_always = True
+            finally:
+                shutil.rmtree(folder, ignore_errors=True)
+
+    serve_http(int(sys.argv[1]), Handler, prepare)
 
 
 if __name__ == "__main__":

@@ -22,14 +22,12 @@ scenario says; the test sets it and reads the record under /control:
   /control/release      lets the stalled piece be answered
 """
 import http.server
-import os
 import sys
 import threading
 import urllib.parse
 
-from server_control import Control
+from server_control import serve_http
 
-POLL_SECONDS = 0.2
 STALL_SECONDS = 30
 UPLOAD_PATH = "/logadmin/upload.do"
 SUCCESS = b"<Response><Status>SUCCESS</Status><ServerStatus>1</ServerStatus></Response>"
@@ -131,15 +129,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
 
 def main():
-    control = Control(int(sys.argv[1]))
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-    server.daemon_threads = True
-    server.timeout = POLL_SECONDS
-    control.ready("PORT %d" % server.server_address[1])
-    while not control.stopped.is_set():
-        server.handle_request()
-    control.close()
-    os._exit(0)
+    serve_http(int(sys.argv[1]), Handler)
 
 
 if __name__ == "__main__":

@@ -7,12 +7,13 @@ the test cannot give a Unix process pipes, so the socket does both jobs.
 The standard handles are let go at once: the server must not hold the test
 runner's output open.
 """
+import http.server
 import os
 import socket
-import sys
 import threading
 
 TIME_LIMIT = 300
+POLL_SECONDS = 0.2
 
 
 class Control:
@@ -46,3 +47,20 @@ class Control:
 
     def close(self):
         self._socket.close()
+
+
+def serve_http(control_port, handler, prepare=None):
+    """Serves handler on 127.0.0.1 and a free port, reports "PORT <n>" and
+    ends the process when the test lets go. prepare(server) runs before the
+    report (to wrap the socket in TLS, say)."""
+    control = Control(control_port)
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
+    if prepare:
+        prepare(server)
+    server.daemon_threads = True
+    server.timeout = POLL_SECONDS
+    control.ready("PORT %d" % server.server_address[1])
+    while not control.stopped.is_set():
+        server.handle_request()
+    control.close()
+    os._exit(0)
