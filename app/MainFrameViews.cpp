@@ -237,6 +237,7 @@ void CMainFrame::UpdateView(CTraceView* view, int enableControls, int showFilter
   }
   const bool usable = IsUsable(view);
   m_shownView = usable ? view : nullptr;
+  m_list.HoldDrawing();
   if (!usable) {
     m_list.SetItemCountEx(0, 0);
     m_statusBar.SetItemImage(kStatusItemFilter, 0);
@@ -290,7 +291,7 @@ void CMainFrame::UpdateView(CTraceView* view, int enableControls, int showFilter
   }
   m_statusBar.RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
   UpdateTitle();
-  m_list.RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+  m_list.RepaintHeld();
 }
 
 void CMainFrame::PlaceList(CTraceView* view, uint32_t count, int top, int nearRow) {

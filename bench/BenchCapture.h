@@ -24,12 +24,24 @@ inline uint64_t StoredTotal(CTraceCapture* capture) {
 }
 
 // Lets the writer processes end (up to timeoutMs) and closes their handles.
-inline void FinishWriters(std::vector<HANDLE>& processes, DWORD timeoutMs) {
-  WaitForMultipleObjects(DWORD(processes.size()), processes.data(), TRUE, timeoutMs);
+// Returns how many did not start or did not end with exit code 0, so that
+// records a writer never wrote are not taken for records the capture lost.
+inline uint32_t FinishWriters(std::vector<HANDLE>& processes, DWORD timeoutMs) {
+  std::vector<HANDLE> started;
   for (HANDLE process : processes) {
-    if (process) CloseHandle(process);
+    if (process) started.push_back(process);
+  }
+  if (!started.empty()) {
+    WaitForMultipleObjects(DWORD(started.size()), started.data(), TRUE, timeoutMs);
+  }
+  uint32_t failed = uint32_t(processes.size() - started.size());
+  for (HANDLE process : started) {
+    DWORD code = 1;
+    if (!GetExitCodeProcess(process, &code) || code != 0) ++failed;
+    CloseHandle(process);
   }
   processes.clear();
+  return failed;
 }
 
 }  // namespace bench

@@ -21,6 +21,7 @@
 #include "core/TraceView.h"
 #include "jobs/Threads.h"
 #include "tests/capture/WriterProcess.h"
+#include "tools/trace-writer/WriterChannel.h"
 #include "tools/trace-writer/WriterRecord.h"
 #include "tools/trace-writer/WriterRing.h"
 
@@ -28,7 +29,10 @@ namespace {
 
 constexpr char kGroupsText[] = "[CORE]\nM=kelcore.dll;kelhost.exe\n[NET]\nM=kelnet.dll\n";
 constexpr uint64_t kStoreReserve = 256ull << 20;  // the smallest MaxMem
-constexpr uint32_t kWarmupPerWriter = 125000;      // eight of these lap the ring
+constexpr uint32_t kWarmupPerWriter = 250000;      // eight of these surely lap the ring
+constexpr uint32_t kOpenPerWriter = 16;            // enough to open each channel
+// Room for every record a writer of the writers-alone runs appends.
+constexpr uint32_t kAloneRingBytes = 128u << 20;
 constexpr uint32_t kWriterRingBytes = 64u << 20;
 constexpr DWORD kWriterTimeoutMs = 120000;
 // A writer's ring goes with its process unless the capture opened it: the
@@ -49,6 +53,11 @@ struct RunFigures {
   double seconds = 0;
   uint64_t stored = 0;
   uint64_t expected = 0;
+  // From the first poll that saw records of this run stored to the last:
+  // the rate without process start-up and the first signal.
+  double flowSeconds = 0;
+  uint64_t flowRecords = 0;
+  uint32_t failedWriters = 0;  // did not start or ended with an error
 };
 
 // Starts the writers, waits for them, and then until every record is stored
@@ -58,7 +67,7 @@ RunFigures RunWriters(CTraceCapture* capture, const std::wstring& tag, uint32_t 
   RunFigures figures;
   const uint64_t before = bench::StoredTotal(capture);
   std::vector<HANDLE> processes;
-  LARGE_INTEGER frequency, start, last;
+  LARGE_INTEGER frequency, start, last, first = {};
   QueryPerformanceFrequency(&frequency);
   QueryPerformanceCounter(&start);
   for (uint32_t w = 0; w < writers; ++w) {
@@ -90,22 +99,34 @@ RunFigures RunWriters(CTraceCapture* capture, const std::wstring& tag, uint32_t 
     }
     const uint64_t now = bench::StoredTotal(capture) - before;
     if (now != seen) {
+      if (seen == 0) {
+        QueryPerformanceCounter(&first);
+        figures.flowRecords = now;
+      }
       seen = now;
       QueryPerformanceCounter(&last);
       quietSince = GetTickCount();
     }
   }
-  bench::FinishWriters(processes, kWriterTimeoutMs);
+  figures.failedWriters = bench::FinishWriters(processes, kWriterTimeoutMs);
   figures.seconds = double(last.QuadPart - start.QuadPart) / double(frequency.QuadPart);
   figures.stored = seen;
+  if (seen > figures.flowRecords && last.QuadPart > first.QuadPart) {
+    figures.flowSeconds = double(last.QuadPart - first.QuadPart) / double(frequency.QuadPart);
+    figures.flowRecords = seen - figures.flowRecords;
+  } else {
+    figures.flowRecords = 0;
+  }
   return figures;
 }
 
 // args: writers, sorting, records per writer, records per second per writer
-// (0: as fast as it can). A first untimed run laps the store's ring once,
-// so the timed run sees the steady state: every buffer warm, the oldest
-// records dropped as new ones come.
-void CaptureWriters(benchmark::State& state) {
+// (0: as fast as it can). With `lapped`, a first untimed run laps the
+// store's ring once, so the timed run sees the steady state of a capture
+// that has run a while: every page warm, the oldest records dropped as new
+// ones come. Without it the timed run is the capture's first lap: a fresh
+// ring whose every page is touched for the first time.
+void RunCaptureWriters(benchmark::State& state, bool lapped) {
   const uint32_t writers = uint32_t(state.range(0));
   const int sorting = int(state.range(1));
   const uint32_t perWriter = uint32_t(state.range(2));
@@ -124,7 +145,7 @@ void CaptureWriters(benchmark::State& state) {
   CThreadCapture thread(nullptr, capture);
   thread.Start();
   // Every channel once, so the capture holds every ring open from then on.
-  RunWriters(capture, tag, 2 * kChannelKinds, kWarmupPerWriter, 0, 100);
+  RunWriters(capture, tag, 2 * kChannelKinds, lapped ? kWarmupPerWriter : kOpenPerWriter, 0, 100);
   RunFigures figures;
   uint64_t holdUs = 0;
   const uint64_t overrunBefore = capture->LostRecords();
@@ -138,7 +159,11 @@ void CaptureWriters(benchmark::State& state) {
     state.SetIterationTime(figures.seconds);
   }
   state.counters["records"] = benchmark::Counter(double(figures.stored) / figures.seconds);
+  if (figures.flowSeconds > 0) {
+    state.counters["sustained"] = benchmark::Counter(double(figures.flowRecords) / figures.flowSeconds);
+  }
   state.counters["lost"] = double(figures.expected - figures.stored);
+  state.counters["writers_failed"] = double(figures.failedWriters);
   state.counters["overrun"] = double(capture->LostRecords() - overrunBefore);
   state.counters["hold_ms"] = double(holdUs) / 1000.0;
   // How much of the run the capture thread had a processor: on a loaded
@@ -148,9 +173,103 @@ void CaptureWriters(benchmark::State& state) {
   capture->Release();
 }
 
+void CaptureWriters(benchmark::State& state) { RunCaptureWriters(state, true); }
+void CaptureWritersFirstLap(benchmark::State& state) { RunCaptureWriters(state, false); }
+
+// The rate the writers alone reach: trace-writer processes appending to
+// rings nobody reads, each big enough for all its records, timed through
+// their ring headers from the first record to the last (process start-up
+// is not counted). Beside a capture figure it tells which side limits.
+// With `warm` the rings of an untimed first run are held open, so the timed
+// writers find their pages touched, as they do under a running capture;
+// `batch` is the records per mutex hold (the capture runs use 256).
+struct WatchedRing {
+  HANDLE mapping = nullptr;
+  const volatile TraceBufferHeader* header = nullptr;
+  uint32_t base = 0;  // the last number before this run
+};
+
+void WatchRing(WatchedRing* ring, const std::wstring& name) {
+  if (ring->header != nullptr) {
+    return;
+  }
+  ring->mapping = OpenFileMappingW(FILE_MAP_READ, FALSE, name.c_str());
+  if (ring->mapping == nullptr) {
+    return;
+  }
+  ring->header = static_cast<const volatile TraceBufferHeader*>(MapViewOfFile(ring->mapping, FILE_MAP_READ, 0, 0, 0));
+  if (ring->header == nullptr) {
+    CloseHandle(ring->mapping);
+    ring->mapping = nullptr;
+  }
+}
+
+double TimeWritersAlone(const std::wstring& tag, uint32_t writers, uint32_t perWriter, uint32_t batch,
+                        std::vector<WatchedRing>& rings) {
+  std::vector<HANDLE> processes;
+  std::vector<std::wstring> names;
+  for (uint32_t w = 0; w < writers; ++w) {
+    const bool global = w >= uint32_t(kChannelKinds);
+    names.push_back(MakeChannelNames(w % kChannelKinds, global, tag).mapping);
+    rings[w].base = rings[w].header != nullptr ? rings[w].header->lastSequence : 0;
+    std::wstring args = L"--tag " + tag + L" --kind " + std::to_wstring(w % kChannelKinds) +
+                        (global ? L" --global" : L"") + L" --id " + std::to_wstring(w + 1) + L" --count " +
+                        std::to_wstring(perWriter) + L" --batch " + std::to_wstring(batch) + L" --cipher 4 --ring " +
+                        std::to_wstring(kAloneRingBytes);
+    processes.push_back(capture_test::StartWriterProcess(args));
+  }
+  LARGE_INTEGER frequency, now, first = {}, last = {};
+  QueryPerformanceFrequency(&frequency);
+  const DWORD began = GetTickCount();
+  bool done = false;
+  while (!done && GetTickCount() - began < kWriterTimeoutMs) {
+    done = true;
+    bool any = false;
+    for (uint32_t w = 0; w < writers; ++w) {
+      WatchRing(&rings[w], names[w]);
+      const uint32_t written = rings[w].header != nullptr ? rings[w].header->lastSequence - rings[w].base : 0;
+      any = any || written != 0;
+      done = done && written >= perWriter;
+    }
+    QueryPerformanceCounter(&now);
+    if (any && first.QuadPart == 0) {
+      first = now;
+    }
+    last = now;
+    if (!done) {
+      Sleep(1);
+    }
+  }
+  bench::FinishWriters(processes, kWriterTimeoutMs);
+  return done ? double(last.QuadPart - first.QuadPart) / double(frequency.QuadPart) : 0;
+}
+
+void WritersAlone(benchmark::State& state) {
+  const uint32_t writers = uint32_t(state.range(0));
+  const uint32_t perWriter = uint32_t(state.range(1));
+  const bool warm = state.range(2) != 0;
+  const uint32_t batch = uint32_t(state.range(3));
+  const std::wstring tag = L"alone" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(state.range(2)) +
+                          L"_" + std::to_wstring(batch);
+  std::vector<WatchedRing> rings(writers);
+  if (warm) {
+    TimeWritersAlone(tag, writers, perWriter, batch, rings);
+  }
+  double seconds = 0;
+  for (auto _ : state) {
+    seconds = TimeWritersAlone(tag, writers, perWriter, batch, rings);
+    state.SetIterationTime(seconds > 0 ? seconds : 1);
+  }
+  state.counters["records"] = benchmark::Counter(seconds > 0 ? double(writers) * perWriter / seconds : 0);
+  for (WatchedRing& ring : rings) {
+    if (ring.header != nullptr) UnmapViewOfFile(const_cast<TraceBufferHeader*>(ring.header));
+    if (ring.mapping != nullptr) CloseHandle(ring.mapping);
+  }
+}
+
 // The capture thread's own work per record, without processes: one ring of
 // enciphered records copied, deciphered, decoded and staged, then stored.
-void CaptureImport(benchmark::State& state) {
+void RunCaptureImport(benchmark::State& state, int untimedRounds) {
   constexpr uint32_t kRecords = 100000;
   constexpr uint32_t kRingBytes = 64u << 20;
   constexpr uint32_t kForeignPid = 0x7FFF0001;
@@ -177,8 +296,7 @@ void CaptureImport(benchmark::State& state) {
   uint32_t sequence = 0;
   uint64_t records = 0;
   uint64_t holdUs = 0;
-  for (auto _ : state) {
-    state.PauseTiming();
+  auto fillRing = [&]() {
     for (uint32_t i = 0; i < kRecords; ++i) {
       MakeWriterMessage(1, 1, ++sequence, message, kWriterMessageUnits);
       WriterRecordFields fields;
@@ -191,6 +309,16 @@ void CaptureImport(benchmark::State& state) {
       fields.cipher = uint8_t(state.range(0));
       AppendRingRecord(ring, record, uint32_t(BuildWriterRecord(fields, record, sizeof(record))), nullptr);
     }
+  };
+  for (int round = 0; round < untimedRounds; ++round) {
+    fillRing();
+    capture->ImportKelMapFile(&capture->LocalChannel(0), 0);
+    capture->DrainQueueToCaches();
+  }
+  capture->TakeLongestHoldMicros();
+  for (auto _ : state) {
+    state.PauseTiming();
+    fillRing();
     state.ResumeTiming();
     capture->ImportKelMapFile(&capture->LocalChannel(0), 0);
     capture->DrainQueueToCaches();
@@ -205,8 +333,15 @@ void CaptureImport(benchmark::State& state) {
   CloseHandle(mapping);
   CloseHandle(mutex);
 }
+
+void CaptureImport(benchmark::State& state) { RunCaptureImport(state, 0); }
+constexpr int kLapRounds = 12;
+// Twelve untimed rounds lap the store's ring first: the timed ones show the
+// steady state of a capture that has run a while.
+void CaptureImportLapped(benchmark::State& state) { RunCaptureImport(state, kLapRounds); }
 // Twelve rounds lap the store's ring: the later ones show the steady state.
 BENCHMARK(CaptureImport)->ArgName("cipher")->Arg(0)->Arg(4)->Iterations(12)->Unit(benchmark::kMillisecond);
+BENCHMARK(CaptureImportLapped)->ArgName("cipher")->Arg(4)->Iterations(12)->Unit(benchmark::kMillisecond);
 
 // A million records per run (half a million for one writer); the rated
 // runs offer a fixed load to find where nothing is lost.
@@ -221,6 +356,26 @@ BENCHMARK(CaptureWriters)
     ->Args({4, 0, 250000, 50000})
     ->Args({4, 0, 250000, 100000})
     ->Args({4, 1, 250000, 50000})
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
+// The first lap of a fresh store, beside the steady state above.
+BENCHMARK(CaptureWritersFirstLap)
+    ->ArgNames({"writers", "sort", "count", "rate"})
+    ->Args({4, 0, 250000, 0})
+    ->Args({4, 1, 250000, 0})
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
+BENCHMARK(WritersAlone)
+    ->ArgNames({"writers", "count", "warm", "batch"})
+    ->Args({1, 500000, 1, 256})
+    ->Args({4, 250000, 0, 256})
+    ->Args({4, 250000, 1, 256})
+    ->Args({8, 125000, 1, 256})
+    ->Args({4, 250000, 1, 4096})
     ->UseManualTime()
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);

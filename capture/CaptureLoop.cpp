@@ -99,8 +99,8 @@ void CTraceCapture::StoreStaged(bool sorted) {
       std::sort(m_order.data, m_order.data + m_order.count,
                 [](const TraceRecord* a, const TraceRecord* b) { return CompareRecords(a, b) < 0; });
     }
-    StoreRecords(m_order.data, m_order.count);
-    CompactStaging();
+    const size_t taken = StoreRecords(m_order.data, m_order.count);
+    CompactStaging(taken == m_order.count);  // the order held every pending record
   }
   LeaveCriticalSection(&m_captureLock);
 }
@@ -369,17 +369,20 @@ void CTraceCapture::SortAndStorePending() {
   auto eligible = [&](const TraceRecord* record) {
     return all || int64_t(record->time) <= settled || (anyArrived && !SequenceAfter(record->sequence, arrived));
   };
+  size_t pending = 0;
   CTraceRingWalker walker(h);
   while (TraceRecord* record = walker.Next()) {
-    if (record->version != kStagedTaken && eligible(record)) {
-      m_order.data[m_order.count++] = record;
+    if (record->version != kStagedTaken) {
+      ++pending;
+      if (eligible(record)) {
+        m_order.data[m_order.count++] = record;
+      }
     }
   }
   if (m_order.count != 0) {
     std::sort(m_order.data, m_order.data + m_order.count,
               [](const TraceRecord* a, const TraceRecord* b) { return CompareRecords(a, b) < 0; });
-    StoreRecords(m_order.data, m_order.count);
-    CompactStaging();
+    CompactStaging(StoreRecords(m_order.data, m_order.count) == pending);
   }
   LeaveCriticalSection(&m_captureLock);
 }
@@ -459,15 +462,17 @@ void CTraceCapture::OfferToViews(TraceRecord* record) {
   }
 }
 
-void CTraceCapture::CompactStaging() {
+void CTraceCapture::CompactStaging(bool allTaken) {
   TraceBufferHeader* h = m_staging.Buffer();
   if (h == nullptr) {
     return;
   }
   uint32_t write = h->headerSize;
   uint32_t kept = 0;
+  // When every record was taken there is nothing to keep, and a walk over
+  // megabytes of staged records would only find that out.
   CTraceRingWalker walker(h);
-  while (TraceRecord* record = walker.Next()) {
+  while (TraceRecord* record = allTaken ? nullptr : walker.Next()) {
     if (record->version == kStagedTaken) {
       continue;
     }

@@ -167,6 +167,7 @@ int CTraceCapture::GrowBuffer(uint32_t bytes) {
     if (!m_ring.Create(m_reservation, m_commitStep)) {
       return 0;
     }
+    m_ring.PrepareAhead(kRingPrepareAheadBytes);
     m_buffer = reinterpret_cast<TraceBufferHeader*>(m_ring.Base());
     InitBufferHeader(m_buffer, m_ring.Committed());
     return m_buffer->freeBytes >= bytes;

@@ -39,6 +39,8 @@ constexpr uint32_t kRingCommitStep = 0x400000;
 constexpr uint32_t kRingFreeSmall = 0x200000;
 constexpr uint32_t kRingFreeLarge = 0x400000;
 constexpr uint32_t kRingSmallCapacity = 0x400000;
+// How far ahead of the ring's committed end its pages are made ready.
+constexpr uint64_t kRingPrepareAheadBytes = 64ull << 20;
 // Sizes the staging and import buffers start with.
 constexpr uint32_t kStagingStartBytes = 32768;
 constexpr size_t kImportStartBytes = 32768;
@@ -274,8 +276,9 @@ class CTraceCapture : public CTraceMgr, public ICaptureStore {
   // end of a capture run). A store held by the window keeps them staged.
   void StoreStaged(bool sorted);
   void StoreIfLarge();
-  // Keeps the records whose pending byte is still set, in their order.
-  void CompactStaging();
+  // Keeps the records whose pending byte is still set, in their order;
+  // `allTaken` when the caller knows none is.
+  void CompactStaging(bool allTaken);
   void ResetStaging();
   int BuildWaitArray();
   int AppendWait(HANDLE handle);

@@ -1,5 +1,7 @@
 #include "core/TraceStore.h"
 
+#include <process.h>
+
 #include <cstdlib>
 #include <new>
 
@@ -175,6 +177,12 @@ void CTraceMgr::ClearMarks() {
   ResetSearch();
 }
 
+namespace {
+// The helper works in small pieces, so the owner's growth never waits long
+// for the lock.
+constexpr uint32_t kPreparePieceBytes = 65536;
+}  // namespace
+
 int CReservedRing::Create(uint64_t reserveBytes, uint32_t step) {
   Release();
   if (step == 0 || reserveBytes < step || reserveBytes > kMaxRingReservation) {
@@ -199,18 +207,127 @@ int CReservedRing::CommitNext() {
   if (m_base == nullptr || Full()) {
     return 0;
   }
+  AcquireSRWLockExclusive(&m_growLock);
   const uint64_t left = m_reserved - m_committed;
   const uint32_t step = left < m_step ? uint32_t(left) : m_step;
+  // A piece the helper is touching may not become ring memory under it.
+  while (m_claimEnd != 0 && m_claimStart < uint64_t(m_committed) + step) {
+    SleepConditionVariableSRW(&m_pieceDone, &m_growLock, INFINITE, 0);
+  }
   void* at = m_base + m_committed;
-  if (VirtualAlloc(at, step, MEM_COMMIT, PAGE_READWRITE) != at) {
+  int grown = 1;
+  if (m_prepared < uint64_t(m_committed) + step && VirtualAlloc(at, step, MEM_COMMIT, PAGE_READWRITE) != at) {
     m_reserved = m_committed;  // the ring stops growing
+    grown = 0;
+  } else {
+    m_committed += step;
+  }
+  ReleaseSRWLockExclusive(&m_growLock);
+  if (grown && m_wake != nullptr) {
+    SetEvent(m_wake);
+  }
+  return grown;
+}
+
+int CReservedRing::PrepareAhead(uint64_t aheadBytes) {
+  if (m_base == nullptr) {
     return 0;
   }
-  m_committed += step;
+  AcquireSRWLockExclusive(&m_growLock);
+  m_ahead = aheadBytes;
+  ReleaseSRWLockExclusive(&m_growLock);
+  if (m_helper == nullptr) {
+    m_wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    m_idle = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    InterlockedExchange(&m_stop, 0);
+    if (m_wake != nullptr && m_idle != nullptr) {
+      m_helper = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &CReservedRing::HelperProc, this, 0, nullptr));
+    }
+    if (m_helper == nullptr) {
+      StopHelper();
+      return 0;
+    }
+  }
+  SetEvent(m_wake);
   return 1;
 }
 
+unsigned __stdcall CReservedRing::HelperProc(void* context) {
+  auto* ring = static_cast<CReservedRing*>(context);
+  while (WaitForSingleObject(ring->m_wake, INFINITE) == WAIT_OBJECT_0 && ring->m_stop == 0) {
+    while (ring->m_stop == 0 && ring->PreparePiece()) {
+    }
+    SetEvent(ring->m_idle);
+  }
+  return 0;
+}
+
+bool CReservedRing::PreparePiece() {
+  // The piece is claimed under the lock and touched outside it, so the
+  // owner's growth waits for one piece at most, never for the whole run.
+  AcquireSRWLockExclusive(&m_growLock);
+  const uint64_t from = m_prepared > m_committed ? m_prepared : m_committed;
+  const uint64_t wanted = uint64_t(m_committed) + m_ahead;
+  const uint64_t target = wanted < m_reserved ? wanted : m_reserved;
+  if (from >= target) {
+    ReleaseSRWLockExclusive(&m_growLock);
+    return false;
+  }
+  const uint32_t piece = uint32_t(target - from < kPreparePieceBytes ? target - from : kPreparePieceBytes);
+  m_claimStart = from;
+  m_claimEnd = from + piece;
+  ReleaseSRWLockExclusive(&m_growLock);
+
+  uint8_t* at = m_base + from;
+  const bool committed = VirtualAlloc(at, piece, MEM_COMMIT, PAGE_READWRITE) == at;
+  if (committed) {
+    // Fresh memory reads 0: writing 0 only makes the page present.
+    volatile uint8_t* bytes = at;
+    for (uint32_t offset = 0; offset < piece; offset += kPageRound) {
+      bytes[offset] = 0;
+    }
+  }
+
+  AcquireSRWLockExclusive(&m_growLock);
+  if (committed) {
+    m_prepared = from + piece;
+  }
+  m_claimEnd = 0;
+  ReleaseSRWLockExclusive(&m_growLock);
+  WakeAllConditionVariable(&m_pieceDone);
+  return committed && from + piece < target;
+}
+
+uint64_t CReservedRing::Prepared() const {
+  AcquireSRWLockShared(&m_growLock);
+  const uint64_t prepared = m_prepared;
+  ReleaseSRWLockShared(&m_growLock);
+  return prepared;
+}
+
+bool CReservedRing::WaitPrepared(DWORD ms) const {
+  return m_idle != nullptr && WaitForSingleObject(m_idle, ms) == WAIT_OBJECT_0;
+}
+
+void CReservedRing::StopHelper() {
+  if (m_helper != nullptr) {
+    InterlockedExchange(&m_stop, 1);
+    SetEvent(m_wake);
+    WaitForSingleObject(m_helper, INFINITE);
+    CloseHandle(m_helper);
+    m_helper = nullptr;
+  }
+  for (HANDLE* event : {&m_wake, &m_idle}) {
+    if (*event != nullptr) {
+      CloseHandle(*event);
+      *event = nullptr;
+    }
+  }
+}
+
 void CReservedRing::Release() {
+  // The helper first: it may be touching the range.
+  StopHelper();
   if (m_base != nullptr) {
     VirtualFree(m_base, 0, MEM_RELEASE);
   }
@@ -218,4 +335,8 @@ void CReservedRing::Release() {
   m_reserved = 0;
   m_committed = 0;
   m_step = 0;
+  m_prepared = 0;
+  m_ahead = 0;
+  m_claimStart = 0;
+  m_claimEnd = 0;
 }

@@ -206,8 +206,19 @@ class CReservedRing {
   int Create(uint64_t reserveBytes, uint32_t step);
   // Commits the next step behind the current capacity. 0 when the range is
   // used up or the commit fails; the reserved size then drops to the
-  // capacity, so the ring stops growing.
+  // capacity, so the ring stops growing. Owner thread only.
   int CommitNext();
+  // Starts a helper thread that commits and first-touches the memory up to
+  // `aheadBytes` past the committed end, so the next steps are ready when
+  // the ring grows: on some machines the first touch of a page costs tens
+  // of microseconds, which the thread filling the ring should not pay. The
+  // helper only touches memory the ring has not taken yet. 0 when the
+  // thread cannot start; the ring then grows as before.
+  int PrepareAhead(uint64_t aheadBytes);
+  // Bytes from the base that are committed and touched ahead (0 without a
+  // helper), and a wait until the helper has nothing left to do.
+  uint64_t Prepared() const;
+  bool WaitPrepared(DWORD ms) const;
   void Release();
 
   uint8_t* Base() const { return m_base; }
@@ -216,10 +227,27 @@ class CReservedRing {
   bool Full() const { return m_committed >= m_reserved; }
 
  private:
+  static unsigned __stdcall HelperProc(void* context);
+  // Commits and touches one piece ahead; false when there is nothing to do.
+  bool PreparePiece();
+  void StopHelper();
+
   uint8_t* m_base = nullptr;
   uint64_t m_reserved = 0;
   uint32_t m_committed = 0;
   uint32_t m_step = 0;
+  // The helper and the owner's growth meet under this lock: the sizes
+  // below change only while it is held.
+  mutable SRWLOCK m_growLock = SRWLOCK_INIT;
+  uint64_t m_prepared = 0;
+  uint64_t m_ahead = 0;
+  uint64_t m_claimStart = 0;  // the piece being touched; end 0: none
+  uint64_t m_claimEnd = 0;
+  CONDITION_VARIABLE m_pieceDone = CONDITION_VARIABLE_INIT;
+  HANDLE m_helper = nullptr;
+  HANDLE m_wake = nullptr;  // auto-reset: the committed end moved
+  HANDLE m_idle = nullptr;  // auto-reset: a round of preparing ended
+  volatile LONG m_stop = 0;
 };
 
 // The largest reservation a ring may have: offsets in the header are 32-bit.

@@ -2,10 +2,10 @@
 """Turns a Google Benchmark JSON report into "bench NAME: VALUE UNIT" lines.
 
 A benchmark that sets the counter "records" reports Mrec/s (and, when set,
-its "hold_ms", "lost", "overrun" and "cpu_pct" counters beside it), one that sets
-"bytes_per_second" (SetBytesProcessed) reports MB/s, one that sets
-"messages" reports messages per second; others report ns per
-iteration.
+its "sustained" rate, "hold_ms", "lost", "overrun", "writers_failed" and
+"cpu_pct" counters beside it), one that sets "bytes_per_second"
+(SetBytesProcessed) reports MB/s, one that sets "messages" reports messages
+per second; others report ns per iteration.
 """
 import json
 import sys
@@ -24,9 +24,11 @@ def main(path):
         name = b["name"].replace("/", "_")
         if "records" in b:
             print(f"bench {name}: {b['records'] / 1e6:.2f} Mrec/s")
+            if "sustained" in b:
+                print(f"bench {name}_sustained: {b['sustained'] / 1e6:.2f} Mrec/s")
             # Figures reported beside a rate: counter name and unit.
             for counter, unit in (("hold_ms", "ms"), ("lost", "records"), ("overrun", "records"),
-                                  ("cpu_pct", "%")):
+                                  ("writers_failed", "processes"), ("cpu_pct", "%")):
                 if counter in b:
                     print(f"bench {name}_{counter}: {b[counter]:.1f} {unit}")
         elif "messages" in b:

@@ -1,3 +1,6 @@
+#include <algorithm>
+#include <cstring>
+
 #include <gtest/gtest.h>
 
 #include "core/TraceStore.h"
@@ -210,6 +213,53 @@ TEST(ReservedRing, CommitsStepByStepWithoutMoving) {
   EXPECT_EQ(base, ring.Base());
   EXPECT_EQ(1, base[kStep - 1]);
   EXPECT_EQ(3u * kStep, ring.Committed());
+}
+
+// The helper commits and touches steps ahead; the ring takes them as they
+// are, and nothing the owner wrote is touched by the helper.
+TEST(ReservedRing, PreparedStepsJoinTheRingWithoutTheHelperWritingRingMemory) {
+  constexpr uint32_t kStep = 65536;
+  constexpr uint32_t kSteps = 8;
+  constexpr uint64_t kAhead = 3ull * kStep;
+  constexpr DWORD kWaitMs = 30000;
+  CReservedRing ring;
+  ASSERT_TRUE(ring.Create(uint64_t(kSteps) * kStep, kStep));
+  uint8_t* base = ring.Base();
+  std::memset(base, 0xA5, kStep);
+  ASSERT_TRUE(ring.PrepareAhead(kAhead));
+  ASSERT_TRUE(ring.WaitPrepared(kWaitMs));
+  EXPECT_EQ(kStep + kAhead, ring.Prepared());
+  for (uint32_t step = 1; step < kSteps; ++step) {
+    ASSERT_TRUE(ring.CommitNext());
+    uint8_t* fresh = base + uint64_t(step) * kStep;
+    EXPECT_EQ(kStep, uint32_t(std::count(fresh, fresh + kStep, uint8_t(0)))) << "step " << step;
+    std::memset(fresh, int(step), kStep);
+    ASSERT_TRUE(ring.WaitPrepared(kWaitMs));
+    EXPECT_EQ(std::min<uint64_t>(uint64_t(step + 1) * kStep + kAhead, uint64_t(kSteps) * kStep), ring.Prepared());
+  }
+  EXPECT_TRUE(ring.Full());
+  EXPECT_FALSE(ring.CommitNext());
+  EXPECT_EQ(kStep, uint32_t(std::count(base, base + kStep, uint8_t(0xA5))));
+  for (uint32_t step = 1; step < kSteps; ++step) {
+    const uint8_t* bytes = base + uint64_t(step) * kStep;
+    EXPECT_EQ(kStep, uint32_t(std::count(bytes, bytes + kStep, uint8_t(step)))) << "step " << step;
+  }
+}
+
+TEST(ReservedRing, ReleaseStopsAHelperInTheMiddleOfItsWork) {
+  constexpr uint32_t kStep = 65536;
+  constexpr uint64_t kReserve = 64ull << 20;
+  CReservedRing ring;
+  ASSERT_TRUE(ring.Create(kReserve, kStep));
+  ASSERT_TRUE(ring.PrepareAhead(kReserve));
+  ring.Release();
+  EXPECT_EQ(nullptr, ring.Base());
+  EXPECT_EQ(0u, ring.Prepared());
+  // The ring is usable again, helper and all.
+  ASSERT_TRUE(ring.Create(4ull * kStep, kStep));
+  ASSERT_TRUE(ring.PrepareAhead(kStep));
+  ASSERT_TRUE(ring.CommitNext());
+  ring.Base()[2 * kStep - 1] = 1;
 }
 
 TEST(ReservedRing, ReservationsAreKeptBelow4GiB) {

@@ -37,6 +37,20 @@ class CKeltracerView : public CListCtrlExImpl<CKeltracerView> {
   uint32_t m_tracking = 0;      // only while the live capture is shown
   IListPaintLock* m_paintLock = nullptr;
 
+ private:
+  struct HeldState {
+    bool held = false;
+    bool fullRepaint = false;
+    DWORD scrollBars = 0;  // WS_HSCROLL | WS_VSCROLL as they were
+    RECT client = {};
+    SCROLLINFO bars[2] = {};  // SB_HORZ, SB_VERT
+  };
+  HeldState m_held;
+
+  void RedrawChangedBars();
+
+ public:
+
   BEGIN_MSG_MAP(CKeltracerView)
     CHAIN_MSG_MAP(Base)
     MESSAGE_HANDLER(WM_KEYUP, OnKeyUp)
@@ -52,6 +66,18 @@ class CKeltracerView : public CListCtrlExImpl<CKeltracerView> {
   void DoPaint(HDC dc);
   // Called by the frame each time it shows a view.
   void ResetTracking(uint32_t follow, bool tracking);
+
+  // Between these two, row count, selection and scroll changes draw nothing:
+  // the window is hidden from drawing, not the list told to stop, so the list
+  // keeps its scroll bars' ranges and positions up to date. Under Wine a
+  // themed scroll bar costs dozens of server round trips and milliseconds of
+  // blending per redraw, and one row count change redraws both bars four
+  // times. RepaintHeld repaints the rows at once and redraws only the scroll
+  // bars that changed; everything, frame and header included, when the
+  // scroll bars came or went, the client area changed, or a repaint was
+  // pending before the hold. Without a hold it only repaints the rows.
+  void HoldDrawing();
+  void RepaintHeld();
 
   LRESULT OnKeyUp(UINT msg, WPARAM wParam, LPARAM lParam);
   LRESULT OnScrollAction(UINT msg, WPARAM wParam, LPARAM lParam);

@@ -222,13 +222,15 @@ class CListCtrlExImpl : public CWindowImpl<T, TBase> {
   }
 
  private:
+  CPaintBitmap m_paintBitmap;  // a full page of a big list is megabytes
+
   void PaintBuffered(HDC target, const RECT& area) {
     if (target == nullptr || area.right <= area.left || area.bottom <= area.top) {
       return;
     }
     CSaveDC saved(target);
     ktlist::ExcludeHeaderFromClip(target, this->m_hWnd);
-    CMemoryDC buffer(target, area);
+    CMemoryDC buffer(target, area, m_paintBitmap);
     T* self = static_cast<T*>(this);
     if (buffer.IsValid()) {
       self->DoPaint(buffer.get());

@@ -118,6 +118,22 @@ class CSaveDC {
   int m_saved;
 };
 
+// A bitmap kept from one paint to the next for a window that paints a large
+// area often: a fresh bitmap of a few megabytes costs a mapping, a page fault
+// per page and an unmapping every paint. It grows to the largest area asked
+// for and never shrinks.
+class CPaintBitmap {
+ public:
+  // A bitmap compatible with `target` of at least width x height pixels;
+  // null when GDI cannot give one.
+  HBITMAP Get(HDC target, int width, int height);
+
+ private:
+  CBitmap m_bitmap;
+  int m_width = 0;
+  int m_height = 0;
+};
+
 // An off-screen DC over `area` of a target DC. Drawing uses the target's
 // coordinates (the area's corner maps to the bitmap's origin); Present copies
 // the bitmap to the area of the target. IsValid is false when GDI cannot give
@@ -125,16 +141,20 @@ class CSaveDC {
 class CMemoryDC : public CDCHandle {
  public:
   CMemoryDC(HDC target, const RECT& area);
+  // The same over a bitmap that `reused` keeps for the next paint.
+  CMemoryDC(HDC target, const RECT& area, CPaintBitmap& reused);
   ~CMemoryDC();
   CMemoryDC(const CMemoryDC&) = delete;
   CMemoryDC& operator=(const CMemoryDC&) = delete;
 
-  bool IsValid() const { return m_hDC != nullptr && !m_bitmap.IsNull(); }
+  bool IsValid() const { return m_hDC != nullptr && m_previousBitmap != nullptr; }
   BOOL Present();
 
  private:
+  void Attach(HBITMAP bitmap);
+
   HDC m_target;
   RECT m_area;
-  CBitmap m_bitmap;
+  CBitmap m_bitmap;  // null when the bitmap is a reused one
   HGDIOBJ m_previousBitmap = nullptr;
 };

@@ -115,6 +115,54 @@ TEST(Gdi, MemoryDcOverAnEmptyAreaIsNotValid) {
   ::ReleaseDC(nullptr, screen);
 }
 
+TEST(Gdi, PaintBitmapIsReusedUntilALargerAreaIsAskedFor) {
+  HDC screen = ::GetDC(nullptr);
+  CPaintBitmap kept;
+  const HBITMAP first = kept.Get(screen, 40, 30);
+  ASSERT_NE(nullptr, first);
+  EXPECT_EQ(first, kept.Get(screen, 40, 30));
+  EXPECT_EQ(first, kept.Get(screen, 10, 5));
+  // Wider but lower still needs a new one; it keeps the larger height too.
+  const HBITMAP wider = kept.Get(screen, 60, 10);
+  ASSERT_NE(nullptr, wider);
+  BITMAP info = {};
+  ASSERT_EQ(int(sizeof(info)), ::GetObjectW(wider, sizeof(info), &info));
+  EXPECT_EQ(60, info.bmWidth);
+  EXPECT_EQ(30, info.bmHeight);
+  EXPECT_EQ(0, ::GetObjectW(first, sizeof(info), &info));  // the outgrown one is deleted
+  EXPECT_EQ(nullptr, kept.Get(screen, 0, 10));
+  ::ReleaseDC(nullptr, screen);
+}
+
+TEST(Gdi, MemoryDcOverAKeptBitmapPresentsItsAreaAndLeavesTheBitmapAlive) {
+  HDC screen = ::GetDC(nullptr);
+  HDC target = ::CreateCompatibleDC(screen);
+  HBITMAP targetBitmap = ::CreateCompatibleBitmap(screen, 20, 20);
+  const HGDIOBJ old = ::SelectObject(target, targetBitmap);
+  CBrush white, red;
+  ASSERT_TRUE(white.CreateSolidBrush(RGB(255, 255, 255)) && red.CreateSolidBrush(RGB(255, 0, 0)));
+  RECT all = {0, 0, 20, 20};
+  ::FillRect(target, &all, white.get());
+  CPaintBitmap kept;
+  for (int pass = 0; pass < 2; ++pass) {  // the second paint draws into the same bitmap
+    const RECT area = {5, 5, 10, 10};
+    CMemoryDC buffer(target, area, kept);
+    ASSERT_TRUE(buffer.IsValid());
+    ::FillRect(buffer.get(), &area, red.get());  // the target's coordinates
+    EXPECT_TRUE(buffer.Present());
+  }
+  EXPECT_EQ(RGB(255, 0, 0), ::GetPixel(target, 5, 5));
+  EXPECT_EQ(RGB(255, 0, 0), ::GetPixel(target, 9, 9));
+  EXPECT_EQ(RGB(255, 255, 255), ::GetPixel(target, 10, 10));
+  EXPECT_EQ(RGB(255, 255, 255), ::GetPixel(target, 4, 4));
+  BITMAP info = {};
+  EXPECT_NE(0, ::GetObjectW(kept.Get(target, 5, 5), sizeof(info), &info));
+  ::SelectObject(target, old);
+  ::DeleteObject(targetBitmap);
+  ::DeleteDC(target);
+  ::ReleaseDC(nullptr, screen);
+}
+
 TEST(Gdi, OwnerMoveLeavesOneOwner) {
   CBrush first;
   ASSERT_TRUE(first.CreateSolidBrush(RGB(1, 2, 3)));
