@@ -18,7 +18,6 @@ namespace {
 constexpr size_t kReportChars = 256;
 constexpr size_t kLostTextChars = 512;
 constexpr DWORD kWinInetFirstError = 12000;
-constexpr UINT kAllRowsState = LVIS_SELECTED | LVIS_FOCUSED;
 
 // The system's text for an error code, with trailing line ends and full
 // stops removed; empty when there is none.
@@ -137,7 +136,7 @@ LRESULT CMainFrame::OnThreadsNotify(uint32_t code, LPARAM value) {
       switch (uint32_t(value)) {
         case kNoticeOldestDropped:
           if (IsLiveShown() && IsUsable(ShownView())) {
-            m_list.SetItemState(-1, 0, kAllRowsState);
+            ClearListSelection();
             UpdateView(ShownView(), 0, 1, 0, nullptr);
           }
           break;

@@ -117,6 +117,28 @@ void BM_PaintPageAt10M(benchmark::State& state) {
 }
 BENCHMARK(BM_PaintPageAt10M)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
+// Showing the 10-million-row view again with one row selected and focused:
+// the frame clears the old selection before it places the list.
+void BM_ShowViewAt10MWithSelection(benchmark::State& state) {
+  FrameSetup& setup = Setup();
+  if (setup.frame == nullptr || !setup.AddBigFile()) {
+    state.SkipWithError("no frame");
+    return;
+  }
+  CKeltracerView& list = setup.frame->List();
+  CTraceView* view = setup.file->m_views[0];
+  const int row = int(kViewRecords / 2);
+  for (auto _ : state) {
+    state.PauseTiming();
+    list.SetItemState(row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    Pump();
+    state.ResumeTiming();
+    setup.frame->UpdateView(view, 1, 1, 0, nullptr);
+  }
+  state.counters["selected_after"] = double(list.GetSelectedCount());
+}
+BENCHMARK(BM_ShowViewAt10MWithSelection)->Unit(benchmark::kMillisecond)->Iterations(5);
+
 double ThreadCpuMs() {
   FILETIME created, exited, kernel, user;
   if (!::GetThreadTimes(::GetCurrentThread(), &created, &exited, &kernel, &user)) return 0;

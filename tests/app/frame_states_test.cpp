@@ -744,3 +744,39 @@ TEST_F(FrameStates, TheToolTipKnowsItsToolsAndAPressHidesIt) {
 }
 
 }  // namespace
+
+// Showing a file view again starts with no row selected or focused, however
+// the rows were marked before (clearing walks only the marked rows, or all
+// of them when very many are selected).
+TEST_F(FrameStates, ShowingAFileViewClearsEverySelectionAndTheFocus) {
+  struct Case {
+    const char* name;
+    std::vector<int> selected;
+    int focused;  // -1: none
+    bool selectAll;
+  };
+  const Case cases[] = {
+      {"one row, focused", {700}, 700, false},
+      {"several rows, focus on one", {3, 10, 4999}, 10, false},
+      {"rows, focus elsewhere", {5, 6}, 200, false},
+      {"focus alone", {}, 42, false},
+      {"every row", {}, 4321, true},
+  };
+  CTraceFile* file = MakeFile(L"marks.ktr", 5000, true);
+  ASSERT_EQ(Frame().AddDocument(file), 1);
+  CTraceView* view = file->m_views[0];
+  CKeltracerView& list = Frame().List();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.selectAll) list.SetItemState(-1, LVIS_SELECTED, LVIS_SELECTED);
+    for (int row : c.selected) list.SetItemState(row, LVIS_SELECTED, LVIS_SELECTED);
+    if (c.focused >= 0) list.SetItemState(c.focused, LVIS_FOCUSED, LVIS_FOCUSED);
+    ASSERT_EQ(list.GetSelectedCount(), c.selectAll ? 5000u : UINT(c.selected.size()));
+    Frame().UpdateView(view, 1, 1, 0, nullptr);
+    EXPECT_EQ(list.GetSelectedCount(), 0u);
+    EXPECT_EQ(list.GetNextItem(-1, LVNI_SELECTED), -1);
+    EXPECT_EQ(list.GetNextItem(-1, LVNI_FOCUSED), -1);
+    EXPECT_EQ(list.GetTopIndex(), 0);
+  }
+  CloseDocument(1);
+}
