@@ -112,12 +112,14 @@ bool CPageToucher::WaitForLead(size_t index) {
   return m_stop == 0;
 }
 
-void CPageToucher::TouchRegion(size_t index) {
-  volatile uint8_t* page = m_begin + index * kRegionBytes;
-  for (size_t done = 0; done < kRegionBytes; done += kPageBytes) {
+void TouchFreshPages(uint8_t* at, size_t bytes) {
+  volatile uint8_t* page = at;
+  for (size_t done = 0; done < bytes; done += kPageBytes) {
     page[done] = 0;
   }
 }
+
+void CPageToucher::TouchRegion(size_t index) { TouchFreshPages(m_begin + index * kRegionBytes, kRegionBytes); }
 
 void CPageToucher::ClaimUpTo(const uint8_t* upTo) {
   size_t region = size_t(m_claimedEnd - m_begin) / kRegionBytes;

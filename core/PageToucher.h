@@ -17,6 +17,10 @@
 #include <cstdint>
 #include <memory>
 
+// Makes every page of [at, at + bytes) present by writing a zero at each
+// page start. Only for fresh memory, whose bytes read 0 anyway.
+void TouchFreshPages(uint8_t* at, size_t bytes);
+
 class CPageToucher {
  public:
   static constexpr size_t kRegionBytes = 64 * 1024;

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "core/PageToucher.h"
 #include "core/TraceView.h"
 
 namespace {
@@ -281,11 +282,7 @@ bool CReservedRing::PreparePiece() {
   uint8_t* at = m_base + from;
   const bool committed = VirtualAlloc(at, piece, MEM_COMMIT, PAGE_READWRITE) == at;
   if (committed) {
-    // Fresh memory reads 0: writing 0 only makes the page present.
-    volatile uint8_t* bytes = at;
-    for (uint32_t offset = 0; offset < piece; offset += kPageRound) {
-      bytes[offset] = 0;
-    }
+    TouchFreshPages(at, piece);
   }
 
   AcquireSRWLockExclusive(&m_growLock);
