@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "capture/TraceCapture.h"
@@ -14,6 +15,22 @@ namespace bench {
 // Notices go nowhere: the benchmarks read figures, not messages.
 inline HWND BenchOwner() { return reinterpret_cast<HWND>(static_cast<uintptr_t>(0x4D0)); }
 inline BOOL WINAPI DropPost(HWND, UINT, WPARAM, LPARAM) { return TRUE; }
+
+// The ring reservation of the benchmark captures: the smallest MaxMem.
+constexpr uint64_t kStoreReserve = 256ull << 20;
+
+// A capture of the channels named with `tag` that stores every record,
+// sorted by time or not, initialised without a listening port.
+inline CTraceCapture* NewCapture(const std::wstring& tag, int sorting) {
+  auto* capture = new CTraceCapture(BenchOwner());
+  capture->SetPostFunction(&DropPost);
+  capture->SetRingLimits(kStoreReserve, 0, 0);
+  capture->SetChannelTag(tag.c_str());
+  capture->SetIgnoreMask(0);
+  capture->SetSorting(sorting);
+  capture->Init(0);
+  return capture;
+}
 
 // Records stored since the store was made (the ring numbers every record).
 inline uint64_t StoredTotal(CTraceCapture* capture) {

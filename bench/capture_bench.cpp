@@ -28,7 +28,6 @@
 namespace {
 
 constexpr char kGroupsText[] = "[CORE]\nM=kelcore.dll;kelhost.exe\n[NET]\nM=kelnet.dll\n";
-constexpr uint64_t kStoreReserve = 256ull << 20;  // the smallest MaxMem
 constexpr uint32_t kWarmupPerWriter = 250000;      // eight of these surely lap the ring
 constexpr uint32_t kOpenPerWriter = 16;            // enough to open each channel
 // Room for every record a writer of the writers-alone runs appends.
@@ -135,13 +134,7 @@ void RunCaptureWriters(benchmark::State& state, bool lapped) {
   g_appConfig.m_dbWinEnable = 0;
   g_appConfig.m_hvnEnable = 0;
   const std::wstring tag = L"bench" + std::to_wstring(GetCurrentProcessId());
-  auto* capture = new CTraceCapture(bench::BenchOwner());
-  capture->SetPostFunction(&bench::DropPost);
-  capture->SetRingLimits(kStoreReserve, 0, 0);
-  capture->SetChannelTag(tag.c_str());
-  capture->SetIgnoreMask(0);
-  capture->SetSorting(sorting);
-  capture->Init(0);
+  CTraceCapture* capture = bench::NewCapture(tag, sorting);
   CThreadCapture thread(nullptr, capture);
   thread.Start();
   // Every channel once, so the capture holds every ring open from then on.
@@ -285,13 +278,7 @@ void RunCaptureImport(benchmark::State& state, int untimedRounds) {
   InitWriterRing(ring, kRingBytes, 1);
   static wchar_t message[kWriterMessageUnits];
   static uint8_t record[kMaxNarrowRecord];
-  auto* capture = new CTraceCapture(bench::BenchOwner());
-  capture->SetPostFunction(&bench::DropPost);
-  capture->SetRingLimits(kStoreReserve, 0, 0);
-  capture->SetChannelTag(tag.c_str());
-  capture->SetIgnoreMask(0);
-  capture->SetSorting(0);
-  capture->Init(0);
+  CTraceCapture* capture = bench::NewCapture(tag, 0);
   capture->OpenMapFiles(1);
   uint32_t sequence = 0;
   uint64_t records = 0;

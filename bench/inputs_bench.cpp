@@ -20,7 +20,6 @@
 namespace {
 
 constexpr char kGroupsText[] = "[CORE]\nM=kelcore.dll;kelhost.exe\n";
-constexpr uint64_t kStoreReserve = 256ull << 20;
 constexpr DWORD kWriterTimeoutMs = 300000;
 constexpr DWORD kPollMs = 20;
 constexpr DWORD kSettleMs = 4000;
@@ -28,14 +27,7 @@ constexpr DWORD kSettleMs = 4000;
 
 CTraceCapture* NewBenchCapture(const std::wstring& tag) {
   g_moduleGroups.LoadFromText(kGroupsText, sizeof(kGroupsText) - 1);
-  auto* capture = new CTraceCapture(bench::BenchOwner());
-  capture->SetPostFunction(&bench::DropPost);
-  capture->SetRingLimits(kStoreReserve, 0, 0);
-  capture->SetChannelTag(tag.c_str());
-  capture->SetIgnoreMask(0);
-  capture->SetSorting(0);
-  capture->Init(0);
-  return capture;
+  return bench::NewCapture(tag, 0);
 }
 
 // Starts the writers and waits until all their messages are stored (or
