@@ -10,6 +10,8 @@
 #include "app/MainFrame.h"
 #include "core/AppConfig.h"
 #include "core/ModuleGroups.h"
+#include "core/TraceStore.h"
+#include "tools/trace-dump/Generate.h"
 
 namespace frame_test {
 
@@ -19,6 +21,18 @@ inline void LoadConfig(const std::wstring& folder) {
   g_appConfig.SetIniFolders(folder.c_str(), folder.c_str());
   g_appConfig.LoadOrSave(1);
   g_moduleGroups.LoadFromResource();
+}
+
+// A file store named C:\logs\<name> holding `records` generated records
+// (from `seed`), with one view of them all unless `withView` is false.
+inline CTraceFile* MakeFile(const wchar_t* name, uint32_t records, uint32_t seed, bool withView = true) {
+  constexpr uint32_t kStoreBytes = 8u << 20;
+  auto* file = new CTraceFile;
+  file->SetFileName((std::wstring(L"C:\\logs\\") + name).c_str(), name);
+  file->GrowBuffer(kStoreBytes);
+  GenerateRecords(file, records, seed);
+  if (withView) file->AddView(L"", kAllGroups, records);
+  return file;
 }
 
 // Creates the frame at the screen's corner, shows it and starts its capture;

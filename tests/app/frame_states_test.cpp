@@ -76,14 +76,8 @@ std::wstring Text(UINT id) {
 
 bool StartsWith(const std::wstring& text, const std::wstring& head) { return text.rfind(head, 0) == 0; }
 
-CTraceFile* MakeFile(const wchar_t* name, uint32_t records, bool withView) {
-  auto* file = new CTraceFile;
-  file->SetFileName((std::wstring(L"C:\\logs\\") + name).c_str(), name);
-  file->GrowBuffer(kStoreBytes);
-  GenerateRecords(file, records, 7);
-  if (withView) file->AddView(L"", kAllGroups, records);
-  return file;
-}
+// Generated files of these tests come from one seed.
+constexpr uint32_t kFileSeed = 7;
 
 // A job the frame reports: failed with the given code, or finished well.
 class ReportedJob : public JobItem {
@@ -192,7 +186,7 @@ class FrameStates : public ::testing::Test {
   }
   // Adds a generated file as a new document (the frame holds its reference).
   CTraceFile* AddFile(const wchar_t* name) {
-    CTraceFile* file = MakeFile(name, kFileRecords, true);
+    CTraceFile* file = frame_test::MakeFile(name, kFileRecords, kFileSeed);
     EXPECT_EQ(s_frame->AddDocument(file), 1);
     return file;
   }
@@ -434,14 +428,16 @@ TEST_F(FrameStates, ListingAndFetchEndsReachTheRemoteFileDialog) {
     EXPECT_EQ(dialog.listed, c.listed) << c.titleId;
     EXPECT_EQ(dialog.enabled, c.enabled) << c.titleId;
     ASSERT_EQ(g_boxes.size(), c.failed ? 1u : 0u) << c.titleId;
-    if (c.failed) EXPECT_EQ(g_boxes[0].owner, c.overDialog ? dialog.window : Frame().m_hWnd) << c.titleId;
+    if (c.failed) {
+      EXPECT_EQ(g_boxes[0].owner, c.overDialog ? dialog.window : Frame().m_hWnd) << c.titleId;
+    }
   }
   Frame().SetRemoteFileDlg(nullptr);
   ::DestroyWindow(dialog.window);
 }
 
 TEST_F(FrameStates, AStoreWithoutViewsAddsNoDocument) {
-  CTraceFile* empty = MakeFile(L"empty.ktr", 10, false);
+  CTraceFile* empty = frame_test::MakeFile(L"empty.ktr", 10, kFileSeed, false);
   EXPECT_EQ(Frame().AddDocument(empty), 0);
   EXPECT_EQ(Frame().ViewStrip().Model().GroupCount(), 1u);
   EXPECT_EQ(Frame().DocumentStrip().Model().GetGroup(0)->Count(), 1u);
@@ -762,7 +758,7 @@ TEST_F(FrameStates, ShowingAFileViewClearsEverySelectionAndTheFocus) {
       {"focus alone", {}, 42, false},
       {"every row", {}, 4321, true},
   };
-  CTraceFile* file = MakeFile(L"marks.ktr", 5000, true);
+  CTraceFile* file = frame_test::MakeFile(L"marks.ktr", 5000, kFileSeed);
   ASSERT_EQ(Frame().AddDocument(file), 1);
   CTraceView* view = file->m_views[0];
   CKeltracerView& list = Frame().List();

@@ -18,11 +18,9 @@
 #include "tests/app/FrameFixture.h"
 #include "tests/core/TempFolder.h"
 #include "tests/ui/UiHarness.h"
-#include "tools/trace-dump/Generate.h"
 
 namespace {
 constexpr uint32_t kFileRecords = 3000;
-constexpr uint32_t kStoreBytes = 8u << 20;
 constexpr int kFrameWidth = 1180;
 constexpr int kFrameHeight = 720;
 constexpr COLORREF kGray = RGB(150, 190, 210);
@@ -81,11 +79,7 @@ class Frame : public ::testing::Test {
     s_loop = new CMessageLoop;  // the frame joins it as filter and idle handler
     s_frame = frame_test::StartFrame(kFrameWidth, kFrameHeight);
     if (s_frame == nullptr) return;
-    auto* file = new CTraceFile;
-    file->SetFileName(L"C:\\logs\\generated.ktr", L"generated.ktr");
-    file->GrowBuffer(kStoreBytes);
-    GenerateRecords(file, kFileRecords, 11);
-    file->AddView(L"", kAllGroups, kFileRecords);
+    CTraceFile* file = frame_test::MakeFile(L"generated.ktr", kFileRecords, 11);
     CTraceView* view = file->m_views[0];
     // Bookmarks of several colours near the top, where the screenshot shows them.
     const int marks[][2] = {{2, 0}, {5, 1}, {6, 3}, {9, 4}, {13, 5}, {17, 6}, {21, 2}};
