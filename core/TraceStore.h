@@ -250,5 +250,7 @@ class CReservedRing {
   volatile LONG m_stop = 0;
 };
 
-// The largest reservation a ring may have: offsets in the header are 32-bit.
-constexpr uint64_t kMaxRingReservation = 0xFFF00000ull;
+// The largest buffer a store reserves at once, ring or heap: offsets in the
+// header are 32-bit. Readers that size a store from its file cap it here.
+constexpr uint64_t kMaxStoreReservation = 0xFFF00000ull;
+constexpr uint64_t kMaxRingReservation = kMaxStoreReservation;

@@ -24,7 +24,6 @@ constexpr uint32_t kPercent = 100;
 // The reservation is three times the file: a record takes about that much
 // more than its line.
 constexpr uint64_t kReserveFactor = 3;
-constexpr uint64_t kMaxReservation = 0xFFF00000ull;
 // The first year of a timestamped line; smaller numbers open continuations.
 constexpr int kFirstLogYear = 2001;
 constexpr int kTmYearBase = 1900;
@@ -373,8 +372,8 @@ int LoadIsoLog(CTraceMgr* store, const wchar_t* path) {
   }
   const uint64_t bytes = uint64_t(size.QuadPart);
   uint64_t reserve = bytes * kReserveFactor;
-  if (reserve > kMaxReservation) {
-    reserve = kMaxReservation;
+  if (reserve > kMaxStoreReservation) {
+    reserve = kMaxStoreReservation;
   }
   // Records grow the buffer as they come when the reservation fails.
   const TraceBufferHeader* header = store->Buffer();

@@ -34,7 +34,6 @@ constexpr int kTimestampFields = 7;
 constexpr uint32_t kPercent = 100;
 constexpr uint64_t kMaxKlgFileSize = 0xFFFFFFFEull;
 constexpr uint64_t kRecordsPerLineByte = 3;
-constexpr uint64_t kMaxKlgReservation = 0xFFF00000ull;
 constexpr uint32_t kImportAllGroups = 0;
 constexpr uint8_t kUtf8Mark[] = {0xEF, 0xBB, 0xBF};
 
@@ -356,7 +355,7 @@ int LoadKlg(CTraceMgr* store) {
   // three times the line. Reserving that at once spares the copies of a
   // buffer growing step by step; the file's size is the fallback.
   const uint64_t estimate = size * kRecordsPerLineByte;
-  if (!(estimate < kMaxKlgReservation && store->GrowBuffer(uint32_t(estimate))) &&
+  if (!(estimate < kMaxStoreReservation && store->GrowBuffer(uint32_t(estimate))) &&
       !store->GrowBuffer(uint32_t(size + kTraceHeaderSize))) {
     return 0;
   }

@@ -19,7 +19,6 @@ namespace {
 
 constexpr uint32_t kPercent = 100;
 constexpr uint64_t kMinReservation = 32768;
-constexpr uint64_t kMaxReservation = 0xFFF00000ull;
 // An HTML export holds about five bytes of markup for every three of record.
 constexpr uint64_t kHtmlReserveNumerator = 3;
 constexpr uint64_t kHtmlReserveDenominator = 5;
@@ -198,7 +197,7 @@ class CTextReader {
 int CTextReader::Reserve(uint64_t size) {
   const uint64_t least = m_html ? size * kHtmlReserveNumerator / kHtmlReserveDenominator : size;
   auto clamp = [](uint64_t bytes) {
-    return bytes < kMinReservation ? kMinReservation : (bytes > kMaxReservation ? kMaxReservation : bytes);
+    return bytes < kMinReservation ? kMinReservation : (bytes > kMaxStoreReservation ? kMaxStoreReservation : bytes);
   };
   const TraceBufferHeader* header = m_store->Buffer();
   if (header != nullptr && header->freeBytes >= clamp(least)) {
