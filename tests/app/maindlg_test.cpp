@@ -225,6 +225,9 @@ struct ViewerScript {
       return text;
     };
     if (!waitFor([&] { return (window = FindWindowW(nullptr, L"keltracer remote server")) != nullptr; })) return 1;
+    // The waiting text is read before the viewer connects: a server quick to
+    // accept would otherwise replace it before it was ever seen.
+    waitFor([&] { return status().rfind(L"Wait for connection", 0) == 0; });
     SOCKET viewer = INVALID_SOCKET;
     if (!waitFor([&] { return (viewer = Viewer(script->port)) != INVALID_SOCKET; })) return 2;
     waitFor([&] { return status().rfind(L"Client connected", 0) == 0; });
