@@ -131,6 +131,7 @@ TraceRingRelease ReleaseOldestRecords(TraceBufferHeader* header, uint32_t needed
         onDrop(context, record);
       }
       position += length;
+      __builtin_prefetch(header->Bytes() + position + kWalkPrefetchBytes);  // as in the walker
     }
     header->recordCount -= 1;
     result.dropped += 1;
