@@ -86,22 +86,51 @@ void CTraceCapture::CaptureLoop() {
 
 void CTraceCapture::StoreStaged(bool sorted) {
   EnterCriticalSection(&m_captureLock);
-  m_order.count = 0;
-  const TraceBufferHeader* h = m_staging.Buffer();
-  if (h != nullptr && h->recordCount != 0 && m_order.Reserve(h->recordCount)) {
-    CTraceRingWalker walker(h);
-    while (TraceRecord* record = walker.Next()) {
-      if (record->version != kStagedTaken) {
-        m_order.data[m_order.count++] = record;
-      }
-    }
-    if (sorted) {
-      SortOrder();
-    }
+  const size_t pending = CollectStaged(sorted, [](const TraceRecord*) { return true; });
+  if (pending != 0) {
     const size_t taken = StoreRecords(m_order.data, m_order.count);
     CompactStaging(taken == m_order.count);  // the order held every pending record
   }
   LeaveCriticalSection(&m_captureLock);
+}
+
+template <typename Eligible>
+size_t CTraceCapture::CollectStaged(bool sorted, Eligible eligible) {
+  m_order.count = 0;
+  const TraceBufferHeader* h = m_staging.Buffer();
+  if (h == nullptr || h->recordCount == 0 || !m_order.Reserve(h->recordCount)) {
+    return 0;
+  }
+  // Keys are made during the walk, while each record's head is at hand.
+  const bool keyed = sorted && m_sortKeys.Reserve(h->recordCount);
+  size_t keys = 0;
+  size_t pending = 0;
+  uint32_t oldest = 0;
+  CTraceRingWalker walker(h);
+  while (TraceRecord* record = walker.Next()) {
+    if (record->version == kStagedTaken) {
+      continue;
+    }
+    if (pending++ == 0) {
+      oldest = record->sequence;
+    }
+    if (!eligible(record)) {
+      continue;
+    }
+    if (keyed) {
+      m_sortKeys.data[keys++] = MakeStagedSortKey(record, oldest);
+    } else {
+      m_order.data[m_order.count++] = record;
+    }
+  }
+  if (keyed) {
+    SortStagedKeys(m_sortKeys.data, keys, m_order.data);
+    m_order.count = keys;
+  } else if (sorted) {
+    std::sort(m_order.data, m_order.data + m_order.count,
+              [](const TraceRecord* a, const TraceRecord* b) { return CompareRecords(a, b) < 0; });
+  }
+  return pending;
 }
 
 void CTraceCapture::DispatchHandle(HANDLE handle) {
@@ -337,20 +366,12 @@ int CTraceCapture::CompareRecords(const TraceRecord* a, const TraceRecord* b) {
   return 0;
 }
 
-void CTraceCapture::SortOrder() {
-  if (!SortStagedByTime(m_order.data, m_order.count, &m_sortKeys)) {
-    std::sort(m_order.data, m_order.data + m_order.count,
-              [](const TraceRecord* a, const TraceRecord* b) { return CompareRecords(a, b) < 0; });
-  }
-}
-
 void CTraceCapture::DrainQueueToCaches() { StoreStaged(false); }
 
 void CTraceCapture::SortAndStorePending() {
   EnterCriticalSection(&m_captureLock);
-  m_order.count = 0;
   const TraceBufferHeader* h = m_staging.Buffer();
-  if (h == nullptr || h->recordCount == 0 || !m_order.Reserve(h->recordCount)) {
+  if (h == nullptr || h->recordCount == 0) {
     LeaveCriticalSection(&m_captureLock);
     return;
   }
@@ -372,21 +393,10 @@ void CTraceCapture::SortAndStorePending() {
       arrived = i + 1 < m_arrivals.count ? m_arrivals[i + 1].sequence - 1 : h->lastSequence;
     }
   }
-  auto eligible = [&](const TraceRecord* record) {
+  const size_t pending = CollectStaged(true, [&](const TraceRecord* record) {
     return all || int64_t(record->time) <= settled || (anyArrived && !SequenceAfter(record->sequence, arrived));
-  };
-  size_t pending = 0;
-  CTraceRingWalker walker(h);
-  while (TraceRecord* record = walker.Next()) {
-    if (record->version != kStagedTaken) {
-      ++pending;
-      if (eligible(record)) {
-        m_order.data[m_order.count++] = record;
-      }
-    }
-  }
+  });
   if (m_order.count != 0) {
-    SortOrder();
     CompactStaging(StoreRecords(m_order.data, m_order.count) == pending);
   }
   LeaveCriticalSection(&m_captureLock);

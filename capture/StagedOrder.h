@@ -6,18 +6,26 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "core/Containers.h"
 #include "core/TraceRecord.h"
 
 struct StagedSortKey {
   uint64_t when;      // seconds, then milliseconds
   uint64_t stamp;     // 0 when the record has none
-  uint32_t arrival;   // staging number counted from the oldest in the batch
+  uint32_t arrival;   // staging number counted from the oldest staged one
   TraceRecord* record;
 };
 
-// Sorts `order` (records in arrival order, as staging holds them, their
-// staging numbers less than 2^31 apart) by time, milliseconds, stamp and
-// arrival, the order of CTraceCapture::CompareRecords. False, with `order`
-// untouched, when the keys find no memory.
-bool SortStagedByTime(TraceRecord** order, size_t count, CGrowArray<StagedSortKey>* keys);
+// The key of a staged record; `oldest` is the staging number of the oldest
+// record staged (all numbers staged together lie less than 2^31 apart).
+inline StagedSortKey MakeStagedSortKey(TraceRecord* record, uint32_t oldest) {
+  StagedSortKey key;
+  key.when = (uint64_t(record->time) << 16) | record->milliseconds;
+  key.stamp = (record->flags & kRecordStampValid) != 0 ? record->Stamp() : 0;
+  key.arrival = record->sequence - oldest;  // numbers wrap; counted so they do not
+  key.record = record;
+  return key;
+}
+
+// Sorts `keys` by time, milliseconds, stamp and arrival, the order of
+// CTraceCapture::CompareRecords, and writes their records to `order`.
+void SortStagedKeys(StagedSortKey* keys, size_t count, TraceRecord** order);

@@ -279,8 +279,11 @@ class CTraceCapture : public CTraceMgr, public ICaptureStore {
   // Stores every staged record, in time order when asked (sorting at the
   // end of a capture run). A store held by the window keeps them staged.
   void StoreStaged(bool sorted);
-  // Puts m_order (staged records in arrival order) in time order.
-  void SortOrder();
+  // Puts the pending staged records `eligible` takes into m_order, in time
+  // order when `sorted`, else in arrival order. Returns how many records are
+  // pending in all (0 also when the order cannot be had).
+  template <typename Eligible>
+  size_t CollectStaged(bool sorted, Eligible eligible);
   void StoreIfLarge();
   // Keeps the records whose pending byte is still set, in their order;
   // `allTaken` when the caller knows none is.

@@ -131,8 +131,11 @@ TEST(CompareRecords, KeyedSortGivesTheComparisonsOrder) {
   sorted = expected;
   std::stable_sort(expected.begin(), expected.end(),
                    [](const TraceRecord* a, const TraceRecord* b) { return CTraceCapture::CompareRecords(a, b) < 0; });
-  CGrowArray<StagedSortKey> keys;
-  ASSERT_TRUE(SortStagedByTime(sorted.data(), sorted.size(), &keys));
+  std::vector<StagedSortKey> keys;
+  for (TraceRecord* r : sorted) {
+    keys.push_back(MakeStagedSortKey(r, sorted.front()->sequence));
+  }
+  SortStagedKeys(keys.data(), keys.size(), sorted.data());
   EXPECT_TRUE(expected == sorted);
 }
 
