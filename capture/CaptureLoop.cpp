@@ -45,9 +45,10 @@ void CTraceCapture::CaptureLoop() {
   }
   Notify(kNotifyNotice, kNoticeCaptureStarted);
   while (m_runFlag != 0 && m_waitHandles.count != 0) {
+    const DWORD timeout = WakeRestedChannels();
     const DWORD count = DWORD(m_waitHandles.count);
-    const DWORD result = m_wait(count, m_waitHandles.data, FALSE, INFINITE, TRUE);
-    if (result == WAIT_IO_COMPLETION) {
+    const DWORD result = m_wait(count, m_waitHandles.data, FALSE, timeout, TRUE);
+    if (result == WAIT_IO_COMPLETION || result == WAIT_TIMEOUT) {
       continue;
     }
     if (result >= WAIT_OBJECT_0 + count) {
@@ -192,11 +193,57 @@ void CTraceCapture::DispatchChannels(HANDLE handle) {
         channel->m_pending = 1;
         if (ImportKelMapFile(channel, kEventImportIntervalMs) < 0) {
           ChannelFailed(channel);
+        } else {
+          RestChannel(channel);
         }
         return;
       }
     }
   }
+}
+
+void CTraceCapture::RestChannel(CTraceChannel* channel) {
+  // A writer signals after every append, and a signal within the import
+  // interval cannot be served: waking for it costs server round trips and
+  // nothing else. The event keeps the signal until the rest is over.
+  const DWORD since = GetTickCount() - channel->LastReleaseTick();
+  if (channel->RestHandle() == nullptr || since >= kEventImportIntervalMs ||
+      !SwapWaitHandle(channel->Event(), channel->RestHandle())) {
+    return;
+  }
+  channel->m_resting = 1;
+  channel->m_restUntil = channel->LastReleaseTick() + kEventImportIntervalMs;
+}
+
+DWORD CTraceCapture::WakeRestedChannels() {
+  DWORD timeout = INFINITE;
+  const DWORD now = GetTickCount();
+  for (int kind = 0; kind < kChannelKinds; ++kind) {
+    for (CTraceChannel* channel : {&m_local[kind], &m_global[kind]}) {
+      if (!channel->m_resting) {
+        continue;
+      }
+      const DWORD left = channel->m_restUntil - now;
+      if (int32_t(left) > 0 && left <= kEventImportIntervalMs) {
+        timeout = left < timeout ? left : timeout;
+        continue;
+      }
+      // A rebuilt wait array holds the event already.
+      SwapWaitHandle(channel->RestHandle(), channel->Event());
+      channel->m_resting = 0;
+    }
+  }
+  return timeout;
+}
+
+bool CTraceCapture::SwapWaitHandle(HANDLE from, HANDLE to) {
+  for (size_t i = 0; i < m_waitHandles.count; ++i) {
+    if (m_waitHandles[i] == from) {
+      m_waitHandles[i] = to;
+      return true;
+    }
+  }
+  return false;
 }
 
 void CTraceCapture::OnTimerTick() {

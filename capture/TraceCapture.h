@@ -251,6 +251,13 @@ class CTraceCapture : public CTraceMgr, public ICaptureStore {
   void Notify(uint32_t code, LPARAM value);
   void Log(const char* text, int value);
   void DispatchChannels(HANDLE handle);
+  // After an import on its event, the channel's event leaves the wait until
+  // the import interval has passed; WakeRestedChannels puts back those whose
+  // rest is over and returns how long the wait may last.
+  void RestChannel(CTraceChannel* channel);
+  DWORD WakeRestedChannels();
+  // Replaces `from` in the wait array; false when it is not there.
+  bool SwapWaitHandle(HANDLE from, HANDLE to);
   void ImportOlderSources();
   // Marks a record the builder staged as captured live from `source`.
   static void MarkLive(TraceRecord* record, uint8_t source);

@@ -53,6 +53,9 @@ int CTraceChannel::OpenEvent(SECURITY_ATTRIBUTES* attributes) {
       SetLowIntegrityLabel(m_eventName);
     }
   }
+  if (m_rest == nullptr) {
+    m_rest = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  }
   if (m_mutex == nullptr) {
     m_mutex = OpenMutexW(MUTEX_ALL_ACCESS, FALSE, m_mutexName);
   }
@@ -85,6 +88,11 @@ void CTraceChannel::Close() {
     CloseHandle(m_event);
     m_event = nullptr;
   }
+  if (m_rest != nullptr) {
+    CloseHandle(m_rest);
+    m_rest = nullptr;
+  }
+  m_resting = 0;
   m_pending = 0;
 }
 

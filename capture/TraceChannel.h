@@ -56,6 +56,10 @@ class CTraceChannel {
   void Release();
 
   HANDLE Event() const { return m_event; }
+  // Never signalled: it stands in for the event in the capture's wait while
+  // the channel rests (null when it could not be made: then it never rests).
+  HANDLE RestHandle() const { return m_rest; }
+  DWORD LastReleaseTick() const { return m_lastReleaseTick; }
   bool IsOpen() const { return m_view != nullptr; }
   DWORD SessionId() const { return m_sessionId; }
   uint32_t LastSequence() const { return m_lastSequence; }
@@ -68,6 +72,8 @@ class CTraceChannel {
 
   uint32_t m_pending = 0;          // the event fired; cleared by Release
   uint32_t m_failureNotified = 0;  // the owner was told this channel failed
+  uint32_t m_resting = 0;          // the rest handle stands in for the event
+  DWORD m_restUntil = 0;
 
  private:
   int OpenRing();
@@ -81,6 +87,7 @@ class CTraceChannel {
   uint32_t ReadStart() const;
 
   HANDLE m_event = nullptr;
+  HANDLE m_rest = nullptr;
   HANDLE m_mutex = nullptr;
   HANDLE m_mapping = nullptr;
   const uint8_t* m_view = nullptr;

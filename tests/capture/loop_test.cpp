@@ -1,4 +1,7 @@
 // The capture loop itself: how it starts, tells its owner and ends.
+#include <mutex>
+#include <vector>
+
 #include "jobs/Threads.h"
 #include "tests/capture/CaptureFixture.h"
 
@@ -49,6 +52,71 @@ TEST(CaptureLoop, WaitArrayHoldsTheChannelEventsThenTheTimer) {
   EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(handles[at], kNoticeTimeoutMs));
   capture->CloseMapFiles();
   EXPECT_EQ(0u, capture->WaitHandles().count);
+  capture->Release();
+}
+
+// What the loop waited on: whether channel 0's event or its rest handle was
+// in the array, and the time-out.
+struct WaitSeen {
+  bool event;
+  bool rest;
+  DWORD ms;
+};
+std::mutex g_waitsLock;
+std::vector<WaitSeen> g_waits;
+HANDLE g_watchedEvent = nullptr, g_watchedRest = nullptr;
+
+DWORD WINAPI RecordingWait(DWORD count, const HANDLE* handles, BOOL all, DWORD ms, BOOL alertable) {
+  WaitSeen seen{false, false, ms};
+  for (DWORD i = 0; i < count; ++i) {
+    seen.event = seen.event || handles[i] == g_watchedEvent;
+    seen.rest = seen.rest || handles[i] == g_watchedRest;
+  }
+  {
+    std::lock_guard<std::mutex> guard(g_waitsLock);
+    g_waits.push_back(seen);
+  }
+  return WaitForMultipleObjectsEx(count, handles, all, ms, alertable);
+}
+
+TEST(CaptureLoop, AChannelJustReadRestsOutOfTheWaitAndKeepsItsSignal) {
+  LoadGroupsOnce();
+  const std::wstring tag = UniqueTag(L"rest");
+  TestRing ring(tag, 0);
+  ASSERT_TRUE(ring.Ok());
+  CTraceCapture* capture = NewCapture(tag);
+  ASSERT_EQ(1, capture->Init(0));
+  capture->SetWaitFunction(&RecordingWait);
+  g_waits.clear();
+  CThreadCapture thread(nullptr, capture);
+  ASSERT_EQ(1, thread.Start());
+  ASSERT_TRUE(WaitFor([&] { return capture->LocalChannel(0).RestHandle() != nullptr; }, kNoticeTimeoutMs));
+  g_watchedEvent = capture->LocalChannel(0).Event();
+  g_watchedRest = capture->LocalChannel(0).RestHandle();
+  // Each batch is signalled at once, as writers do; the second comes while
+  // the channel rests after reading the first.
+  ring.Append(3, 1, 20);
+  ring.Signal();
+  ASSERT_TRUE(WaitFor([&] { return capture->StagedCount() + ViewRecords(capture).size() >= 20; }, kNoticeTimeoutMs));
+  ring.Append(3, 21, 20);
+  ring.Signal();
+  ASSERT_TRUE(WaitFor([&] { return ViewRecords(capture).size() >= 40; }, kNoticeTimeoutMs));
+  EXPECT_EQ(1, thread.Stop(kThreadStopTimeoutMs));
+  EXPECT_TRUE(HoldsAllInOrder(ViewRecords(capture), 3, 1, 40));
+  EXPECT_EQ(0u, capture->LostRecords());
+  std::lock_guard<std::mutex> guard(g_waitsLock);
+  bool rested = false, back = false;
+  for (const WaitSeen& seen : g_waits) {
+    EXPECT_FALSE(seen.event && seen.rest);
+    if (seen.rest) {
+      rested = true;
+      EXPECT_LE(seen.ms, kEventImportIntervalMs);
+    } else if (rested && seen.event) {
+      back = true;
+    }
+  }
+  EXPECT_TRUE(rested);
+  EXPECT_TRUE(back);
   capture->Release();
 }
 
