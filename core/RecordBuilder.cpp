@@ -279,6 +279,7 @@ int CBlockWordList::Add(const wchar_t* word) {
     if (copy != nullptr) {
       std::memcpy(copy, word, (length + 1) * sizeof(wchar_t));
       const uint32_t index = uint32_t(m_words.count);
+      SetBit(m_firsts, copy[0]);
       if (length == 1) {
         m_words.Append(Word{copy, length});
         SetBit(m_singles, copy[0]);
@@ -305,8 +306,15 @@ int CBlockWordList::Add(const wchar_t* word) {
 
 bool CBlockWordList::FoundInLocked(const wchar_t* text) const {
   const bool singles = m_singleCount != 0;
-  for (const wchar_t* p = text; p[0] != 0; ++p) {
+  for (const wchar_t* p = text;; ++p) {
+    // The terminator's bit is set: the skip ends there at the latest.
+    while (!TestBit(m_firsts, p[0])) {
+      ++p;
+    }
     const wchar_t first = p[0];
+    if (first == 0) {
+      break;
+    }
     if (singles && TestBit(m_singles, first)) {
       return true;
     }
@@ -355,6 +363,8 @@ void CBlockWordList::Clear() {
   std::memset(m_singles, 0, sizeof(m_singles));
   m_singleCount = 0;
   std::memset(m_pairs, 0, sizeof(m_pairs));
+  std::memset(m_firsts, 0, sizeof(m_firsts));
+  SetBit(m_firsts, 0);
   InterlockedExchange(&m_count, 0);
   ReleaseSRWLockExclusive(&m_lock);
 }

@@ -69,6 +69,9 @@ class CBlockWordList {
   size_t m_singleCount = 0;
   uint32_t m_singles[kBitmapWords] = {};
   uint32_t m_pairs[kBitmapWords] = {};
+  // Units that start some word, and always the terminator: a test skips
+  // every other unit with one bit test.
+  uint32_t m_firsts[kBitmapWords] = {1u};
   CGrowArray<uint32_t> m_buckets[kBuckets];  // word indices by pair hash
 };
 

@@ -420,6 +420,29 @@ TEST(BlockWordList, ManyWordsSharingBucketsAllMatch) {
   EXPECT_FALSE(list.FoundIn(L"w300z w1 z"));
 }
 
+// A test skips the units that start no word up to the terminator: it must
+// stop there, also for words starting with low units that share the
+// terminator's bitmap word, or at the top of the range, and after Clear.
+TEST(BlockWordList, SkipEndsAtTheTerminator) {
+  CBlockWordList list;
+  // A word lies behind the terminator; only the text before it counts.
+  const wchar_t text[] = L"no match\0\u0001\t!\uffff\uffffx";
+  const wchar_t* const words[] = {L"\u0001", L"\t!", L"\uffff\uffff", L"x"};
+  for (int round = 0; round < 2; ++round) {
+    for (const wchar_t* word : words) {
+      ASSERT_EQ(1, list.Add(word));
+    }
+    EXPECT_FALSE(list.FoundIn(text));
+    EXPECT_TRUE(list.FoundIn(L"a\u0001"));
+    EXPECT_TRUE(list.FoundIn(L"\t!"));
+    EXPECT_FALSE(list.FoundIn(L"\t"));
+    EXPECT_TRUE(list.FoundIn(L"\uffff\uffff"));
+    EXPECT_FALSE(list.FoundIn(L"\uffff"));
+    list.Clear();
+    EXPECT_FALSE(list.FoundIn(text));
+  }
+}
+
 struct ThreadArgs {
   CBlockWordList* list;
   HANDLE start;
