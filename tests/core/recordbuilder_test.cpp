@@ -388,6 +388,25 @@ TEST_P(BlockWordMatch, FoundWhereAWordOccurs) {
   EXPECT_EQ(GetParam().found, list.FoundIn(GetParam().text)) << testing::PrintToString(std::wstring(GetParam().text));
 }
 
+// The test steps over aligned blocks of the text: a word or terminator in
+// any place of a block, and a text at any address (odd ones included), give
+// the same result.
+TEST_P(BlockWordMatch, SameResultAtEveryPlaceAndAddress) {
+  constexpr size_t kLongestPad = 9;
+  constexpr size_t kShifts = 16;
+  for (size_t pad = 0; pad <= kLongestPad; ++pad) {
+    const std::wstring text = std::wstring(pad, L' ') + GetParam().text;
+    const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+    alignas(16) char buffer[kShifts + 64 * sizeof(wchar_t)];
+    ASSERT_LE(kShifts + bytes, sizeof(buffer));
+    for (size_t shift = 0; shift < kShifts; ++shift) {
+      std::memcpy(buffer + shift, text.c_str(), bytes);
+      EXPECT_EQ(GetParam().found, list.FoundIn(reinterpret_cast<const wchar_t*>(buffer + shift)))
+          << testing::PrintToString(text) << " shift " << shift;
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Table, BlockWordMatch,
                          testing::Values(FindCase{L"", false}, FindCase{L"nothing here", false},
                                          FindCase{L"Q", false}, FindCase{L"a q", true}, FindCase{L"q", true},
