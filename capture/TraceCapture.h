@@ -55,12 +55,15 @@ constexpr DWORD kSortHoldMs = 2000;
 // ...unless this many bytes are staged: then everything is stored.
 constexpr uint32_t kSortHoldCapBytes = 64u << 20;
 // One import copies at most this many bytes from a ring per mutex hold,
-// and at most this many slices before other inputs are served again.
-constexpr size_t kImportSliceBytes = 4u << 20;
-constexpr int kImportSlicesPerCall = 4;
+// and at most this many slices before other inputs are served again. A
+// slice, and the records staged from it, still fit the processor's caches
+// when they are stored: walking megabytes of staged records that had
+// already left them cost more than the copies themselves.
+constexpr size_t kImportSliceBytes = 512u << 10;
+constexpr int kImportSlicesPerCall = 32;
 // Without sorting, a staging buffer this large is stored at once instead of
 // on the next tick.
-constexpr uint32_t kEagerStoreBytes = 8u << 20;
+constexpr uint32_t kEagerStoreBytes = 1u << 20;
 // How long the capture thread keeps trying to take the store back between
 // two chunks of one store step.
 constexpr DWORD kStoreRetakeMs = 100;

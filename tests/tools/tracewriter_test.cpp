@@ -54,7 +54,8 @@ TEST(TraceWriterOptions, AcceptsTheAgreedLineAndRefusesBadValues) {
       {{}, true},
       {{L"--kind", L"3", L"--global", L"--count", L"0", L"--batch", L"1", L"--rate", L"500", L"--ring", L"16384",
         L"--threads", L"8", L"--id", L"77", L"--cipher", L"0", L"--encoding", L"2", L"--level", L"0x1F", L"--module",
-        L"app.exe", L"--wait-event", L"5000", L"--fault", L"hold-mutex", L"--linger", L"10", L"--tag", L"abc"},
+        L"app.exe", L"--wait-event", L"5000", L"--fault", L"hold-mutex", L"--linger", L"10", L"--tag", L"abc",
+        L"--start-event", L"go"},
        true},
       {{L"--kind", L"4"}, false},
       {{L"--kind"}, false},
@@ -73,6 +74,8 @@ TEST(TraceWriterOptions, AcceptsTheAgreedLineAndRefusesBadValues) {
       {{L"--module", L"a@b"}, false},
       {{L"--fault", L"explode"}, false},
       {{L"--tag", L"a\\b"}, false},
+      {{L"--start-event", L""}, false},
+      {{L"--start-event", L"0123456789012345678901234567890123456789012345678901234567890123"}, false},
       {{L"--verbose"}, false},
   };
   for (const ArgsCase& c : cases) {
@@ -457,6 +460,24 @@ TEST_F(TraceWriter, ProcessWaitsForTheEventAndFailsWithoutIt) {
   const std::wstring tag = UniqueTag();
   EXPECT_EQ(DWORD(kWriterExitFailed), writer.Run(L"--tag " + tag + L" --wait-event 50 --count 5"));
   EXPECT_NE(std::string::npos, writer.Output().find("no event")) << writer.Output();
+}
+
+TEST_F(TraceWriter, ProcessWritesOnlyOnceItsStartEventIsSet) {
+  constexpr DWORD kStillWaitingMs = 500;
+  TestChannel channel(3, kDefaultRingBytes);
+  ASSERT_TRUE(channel.valid());
+  const std::wstring startName = L"start_" + channel.tag();
+  HANDLE start = CreateEventW(nullptr, TRUE, FALSE, startName.c_str());
+  ASSERT_NE(nullptr, start);
+  CTraceWriterProcess writer;
+  ASSERT_TRUE(writer.Start(Args(channel, 3, L"--count 20 --id 5 --start-event " + startName)));
+  EXPECT_FALSE(writer.Wait(kStillWaitingMs));
+  EXPECT_EQ(0u, channel.Header()->lastSequence);
+  SetEvent(start);
+  ASSERT_TRUE(writer.Wait(kProcessTimeoutMs));
+  EXPECT_EQ(0u, writer.ExitCode()) << writer.Output();
+  EXPECT_EQ(20u, channel.Header()->lastSequence);
+  CloseHandle(start);
 }
 
 TEST_F(TraceWriter, ProcessFaultModes) {

@@ -98,7 +98,7 @@ const wchar_t* WriterUsage() {
   return L"usage: trace-writer [--kind K] [--global] [--count N] [--batch B] [--rate R] [--ring BYTES]\n"
          L"                    [--threads T] [--id W] [--cipher C] [--encoding E] [--level L]\n"
          L"                    [--module NAME] [--wait-event MS] [--fault F] [--linger MS] [--tag TEXT]\n"
-         L"                    [--input I] [--version V] [--level-code C]\n"
+         L"                    [--input I] [--version V] [--level-code C] [--start-event NAME]\n"
          L"  I: ring kel-buffer dbwin dbwin-raw copydata qrv qrc\n"
          L"  F (ring): die-holding-mutex bad-magic bad-version bad-end bad-count zero-length\n"
          L"            new-generation hold-mutex signal-no-ring\n"
@@ -145,7 +145,7 @@ bool ParseWriterOptions(int argc, const wchar_t* const* argv, WriterOptions* opt
       }
     }
     const bool isText = wcscmp(arg, L"--module") == 0 || wcscmp(arg, L"--fault") == 0 || wcscmp(arg, L"--tag") == 0 ||
-                        wcscmp(arg, L"--input") == 0;
+                        wcscmp(arg, L"--input") == 0 || wcscmp(arg, L"--start-event") == 0;
     if (number == nullptr && !isText) {
       return Fail(error, arg, L"unknown option");
     }
@@ -171,6 +171,12 @@ bool ParseWriterOptions(int argc, const wchar_t* const* argv, WriterOptions* opt
         return Fail(error, arg, L"needs 1 to 16 characters without slashes");
       }
       options->tag = value;
+    } else if (wcscmp(arg, L"--start-event") == 0) {
+      const size_t length = wcslen(value);
+      if (length == 0 || length > kMaxStartEventUnits) {
+        return Fail(error, arg, L"needs 1 to 63 characters");
+      }
+      options->startEvent = value;
     } else if (wcscmp(arg, L"--input") == 0) {
       const InputEntry* found = nullptr;
       for (const InputEntry& entry : kInputs) {

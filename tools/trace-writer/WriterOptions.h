@@ -57,6 +57,7 @@ constexpr uint32_t kDefaultWriterLevel = 2;
 constexpr const wchar_t* kDefaultWriterModule = L"trace-writer.exe";
 constexpr size_t kMaxWriterModuleUnits = 127;
 constexpr size_t kMaxWriterTagUnits = 16;
+constexpr size_t kMaxStartEventUnits = 63;
 
 struct WriterOptions {
   uint32_t kind = 0;
@@ -78,7 +79,13 @@ struct WriterOptions {
   uint32_t layoutVersion = 2;  // of the shared one-record buffer, 0..3 (4 = unknown)
   uint32_t levelCode = 0;      // of the shared one-record buffer
   std::wstring tag;       // appended to the object names, so tests do not meet each other
+  // A manual-reset event the writer waits for before it writes: a process
+  // started ahead of time writes when its starter says so.
+  std::wstring startEvent;
 };
+
+// How long a writer waits for its start event.
+constexpr uint32_t kStartEventWaitMs = 300000;
 
 // Parses argv[1..argc-1] into `options` (which holds the defaults, the pid
 // as id). Returns true, or false with a message in `error`.

@@ -162,10 +162,29 @@ bool SignalOnly(const WriterOptions& options, std::wstring* error) {
   return true;
 }
 
+// The starter may make the event before or after this process opens it.
+bool WaitForStart(const std::wstring& name, std::wstring* error) {
+  HANDLE start = CreateEventW(nullptr, TRUE, FALSE, name.c_str());
+  if (start == nullptr) {
+    *error = L"cannot open start event " + name;
+    return false;
+  }
+  const DWORD waited = WaitForSingleObject(start, kStartEventWaitMs);
+  CloseHandle(start);
+  if (waited != WAIT_OBJECT_0) {
+    *error = L"no start from " + name + L" after " + std::to_wstring(kStartEventWaitMs) + L" ms";
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int RunWriter(const WriterOptions& options, uint32_t* written, std::wstring* error) {
   *written = 0;
+  if (!options.startEvent.empty() && !WaitForStart(options.startEvent, error)) {
+    return kWriterExitFailed;
+  }
   switch (options.input) {
     case WriterInput::kKelBuffer:
       return RunKelBufferWriter(options, written, error);
