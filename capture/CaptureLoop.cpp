@@ -96,8 +96,7 @@ void CTraceCapture::StoreStaged(bool sorted) {
       }
     }
     if (sorted) {
-      std::sort(m_order.data, m_order.data + m_order.count,
-                [](const TraceRecord* a, const TraceRecord* b) { return CompareRecords(a, b) < 0; });
+      SortOrder();
     }
     const size_t taken = StoreRecords(m_order.data, m_order.count);
     CompactStaging(taken == m_order.count);  // the order held every pending record
@@ -338,6 +337,13 @@ int CTraceCapture::CompareRecords(const TraceRecord* a, const TraceRecord* b) {
   return 0;
 }
 
+void CTraceCapture::SortOrder() {
+  if (!SortStagedByTime(m_order.data, m_order.count, &m_sortKeys)) {
+    std::sort(m_order.data, m_order.data + m_order.count,
+              [](const TraceRecord* a, const TraceRecord* b) { return CompareRecords(a, b) < 0; });
+  }
+}
+
 void CTraceCapture::DrainQueueToCaches() { StoreStaged(false); }
 
 void CTraceCapture::SortAndStorePending() {
@@ -380,8 +386,7 @@ void CTraceCapture::SortAndStorePending() {
     }
   }
   if (m_order.count != 0) {
-    std::sort(m_order.data, m_order.data + m_order.count,
-              [](const TraceRecord* a, const TraceRecord* b) { return CompareRecords(a, b) < 0; });
+    SortOrder();
     CompactStaging(StoreRecords(m_order.data, m_order.count) == pending);
   }
   LeaveCriticalSection(&m_captureLock);

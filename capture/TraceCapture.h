@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "capture/OlderSources.h"
+#include "capture/StagedOrder.h"
 #include "capture/TraceChannel.h"
 #include "core/Containers.h"
 #include "core/RWLock.h"
@@ -278,6 +279,8 @@ class CTraceCapture : public CTraceMgr, public ICaptureStore {
   // Stores every staged record, in time order when asked (sorting at the
   // end of a capture run). A store held by the window keeps them staged.
   void StoreStaged(bool sorted);
+  // Puts m_order (staged records in arrival order) in time order.
+  void SortOrder();
   void StoreIfLarge();
   // Keeps the records whose pending byte is still set, in their order;
   // `allTaken` when the caller knows none is.
@@ -388,6 +391,7 @@ class CTraceCapture : public CTraceMgr, public ICaptureStore {
   uint32_t m_ignoreMask = 0;
   uint64_t m_lostReported = 0;
   CGrowArray<TraceRecord*> m_order;  // sort scratch
+  CGrowArray<StagedSortKey> m_sortKeys;
   uint64_t m_longestHold = 0;        // performance-counter ticks
   uint64_t m_touchedTo = 0;          // ring offset TouchRingAhead reached
 };

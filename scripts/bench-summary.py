@@ -3,7 +3,7 @@
 
 A benchmark that sets the counter "records" reports Mrec/s (and, when set,
 its "sustained" rate, "hold_ms", "lost", "overrun", "writers_failed" and
-"cpu_pct" counters beside it), one that sets "bytes_per_second"
+"cpu_pct" and "cpu_us" counters beside it), one that sets "bytes_per_second"
 (SetBytesProcessed) reports MB/s, one that sets "messages" reports messages
 per second; others report ns per iteration.
 """
@@ -28,9 +28,11 @@ def main(path):
                 print(f"bench {name}_sustained: {b['sustained'] / 1e6:.2f} Mrec/s")
             # Figures reported beside a rate: counter name and unit.
             for counter, unit in (("hold_ms", "ms"), ("lost", "records"), ("overrun", "records"),
-                                  ("writers_failed", "processes"), ("cpu_pct", "%")):
+                                  ("writers_failed", "processes"), ("cpu_pct", "%"),
+                                  ("cpu_us", "us/rec")):
                 if counter in b:
-                    print(f"bench {name}_{counter}: {b[counter]:.1f} {unit}")
+                    digits = 3 if counter == "cpu_us" else 1
+                    print(f"bench {name}_{counter}: {b[counter]:.{digits}f} {unit}")
         elif "messages" in b:
             print(f"bench {name}: {b['messages']:.0f} msg/s")
             if "lost" in b:

@@ -1,7 +1,10 @@
 // The capture store's side: sorting, the memory limit and Clear, with
 // records brought in through a writer ring in this process.
+#include <algorithm>
 #include <set>
+#include <vector>
 
+#include "capture/StagedOrder.h"
 #include "tests/capture/CaptureFixture.h"
 
 using namespace capture_test;
@@ -97,6 +100,40 @@ TEST(CompareRecords, OrdersByTimeMillisecondsStampThenArrival) {
     EXPECT_EQ(c.expected, CTraceCapture::CompareRecords(&c.a, &c.b));
     EXPECT_EQ(-c.expected, CTraceCapture::CompareRecords(&c.b, &c.a));
   }
+}
+
+TEST(CompareRecords, KeyedSortGivesTheComparisonsOrder) {
+  // Few distinct times, milliseconds and stamps, so every tie-break is
+  // reached; arrival numbers run across their wrap.
+  constexpr size_t kRecords = 3000;
+  std::vector<TraceRecord> records(kRecords);
+  uint32_t state = 12345;
+  auto next = [&state]() {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    return state;
+  };
+  for (size_t i = 0; i < kRecords; ++i) {
+    TraceRecord& r = records[i];
+    r = {};
+    r.time = next() % 3 == 0 ? 0x80000000u + next() % 2 : 100 + next() % 3;
+    r.milliseconds = uint16_t(next() % 3 == 0 ? 0xFFFF : next() % 4);
+    const uint64_t stamp = next() % 4 == 0 ? 0 : (uint64_t(next() % 3) << 32) | (next() % 3);
+    r.flags = next() % 5 == 0 ? 0 : kRecordStampValid;  // a stamp without its flag does not count
+    r.SetStamp(stamp);
+    r.sequence = 0xFFFFFA00u + uint32_t(i);  // wraps half way
+  }
+  std::vector<TraceRecord*> expected, sorted;
+  for (TraceRecord& r : records) {
+    expected.push_back(&r);
+  }
+  sorted = expected;
+  std::stable_sort(expected.begin(), expected.end(),
+                   [](const TraceRecord* a, const TraceRecord* b) { return CTraceCapture::CompareRecords(a, b) < 0; });
+  CGrowArray<StagedSortKey> keys;
+  ASSERT_TRUE(SortStagedByTime(sorted.data(), sorted.size(), &keys));
+  EXPECT_TRUE(expected == sorted);
 }
 
 TEST_F(StoreTest, SortingMergesByTimeAndHoldsRecordsBackByArrival) {

@@ -106,6 +106,18 @@ TraceBufferHeader* CWriterChannel::Lock() {
 
 void CWriterChannel::Unlock() { ReleaseMutex(m_mutex.get()); }
 
+void CWriterChannel::TouchRing() {
+  constexpr size_t kPageBytes = 4096;
+  if (Lock() == nullptr) {
+    return;
+  }
+  auto* bytes = reinterpret_cast<volatile uint8_t*>(m_ring);
+  for (size_t at = 0; at < m_mappedBytes; at += kPageBytes) {
+    bytes[at] = bytes[at];
+  }
+  Unlock();
+}
+
 bool CWriterChannel::OpenToolEvent() {
   if (m_event.valid()) {
     return true;

@@ -39,6 +39,10 @@ class CWriterChannel {
   // Null when the wait failed; then nothing is held.
   TraceBufferHeader* Lock();
   void Unlock();
+  // Writes every page of the ring with its own value under the mutex, so
+  // later appends find the pages mapped, as in a program that has written
+  // for a while.
+  void TouchRing();
 
   // Signals the tool's event; looks for the event again (at most every
   // 100 ms) while it does not exist. True when an event was signalled.

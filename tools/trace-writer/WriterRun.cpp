@@ -182,7 +182,9 @@ bool WaitForStart(const std::wstring& name, std::wstring* error) {
 
 int RunWriter(const WriterOptions& options, uint32_t* written, std::wstring* error) {
   *written = 0;
-  if (!options.startEvent.empty() && !WaitForStart(options.startEvent, error)) {
+  // A ring writer gets its ring ready first (below).
+  const bool ringReadyFirst = options.input == WriterInput::kRing && options.fault != WriterFault::kSignalNoRing;
+  if (!options.startEvent.empty() && !ringReadyFirst && !WaitForStart(options.startEvent, error)) {
     return kWriterExitFailed;
   }
   switch (options.input) {
@@ -206,6 +208,12 @@ int RunWriter(const WriterOptions& options, uint32_t* written, std::wstring* err
   CWriterChannel channel(MakeChannelNames(options.kind, options.global, options.tag));
   if (!channel.Open(options.ringBytes, error)) {
     return kWriterExitFailed;
+  }
+  if (!options.startEvent.empty()) {
+    channel.TouchRing();
+    if (!WaitForStart(options.startEvent, error)) {
+      return kWriterExitFailed;
+    }
   }
   if (options.waitEventMs != 0 && !channel.WaitForEvent(options.waitEventMs)) {
     *error = L"no event " + channel.Names().event + L" after " + std::to_wstring(options.waitEventMs) + L" ms";
