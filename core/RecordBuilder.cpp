@@ -279,6 +279,9 @@ int CBlockWordList::Add(const wchar_t* word) {
     if (copy != nullptr) {
       std::memcpy(copy, word, (length + 1) * sizeof(wchar_t));
       const uint32_t index = uint32_t(m_words.count);
+      SetBit(m_firsts, copy[0]);
+      m_firstLow = copy[0] < m_firstLow ? copy[0] : m_firstLow;
+      m_firstHigh = copy[0] > m_firstHigh ? copy[0] : m_firstHigh;
       if (length == 1) {
         m_words.Append(Word{copy, length});
         SetBit(m_singles, copy[0]);
@@ -303,32 +306,72 @@ int CBlockWordList::Add(const wchar_t* word) {
   return added;
 }
 
-bool CBlockWordList::FoundInLocked(const wchar_t* text) const {
-  const bool singles = m_singleCount != 0;
-  for (const wchar_t* p = text; p[0] != 0; ++p) {
-    const wchar_t first = p[0];
-    if (singles && TestBit(m_singles, first)) {
+bool CBlockWordList::StartsAt(const wchar_t* p) const {
+  const wchar_t first = p[0];
+  if (m_singleCount != 0 && TestBit(m_singles, first)) {
+    return true;
+  }
+  const wchar_t second = p[1];
+  if (second == 0) {
+    return false;
+  }
+  const uint32_t hash = PairHash(first, second);
+  if (!TestBit(m_pairs, hash)) {
+    return false;
+  }
+  const CGrowArray<uint32_t>& bucket = m_buckets[BucketOf(hash)];
+  for (size_t i = 0; i < bucket.count; ++i) {
+    const Word& word = m_words[bucket[i]];
+    // The text ends at its terminator, where any longer word mismatches.
+    if (word.text[0] == first && word.text[1] == second && wcsncmp(p + 2, word.text + 2, word.length - 2) == 0) {
       return true;
     }
-    const wchar_t second = p[1];
-    if (second == 0) {
-      break;
-    }
-    const uint32_t hash = PairHash(first, second);
-    if (!TestBit(m_pairs, hash)) {
-      continue;
-    }
-    const CGrowArray<uint32_t>& bucket = m_buckets[BucketOf(hash)];
-    for (size_t i = 0; i < bucket.count; ++i) {
-      const Word& word = m_words[bucket[i]];
-      // The text ends at its terminator, where any longer word mismatches.
-      if (word.text[0] == first && word.text[1] == second &&
-          wcsncmp(p + 2, word.text + 2, word.length - 2) == 0) {
+  }
+  return false;
+}
+
+bool CBlockWordList::FoundInLocked(const wchar_t* text) const {
+  const auto address = reinterpret_cast<uintptr_t>(text);
+  if (address % sizeof(wchar_t) != 0) {
+    for (const wchar_t* p = text;; ++p) {
+      // The terminator's bit is set: the skip ends there at the latest.
+      while (!TestBit(m_firsts, p[0])) {
+        ++p;
+      }
+      if (p[0] == 0) {
+        return false;
+      }
+      if (StartsAt(p)) {
         return true;
       }
     }
   }
-  return false;
+  // Eight units a step: only the terminator and units between the lowest
+  // and the highest first unit of the words are looked at one by one. The
+  // loads are 16-byte aligned, so they never reach into a page the text does
+  // not touch; units before the text are masked off.
+  constexpr uintptr_t kBlockBytes = sizeof(__m128i);
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i low = _mm_set1_epi16(short(m_firstLow));
+  const __m128i span = _mm_set1_epi16(short(uint16_t(m_firstHigh - m_firstLow)));
+  const auto* block = reinterpret_cast<const __m128i*>(address & ~(kBlockBytes - 1));
+  unsigned valid = ~0u << (address & (kBlockBytes - 1));
+  for (;; ++block, valid = ~0u) {
+    const __m128i units = _mm_load_si128(block);
+    const __m128i inSpan = _mm_cmpeq_epi16(_mm_subs_epu16(_mm_sub_epi16(units, low), span), zero);
+    unsigned candidates = unsigned(_mm_movemask_epi8(_mm_or_si128(inSpan, _mm_cmpeq_epi16(units, zero)))) & valid;
+    while (candidates != 0) {
+      const unsigned bit = unsigned(__builtin_ctz(candidates));
+      const auto* p = reinterpret_cast<const wchar_t*>(reinterpret_cast<const char*>(block) + bit);
+      if (p[0] == 0) {
+        return false;
+      }
+      if (TestBit(m_firsts, p[0]) && StartsAt(p)) {
+        return true;
+      }
+      candidates &= ~(3u << bit);
+    }
+  }
 }
 
 bool CBlockWordList::FoundIn(const wchar_t* text) const {
@@ -355,6 +398,10 @@ void CBlockWordList::Clear() {
   std::memset(m_singles, 0, sizeof(m_singles));
   m_singleCount = 0;
   std::memset(m_pairs, 0, sizeof(m_pairs));
+  std::memset(m_firsts, 0, sizeof(m_firsts));
+  SetBit(m_firsts, 0);
+  m_firstLow = kNoFirstLow;
+  m_firstHigh = kNoFirstHigh;
   InterlockedExchange(&m_count, 0);
   ReleaseSRWLockExclusive(&m_lock);
 }

@@ -59,6 +59,8 @@ class CBlockWordList {
   };
 
   bool FoundInLocked(const wchar_t* text) const;
+  // Whether a word starts at p (p[0] is no terminator).
+  bool StartsAt(const wchar_t* p) const;
   bool Holds(const wchar_t* word, size_t length) const;
 
   mutable SRWLOCK m_lock = SRWLOCK_INIT;
@@ -69,6 +71,15 @@ class CBlockWordList {
   size_t m_singleCount = 0;
   uint32_t m_singles[kBitmapWords] = {};
   uint32_t m_pairs[kBitmapWords] = {};
+  // Units that start some word, and always the terminator: a test skips
+  // every other unit with one bit test.
+  uint32_t m_firsts[kBitmapWords] = {1u};
+  // The lowest and highest of those units but the terminator; a step of the
+  // test passes over eight units that all lie outside.
+  static constexpr wchar_t kNoFirstLow = 0xFFFF;
+  static constexpr wchar_t kNoFirstHigh = 0;
+  wchar_t m_firstLow = kNoFirstLow;
+  wchar_t m_firstHigh = kNoFirstHigh;
   CGrowArray<uint32_t> m_buckets[kBuckets];  // word indices by pair hash
 };
 

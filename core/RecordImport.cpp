@@ -1,6 +1,5 @@
 #include "core/RecordImport.h"
 
-#include <emmintrin.h>
 #include <windows.h>
 
 #include <cstdlib>
@@ -9,6 +8,7 @@
 
 #include "core/Cipher.h"
 #include "core/ModuleGroups.h"
+#include "core/NarrowText.h"
 #include "core/RecordBuilder.h"
 #include "core/StrUtil.h"
 #include "core/TraceStore.h"
@@ -55,121 +55,6 @@ void SwapU32At(uint8_t* p) {
   StoreU32(p, (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24));
 }
 
-// Bytes before the first NUL within `most`; reads no byte past `most`.
-size_t BoundedBytes(const uint8_t* text, size_t most) {
-  size_t n = 0;
-  while (n < most && text[n] != 0) {
-    ++n;
-  }
-  return n;
-}
-
-// Narrow text of at most `bytes` bytes (ending earlier at a NUL) into a
-// terminated wide string of at most units - 1 units. Each byte of these code
-// pages yields at most one unit, so cutting the input to units - 1 bytes
-// always fits.
-void NarrowToWide(UINT codePage, const uint8_t* text, size_t bytes, wchar_t* dest, size_t units) {
-  size_t n = BoundedBytes(text, bytes < units - 1 ? bytes : units - 1);
-  int written = 0;
-  if (n != 0) {
-    written = MultiByteToWideChar(codePage, 0, reinterpret_cast<const char*>(text), int(n), dest, int(units - 1));
-  }
-  dest[written > 0 ? written : 0] = 0;
-}
-
-// The units of one well-formed UTF-8 sequence starting with `lead` at text[0]
-// (at most `left` bytes readable); 0 for anything else (a stray or missing
-// continuation, an overlong form, a surrogate, past U+10FFFF, a NUL).
-size_t DecodeUtf8Sequence(const uint8_t* text, size_t left, uint32_t* code) {
-  const uint8_t lead = text[0];
-  size_t need;
-  uint32_t value;
-  uint8_t low = 0x80;
-  uint8_t high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    need = 2;
-    value = lead & 0x1Fu;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    need = 3;
-    value = lead & 0x0Fu;
-    low = lead == 0xE0 ? 0xA0 : 0x80;   // no overlong forms
-    high = lead == 0xED ? 0x9F : 0xBF;  // no surrogates
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    need = 4;
-    value = lead & 0x07u;
-    low = lead == 0xF0 ? 0x90 : 0x80;
-    high = lead == 0xF4 ? 0x8F : 0xBF;  // nothing past U+10FFFF
-  } else {
-    return 0;
-  }
-  if (need > left || text[1] < low || text[1] > high) {
-    return 0;
-  }
-  value = (value << 6) | (text[1] & 0x3Fu);
-  for (size_t i = 2; i < need; ++i) {
-    if ((text[i] & 0xC0u) != 0x80u) {
-      return 0;
-    }
-    value = (value << 6) | (text[i] & 0x3Fu);
-  }
-  *code = value;
-  return need;
-}
-
-// UTF-8 text as NarrowToWide(CP_UTF8, ...) converts it. Well-formed text is
-// decoded here, ASCII runs sixteen bytes at a time; text holding anything
-// else goes to the system converter, whose replacement rules stay the
-// reference.
-void Utf8ToWide(const uint8_t* text, size_t bytes, wchar_t* dest, size_t units) {
-  const size_t limit = bytes < units - 1 ? bytes : units - 1;
-  constexpr size_t kBlock = 16;
-  const __m128i zero = _mm_setzero_si128();
-  size_t in = 0;
-  size_t out = 0;
-  for (;;) {
-    // Each byte gives at most one unit, so out <= in and every store fits.
-    while (in + kBlock <= limit) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + in));
-      const int stops = _mm_movemask_epi8(v) | _mm_movemask_epi8(_mm_cmpeq_epi8(v, zero));
-      // All sixteen units are stored; those past a stop are written again.
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(dest + out), _mm_unpacklo_epi8(v, zero));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(dest + out + kBlock / 2), _mm_unpackhi_epi8(v, zero));
-      if (stops != 0) {
-        const size_t ascii = size_t(__builtin_ctz(unsigned(stops)));
-        in += ascii;
-        out += ascii;
-        break;
-      }
-      in += kBlock;
-      out += kBlock;
-    }
-    if (in >= limit || text[in] == 0) {
-      break;
-    }
-    const uint8_t c = text[in];
-    if (c < 0x80) {
-      dest[out++] = wchar_t(c);
-      ++in;
-      continue;
-    }
-    uint32_t code = 0;
-    const size_t used = DecodeUtf8Sequence(text + in, limit - in, &code);
-    if (used == 0) {
-      NarrowToWide(CP_UTF8, text, bytes, dest, units);
-      return;
-    }
-    if (code >= 0x10000) {
-      code -= 0x10000;
-      dest[out++] = wchar_t(0xD800 + (code >> 10));
-      dest[out++] = wchar_t(0xDC00 + (code & 0x3FF));
-    } else {
-      dest[out++] = wchar_t(code);
-    }
-    in += used;
-  }
-  dest[out] = 0;
-}
-
 // UTF-16LE units of at most `bytes` bytes, at any alignment, terminated.
 void Utf16ToWide(const uint8_t* text, size_t bytes, wchar_t* dest, size_t units) {
   const size_t most = bytes / sizeof(wchar_t) < units - 1 ? bytes / sizeof(wchar_t) : units - 1;
@@ -199,7 +84,7 @@ bool MayHoldBlockWordMarker(const uint8_t* bytes, size_t size, bool utf16) {
   const uint8_t first = uint8_t(kBlockWordMarker[0]);
   const uint8_t* const last = bytes + (size - patternBytes);
   for (const uint8_t* p = bytes; p <= last;) {
-    p = static_cast<const uint8_t*>(std::memchr(p, first, size_t(last - p) + 1));
+    p = MemFindByte(p, size_t(last - p) + 1, first);
     if (p == nullptr) {
       return false;
     }

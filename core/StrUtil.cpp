@@ -195,6 +195,33 @@ size_t WcsLengthBounded(const wchar_t* text, size_t most)
     }
 }
 
+const uint8_t* MemFindByte(const uint8_t* p, size_t n, uint8_t value)
+{
+    constexpr size_t kBlockBytes = sizeof(__m128i);
+    const uint8_t* const end = p + n;
+    if (n < kBlockBytes) {
+        for (; p < end; ++p) {
+            if (*p == value)
+                return p;
+        }
+        return nullptr;
+    }
+    const __m128i needle = _mm_set1_epi8(static_cast<char>(value));
+    auto hitsAt = [&](const uint8_t* at) {
+        return unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)), needle)));
+    };
+    for (; size_t(end - p) >= kBlockBytes; p += kBlockBytes) {
+        if (const unsigned hits = hitsAt(p))
+            return p + __builtin_ctz(hits);
+    }
+    if (p == end)
+        return nullptr;
+    // The last sixteen bytes, without those already looked at.
+    const uint8_t* const tail = end - kBlockBytes;
+    const unsigned hits = hitsAt(tail) >> (p - tail);
+    return hits ? p + __builtin_ctz(hits) : nullptr;
+}
+
 void WcsToLowerInPlace(wchar_t* text)
 {
     if (!text)

@@ -58,6 +58,10 @@ char* StrFindCharA(char* text, char ch);
 const char* StrFindLastCharA(const char* text, char ch);
 char* StrFindLastCharA(char* text, char ch);
 
+// The first byte equal to value in [p, p + n), or null; sixteen bytes a step
+// (msvcrt's memchr goes byte by byte) and no byte outside the range is read.
+const uint8_t* MemFindByte(const uint8_t* p, size_t n, uint8_t value);
+
 // strncmp over at most n characters; a null string compares as empty.
 int StrCompareNA(const char* a, const char* b, size_t n);
 

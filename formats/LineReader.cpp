@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "core/StrUtil.h"
 #include "core/SysUtil.h"
 
 namespace {
@@ -109,23 +110,6 @@ size_t DecodeUtf8(const uint8_t** at, const uint8_t* end, wchar_t* out, size_t r
   return n;
 }
 
-const uint8_t* FindLineEnd(const uint8_t* p, const uint8_t* end) {
-  const __m128i lf = _mm_set1_epi8('\n');
-  while (end - p >= kVectorBytes) {
-    const int hits = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), lf));
-    if (hits != 0) {
-      return p + __builtin_ctz(unsigned(hits));
-    }
-    p += kVectorBytes;
-  }
-  for (; p < end; ++p) {
-    if (*p == '\n') {
-      return p;
-    }
-  }
-  return nullptr;
-}
-
 int CChunkLineReader::Init() {
   m_buffer.reset(new (std::nothrow) uint8_t[2 * kChunkBytes]);
   return m_buffer != nullptr ? 1 : 0;
@@ -154,7 +138,7 @@ int CChunkLineReader::Next(ByteSpan* piece, bool* lineEnd) {
   for (;;) {
     const uint8_t* at = m_buffer.get() + m_pos;
     const uint8_t* end = m_buffer.get() + m_have;
-    const uint8_t* lf = FindLineEnd(at, end);
+    const uint8_t* lf = MemFindByte(at, size_t(end - at), '\n');
     if (lf != nullptr || (m_eof && at < end)) {
       const uint8_t* next = lf != nullptr ? lf + 1 : end;
       *piece = ByteSpan{at, lf != nullptr ? lf : end};

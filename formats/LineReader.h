@@ -27,9 +27,6 @@ enum class InvalidByte {
 // unit is left. Returns the units written.
 size_t DecodeUtf8(const uint8_t** at, const uint8_t* end, wchar_t* out, size_t room, InvalidByte invalid);
 
-// The first LF in [p, end), or null.
-const uint8_t* FindLineEnd(const uint8_t* p, const uint8_t* end);
-
 class CChunkLineReader {
  public:
   // Bytes read at a time; a line longer than this comes in pieces.

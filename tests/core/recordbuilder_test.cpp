@@ -388,6 +388,25 @@ TEST_P(BlockWordMatch, FoundWhereAWordOccurs) {
   EXPECT_EQ(GetParam().found, list.FoundIn(GetParam().text)) << testing::PrintToString(std::wstring(GetParam().text));
 }
 
+// The test steps over aligned blocks of the text: a word or terminator in
+// any place of a block, and a text at any address (odd ones included), give
+// the same result.
+TEST_P(BlockWordMatch, SameResultAtEveryPlaceAndAddress) {
+  constexpr size_t kLongestPad = 9;
+  constexpr size_t kShifts = 16;
+  for (size_t pad = 0; pad <= kLongestPad; ++pad) {
+    const std::wstring text = std::wstring(pad, L' ') + GetParam().text;
+    const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+    alignas(16) char buffer[kShifts + 64 * sizeof(wchar_t)];
+    ASSERT_LE(kShifts + bytes, sizeof(buffer));
+    for (size_t shift = 0; shift < kShifts; ++shift) {
+      std::memcpy(buffer + shift, text.c_str(), bytes);
+      EXPECT_EQ(GetParam().found, list.FoundIn(reinterpret_cast<const wchar_t*>(buffer + shift)))
+          << testing::PrintToString(text) << " shift " << shift;
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Table, BlockWordMatch,
                          testing::Values(FindCase{L"", false}, FindCase{L"nothing here", false},
                                          FindCase{L"Q", false}, FindCase{L"a q", true}, FindCase{L"q", true},
@@ -418,6 +437,29 @@ TEST(BlockWordList, ManyWordsSharingBucketsAllMatch) {
     EXPECT_TRUE(list.FoundIn((L"<" + word + L">").c_str()));
   }
   EXPECT_FALSE(list.FoundIn(L"w300z w1 z"));
+}
+
+// A test skips the units that start no word up to the terminator: it must
+// stop there, also for words starting with low units that share the
+// terminator's bitmap word, or at the top of the range, and after Clear.
+TEST(BlockWordList, SkipEndsAtTheTerminator) {
+  CBlockWordList list;
+  // A word lies behind the terminator; only the text before it counts.
+  const wchar_t text[] = L"no match\0\u0001\t!\uffff\uffffx";
+  const wchar_t* const words[] = {L"\u0001", L"\t!", L"\uffff\uffff", L"x"};
+  for (int round = 0; round < 2; ++round) {
+    for (const wchar_t* word : words) {
+      ASSERT_EQ(1, list.Add(word));
+    }
+    EXPECT_FALSE(list.FoundIn(text));
+    EXPECT_TRUE(list.FoundIn(L"a\u0001"));
+    EXPECT_TRUE(list.FoundIn(L"\t!"));
+    EXPECT_FALSE(list.FoundIn(L"\t"));
+    EXPECT_TRUE(list.FoundIn(L"\uffff\uffff"));
+    EXPECT_FALSE(list.FoundIn(L"\uffff"));
+    list.Clear();
+    EXPECT_FALSE(list.FoundIn(text));
+  }
 }
 
 struct ThreadArgs {

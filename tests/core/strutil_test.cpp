@@ -257,6 +257,36 @@ TEST(WcsLengthBounded, AgreesWithWcsnlenFlushAgainstAGuardPage)
     EXPECT_EQ(4u, WcsLengthBounded(odd, 10));
 }
 
+// Buffers of several lengths flush against a page that may not be read, so
+// every start alignment and a range ending at a page's end are covered.
+TEST(MemFindByte, FindsTheFirstHitAndReadsNothingOutsideTheRange)
+{
+    const CGuardPage guard;
+    ASSERT_TRUE(guard.Ready());
+    constexpr uint8_t kWanted = 0x80;  // negative as a char: no sign mix-up
+    constexpr size_t kLastOffset = 40;
+    for (const size_t length : {1, 2, 15, 16, 17, 31, 32, 33, 41, 47, 64, 100}) {
+        uint8_t* const bytes = guard.End() - length;
+        for (size_t i = 0; i < length; ++i)
+            bytes[i] = uint8_t(i % 0x7F + 1);
+        EXPECT_EQ(nullptr, MemFindByte(bytes, length, kWanted)) << length;
+        EXPECT_EQ(nullptr, MemFindByte(bytes, length, 0)) << length;
+        for (size_t at = 0; at < length && at <= kLastOffset; ++at) {
+            bytes[at] = kWanted;
+            if (at + 1 < length)
+                bytes[length - 1] = kWanted;  // a later hit must not win
+            EXPECT_EQ(bytes + at, MemFindByte(bytes, length, kWanted)) << length << " at " << at;
+            // A range that ends before the hit does not see it.
+            EXPECT_EQ(nullptr, MemFindByte(bytes, at, kWanted)) << length << " at " << at;
+            bytes[at] = uint8_t(at % 0x7F + 1);
+            bytes[length - 1] = uint8_t((length - 1) % 0x7F + 1);
+        }
+        bytes[length - 1] = kWanted;
+        EXPECT_EQ(bytes + length - 1, MemFindByte(bytes, length, kWanted)) << length;
+    }
+    EXPECT_EQ(nullptr, MemFindByte(guard.End(), 0, 0));
+}
+
 TEST(WcsTokenizeSemicolon, Table)
 {
     for (const auto& c : kTokenCases) {

@@ -1,0 +1,138 @@
+#include "core/NarrowText.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tests/core/GuardPage.h"
+
+namespace {
+
+// The decoder's result must equal the system converter's for every input.
+// Both read the text flush against a page that may not be touched (so the
+// text ends at a buffer's end, unterminated) and write into a destination
+// of exactly `units` units flush against another.
+class Utf8Decoding : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(m_textGuard.Ready());
+    ASSERT_TRUE(m_destGuard.Ready());
+  }
+
+  std::wstring Convert(bool fast, const std::string& text, size_t bytes, size_t units) {
+    auto* placed = m_textGuard.End() - bytes;
+    std::memcpy(placed, text.data(), bytes);
+    auto* dest = reinterpret_cast<wchar_t*>(m_destGuard.End()) - units;
+    for (size_t i = 0; i < units; ++i) dest[i] = L'?';
+    if (fast) {
+      Utf8ToWide(placed, bytes, dest, units);
+    } else {
+      NarrowToWide(CP_UTF8, placed, bytes, dest, units);
+    }
+    const size_t length = wcsnlen(dest, units);
+    EXPECT_LT(length, units) << "no terminator";
+    return std::wstring(dest, length);
+  }
+
+  // Every cut of the input by its byte count, then every cut of the output
+  // by the destination's size.
+  void ExpectSameAsSystem(const std::string& text) {
+    const size_t roomy = text.size() + 1;
+    for (size_t bytes = 0; bytes <= text.size(); ++bytes) {
+      EXPECT_EQ(Convert(false, text, bytes, roomy), Convert(true, text, bytes, roomy))
+          << testing::PrintToString(text) << " bytes " << bytes;
+    }
+    for (size_t units = 1; units <= roomy; ++units) {
+      EXPECT_EQ(Convert(false, text, text.size(), units), Convert(true, text, text.size(), units))
+          << testing::PrintToString(text) << " units " << units;
+    }
+  }
+
+ private:
+  CGuardPage m_textGuard;
+  CGuardPage m_destGuard;
+};
+
+const std::string kAscii = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
+
+std::string Ascii(size_t n) { return kAscii.substr(0, n); }
+
+TEST_F(Utf8Decoding, AsciiAroundTheBlockSize) {
+  for (size_t n : {0, 1, 15, 16, 17, 31, 32, 33, 48, 62}) {
+    ExpectSameAsSystem(Ascii(n));
+  }
+  EXPECT_EQ(L"0123456789abcdefg", Convert(true, Ascii(17), 17, 18));
+}
+
+// Each sequence length at every place relative to the sixteen-byte steps,
+// alone and followed by more text.
+TEST_F(Utf8Decoding, SequencesAtEveryBlockPosition) {
+  const std::string sequences[] = {"\xc3\xa9", "\xdf\xbf", "\xe6\x96\x87", "\xef\xbf\xbd", "\xf0\x9f\x98\x80",
+                                   "\xf4\x8f\xbf\xbf"};
+  for (const std::string& sequence : sequences) {
+    for (size_t before = 0; before <= 34; ++before) {
+      ExpectSameAsSystem(Ascii(before) + sequence);
+      ExpectSameAsSystem(Ascii(before) + sequence + Ascii(19));
+    }
+  }
+}
+
+TEST_F(Utf8Decoding, MixedWordsAsWritersSendThem) {
+  const std::string words =
+      "w1 t2 #3 open \xc3\xa9t\xc3\xa9 \xc3\xbc" "ber \xe6\x96\x87\xe4\xbb\xb6 \xf0\x9f\x98\x80 retry "
+      "\xc3\xa9t\xc3\xa9\xf0\x9f\x98\x80\xe6\x96\x87 a\xc3\xa9" "b timeout";
+  ExpectSameAsSystem(words);
+  EXPECT_EQ(L"\u00e9t\u00e9 \U0001F600\u6587", Convert(true, "\xc3\xa9t\xc3\xa9 \xf0\x9f\x98\x80\xe6\x96\x87", 14, 20));
+}
+
+// Ill-formed bytes after well-formed text, at several block positions: the
+// whole text must come out as the system converter gives it.
+TEST_F(Utf8Decoding, IllFormedTextGoesToTheSystemConverter) {
+  const std::string broken[] = {
+      "\xc0\x80",          // overlong NUL
+      "\xc1\xbf",          // overlong
+      "\xe0\x80\xaf",      // overlong three-byte
+      "\xf0\x8f\xbf\xbf",  // overlong four-byte
+      "\xed\xa0\x80",      // surrogate
+      "\xed\xbf\xbf",      // surrogate
+      "\xf4\x90\x80\x80",  // past U+10FFFF
+      "\xf5\x80\x80\x80",  // no such lead
+      "\xf8\x88\x80\x80\x80",
+      "\xff",
+      "\x80",              // stray continuation
+      "\xbf\xbf",
+      "\xc3" "A",          // missing continuation
+      "\xe6\x96" "A",
+      "\xf0\x9f\x98" "A",
+      "\xf0\x9f\x98",      // cut by the end
+      "\xe6",
+  };
+  for (const std::string& bad : broken) {
+    for (size_t before : {0, 1, 15, 16, 17}) {
+      ExpectSameAsSystem(Ascii(before) + bad);
+      ExpectSameAsSystem("\xc3\xa9" + Ascii(before) + bad + "\xe6\x96\x87 tail");
+    }
+  }
+}
+
+// A 0 byte ends the text: what follows it, even ill-formed bytes, is never
+// decoded.
+TEST_F(Utf8Decoding, ZeroByteEndsTheText) {
+  const std::string cases[] = {
+      std::string("abc\0def", 7),
+      std::string("\xc3\xa9\0\xc3\xa9", 5),
+      std::string("\xc3\xa9\0\x80\xff", 5),
+      Ascii(20) + std::string("\0", 1) + Ascii(20),
+      Ascii(15) + std::string("\0\xe6\x96\x87", 4),
+      std::string("\xe6\x96\0", 3),
+      std::string("\xf0\x9f\x98\x80\0", 5) + Ascii(16),
+  };
+  for (const std::string& text : cases) {
+    ExpectSameAsSystem(text);
+  }
+  EXPECT_EQ(L"\u00e9", Convert(true, std::string("\xc3\xa9\0\x80\xff", 5), 5, 6));
+}
+
+}  // namespace
