@@ -212,7 +212,6 @@ void CTraceCapture::RestChannel(CTraceChannel* channel) {
     return;
   }
   channel->m_resting = 1;
-  channel->m_restUntil = channel->LastReleaseTick() + kEventImportIntervalMs;
 }
 
 DWORD CTraceCapture::WakeRestedChannels() {
@@ -223,7 +222,8 @@ DWORD CTraceCapture::WakeRestedChannels() {
       if (!channel->m_resting) {
         continue;
       }
-      const DWORD left = channel->m_restUntil - now;
+      // A read on the tick meanwhile moves the end of the rest along.
+      const DWORD left = channel->LastReleaseTick() + kEventImportIntervalMs - now;
       if (int32_t(left) > 0 && left <= kEventImportIntervalMs) {
         timeout = left < timeout ? left : timeout;
         continue;

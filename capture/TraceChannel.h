@@ -72,8 +72,9 @@ class CTraceChannel {
 
   uint32_t m_pending = 0;          // the event fired; cleared by Release
   uint32_t m_failureNotified = 0;  // the owner was told this channel failed
-  uint32_t m_resting = 0;          // the rest handle stands in for the event
-  DWORD m_restUntil = 0;
+  // The rest handle stands in for the event until the import interval has
+  // passed since the last release.
+  uint32_t m_resting = 0;
 
  private:
   int OpenRing();
