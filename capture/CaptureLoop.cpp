@@ -146,7 +146,7 @@ void CTraceCapture::DispatchHandle(HANDLE handle) {
 size_t CTraceCapture::DispatchAt(size_t index) {
   const HANDLE handle = m_waitHandles[index];
   size_t next = index + 1;
-  if (handle == m_timer) {
+  if (handle == m_timer.get()) {
     OnTimerTick();
     ExpireClients(&next);
     if (m_listen != nullptr) {
@@ -173,11 +173,11 @@ size_t CTraceCapture::DispatchAt(size_t index) {
     }
   }
   if (!m_remoteViewer) {
-    if (m_kelData != nullptr && handle == m_kelData) {
+    if (m_kel.data.valid() && handle == m_kel.data.get()) {
       OnKelBufferData();
       return next;
     }
-    if (m_dbwinData != nullptr && handle == m_dbwinData) {
+    if (m_dbwin.data.valid() && handle == m_dbwin.data.get()) {
       OnDbwinData();
       return next;
     }

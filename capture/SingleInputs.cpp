@@ -19,7 +19,7 @@ void CTraceCapture::MarkLive(TraceRecord* record, uint8_t source) {
 }
 
 int CTraceCapture::OnKelBufferData() {
-  auto* buffer = static_cast<uint8_t*>(m_kelView);
+  uint8_t* buffer = m_kel.view.bytes();
   if (buffer == nullptr) {
     return 1;
   }
@@ -34,12 +34,12 @@ int CTraceCapture::OnKelBufferData() {
   std::memset(buffer + kSharedVersionOffset, 0, sizeof(uint32_t));
   std::memset(buffer + kSharedModuleOffset, 0, kClearedBytes);
   std::memset(buffer + kSharedTextOffset, 0, kClearedBytes);
-  SetEvent(m_kelReady);
+  SetEvent(m_kel.ready.get());
   return 1;
 }
 
 int CTraceCapture::OnDbwinData() {
-  const auto* buffer = static_cast<const uint8_t*>(m_dbwinView);
+  const uint8_t* buffer = m_dbwin.view.bytes();
   if (buffer == nullptr) {
     return 1;
   }
@@ -52,6 +52,6 @@ int CTraceCapture::OnDbwinData() {
     MarkLive(AddDbwin(&m_staging, buffer, kDbwinBufferSize, mask, kModeBuild), kSourceDebugOutput);
     LeaveCriticalSection(&m_captureLock);
   }
-  SetEvent(m_dbwinReady);  // in every case, or the next writer waits 10 s
+  SetEvent(m_dbwin.ready.get());  // in every case, or the next writer waits 10 s
   return 1;
 }

@@ -303,7 +303,7 @@ void CTraceCapture::Notify(uint32_t code, LPARAM value) {
 void CTraceCapture::Log(const char* text, int value) {
   // While this process reads the debugger channel, writing to it from the
   // capture thread would wait on our own buffer.
-  if (m_dbwinView != nullptr) {
+  if (m_dbwin.view.valid()) {
     return;
   }
   DebugTraceA("%s, %d", text, value);

@@ -13,6 +13,7 @@
 #include "capture/StagedOrder.h"
 #include "capture/TraceChannel.h"
 #include "core/Containers.h"
+#include "core/Handle.h"
 #include "core/RWLock.h"
 #include "core/TraceStore.h"
 #include "jobs/Notify.h"
@@ -117,6 +118,23 @@ constexpr uint32_t kBackupMaxMegabytes = 4095;
 // Room for the backup folder and the file name behind it.
 constexpr size_t kBackupFolderChars = 260;
 constexpr size_t kBackupPathChars = kBackupFolderChars + 64;
+
+// A buffer that writers hand over one message at a time (the one-record
+// buffer, the debugger buffer): its ready and data events, its mapping and
+// the mapping's view. Members go in reverse: the view first.
+struct CaptureHandOver {
+  CHandle ready;
+  CHandle data;
+  CHandle mapping;
+  CMappedView view;
+
+  void Close() {
+    view.reset();
+    mapping.reset();
+    data.reset();
+    ready.reset();
+  }
+};
 
 class CTraceCapture : public CTraceMgr, public ICaptureStore {
  public:
@@ -298,7 +316,6 @@ class CTraceCapture : public CTraceMgr, public ICaptureStore {
   void ResetStaging();
   int BuildWaitArray();
   int AppendWait(HANDLE handle);
-  void CloseBufferGroup(HANDLE* ready, HANDLE* data, HANDLE* mapping, void** view);
   bool SortingEnabled() const;
   uint32_t IgnoreMask() const;
   static void CALLBACK DropRecord(void* context, TraceRecord* record);
@@ -314,8 +331,8 @@ class CTraceCapture : public CTraceMgr, public ICaptureStore {
   };
   struct ClientState {
     ClientPhase phase;
-    DWORD since;     // when the phase began or last made progress
-    HANDLE file;     // file reply: the file, or null
+    DWORD since;        // when the phase began or last made progress
+    CHandle file;       // file reply: the file, or none
     uint32_t fileLeft;  // file reply: bytes still to read
     uint32_t address;   // the peer's, kept for when the socket is gone
   };
@@ -346,13 +363,11 @@ class CTraceCapture : public CTraceMgr, public ICaptureStore {
   uint32_t m_admin = 0;
   DWORD m_sessionId = 0;
   DWORD m_ownPid = 0;
-  HANDLE m_timer = nullptr;
-  // The shared one-record buffer and the debugger buffer: ready event, data
-  // event, mapping, view. Their readers plug into DispatchHandle.
-  HANDLE m_kelReady = nullptr, m_kelData = nullptr, m_kelMapping = nullptr;
-  void* m_kelView = nullptr;
-  HANDLE m_dbwinReady = nullptr, m_dbwinData = nullptr, m_dbwinMapping = nullptr;
-  void* m_dbwinView = nullptr;
+  CHandle m_timer;
+  // The shared one-record buffer and the debugger buffer. Their readers plug
+  // into DispatchHandle.
+  CaptureHandOver m_kel;
+  CaptureHandOver m_dbwin;
   CTraceChannel m_local[kChannelKinds];
   CTraceChannel m_global[kChannelKinds];
   CRITICAL_SECTION m_captureLock;
@@ -371,7 +386,7 @@ class CTraceCapture : public CTraceMgr, public ICaptureStore {
   uint32_t m_backupNumber = 0;  // files started in this series
   uint64_t m_backupSize = 0;
   wchar_t m_backupStem[kBackupPathChars] = {};  // folder\kelbackup_<time>_
-  HANDLE m_backupFile = INVALID_HANDLE_VALUE;
+  CHandle m_backupFile;
   uint32_t m_backupNoticed = 0;  // the failure last noticed, 0 after a success
   WriteFileFn m_writeFile = &WriteFile;
   // The older sources.
@@ -384,7 +399,7 @@ class CTraceCapture : public CTraceMgr, public ICaptureStore {
   uint16_t m_listenPort = 0;
   CSocketService* m_listen = nullptr;
   CGrowArray<CSocketClient*> m_clients;
-  CGrowArray<ClientState> m_clientStates;
+  CGrowArray<ClientState*> m_clientStates;  // owned, one per client
   uint32_t m_remoteViewer = 0;
   sockaddr_in m_remoteAddress = {};
   CLocalFileList* m_fileList = nullptr;

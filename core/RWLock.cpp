@@ -1,5 +1,7 @@
 #include "core/RWLock.h"
 
+#include <utility>
+
 namespace {
 
 constexpr DWORD kSpinCount = 4000;
@@ -48,30 +50,26 @@ CRWLock::CRWLock() { InitCriticalSectionSpin(&m_cs); }
 
 CRWLock::~CRWLock() {
   if (m_tlsIndex != TLS_OUT_OF_INDEXES) TlsFree(m_tlsIndex);
-  if (m_sharedSem) CloseHandle(m_sharedSem);
-  if (m_exclusiveSem) CloseHandle(m_exclusiveSem);
   DeleteCriticalSection(&m_cs);
 }
 
 int CRWLock::Init() {
   if (IsReady()) return 1;
   const DWORD index = TlsAlloc();
-  HANDLE shared = CreateSemaphoreW(nullptr, 0, kSemaphoreMax, nullptr);
-  HANDLE exclusive = CreateSemaphoreW(nullptr, 0, kSemaphoreMax, nullptr);
-  if (index == TLS_OUT_OF_INDEXES || !shared || !exclusive) {
+  CHandle shared(CreateSemaphoreW(nullptr, 0, kSemaphoreMax, nullptr));
+  CHandle exclusive(CreateSemaphoreW(nullptr, 0, kSemaphoreMax, nullptr));
+  if (index == TLS_OUT_OF_INDEXES || !shared.valid() || !exclusive.valid()) {
     if (index != TLS_OUT_OF_INDEXES) TlsFree(index);
-    if (shared) CloseHandle(shared);
-    if (exclusive) CloseHandle(exclusive);
     return 0;
   }
   m_tlsIndex = index;
-  m_sharedSem = shared;
-  m_exclusiveSem = exclusive;
+  m_sharedSem = std::move(shared);
+  m_exclusiveSem = std::move(exclusive);
   return 1;
 }
 
 bool CRWLock::IsReady() const {
-  return m_tlsIndex != TLS_OUT_OF_INDEXES && m_sharedSem && m_exclusiveSem;
+  return m_tlsIndex != TLS_OUT_OF_INDEXES && m_sharedSem.valid() && m_exclusiveSem.valid();
 }
 
 DWORD CRWLock::ThreadWord() const {
@@ -109,7 +107,7 @@ int CRWLock::LockShared(int wait) {
     hook = m_waitHook;
     context = m_waitContext;
   }
-  if (!WaitForHandOver(m_sharedSem, hook, context)) {
+  if (!WaitForHandOver(m_sharedSem.get(), hook, context)) {
     AbandonSharedWait();
     return 0;
   }
@@ -140,7 +138,7 @@ int CRWLock::LockExclusive(int wait) {
     hook = m_waitHook;
     context = m_waitContext;
   }
-  if (!WaitForHandOver(m_exclusiveSem, hook, context)) {
+  if (!WaitForHandOver(m_exclusiveSem.get(), hook, context)) {
     AbandonExclusiveWait();
     return 0;
   }
@@ -175,12 +173,12 @@ CRWLock::HandOver CRWLock::ReleaseHoldLocked() {
   HandOver next;
   if (m_state != 0) return next;
   if (m_waitingReaders > 0) {
-    next.semaphore = m_sharedSem;
+    next.semaphore = m_sharedSem.get();
     next.count = m_waitingReaders;
     m_state = m_waitingReaders;
     m_waitingReaders = 0;
   } else if (m_waitingWriters > 0) {
-    next.semaphore = m_exclusiveSem;
+    next.semaphore = m_exclusiveSem.get();
     next.count = 1;
     --m_waitingWriters;
     m_state = kStateExclusive;
@@ -211,7 +209,7 @@ void CRWLock::AbandonSharedWait() {
     } else {
       // Take back the unit posted for this thread before giving up its hold,
       // so it cannot let a later waiter in early.
-      WaitForSingleObject(m_sharedSem, 0);
+      WaitForSingleObject(m_sharedSem.get(), 0);
       next = ReleaseHoldLocked();
     }
   }
@@ -229,7 +227,7 @@ void CRWLock::AbandonExclusiveWait() {
     if (m_waitingWriters > 0) {
       --m_waitingWriters;
     } else {
-      WaitForSingleObject(m_exclusiveSem, 0);
+      WaitForSingleObject(m_exclusiveSem.get(), 0);
       next = ReleaseHoldLocked();
     }
   }

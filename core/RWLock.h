@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "core/Handle.h"
+
 // Initialises a critical section that spins before it sleeps, where the system
 // offers that (looked up once per process).
 void InitCriticalSectionSpin(CRITICAL_SECTION* section);
@@ -70,8 +72,8 @@ class CRWLock {
   void AbandonExclusiveWait();
 
   mutable CRITICAL_SECTION m_cs;  // guards the counts, the state and the hook
-  HANDLE m_sharedSem = nullptr;
-  HANDLE m_exclusiveSem = nullptr;
+  CHandle m_sharedSem;
+  CHandle m_exclusiveSem;
   int32_t m_waitingReaders = 0;  // waiting and not yet admitted
   int32_t m_waitingWriters = 0;
   int32_t m_state = 0;

@@ -86,7 +86,7 @@ void JobSendToTalmo::Cancel() {
   // The flag first: a worker that finds it still set after storing new
   // handles has them closed here; one that finds it clear opens nothing.
   InterlockedExchange(&m_running, 0);
-  m_request.CloseHandles();
+  m_request.Disconnect();
 }
 
 void JobSendToTalmo::PostStep(uint16_t step, uint32_t errorId, LPARAM value) {
