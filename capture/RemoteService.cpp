@@ -279,26 +279,27 @@ void CTraceCapture::ForwardToRemotes() {
   for (size_t i = 0; i < m_clients.count; ++i) {
     anyLive = anyLive || m_clientStates[i]->phase == kPhaseLive;
   }
-  EnterCriticalSection(&m_captureLock);
-  m_import.Consume(m_import.Size());
-  const TraceBufferHeader* h = m_staging.Buffer();
-  if (anyLive && h != nullptr && h->recordCount != 0) {
-    CTraceRingWalker walker(h);
-    while (const TraceRecord* record = walker.Next()) {
-      if (record->version == 0 || record->pid == m_ownPid) {
-        continue;
-      }
-      uint8_t* room = m_import.Reserve(kNarrowRecordLimit);
-      if (room == nullptr) {
-        break;
-      }
-      if (ToNarrowRecord(room, kNarrowRecordLimit, record) != nullptr) {
-        m_import.size += ReadLe16(room);
+  {
+    const CCriticalSectionGuard guard(m_captureLock);
+    m_import.Consume(m_import.Size());
+    const TraceBufferHeader* h = m_staging.Buffer();
+    if (anyLive && h != nullptr && h->recordCount != 0) {
+      CTraceRingWalker walker(h);
+      while (const TraceRecord* record = walker.Next()) {
+        if (record->version == 0 || record->pid == m_ownPid) {
+          continue;
+        }
+        uint8_t* room = m_import.Reserve(kNarrowRecordLimit);
+        if (room == nullptr) {
+          break;
+        }
+        if (ToNarrowRecord(room, kNarrowRecordLimit, record) != nullptr) {
+          m_import.size += ReadLe16(room);
+        }
       }
     }
+    ResetStaging();
   }
-  ResetStaging();
-  LeaveCriticalSection(&m_captureLock);
   if (m_import.Size() == 0) {
     return;
   }

@@ -13,6 +13,7 @@
 #include "capture/StagedOrder.h"
 #include "capture/TraceChannel.h"
 #include "core/Containers.h"
+#include "core/CriticalSection.h"
 #include "core/Handle.h"
 #include "core/RWLock.h"
 #include "core/TraceStore.h"
@@ -370,7 +371,7 @@ class CTraceCapture : public CTraceMgr, public ICaptureStore {
   CaptureHandOver m_dbwin;
   CTraceChannel m_local[kChannelKinds];
   CTraceChannel m_global[kChannelKinds];
-  CRITICAL_SECTION m_captureLock;
+  mutable CCriticalSection m_captureLock;  // guards m_staging and m_arrivals: the window thread stages too
   CTraceCache m_staging;
   CByteBuffer m_import;
   // Staged records are numbered as they arrive; each import notes the first
@@ -406,7 +407,7 @@ class CTraceCapture : public CTraceMgr, public ICaptureStore {
   DWORD m_requestMs = kRemoteRequestMs;
   size_t m_liveOutputLimit = kRemoteLiveOutputBytes;
   CGrowArray<HANDLE> m_waitHandles;
-  CRWLock m_lock;
+  CRWLock m_lock;  // guards the store: its ring, views and statistics (Lock/Unlock)
   CReservedRing m_ring;
   PostMessageFn m_post = nullptr;
   DWORD(WINAPI* m_tick)() = &GetTickCount;

@@ -4,7 +4,6 @@
 
 namespace {
 
-constexpr DWORD kSpinCount = 4000;
 constexpr LONG kSemaphoreMax = 0x7FFFFFFF;
 
 // The thread's TLS word: recursion count in the low 16 bits, mode above.
@@ -15,42 +14,10 @@ constexpr DWORD kWordExclusive = 0x20000;
 
 constexpr int32_t kStateExclusive = -1;
 
-using SpinInitFn = BOOL(WINAPI*)(LPCRITICAL_SECTION, DWORD);
-
-SpinInitFn LookUpSpinInit() {
-  HMODULE kernel = GetModuleHandleW(L"Kernel32.dll");
-  if (!kernel) return nullptr;
-  FARPROC proc = GetProcAddress(kernel, "InitializeCriticalSectionAndSpinCount");
-  return reinterpret_cast<SpinInitFn>(reinterpret_cast<void (*)()>(proc));
-}
-
-class CriticalSectionGuard {
- public:
-  explicit CriticalSectionGuard(CRITICAL_SECTION* section) : m_section(section) {
-    EnterCriticalSection(m_section);
-  }
-  ~CriticalSectionGuard() { LeaveCriticalSection(m_section); }
-  CriticalSectionGuard(const CriticalSectionGuard&) = delete;
-  CriticalSectionGuard& operator=(const CriticalSectionGuard&) = delete;
-
- private:
-  CRITICAL_SECTION* m_section;
-};
-
 }  // namespace
-
-void InitCriticalSectionSpin(CRITICAL_SECTION* section) {
-  if (!section) return;
-  static const SpinInitFn spinInit = LookUpSpinInit();
-  if (spinInit && spinInit(section, kSpinCount)) return;
-  InitializeCriticalSection(section);
-}
-
-CRWLock::CRWLock() { InitCriticalSectionSpin(&m_cs); }
 
 CRWLock::~CRWLock() {
   if (m_tlsIndex != TLS_OUT_OF_INDEXES) TlsFree(m_tlsIndex);
-  DeleteCriticalSection(&m_cs);
 }
 
 int CRWLock::Init() {
@@ -96,7 +63,7 @@ int CRWLock::LockShared(int wait) {
   WaitHook hook;
   void* context;
   {
-    CriticalSectionGuard guard(&m_cs);
+    CCriticalSectionGuard guard(m_cs);
     if (m_state >= 0) {
       ++m_state;
       SetThreadWord(kWordShared | 1);
@@ -127,7 +94,7 @@ int CRWLock::LockExclusive(int wait) {
   WaitHook hook;
   void* context;
   {
-    CriticalSectionGuard guard(&m_cs);
+    CCriticalSectionGuard guard(m_cs);
     if (m_state == 0) {
       m_state = kStateExclusive;
       SetThreadWord(kWordExclusive | 1);
@@ -157,7 +124,7 @@ void CRWLock::Unlock() {
   }
   HandOver next;
   {
-    CriticalSectionGuard guard(&m_cs);
+    CCriticalSectionGuard guard(m_cs);
     next = ReleaseHoldLocked();
   }
   SetThreadWord(0);
@@ -203,7 +170,7 @@ int CRWLock::WaitForHandOver(HANDLE semaphore, WaitHook hook, void* context) con
 void CRWLock::AbandonSharedWait() {
   HandOver next;
   {
-    CriticalSectionGuard guard(&m_cs);
+    CCriticalSectionGuard guard(m_cs);
     if (m_waitingReaders > 0) {
       --m_waitingReaders;
     } else {
@@ -223,7 +190,7 @@ void CRWLock::AbandonSharedWait() {
 void CRWLock::AbandonExclusiveWait() {
   HandOver next;
   {
-    CriticalSectionGuard guard(&m_cs);
+    CCriticalSectionGuard guard(m_cs);
     if (m_waitingWriters > 0) {
       --m_waitingWriters;
     } else {
@@ -235,17 +202,17 @@ void CRWLock::AbandonExclusiveWait() {
 }
 
 int CRWLock::State() const {
-  CriticalSectionGuard guard(&m_cs);
+  CCriticalSectionGuard guard(m_cs);
   return m_state;
 }
 
 int CRWLock::WaitingReaders() const {
-  CriticalSectionGuard guard(&m_cs);
+  CCriticalSectionGuard guard(m_cs);
   return m_waitingReaders;
 }
 
 int CRWLock::WaitingWriters() const {
-  CriticalSectionGuard guard(&m_cs);
+  CCriticalSectionGuard guard(m_cs);
   return m_waitingWriters;
 }
 
@@ -255,7 +222,7 @@ unsigned CRWLock::CallerLevels() const {
 }
 
 void CRWLock::SetWaitHook(WaitHook hook, void* context) {
-  CriticalSectionGuard guard(&m_cs);
+  CCriticalSectionGuard guard(m_cs);
   m_waitHook = hook;
   m_waitContext = context;
 }

@@ -237,9 +237,8 @@ class CReservedRing {
   uint64_t m_reserved = 0;
   uint32_t m_committed = 0;
   uint32_t m_step = 0;
-  // The helper and the owner's growth meet under this lock: the sizes
-  // below change only while it is held.
-  mutable SRWLOCK m_growLock = SRWLOCK_INIT;
+  // The helper and the owner's growth meet under this lock.
+  mutable SRWLOCK m_growLock = SRWLOCK_INIT;  // guards the sizes below and the claimed piece
   uint64_t m_prepared = 0;
   uint64_t m_ahead = 0;
   uint64_t m_claimStart = 0;  // the piece being touched; end 0: none
