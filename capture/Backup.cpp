@@ -84,7 +84,7 @@ int CTraceCapture::StartBackupFile() {
     const CString& folder = g_appConfig.m_logFolder;
     // No folder is no backup: never a file in whatever the current folder is.
     if (folder.IsEmpty() || folder.GetLength() >= kBackupFolderChars) {
-      BackupFailed(kIdsCreateBackupFailed);
+      BackupFailed(IDS_BACKUP_CREATE_FAILED);
       return 0;
     }
     SYSTEMTIME now;
@@ -101,7 +101,7 @@ int CTraceCapture::StartBackupFile() {
   CHandle file(CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                            nullptr));
   if (!file.valid()) {
-    BackupFailed(kIdsCreateBackupFailed);
+    BackupFailed(IDS_BACKUP_CREATE_FAILED);
     return 0;  // the same number is tried again on a later tick
   }
   TraceBufferHeader header;
@@ -110,7 +110,7 @@ int CTraceCapture::StartBackupFile() {
   if (!m_writeFile(file.get(), &header, sizeof(header), &written, nullptr) || written != sizeof(header)) {
     file.Close();  // before the delete, which an open file would refuse
     DeleteFileW(path);
-    BackupFailed(kIdsWriteBackupFailed);
+    BackupFailed(IDS_BACKUP_WRITE_FAILED);
     return 0;
   }
   m_backupFile = std::move(file);
@@ -139,7 +139,7 @@ int CTraceCapture::WriteBackup(const uint8_t* record, uint32_t limit) {
     }
     CloseBackupFile();
     m_backupSize = 0;
-    BackupFailed(kIdsWriteBackupFailed);
+    BackupFailed(IDS_BACKUP_WRITE_FAILED);
     return 0;
   }
   m_backupSize += length;

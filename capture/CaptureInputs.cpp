@@ -140,7 +140,7 @@ int CTraceCapture::OpenMapFiles(int reconnect) {
   m_timer.reset(CreateWaitableTimerW(nullptr, FALSE, nullptr));
   LARGE_INTEGER due = {};
   if (!m_timer.valid() || !SetWaitableTimer(m_timer.get(), &due, kCaptureTickMs, nullptr, nullptr, FALSE)) {
-    Notify(kNotifyNotice, kIdsStartCaptureFailed);
+    Notify(kNotifyNotice, IDS_START_CAPTURE_FAILED);
     Log("CTraceCapture::OpenMapFiles, 333-2", 0);
     return 0;
   }
@@ -152,7 +152,7 @@ int CTraceCapture::OpenMapFiles(int reconnect) {
     SECURITY_ATTRIBUTES* attributes = nullptr;
     if (IsNtPlatform()) {
       if (!security.Build()) {
-        Notify(kNotifyNotice, kIdsStartCaptureFailed);
+        Notify(kNotifyNotice, IDS_START_CAPTURE_FAILED);
         Log("CTraceCapture::OpenMapFiles, 333-3", 0);
         return 0;
       }
@@ -160,13 +160,13 @@ int CTraceCapture::OpenMapFiles(int reconnect) {
     }
     for (int kind = 0; kind < kChannelKinds; ++kind) {
       if (!m_local[kind].OpenEvent(attributes) || (m_sessionId > 0 && !m_global[kind].OpenEvent(attributes))) {
-        Notify(kNotifyNotice, kIdsStartCaptureFailed);
+        Notify(kNotifyNotice, IDS_START_CAPTURE_FAILED);
         Log("CTraceCapture::OpenMapFiles, 333-4", kind);
         return 0;
       }
     }
     if (g_appConfig.m_hvnEnable && !OpenKelBuffer(int(m_admin), attributes)) {
-      Notify(kNotifyNotice, kIdsStartHvnFailed);
+      Notify(kNotifyNotice, IDS_START_HVN_FAILED);
     }
     if (g_appConfig.m_dbWinEnable) {
       OpenDbwin(attributes);
@@ -174,7 +174,7 @@ int CTraceCapture::OpenMapFiles(int reconnect) {
     if (m_listenPort != 0 && m_listen == nullptr) {
       m_listen = CSocketService::Listen(m_listenPort, kListenBacklog);
       if (m_listen == nullptr) {
-        Notify(kNotifyNotice, kIdsListenFailed);
+        Notify(kNotifyNotice, IDS_LISTEN_CREATE_FAILED);
         return 0;
       }
     }

@@ -20,7 +20,7 @@ void CTraceCapture::ImportOlderSources() {
 int CTraceCapture::ImportQrc(CTraceManagerView* view) {
   const int state = view->Refresh(kOlderLockMs);
   if (state < 0) {
-    Notify(kNotifyNotice, kIdsStartQrcFailed);
+    Notify(kNotifyNotice, IDS_START_QRC_FAILED);
     return state;
   }
   if (state == 0) {
@@ -68,7 +68,7 @@ int CTraceCapture::ImportQrc(CTraceManagerView* view) {
 int CTraceCapture::ImportQrv(CTraceStone* stone) {
   const int state = stone->Open();
   if (state < 0) {
-    Notify(kNotifyNotice, kIdsStartQrvFailed);
+    Notify(kNotifyNotice, IDS_START_QRV_FAILED);
     return state;
   }
   if (state == 0) {

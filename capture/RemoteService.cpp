@@ -39,7 +39,7 @@ void CTraceCapture::OnListenEvent(CSocketService* listen, size_t* next) {
     RemoveWait(listen->Event(), next);
     delete m_listen;
     m_listen = nullptr;
-    Notify(kNotifyNotice, kIdsListenLost);
+    Notify(kNotifyNotice, IDS_LISTEN_LOST);
   }
 }
 

@@ -114,11 +114,11 @@ int CTraceCapture::Init(uint16_t port) {
     if (!m_lock.Init()) {
       return 0;
     }
-    const CString name = LoadText(kIdsCaptureName, L"CAPTURE");
+    const CString name = LoadText(IDS_CAPTURE_NAME, L"CAPTURE");
     if (!SetFileName(name.c_str(), name.c_str()) || !GrowBuffer(0)) {
       return 0;
     }
-    const CString all = LoadText(kIdsAllView, L"ALL");
+    const CString all = LoadText(IDS_ALL_VIEW, L"ALL");
     if (!AddView(all.c_str(), kAllGroups, 0)) {
       return 0;
     }

@@ -19,6 +19,7 @@
 #include "core/TraceStore.h"
 #include "jobs/Notify.h"
 #include "jobs/Threads.h"
+#include "res/resource.h"
 
 class CSocketService;
 class CSocketClient;
@@ -98,18 +99,6 @@ constexpr size_t kRemoteLiveOutputBytes = 32u << 20;
 // A file reply keeps at most this much read ahead of the socket.
 constexpr size_t kRemoteFileWindowBytes = 64u << 10;
 constexpr DWORD kRemoteFilePieceBytes = 4096;
-
-// String-table ids of the capture's notices.
-constexpr uint32_t kIdsStartHvnFailed = 61464;
-constexpr uint32_t kIdsStartCaptureFailed = 61469;
-constexpr uint32_t kIdsListenFailed = 61525;
-constexpr uint32_t kIdsListenLost = 61526;
-constexpr uint32_t kIdsCaptureName = 61448;
-constexpr uint32_t kIdsAllView = 61434;
-constexpr uint32_t kIdsStartQrcFailed = 61465;
-constexpr uint32_t kIdsStartQrvFailed = 61466;
-constexpr uint32_t kIdsCreateBackupFailed = 61521;
-constexpr uint32_t kIdsWriteBackupFailed = 61522;
 
 // Backup file size limits in megabytes: Size is clamped to these, so that
 // neither 0 nor a huge value breaks the rotation and every file stays a

@@ -178,7 +178,7 @@ DWORD Transfer(CSocketClient& client, const CByteBuffer& request, CByteBuffer& c
 }  // namespace
 
 JobRmtSaveDump::JobRmtSaveDump(const sockaddr_in& address, const wchar_t* remotePath, const wchar_t* localPath)
-    : JobItem(kJobTitleRemoteDump, FileNamePart(localPath)),
+    : JobItem(IDS_JOB_SAVING_REMOTE_DUMP, FileNamePart(localPath)),
       m_address(address),
       m_remotePath(remotePath ? remotePath : L""),
       m_localPath(localPath ? localPath : L"") {}
