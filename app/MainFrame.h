@@ -348,6 +348,7 @@ class CMainFrame : public CFrameWindowImpl<CMainFrame>,
   CTabBar& ViewStrip() { return m_viewStrip; }
   CFileTabCtrl& DocumentStrip() { return m_documentStrip; }
   CStatusBarEx& StatusBar() { return m_statusBar; }
+  CSearchBar& QuickFilter() { return m_quickFilter; }
   CTraceCapture* Capture() const { return m_capture; }
   // The live capture as a store (null before it started).
   CTraceMgr* CaptureStore() const;
