@@ -1,6 +1,10 @@
-// The condition editor: one text condition of a filter (field, connector,
-// operator, case and text). The caller reads m_field, m_flags and m_text
-// after DoModal returned IDOK; Cancel leaves them as they were given.
+// The condition editor: one text condition of a filter (connector, field,
+// operator, case and text).
+//
+//   CEditConditionDlg editor(condition_or_null, first);
+//   if (editor.DoModal(owner) == IDOK) { use editor.m_field, m_flags, m_text }
+//
+// Cancel leaves m_field, m_flags and m_text as they were given.
 #pragma once
 
 #include <windows.h>
@@ -11,10 +15,9 @@
 #include "core/TraceFilter.h"
 #include "resource.h"
 #include "ui/framework/Controls.h"
-#include "ui/framework/DataExchange.h"
 #include "ui/framework/DialogImpl.h"
 
-class CEditConditionDlg : public CDialogImpl<CEditConditionDlg>, public CWinDataExchange<CEditConditionDlg> {
+class CEditConditionDlg : public CStdDialogImpl<CEditConditionDlg> {
  public:
   enum { IDD = IDD_EDIT_CONDITION };
 
@@ -34,17 +37,24 @@ class CEditConditionDlg : public CDialogImpl<CEditConditionDlg>, public CWinData
   CString m_editText;
 
   BEGIN_MSG_MAP(CEditConditionDlg)
-    MESSAGE_HANDLER(WM_INITDIALOG, OnInitDialog)
-    COMMAND_ID_HANDLER(IDOK, OnOK)
-    COMMAND_ID_HANDLER(IDCANCEL, OnCancel)
+    CHAIN_MSG_MAP(CStdDialogImpl<CEditConditionDlg>)
   END_MSG_MAP()
 
   BEGIN_DDX_MAP(CEditConditionDlg)
+    DDX_COMBO_INDEX(IDC_COND_CONNECTOR, m_connectorChoice)
+    DDX_COMBO_INDEX(IDC_COND_FIELD, m_fieldChoice)
+    DDX_COMBO_INDEX(IDC_COND_OPERATOR, m_operatorChoice)
     DDX_CHECK(IDC_COND_MATCH_CASE, m_caseSensitive)
     DDX_TEXT(IDC_COND_TEXT, m_editText)
   END_DDX_MAP()
 
-  LRESULT OnInitDialog(UINT msg, WPARAM wParam, LPARAM lParam);
-  LRESULT OnOK(WORD code, WORD id, HWND control);
-  LRESULT OnCancel(WORD code, WORD id, HWND control);
+  BOOL OnInit();
+  bool OnOk();
+
+ private:
+  // The combo boxes' selections as exchanged (-1: none).
+  int m_connectorChoice = -1;
+  int m_fieldChoice = -1;
+  int m_operatorChoice = -1;
+  bool m_regexEntry = false;
 };

@@ -1,5 +1,7 @@
 #include "ui/dialogs/FilterRules.h"
 
+namespace ktdlg {
+
 FilterLevelChecks LevelChecksFromFilter(uint32_t flags, uint32_t levelMask) {
   FilterLevelChecks checks;
   checks.levelTest = (flags & kFilterLevel) != 0;
@@ -82,3 +84,5 @@ uint8_t ConditionFlagsFromChoices(const ConditionChoices& choices, uint8_t origi
   if (choices.caseSensitive) flags |= kConditionCaseSensitive;
   return flags;
 }
+
+}  // namespace ktdlg

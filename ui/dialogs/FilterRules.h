@@ -10,6 +10,8 @@
 #include "core/Containers.h"
 #include "core/TraceFilter.h"
 
+namespace ktdlg {
+
 // The level boxes map to the record's level bits (core/TraceRecord.h);
 // "Error" also carries the personal-data bit, which has no box, and
 // "Bookmark" every mark bit. Every level checked is the same as no level
@@ -79,3 +81,5 @@ uint8_t ConditionFieldFromChoice(int fieldChoice);
 // keeps the operator of `originalFlags`: OK without a choice never changes
 // the operator, and never stores the list's "no selection" as one.
 uint8_t ConditionFlagsFromChoices(const ConditionChoices& choices, uint8_t originalFlags);
+
+}  // namespace ktdlg

@@ -5,6 +5,8 @@
 
 #include "core/StrUtil.h"
 
+namespace ktdlg {
+
 namespace {
 
 constexpr uint32_t kDefaultMaxMemMB = 256;
@@ -20,20 +22,12 @@ constexpr int64_t kLargestTraceRangeMB = 4294967295;
 
 constexpr size_t kLabelChars = 64;
 
-// Held within [low, high] first, then rounded up to a multiple of step;
-// high is itself a multiple of step, so the rounding cannot pass it.
-uint32_t ClampThenRound(int64_t value, uint32_t low, uint32_t high, uint32_t step) {
-  if (value <= int64_t(low)) return low;
-  if (value >= int64_t(high)) return high;
-  const uint32_t held = uint32_t(value);
-  return (held + step - 1) / step * step;
-}
+uint32_t RoundUp(uint32_t value, uint32_t step) { return (value + step - 1) / step * step; }
 
 bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
 
-// Sign and digits at `text`; `end` is the first character after them.
-// False when no digit follows the sign.
-bool ReadSignedDigits(const wchar_t* text, int64_t* value, const wchar_t** end) {
+// Sign and digits at `text`, saturating; false when no digit follows the sign.
+bool ReadSignedDigits(const wchar_t* text, int64_t* value) {
   bool negative = false;
   if (*text == L'-' || *text == L'+') {
     negative = *text == L'-';
@@ -59,7 +53,6 @@ bool ReadSignedDigits(const wchar_t* text, int64_t* value, const wchar_t** end) 
   } else {
     *value = accumulated == kMin ? std::numeric_limits<int64_t>::max() : -accumulated;
   }
-  *end = text;
   return true;
 }
 
@@ -115,12 +108,18 @@ COptionValues DefaultOptionValues() {
   return values;
 }
 
+// Both limits are multiples of their steps, so rounding a held value
+// cannot pass the upper one.
 uint32_t ClampMaxMemTyped(int64_t megabytes) {
-  return ClampThenRound(megabytes, kMaxMemMinMB, kMaxMemMaxMB, kMaxMemStepMB);
+  if (megabytes <= int64_t(kMaxMemMinMB)) return kMaxMemMinMB;
+  if (megabytes >= int64_t(kMaxMemMaxMB)) return kMaxMemMaxMB;
+  return RoundUp(uint32_t(megabytes), kMaxMemStepMB);
 }
 
-uint32_t ClampLogSizeTyped(int64_t megabytes) {
-  return ClampThenRound(megabytes, kLogSizeMinMB, kLogSizeMaxMB, kLogSizeStepMB);
+uint32_t ClampLogSizeTyped(uint64_t megabytes) {
+  if (megabytes <= kLogSizeMinMB) return kLogSizeMinMB;
+  if (megabytes >= kLogSizeMaxMB) return kLogSizeMaxMB;
+  return RoundUp(uint32_t(megabytes), kLogSizeStepMB);
 }
 
 COptionChanges StoreOptionValues(const COptionValues& values, const CModuleGroups& groups,
@@ -173,24 +172,11 @@ CString FolderOfPath(const wchar_t* path) {
   return CString(path, size_t(slash - path));
 }
 
-bool ParseTypedNumber(const wchar_t* text, int64_t* value) {
-  if (text == nullptr || value == nullptr) return false;
-  while (IsBlank(*text)) ++text;
-  const wchar_t* end = text;
-  int64_t parsed = 0;
-  if (!ReadSignedDigits(text, &parsed, &end)) return false;
-  while (IsBlank(*end)) ++end;
-  if (*end != 0) return false;
-  *value = parsed;
-  return true;
-}
-
 int64_t LeadingNumber(const wchar_t* text) {
   if (text == nullptr) return 0;
   while (IsBlank(*text)) ++text;
-  const wchar_t* end = text;
   int64_t parsed = 0;
-  return ReadSignedDigits(text, &parsed, &end) ? parsed : 0;
+  return ReadSignedDigits(text, &parsed) ? parsed : 0;
 }
 
 CString FormatTraceRange(int64_t megabytes) {
@@ -206,3 +192,5 @@ CString FormatFontLabel(const wchar_t* fontName, uint32_t fontPoint) {
   label.Format(L"%s %dpt", fontName != nullptr ? fontName : L"", int(fontPoint / 10));
   return label;
 }
+
+}  // namespace ktdlg

@@ -11,6 +11,8 @@
 #include "core/ModuleGroups.h"
 #include "core/RefString.h"
 
+namespace ktdlg {
+
 // Size of one backup file, in megabytes.
 constexpr uint32_t kLogSizeMinMB = 2;
 constexpr uint32_t kLogSizeMaxMB = 2048;
@@ -22,8 +24,8 @@ constexpr size_t kOptionsMemoryTextChars = 64;
 constexpr size_t kOptionsIgnoreTextChars = 512;
 
 // The options dialog's copy of the settings. The two number edits are kept
-// as typed, in 64 bits, so OK clamps what the user typed rather than a
-// value that already wrapped.
+// as typed, in 64 bits (memory signed, size unsigned), so OK clamps what
+// the user typed rather than a value that already wrapped.
 struct COptionValues {
   uint32_t tabDBClose = 0;
   uint32_t tabBkGround = 0;
@@ -44,7 +46,7 @@ struct COptionValues {
   CString fontName;
   uint32_t backupOn = 0;
   uint32_t sizeLimitOn = 0;
-  int64_t sizeLimit = 0;  // megabytes
+  uint64_t sizeLimit = 0;  // megabytes
   CString backupFolder;
 };
 
@@ -64,7 +66,7 @@ COptionValues DefaultOptionValues();
 // Memory: held within 256 to 512 first, then rounded up to a multiple of 4.
 uint32_t ClampMaxMemTyped(int64_t megabytes);
 // Backup file size: held within 2 to 2048 first, then rounded up to even.
-uint32_t ClampLogSizeTyped(int64_t megabytes);
+uint32_t ClampLogSizeTyped(uint64_t megabytes);
 
 // OK: stores the values into `config` (the ignored groups parsed against
 // `groups`; an empty folder with backup on becomes the folder of
@@ -77,10 +79,6 @@ COptionChanges StoreOptionValues(const COptionValues& values, const CModuleGroup
 // the path has none.
 CString FolderOfPath(const wchar_t* path);
 
-// A number edit's text as typed, in 64 bits: blanks around, an optional
-// sign, digits and nothing else; values past the 64-bit range saturate.
-// False for anything else (the dialog then refuses OK on that edit).
-bool ParseTypedNumber(const wchar_t* text, int64_t* value);
 // The leading number of a text, as the trace-range label reads it: blanks,
 // an optional sign, the digits that follow; 0 without digits; saturating.
 int64_t LeadingNumber(const wchar_t* text);
@@ -91,3 +89,5 @@ int64_t LeadingNumber(const wchar_t* text);
 CString FormatTraceRange(int64_t megabytes);
 // "%s %dpt" with the font name and whole points.
 CString FormatFontLabel(const wchar_t* fontName, uint32_t fontPoint);
+
+}  // namespace ktdlg

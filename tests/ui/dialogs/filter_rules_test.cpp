@@ -9,6 +9,8 @@
 
 namespace {
 
+using namespace ktdlg;
+
 FilterLevelChecks Levels(bool debug, bool info, bool warning, bool error, bool bookmark) {
   FilterLevelChecks checks;
   checks.levelTest = true;
