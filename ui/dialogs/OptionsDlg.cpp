@@ -1,10 +1,8 @@
 #include "ui/dialogs/OptionsDlg.h"
 
-#include <shlobj.h>
-
 #include "core/StrUtil.h"
 #include "ui/dialogs/SelModDlg.h"
-#include "ui/framework/ModalSeam.h"
+#include "ui/framework/CommonDialogs.h"
 
 namespace {
 
@@ -77,39 +75,28 @@ LRESULT COptionsDlg::OnSizeLimit(WORD, WORD, HWND) {
 }
 
 LRESULT COptionsDlg::OnFont(WORD, WORD, HWND) {
-  LOGFONTW font = {};
-  StrCopyNW(font.lfFaceName, LF_FACESIZE, m_values.fontName.c_str());
+  LOGFONTW initial = {};
+  StrCopyNW(initial.lfFaceName, LF_FACESIZE, m_values.fontName.c_str());
   HDC dc = ::GetDC(m_hWnd);
   const int pixelsPerInch = dc != nullptr ? ::GetDeviceCaps(dc, LOGPIXELSY) : USER_DEFAULT_SCREEN_DPI;
   if (dc != nullptr) ::ReleaseDC(m_hWnd, dc);
-  font.lfHeight = -::MulDiv(int(m_values.fontPoint / 10), pixelsPerInch, kPointsPerInch);
+  initial.lfHeight = -::MulDiv(int(m_values.fontPoint / 10), pixelsPerInch, kPointsPerInch);
 
-  CHOOSEFONTW request = {};
-  request.lStructSize = sizeof(request);
-  request.hwndOwner = ::GetActiveWindow();
-  request.lpLogFont = &font;
-  request.Flags = CF_SCREENFONTS | CF_INITTOLOGFONTSTRUCT;
-  if (!g_chooseFont(&request)) return 0;
+  CFontDialog font(&initial, CF_SCREENFONTS);
+  if (font.DoModal(::GetActiveWindow()) != IDOK) return 0;
   m_fontChanged = 1;
-  font.lfFaceName[LF_FACESIZE - 1] = 0;
-  m_values.fontName = font.lfFaceName;
-  m_values.fontPoint = request.iPointSize > 0 ? uint32_t(request.iPointSize) : 0;
+  font.m_lf.lfFaceName[LF_FACESIZE - 1] = 0;
+  m_values.fontName = font.m_lf.lfFaceName;
+  m_values.fontPoint = font.PointTenths() > 0 ? uint32_t(font.PointTenths()) : 0;
   UpdateFontLabel();
   return 0;
 }
 
 LRESULT COptionsDlg::OnBrowseFolder(WORD, WORD, HWND) {
-  BROWSEINFOW request = {};
-  request.hwndOwner = ::GetActiveWindow();
-  request.ulFlags = BIF_RETURNONLYFSDIRS;
-  PIDLIST_ABSOLUTE chosen = g_browseForFolder(&request);
-  if (chosen == nullptr) return 0;
-  wchar_t path[MAX_PATH] = {};
-  if (::SHGetPathFromIDListW(chosen, path)) {
-    m_values.backupFolder = path;
-    ::SetWindowTextW(m_folderEdit, path);
-  }
-  ::CoTaskMemFree(chosen);
+  CFolderDialog folder;
+  if (folder.DoModal(::GetActiveWindow()) != IDOK) return 0;
+  m_values.backupFolder = folder.m_path;
+  ::SetWindowTextW(m_folderEdit, folder.m_path);
   return 0;
 }
 

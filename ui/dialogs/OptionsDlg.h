@@ -7,8 +7,9 @@
 //     menu bar) and the grid lines from g_appConfig
 //   }
 //
-// "Font ..." and "..." run the font chooser and the folder browser through
-// the common-dialog seams (ModalSeam.h); "Select ..." runs CSelModDlg.
+// "Font ..." and "..." run the font chooser and the folder browser
+// (CommonDialogs.h, through the common-dialog seams); "Select ..." runs
+// CSelModDlg.
 #pragma once
 
 #include <windows.h>
