@@ -417,6 +417,50 @@ TEST_F(FilterDialog, AddIsDisabledAtSixteenConditions) {
   EXPECT_EQ(0, editorRuns);
 }
 
+TEST_F(FilterDialog, DoubleClickOnAConditionEditsIt) {
+  ASSERT_EQ(1, view.m_filter.AddCondition(kConditionModule, kOperatorInclude, L"a", -1));
+  ASSERT_EQ(1, view.m_filter.AddCondition(kConditionHint, kOperatorIs, L"b", -1));
+  std::wstring edited;
+  const INT_PTR result = Run(
+      [&](HWND hwnd) {
+        HWND list = ::GetDlgItem(hwnd, IDC_FILTER_CONDITIONS);
+        RECT row = {};
+        row.left = LVIR_BOUNDS;
+        ::SendMessageW(list, LVM_GETITEMRECT, 1, LPARAM(&row));
+        const LPARAM at = MAKELPARAM(row.left + 5, (row.top + row.bottom) / 2);
+        ::SendMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, at);
+        ::SendMessageW(list, WM_LBUTTONUP, 0, at);
+        ::SendMessageW(list, WM_LBUTTONDBLCLK, MK_LBUTTON, at);
+        ::SendMessageW(list, WM_LBUTTONUP, 0, at);
+        // Below the last row: nothing to edit.
+        const LPARAM below = MAKELPARAM(row.left + 5, row.bottom + 3 * (row.bottom - row.top));
+        ::SendMessageW(list, WM_LBUTTONDBLCLK, MK_LBUTTON, below);
+        ::SendMessageW(list, WM_LBUTTONUP, 0, below);
+        kt_test::ClickButton(hwnd, IDCANCEL);
+      },
+      [&](HWND hwnd) {
+        edited = Text(hwnd, IDC_COND_TEXT);
+        kt_test::ClickButton(hwnd, IDCANCEL);
+      });
+  EXPECT_EQ(IDCANCEL, result);
+  EXPECT_EQ(1, editorRuns);
+  EXPECT_EQ(L"b", edited);
+}
+
+// The live capture's processes are named from the running processes.
+TEST_F(FilterDialog, LiveCaptureNamesItsProcesses) {
+  Count(::GetCurrentProcessId(), kShownGroup, 1);
+  std::wstring name;
+  kt_test::CModalRecorder recorder;
+  recorder.runReal = true;
+  recorder.drive = [&](HWND hwnd) {
+    name = Cell(hwnd, IDC_FILTER_PID_LIST, 2, 0);
+    kt_test::ClickButton(hwnd, IDCANCEL);
+  };
+  EXPECT_EQ(IDCANCEL, dialog.RunForView(view, true, host.get()));
+  EXPECT_EQ(L"dialogs_tests.exe (pid:" + std::to_wstring(::GetCurrentProcessId()) + L")", name);
+}
+
 TEST_F(FilterDialog, AStoreThatCannotBeLockedOpensNoDialog) {
   CLockedStore locked;
   CTraceView lockedView(&locked, L"all", kShownGroup);
