@@ -3,6 +3,7 @@
 #include "core/StrUtil.h"
 #include "core/TraceStore.h"
 #include "ui/dialogs/EditConditionDlg.h"
+#include "ui/dialogs/FilterRules.h"
 
 namespace {
 
@@ -64,6 +65,8 @@ void CFilterDlg::FreeProcesses() {
 int CFilterDlg::LoadFromView(const CTraceView& view, bool liveCapture) {
   FreeProcesses();
   CTraceMgr* store = view.m_owner;
+  // The job rebuilds the view's index: its filter is not the user's to edit.
+  if (view.State() == kViewFilterJob) return 0;
   if (store == nullptr || !store->Lock(kLockShared, 1)) return 0;
   const int copied = store->CopyProcessStatsByMask(view.m_groupMask, m_processes);
   store->Unlock(kLockShared);

@@ -20,7 +20,6 @@
 #include "core/TraceView.h"
 #include "resource.h"
 #include "ui/controls/ListCtrlEx.h"
-#include "ui/dialogs/FilterRules.h"
 #include "ui/framework/DialogImpl.h"
 
 class CFilterDlg : public CStdDialogImpl<CFilterDlg> {
@@ -38,8 +37,9 @@ class CFilterDlg : public CStdDialogImpl<CFilterDlg> {
   // Fills the dialog for `view`: the per-process statistics of its store
   // whose group mask meets the view's (under the store's shared lock), the
   // running processes' names when the store is the live capture, a copy of
-  // the view's filter and the title "Filter tab [<view title>]". 0 when the
-  // store's lock or memory failed: the dialog must then not be run.
+  // the view's filter and the title "Filter tab [<view title>]". 0 when a
+  // filter job owns the view, or the store's lock or memory failed: the
+  // dialog must then not be run.
   int LoadFromView(const CTraceView& view, bool liveCapture);
   // LoadFromView, then DoModal over `parent`. IDOK, IDCANCEL, or -1 when it
   // could not be filled or made.

@@ -461,13 +461,15 @@ TEST_F(FilterDialog, LiveCaptureNamesItsProcesses) {
   EXPECT_EQ(L"dialogs_tests.exe (pid:" + std::to_wstring(::GetCurrentProcessId()) + L")", name);
 }
 
-TEST_F(FilterDialog, AStoreThatCannotBeLockedOpensNoDialog) {
+TEST_F(FilterDialog, ABusyStoreOrViewOpensNoDialog) {
   CLockedStore locked;
   CTraceView lockedView(&locked, L"all", kShownGroup);
   kt_test::CModalRecorder recorder;
   recorder.runReal = true;
   recorder.drive = [](HWND hwnd) { kt_test::ClickButton(hwnd, IDOK); };
   EXPECT_EQ(-1, dialog.RunForView(lockedView, false, host.get()));
+  view.ExchangeState(kViewFilterJob);
+  EXPECT_EQ(-1, dialog.RunForView(view, false, host.get()));
   EXPECT_TRUE(recorder.dialogs.empty());
 }
 
