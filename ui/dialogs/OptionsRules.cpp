@@ -15,7 +15,8 @@ constexpr wchar_t kDefaultFontName[] = L"Tahoma";
 constexpr uint32_t kDefaultLogSizeMB = 20;
 
 constexpr uint64_t kBytesPerMegabyte = 1048576;
-constexpr uint64_t kBytesPerTrace = 3000000;  // a rough record size, per 10,000 records
+// The estimate: every 3,000,000 bytes hold 10,000 to 15,000 records.
+constexpr uint64_t kBytesPerTrace = 3000000;
 constexpr uint64_t kTraceLowFactor = 10000;
 constexpr uint64_t kTraceHighFactor = 15000;
 constexpr int64_t kLargestTraceRangeMB = 4294967295;
