@@ -91,6 +91,7 @@ class CDialogImplBase : public CWindow, public CMessageMap {
   // (OPENFILENAMEW, CHOOSEFONTW, FINDREPLACEW) carries the object in
   // lCustData: the hook's messages run through this object's message map.
   // Unhandled messages return FALSE, so the common dialog does its default.
+  // The hook's last message is WM_DESTROY; OnFinalMessage follows it.
   template <class Request>
   static UINT_PTR CALLBACK HookProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (msg == WM_INITDIALOG && lParam != 0 && FromHook(hwnd) == nullptr) {
