@@ -1,6 +1,8 @@
 // Creation, layout and destruction of the main frame.
 #include "app/MainFrame.h"
 
+#include "app/AcceleratorFilter.h"
+
 #include <shellapi.h>
 
 #include "capture/LocalFileList.h"
@@ -46,7 +48,7 @@ LRESULT CMainFrame::OnCreate(UINT, WPARAM, LPARAM) {
   CreateToolTip();
   ::DragAcceptFiles(m_hWnd, TRUE);
   if (g_appConfig.m_alwaysOnTop != 0) {
-    ::SetWindowPos(m_hWnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    SetAlwaysOnTop(1);
   }
   if (CMessageLoop* loop = CMessageLoop::ForCurrentThread()) {
     loop->AddMessageFilter(this);
@@ -316,7 +318,13 @@ void CMainFrame::SetSaveLogMutex(int hold) {
 // The modeless dialogs get their keys from the message loop's registry
 // (CMessageLoop::AddModelessDialog), after this filter.
 BOOL CMainFrame::PreTranslateMessage(MSG* msg) {
-  if (TranslateAccelerator(msg)) {
+  if (m_dragging && msg->message == WM_KEYDOWN && msg->wParam == VK_ESCAPE) {
+    CancelDrag();
+    return TRUE;
+  }
+  // An edit control with the focus keeps its editing keys (Ctrl+C copies
+  // its text, not the selected rows).
+  if (!KeyBelongsToEdit(*msg) && TranslateAccelerator(msg)) {
     return TRUE;
   }
   if (m_toolTip.m_hWnd != nullptr) {

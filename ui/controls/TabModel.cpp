@@ -96,6 +96,13 @@ void CTabStripModel::Repaint() {
   if (m_sink) m_sink->RepaintTabStrip();
 }
 
+void CTabStripModel::ClearPressed() {
+  if (!m_pressed) return;
+  m_hot = kTabHitNone;
+  m_pressed = false;
+  RepaintIfVisible();
+}
+
 void CTabStripModel::RepaintIfVisible() {
   if (IsVisible()) Repaint();
 }

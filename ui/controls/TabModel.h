@@ -257,6 +257,9 @@ class CTabStripModel {
   const TabButton* GetButton(int64_t code) const;
   int64_t Hot() const { return m_hot; }
   bool Pressed() const { return m_pressed; }
+  // Drops a pressed button (the owner ran a menu or a question inside its
+  // click): no hot code, not pressed, repainted.
+  void ClearPressed();
   int ClientWidth() const { return m_clientWidth; }
   int ClientHeight() const { return m_clientHeight; }
 
