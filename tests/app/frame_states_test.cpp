@@ -74,7 +74,7 @@ std::wstring Text(UINT id) {
   return text.c_str();
 }
 
-bool StartsWith(const std::wstring& text, const std::wstring& head) { return text.rfind(head, 0) == 0; }
+bool StartsWith(std::wstring_view text, std::wstring_view head) { return text.starts_with(head); }
 
 // Generated files of these tests come from one seed.
 constexpr uint32_t kFileSeed = 7;
