@@ -92,6 +92,7 @@ void CMainFrame::CreateChildren() {
     m_hWndClient = m_list.m_hWnd;
     m_list.Init(nullptr);
     m_list.m_paintLock = this;
+    m_list.m_columnsObserver = this;
   }
   m_gridLines = g_appConfig.m_gridLines;
   m_list.m_gridLines = m_gridLines;

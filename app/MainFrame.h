@@ -126,7 +126,8 @@ class CTroubleStreak {
 class CMainFrame : public CFrameWindowImpl<CMainFrame>,
                    public CMessageFilter,
                    public CIdleHandler,
-                   public IListPaintLock {
+                   public IListPaintLock,
+                   public IListColumnsObserver {
   using FrameBase = CFrameWindowImpl<CMainFrame>;
 
  public:
@@ -173,6 +174,8 @@ class CMainFrame : public CFrameWindowImpl<CMainFrame>,
   // IListPaintLock: the shown document's shared lock around a list paint.
   bool LockForPaint() override;
   void UnlockAfterPaint() override;
+  // IListColumnsObserver: a dragged column's new place goes to the ini file.
+  void OnColumnsMoved() override { StoreColumnOrder(); }
 
   // --- commands and notifications ---
   LRESULT OnInitMenuPopup(UINT, WPARAM wParam, LPARAM lParam);

@@ -17,7 +17,6 @@ constexpr size_t kStatusTextChars = 256;
 constexpr size_t kCounterChars = 32;
 constexpr size_t kColumnTextChars = 128;
 constexpr UINT kAllRowsState = LVIS_SELECTED | LVIS_FOCUSED;
-constexpr UINT kRowByRowClearLimit = 4096;
 constexpr uint32_t kLevelOrder[] = {kLevelDebug, kLevelInfo, kLevelWarning, kLevelError, kLevelPersonal};
 constexpr wchar_t kHiddenLevelText[] = L"hide";
 constexpr wchar_t kFilterStatusFormat[] = L"Filter is %s, %d items of read %d, total items %d";
@@ -182,32 +181,9 @@ void CMainFrame::ApplyFilterToTab(size_t itemIndex, uint32_t mode, const CTraceF
   }
 }
 
-// Wine's list view applies a state change on row -1 to every row one by one,
-// seconds at millions of rows: the rows that carry a state are cleared alone,
-// unless so many are selected that walking them costs as much.
-void CMainFrame::ClearListSelection() {
-  const UINT selected = m_list.GetSelectedCount();
-  if (selected > kRowByRowClearLimit) {
-    m_list.SetItemState(-1, 0, kAllRowsState);
-    return;
-  }
-  // Finding a selected row walks the rows before it: the usual single
-  // selection on the focused row is cleared without a walk.
-  const int focused = m_list.GetNextItem(-1, LVNI_FOCUSED);
-  if (selected == 1 && focused >= 0 && (m_list.GetItemState(focused, LVIS_SELECTED) & LVIS_SELECTED) != 0) {
-    m_list.SetItemState(focused, 0, kAllRowsState);
-    return;
-  }
-  int row = -1;
-  for (UINT left = selected; left > 0; --left) {
-    row = m_list.GetNextItem(row, LVNI_SELECTED);
-    if (row < 0) break;
-    m_list.SetItemState(row, 0, LVIS_SELECTED);
-  }
-  if (focused >= 0) {
-    m_list.SetItemState(focused, 0, LVIS_FOCUSED);
-  }
-}
+// The list keeps its selection itself: clearing it costs the same at any
+// row count.
+void CMainFrame::ClearListSelection() { m_list.SetItemState(-1, 0, kAllRowsState); }
 
 void CMainFrame::ReadCounts(CTraceView* view, uint32_t* count, uint32_t* read, uint32_t* total) {
   *count = *read = *total = 0;
