@@ -4,6 +4,7 @@
 
 #include "resource.h"
 #include "ui/framework/DeviceContext.h"
+#include "ui/framework/Gdi.h"
 
 namespace {
 
@@ -28,6 +29,8 @@ constexpr int kArrowLeftFromRight = 8;
 constexpr int kArrowRightFromRight = 2;
 constexpr int kItemSeparatorOffset = 2;  // right of the item's right edge
 constexpr int kDefaultTextLeft = 2;
+// Room a counter keeps beside its number, so ten digits never touch the edge.
+constexpr int kCounterTextSlack = 4;
 
 constexpr UINT kPaneTextFormat = DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS;
 constexpr UINT kItemTextFormat = kPaneTextFormat | DT_CENTER;
@@ -168,11 +171,56 @@ void CStatusBarEx::SetPaneTexts(const wchar_t* debug, const wchar_t* info, const
       m_items.data[position]->text.Assign(texts[i] != nullptr ? texts[i] : L"");
     }
   }
+  if (m_hWnd == nullptr) {
+    return;
+  }
+  if (FitCounters()) {
+    // Wider counters take their room from the text pane; the other items keep their place.
+    SetPaneWidth(ID_PANE_ITEMS, ItemsPaneWidth());
+    UpdatePanes();
+    Invalidate(FALSE);
+    return;
+  }
   // Stale counters would otherwise stay on screen until something else repaints.
   RECT pane = {};
-  if (m_hWnd != nullptr && GetPaneRect(ID_PANE_ITEMS, &pane)) {
+  if (GetPaneRect(ID_PANE_ITEMS, &pane)) {
     InvalidateRect(&pane, FALSE);
   }
+}
+
+bool CStatusBarEx::FitCounters() {
+  CClientDC dc(m_hWnd);
+  if (dc.IsNull()) {
+    return false;
+  }
+  CSelectObject font(dc.get(), ::GetStockObject(DEFAULT_GUI_FONT));
+  bool changed = false;
+  for (size_t position = kStatusItemDebug; position < kStatusItemCount && position < m_items.count; ++position) {
+    StatusIndicatorItem* item = m_items.data[position];
+    SIZE extent = {0, 0};
+    if (!item->text.IsEmpty()) {
+      ::GetTextExtentPoint32W(dc.get(), item->text.c_str(), int(item->text.GetLength()), &extent);
+    }
+    const int picture = item->image >= 0 ? kImageTextShift : 0;
+    const uint32_t needed = uint32_t(picture + extent.cx + kTextRightMargin + kCounterTextSlack);
+    const uint32_t least = kDefaultItems[position].width;
+    const uint32_t width = needed > least ? needed : least;
+    if (width != item->width) {
+      item->width = width;
+      changed = true;
+    }
+  }
+  return changed;
+}
+
+int CStatusBarEx::ItemsPaneWidth() const {
+  int width = 0;
+  for (size_t i = 0; i < m_items.count; ++i) {
+    width += int(m_items.data[i]->width) + (i != 0 ? kItemGap : 0);
+  }
+  // The separator of the last item stands two pixels right of it.
+  width += kItemSeparatorOffset;
+  return width > kItemsPaneWidth ? width : kItemsPaneWidth;
 }
 
 void CStatusBarEx::SetItemsDisabled(bool disabled) {

@@ -161,7 +161,9 @@ class CStatusBarEx : public CMultiPaneStatusBarCtrlImpl<CStatusBarEx>,
   BOOL AddItem(uint16_t kind, int32_t image, uint32_t width, const wchar_t* text);
   // The first enabled item whose rectangle holds `point`, -1 when none.
   int64_t HitTestItem(POINT point) const;
-  // Texts of items 3 to 7: the level counters.
+  // Texts of items 3 to 7: the level counters. A counter whose number does
+  // not fit its item grows to fit it (never below its first width), and the
+  // item pane with it.
   void SetPaneTexts(const wchar_t* debug, const wchar_t* info, const wchar_t* warning, const wchar_t* error,
                     const wchar_t* pii);
   // Sets or clears the disabled flag of every item.
@@ -196,6 +198,10 @@ class CStatusBarEx : public CMultiPaneStatusBarCtrlImpl<CStatusBarEx>,
   LRESULT OnBarSize(UINT msg, WPARAM wParam, LPARAM lParam);
 
   BOOL AppendDefaultItems();
+  // Widths of the counters for their texts; true when one changed.
+  bool FitCounters();
+  // The item pane: its items and gaps, at least its first width.
+  int ItemsPaneWidth() const;
   void LayoutItems();
   void PlaceProgressBar();
   void PaintPaneSeparator(CDCHandle& dc, int paneId);
