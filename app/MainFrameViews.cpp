@@ -20,6 +20,7 @@ constexpr UINT kAllRowsState = LVIS_SELECTED | LVIS_FOCUSED;
 constexpr uint32_t kLevelOrder[] = {kLevelDebug, kLevelInfo, kLevelWarning, kLevelError, kLevelPersonal};
 constexpr wchar_t kHiddenLevelText[] = L"hide";
 constexpr wchar_t kFilterStatusFormat[] = L"Filter is %s, %d items of read %d, total items %d";
+constexpr wchar_t kFilterStatusCountFormat[] = L"Filter is %s, %d items";
 
 uint32_t Clamp32(uint64_t value) { return value > UINT32_MAX ? UINT32_MAX : uint32_t(value); }
 
@@ -201,6 +202,10 @@ void CMainFrame::WriteFilterStatus(const CTraceView* view, uint32_t count, uint3
   wchar_t text[kStatusTextChars] = {};
   const bool on = (view->m_filter.m_flags & kFilterAllFlags) != 0;
   StrPrintfW(text, kStatusTextChars, kFilterStatusFormat, on ? L"ON" : L"OFF", int(count), int(read), int(total));
+  // Down to the frame's smallest width the text reads whole up to its count.
+  wchar_t upToCount[kStatusTextChars] = {};
+  StrPrintfW(upToCount, kStatusTextChars, kFilterStatusCountFormat, on ? L"ON" : L"OFF", int(count));
+  m_statusBar.SetTextPaneMinimum(upToCount);
   m_statusBar.SendMessage(SB_SETTEXTW, 0, LPARAM(text));
 }
 

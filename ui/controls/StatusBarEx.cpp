@@ -1,5 +1,6 @@
 #include "ui/controls/StatusBarEx.h"
 
+#include <cwchar>
 #include <new>
 
 #include "resource.h"
@@ -174,9 +175,7 @@ void CStatusBarEx::SetPaneTexts(const wchar_t* debug, const wchar_t* info, const
   if (m_hWnd == nullptr) {
     return;
   }
-  if (FitCounters()) {
-    // Wider counters take their room from the text pane; the other items keep their place.
-    SetPaneWidth(ID_PANE_ITEMS, ItemsPaneWidth());
+  if (FitItemsPane()) {
     UpdatePanes();
     Invalidate(FALSE);
     return;
@@ -186,6 +185,64 @@ void CStatusBarEx::SetPaneTexts(const wchar_t* debug, const wchar_t* info, const
   if (GetPaneRect(ID_PANE_ITEMS, &pane)) {
     InvalidateRect(&pane, FALSE);
   }
+}
+
+void CStatusBarEx::SetTextPaneMinimum(const wchar_t* text) {
+  int width = 0;
+  if (text != nullptr && text[0] != L'\0' && m_hWnd != nullptr) {
+    width = kDefaultTextLeft + TextExtent(text) + kTextRightMargin;
+  }
+  if (width != m_textMinimum) {
+    m_textMinimum = width;
+    if (m_hWnd != nullptr && FitItemsPane()) {
+      UpdatePanes();
+      Invalidate(FALSE);
+    }
+  }
+}
+
+int CStatusBarEx::TextExtent(const wchar_t* text) const {
+  CClientDC dc(m_hWnd);
+  SIZE extent = {0, 0};
+  if (!dc.IsNull()) {
+    CSelectObject font(dc.get(), ::GetStockObject(DEFAULT_GUI_FONT));
+    ::GetTextExtentPoint32W(dc.get(), text, int(wcslen(text)), &extent);
+  }
+  return extent.cx;
+}
+
+bool CStatusBarEx::FitItemsPane() {
+  const bool wasCompact = m_compactCounters;
+  uint32_t before[kStatusItemCount] = {};
+  for (size_t i = 0; i < kStatusItemCount && i < m_items.count; ++i) {
+    before[i] = m_items.data[i]->width;
+  }
+  m_compactCounters = false;
+  FitCounters();
+  int width = ItemsPaneWidth();
+  if (m_textMinimum > 0) {
+    // Too narrow for the counters and the text both: the counters give up
+    // their pictures before the text is cut.
+    RECT client = {};
+    GetClientRect(&client);
+    const int grip = ::GetSystemMetrics(SM_CXVSCROLL) + ::GetSystemMetrics(SM_CXEDGE);
+    const int progress = GetPaneWidth(ID_PANE_PROGRESS);
+    const int room = (client.right - client.left) - grip - (progress > 0 ? progress : 0) - m_textMinimum;
+    if (width > room) {
+      m_compactCounters = true;
+      FitCounters();
+      width = ItemsPaneWidth();
+    }
+  }
+  bool changed = wasCompact != m_compactCounters;
+  for (size_t i = 0; i < kStatusItemCount && i < m_items.count; ++i) {
+    changed = changed || before[i] != m_items.data[i]->width;
+  }
+  if (width != GetPaneWidth(ID_PANE_ITEMS)) {
+    SetPaneWidth(ID_PANE_ITEMS, width);
+    changed = true;
+  }
+  return changed;
 }
 
 bool CStatusBarEx::FitCounters() {
@@ -201,9 +258,9 @@ bool CStatusBarEx::FitCounters() {
     if (!item->text.IsEmpty()) {
       ::GetTextExtentPoint32W(dc.get(), item->text.c_str(), int(item->text.GetLength()), &extent);
     }
-    const int picture = item->image >= 0 ? kImageTextShift : 0;
+    const int picture = item->image >= 0 && !m_compactCounters ? kImageTextShift : 0;
     const uint32_t needed = uint32_t(picture + extent.cx + kTextRightMargin + kCounterTextSlack);
-    const uint32_t least = kDefaultItems[position].width;
+    const uint32_t least = m_compactCounters ? needed : kDefaultItems[position].width;
     const uint32_t width = needed > least ? needed : least;
     if (width != item->width) {
       item->width = width;
@@ -220,7 +277,9 @@ int CStatusBarEx::ItemsPaneWidth() const {
   }
   // The separator of the last item stands two pixels right of it.
   width += kItemSeparatorOffset;
-  return width > kItemsPaneWidth ? width : kItemsPaneWidth;
+  // Compact counters give their room to the text: the pane holds no more
+  // than its items then.
+  return width > kItemsPaneWidth || m_compactCounters ? width : kItemsPaneWidth;
 }
 
 void CStatusBarEx::SetItemsDisabled(bool disabled) {
@@ -277,6 +336,7 @@ void CStatusBarEx::PlaceProgressBar() {
 }
 
 void CStatusBarEx::UpdatePanes() {
+  FitItemsPane();
   UpdatePanesLayout();
   if (m_progress.m_hWnd != nullptr && (m_progress.GetStyle() & WS_VISIBLE) != 0) {
     ShowPaneWindow(-1);
@@ -355,7 +415,7 @@ void CStatusBarEx::PaintItem(CDCHandle& dc, const StatusIndicatorItem& item, boo
   }
   const bool disabled = (item.flags & kStatusItemDisabled) != 0;
   RECT textRect = rect;
-  if (item.image >= 0) {
+  if (item.image >= 0 && !(m_compactCounters && IsCounter(item))) {
     const int x = rect.left + kImageLeft;
     const int y = rect.top + 1 + (rect.bottom - rect.top - kImageSize) / 2;
     if (disabled) {
@@ -382,6 +442,15 @@ void CStatusBarEx::PaintItem(CDCHandle& dc, const StatusIndicatorItem& item, boo
                   color);
   }
   DrawSeparator(dc, rect.right + kItemSeparatorOffset, rect.top, rect.bottom);
+}
+
+bool CStatusBarEx::IsCounter(const StatusIndicatorItem& item) const {
+  for (size_t position = kStatusItemDebug; position < kStatusItemCount && position < m_items.count; ++position) {
+    if (m_items.data[position] == &item) {
+      return true;
+    }
+  }
+  return false;
 }
 
 void CStatusBarEx::PaintSizeGrip(CDCHandle& dc, const RECT& client) {
