@@ -9,53 +9,25 @@
 #include "app/Startup.h"
 #include "core/AppConfig.h"
 #include "core/Cipher.h"
+#include "core/Handle.h"
 #include "core/ModuleGroups.h"
 #include "core/SysUtil.h"
 #include "formats/EventDesc.h"
 #include "resource.h"
 #include "ui/framework/MessageLoop.h"
-#include "ui/framework/PopupSeam.h"
+#include "ui/framework/MessageBoxes.h"
 
 namespace {
 constexpr DWORD kVistaMajorVersion = 6;
 constexpr WORD kWinsockVersion = MAKEWORD(2, 2);
 
-class CEventOwner {
- public:
-  CEventOwner() = default;
-  ~CEventOwner() { Close(); }
-  CEventOwner(const CEventOwner&) = delete;
-  CEventOwner& operator=(const CEventOwner&) = delete;
-  void Reset(HANDLE handle) {
-    Close();
-    m_handle = handle;
-  }
-  HANDLE get() const { return m_handle; }
-  void Close() {
-    if (m_handle != nullptr) {
-      ::CloseHandle(m_handle);
-      m_handle = nullptr;
-    }
-  }
-
- private:
-  HANDLE m_handle = nullptr;
-};
-
 void ShowStartupError(UINT stringId) {
-  HINSTANCE module = ::GetModuleHandleW(nullptr);
-  CString text, caption;
-  text.LoadString(module, stringId);
-  caption.LoadString(module, IDS_APP_CAPTION);
-  g_messageBox(nullptr, text.c_str(), caption.c_str(), MB_ICONERROR);
+  ktui::MessageBoxFromId(nullptr, stringId, MB_ICONERROR);
 }
 
 // A bad port on the command line is refused, not wrapped into another one.
 void ShowBadPort() {
-  HINSTANCE module = ::GetModuleHandleW(nullptr);
-  CString caption;
-  caption.LoadString(module, IDS_APP_CAPTION);
-  g_messageBox(nullptr, L"The port of -c must be a number from 1 to 65535.", caption.c_str(), MB_ICONERROR);
+  ktui::MessageBoxText(nullptr, L"The port of -c must be a number from 1 to 65535.", MB_ICONERROR);
 }
 
 bool LoadSharedTables() {
@@ -104,14 +76,14 @@ int Run(const wchar_t* commandLine, int show) {
     ShowBadPort();
     return -1;
   }
-  CEventOwner instance, globalInstance;
-  instance.Reset(CheckSingleInstance(shared, commandLine));
-  if (instance.get() == nullptr) {
+  const CHandle instance(CheckSingleInstance(shared, commandLine));
+  if (!instance.valid()) {
     return 0;
   }
+  CHandle globalInstance;
   if (version.dwMajorVersion >= kVistaMajorVersion) {
-    globalInstance.Reset(::CreateEventW(shared, FALSE, FALSE, kGlobalSingleInstanceEventName));
-    if (globalInstance.get() == nullptr) {
+    globalInstance.reset(::CreateEventW(shared, FALSE, FALSE, kGlobalSingleInstanceEventName));
+    if (!globalInstance.valid()) {
       return -1;
     }
     SetLowIntegrityLabel(kSingleInstanceEventName);

@@ -102,7 +102,7 @@ class FailingFilter : public JobFilter {
 // Held running until released, so the status bar shows its progress.
 class HeldJob : public JobItem {
  public:
-  explicit HeldJob(HANDLE release) : JobItem(kJobTitleSaving, L"held.ktr"), m_release(release) {}
+  explicit HeldJob(HANDLE release) : JobItem(IDS_JOB_SAVING, L"held.ktr"), m_release(release) {}
   void Run() override { ::WaitForSingleObject(m_release, kWaitMs); }
   uint32_t GetPercent() override { return 40; }
 
@@ -124,6 +124,8 @@ class FakeStatisticDlg : public IStatisticDlg {
  public:
   bool pending = false;
   bool RequestPending() const override { return pending; }
+  const wchar_t* ResultText() const override { return L""; }
+  void ClearRequest() override { pending = false; }
 };
 
 class FrameStates : public ::testing::Test {
@@ -371,11 +373,11 @@ TEST_F(FrameStates, FailedJobsAreReportedWithTheirCodesText) {
     std::wstring head;  // the report starts with this
     bool systemText;    // a text in brackets other than N/A
   } const cases[] = {
-      {kJobTitleOpening, L"a.ktr", 0, L"Opening \"a.ktr\" failed.", false},
-      {kJobTitleOpening, L"a.ktr", ERROR_FILE_NOT_FOUND, L"Opening \"a.ktr\" failed, error 2 [", true},
-      {kJobTitleRemoteGet, L"b.ktr", 12007, L"Get \"b.ktr\" failed, error 12007 [", true},  // WinINet: name not resolved
-      {kJobTitleSaving, L"c.ktr", 0x2FFFFFFF, L"Saving \"c.ktr\" failed, error 805306367 [N/A]", false},
-      {kJobTitleSaving, longName.c_str(), 0, L"Saving \"" + longName.substr(0, 100), false},
+      {IDS_JOB_OPENING, L"a.ktr", 0, L"Opening \"a.ktr\" failed.", false},
+      {IDS_JOB_OPENING, L"a.ktr", ERROR_FILE_NOT_FOUND, L"Opening \"a.ktr\" failed, error 2 [", true},
+      {IDS_JOB_REMOTE_GET, L"b.ktr", 12007, L"Get \"b.ktr\" failed, error 12007 [", true},  // WinINet: name not resolved
+      {IDS_JOB_SAVING, L"c.ktr", 0x2FFFFFFF, L"Saving \"c.ktr\" failed, error 805306367 [N/A]", false},
+      {IDS_JOB_SAVING, longName.c_str(), 0, L"Saving \"" + longName.substr(0, 100), false},
   };
   for (const Case& c : cases) {
     g_boxes.clear();
@@ -400,7 +402,7 @@ TEST_F(FrameStates, FailedJobsAreReportedWithTheirCodesText) {
 
 TEST_F(FrameStates, ListingAndFetchEndsReachTheRemoteFileDialog) {
   // Without the dialog the reports go to the frame and nothing else happens.
-  ReportedJob lostList(kJobTitleRemoteList, L"/logs", true, 0);
+  ReportedJob lostList(IDS_JOB_REMOTE_LIST, L"/logs", true, 0);
   Frame().OnThreadFinished(&lostList);
   ASSERT_EQ(g_boxes.size(), 1u);
   EXPECT_EQ(g_boxes[0].owner, Frame().m_hWnd);
@@ -415,9 +417,9 @@ TEST_F(FrameStates, ListingAndFetchEndsReachTheRemoteFileDialog) {
     int listed, enabled;
     bool overDialog;
   } const cases[] = {
-      {kJobTitleRemoteList, false, true, 1, 0, false},  {kJobTitleRemoteList, true, true, 1, 0, true},
-      {kJobTitleRemoteGet, true, true, 0, 1, true},     {kJobTitleRemoteList, true, false, 1, 0, false},
-      {kJobTitleOpening, true, true, 0, 0, false},  // a local job is never shown over it
+      {IDS_JOB_REMOTE_LIST, false, true, 1, 0, false},  {IDS_JOB_REMOTE_LIST, true, true, 1, 0, true},
+      {IDS_JOB_REMOTE_GET, true, true, 0, 1, true},     {IDS_JOB_REMOTE_LIST, true, false, 1, 0, false},
+      {IDS_JOB_OPENING, true, true, 0, 0, false},  // a local job is never shown over it
   };
   for (const Case& c : cases) {
     g_boxes.clear();
@@ -680,30 +682,27 @@ TEST_F(FrameStates, TheTimerLeavesARunningJobsProgressAlone) {
 
 INT_PTR CALLBACK PlainDialogProc(HWND, UINT message, WPARAM, LPARAM) { return message == WM_INITDIALOG; }
 
-TEST_F(FrameStates, TheOpenModelessDialogsGetTheirKeys) {
+// The frame keeps no list of its modeless dialogs: they are in the loop's
+// registry, which the loop asks after the frame's accelerators.
+TEST_F(FrameStates, TheOpenModelessDialogsGetTheirKeysFromTheLoop) {
   kt_test::CDialogTemplateBuilder form(WS_POPUP | WS_VISIBLE | DS_SETFONT, 120, 40, L"modeless");
   form.Add(kt_test::CDialogTemplateBuilder::kEdit, WS_CHILD | WS_VISIBLE | WS_TABSTOP, 5, 5, 50, 12, 100)
       .Add(kt_test::CDialogTemplateBuilder::kEdit, WS_CHILD | WS_VISIBLE | WS_TABSTOP, 60, 5, 50, 12, 101);
   HWND dialog = ::CreateDialogIndirectW(nullptr, form.get(), Frame().m_hWnd, PlainDialogProc);
   ASSERT_NE(dialog, nullptr);
   MSG tab = {::GetDlgItem(dialog, 100), WM_KEYDOWN, VK_TAB, 0};
-  EXPECT_FALSE(Frame().PreTranslateMessage(&tab));  // no dialog registered
-  FakeRemoteDlg remote;
-  remote.window = dialog;
-  struct Case {
-    HWND find;
-    IRemoteFileDlg* remote;
-    HWND upload;
-  } const cases[] = {{dialog, nullptr, nullptr}, {nullptr, &remote, nullptr}, {nullptr, nullptr, dialog}};
-  for (const Case& c : cases) {
-    Frame().SetFindDlg(c.find);
-    Frame().SetRemoteFileDlg(c.remote);
-    Frame().SetUploadDlg(c.upload);
-    EXPECT_TRUE(Frame().PreTranslateMessage(&tab));
-  }
-  Frame().SetFindDlg(nullptr);
-  Frame().SetRemoteFileDlg(nullptr);
-  Frame().SetUploadDlg(nullptr);
+  EXPECT_FALSE(s_loop->PreTranslateMessage(&tab));  // no dialog registered
+  ASSERT_TRUE(CMessageLoop::AddModelessDialog(dialog));
+  EXPECT_FALSE(Frame().PreTranslateMessage(&tab));
+  EXPECT_TRUE(s_loop->PreTranslateMessage(&tab));
+  // F8 still reaches the frame's accelerators first, also from the dialog.
+  MSG f8 = {::GetDlgItem(dialog, 100), WM_KEYDOWN, VK_F8, 0};
+  const bool captureOn = Frame().CaptureOn();
+  EXPECT_TRUE(s_loop->PreTranslateMessage(&f8));
+  EXPECT_NE(captureOn, Frame().CaptureOn());
+  EXPECT_TRUE(s_loop->PreTranslateMessage(&f8));
+  EXPECT_EQ(captureOn, Frame().CaptureOn());
+  EXPECT_TRUE(CMessageLoop::RemoveModelessDialog(dialog));
   ::DestroyWindow(dialog);
 }
 
