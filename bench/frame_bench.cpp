@@ -195,7 +195,7 @@ void BM_SelectionMove(benchmark::State& state) {
     list.SetItemState(-1, 0, kBoth);
     list.SetItemState(start, kBoth, kBoth);
     list.SendMessage(LVM_SETSELECTIONMARK, 0, start);
-    list.EnsureVisible(start, FALSE);
+    list.EnsureVisible(start + list.GetCountPerPage() / 2, FALSE);  // the row in the middle of the page
     list.RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
     Pump();
     RECT target = {};
@@ -224,6 +224,7 @@ void BM_SelectionMove(benchmark::State& state) {
   }
   const int selected = list.GetNextItem(-1, LVNI_SELECTED);
   state.counters["moved_by"] = double(selected - start);
+  state.counters["rows_per_page"] = list.GetCountPerPage();
   state.counters["worst_ms"] = worst;
 }
 BENCHMARK(BM_SelectionMove)
