@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -285,6 +286,73 @@ struct LoopStall {
   }
 };
 
+// The live delay as the user sees it: from a trace writer's record to its
+// row painted in the live capture's list, with sorting off (0) and on (1).
+// Each round starts a writer that waits for an event, releases it and pumps
+// the frame's messages until the row count grows.
+void BM_LiveDelay(benchmark::State& state) {
+  FrameSetup& setup = Setup();
+  if (setup.frame == nullptr || setup.frame->Capture() == nullptr) {
+    state.SkipWithError("no capture");
+    return;
+  }
+  const int previousSort = int(g_appConfig.m_sortEnable);
+  g_appConfig.m_sortEnable = uint32_t(state.range(0));
+  setup.frame->ViewStrip().SelectGroup(0);
+  Pump();
+  CKeltracerView& list = setup.frame->List();
+  constexpr DWORD kWriterReadyMs = 700;
+  constexpr DWORD kRowWaitMs = 8000;
+  std::vector<double> delays;
+  int round = 0;
+  for (auto _ : state) {
+    const std::wstring event = L"ktbench_live_" + std::to_wstring(::GetCurrentProcessId()) + L"_" +
+                               std::to_wstring(++round);
+    HANDLE start = ::CreateEventW(nullptr, TRUE, FALSE, event.c_str());
+    std::wstring command = L"\"" + WriterPath() + L"\" --count 1 --batch 1 --linger 3000 --start-event " + event;
+    STARTUPINFOW startup = {sizeof(startup)};
+    PROCESS_INFORMATION info = {};
+    if (start == nullptr || !::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                                              nullptr, nullptr, &startup, &info)) {
+      if (start != nullptr) ::CloseHandle(start);
+      state.SkipWithError("no writer");
+      break;
+    }
+    // The writer maps its ring and waits; the frame's list settles meanwhile.
+    // The extra wait spreads the releases over the second of the capture's
+    // and the window's timers, whose phase decides most of the delay.
+    constexpr DWORD kPhaseStepMs = 379;
+    constexpr DWORD kPhaseSpanMs = 1000;
+    LoopStall idle;
+    idle.Pump(kWriterReadyMs + DWORD(round) * kPhaseStepMs % kPhaseSpanMs, [] { return false; });
+    const int rowsBefore = list.GetItemCount();
+    const double began = NowMs();
+    ::SetEvent(start);
+    LoopStall wait;
+    wait.Pump(kRowWaitMs, [&] { return list.GetItemCount() > rowsBefore; });
+    list.UpdateWindow();
+    const double took = NowMs() - began;
+    const bool arrived = list.GetItemCount() > rowsBefore;
+    ::TerminateProcess(info.hProcess, 0);
+    ::WaitForSingleObject(info.hProcess, INFINITE);
+    ::CloseHandle(info.hProcess);
+    ::CloseHandle(info.hThread);
+    ::CloseHandle(start);
+    if (!arrived) {
+      state.SkipWithError("the record never arrived");
+      break;
+    }
+    delays.push_back(took);
+    state.SetIterationTime(took / 1000.0);
+  }
+  g_appConfig.m_sortEnable = uint32_t(previousSort);
+  if (delays.empty()) return;
+  std::sort(delays.begin(), delays.end());
+  state.counters["median_ms"] = delays[delays.size() / 2];
+  state.counters["shortest_ms"] = delays.front();
+  state.counters["longest_ms"] = delays.back();
+}
+
 // The live capture shown while four writers write without pause: every
 // dispatched message is timed, the refresh timer's and the paints included.
 // The first refresh that shows rows is counted apart (first_stall_ms): it
@@ -336,5 +404,6 @@ void BM_RefreshWhileWritersWrite(benchmark::State& state) {
   state.counters["capture_hold_ms"] = double(setup.frame->Capture()->TakeLongestHoldMicros()) / 1000.0;
 }
 BENCHMARK(BM_RefreshWhileWritersWrite)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_LiveDelay)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(12);
 
 }  // namespace
