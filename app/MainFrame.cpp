@@ -241,7 +241,8 @@ void CMainFrame::UpdateLayout(BOOL resizeBars) {
     if (group != nullptr && group->Count() >= 2) {
       rect.bottom -= ktframe::kDocumentStripHeight;
       m_documentStrip.SetWindowPos(nullptr, rect.left, rect.bottom, rect.right - rect.left,
-                                   ktframe::kDocumentStripHeight, SWP_NOZORDER | SWP_NOACTIVATE | SWP_SHOWWINDOW);
+                                   ktframe::kDocumentStripHeight,
+                                   SWP_NOZORDER | SWP_NOACTIVATE | SWP_SHOWWINDOW | (m_layingOut ? SWP_NOREDRAW : 0));
     } else {
       m_documentStrip.ShowWindow(SW_HIDE);
     }

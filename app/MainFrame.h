@@ -455,4 +455,6 @@ class CMainFrame : public CFrameWindowImpl<CMainFrame>,
   CTroubleStreak m_channelStreak;
   CHandle m_saveLogMutex;
   bool m_inLoop = false;  // added to the thread's message loop
+  // While a document is added: what it changes is painted once, at the end.
+  bool m_layingOut = false;
 };

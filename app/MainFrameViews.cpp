@@ -68,7 +68,14 @@ int CMainFrame::AddDocument(CTraceMgr* store) {
     m_documentStrip.RemoveItem(size_t(document));
     return 0;
   }
+  // The frame is laid out before anything shows the new document, then
+  // list, strips and status bar are painted one after the other, and the
+  // bars keep their size: a list painted and then resized, a status bar
+  // ahead of its list and a toolbar erased behind a held view strip each
+  // showed for a moment.
+  m_list.HoldDrawing();
   m_viewStrip.SetRedraw(FALSE);
+  m_layingOut = true;
   {
     const CStoreLock lock(store, kLockShared);
     for (size_t i = 0; lock.Held() && i < store->m_views.count; ++i) {
@@ -81,14 +88,19 @@ int CMainFrame::AddDocument(CTraceMgr* store) {
   const TabGroup* added = m_viewStrip.Model().GetGroup(size_t(group));
   if (added != nullptr && added->Count() >= 1) {
     m_viewStrip.SelectGroup(size_t(group));
-    UpdateLayout(TRUE);
+    UpdateLayout(FALSE);
   } else {
     m_viewStrip.RemoveGroup(size_t(group));
     m_documentStrip.RemoveItem(size_t(document));
     result = 0;
   }
+  m_layingOut = false;
+  m_list.RepaintHeld();
+  constexpr UINT kRepaintNow = RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW;
   m_viewStrip.SetRedraw(TRUE);
-  m_viewStrip.RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+  m_viewStrip.RedrawWindow(nullptr, nullptr, kRepaintNow);
+  m_statusBar.UpdateWindow();
+  m_documentStrip.RedrawWindow(nullptr, nullptr, kRepaintNow);
   return result;
 }
 
@@ -300,7 +312,7 @@ void CMainFrame::UpdateView(CTraceView* view, int enableControls, int showFilter
   if (enableControls != 0) {
     EnableViewControls(usable);
   }
-  m_statusBar.RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+  m_statusBar.RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | (m_layingOut ? 0 : RDW_UPDATENOW));
   UpdateTitle();
   m_list.RepaintHeld();
 }

@@ -94,6 +94,7 @@ LRESULT CKeltracerView::OnScrollAction(UINT, WPARAM, LPARAM) {
 }
 
 void CKeltracerView::HoldDrawing() {
+  ++m_holdDepth;
   if (m_held.held || (GetStyle() & WS_VISIBLE) == 0) {
     return;
   }
@@ -111,6 +112,9 @@ void CKeltracerView::HoldDrawing() {
 }
 
 void CKeltracerView::RepaintHeld() {
+  if (m_holdDepth > 0 && --m_holdDepth > 0) {
+    return;  // the outer hold repaints
+  }
   if (!m_held.held) {
     RedrawWindow(nullptr, nullptr, kRepaintRows);
     return;

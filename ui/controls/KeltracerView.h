@@ -57,6 +57,7 @@ class CKeltracerView : public CListCtrlExImpl<CKeltracerView> {
     SCROLLINFO bars[2] = {};  // SB_HORZ, SB_VERT
   };
   HeldState m_held;
+  int m_holdDepth = 0;  // holds inside a hold repaint nothing: the outermost one repaints
   // Selection, focus and mark of the rows. The list control's own stay
   // empty: the selection messages are answered from here, and the keys and
   // clicks that select are handled here.
@@ -134,6 +135,7 @@ class CKeltracerView : public CListCtrlExImpl<CKeltracerView> {
   // bars that changed; everything, frame and header included, when the
   // scroll bars came or went, the client area changed, or a repaint was
   // pending before the hold. Without a hold it only repaints the rows.
+  // Holds nest: only the release of the outermost one repaints.
   void HoldDrawing();
   void RepaintHeld();
 
