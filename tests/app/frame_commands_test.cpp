@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "app/FileDialogSeam.h"
+#include "ui/framework/ModalSeam.h"
 #include "app/MainFrame.h"
 #include "capture/TraceCapture.h"
 #include "core/AppConfig.h"
