@@ -90,6 +90,7 @@ void CMainFrame::CreateChildren() {
     m_hWndClient = m_list.m_hWnd;
     m_list.Init(nullptr);
     m_list.m_paintLock = this;
+    m_list.m_columnsObserver = this;
   }
   m_gridLines = g_appConfig.m_gridLines;
   m_list.m_gridLines = m_gridLines;
@@ -240,7 +241,8 @@ void CMainFrame::UpdateLayout(BOOL resizeBars) {
     if (group != nullptr && group->Count() >= 2) {
       rect.bottom -= ktframe::kDocumentStripHeight;
       m_documentStrip.SetWindowPos(nullptr, rect.left, rect.bottom, rect.right - rect.left,
-                                   ktframe::kDocumentStripHeight, SWP_NOZORDER | SWP_NOACTIVATE | SWP_SHOWWINDOW);
+                                   ktframe::kDocumentStripHeight,
+                                   SWP_NOZORDER | SWP_NOACTIVATE | SWP_SHOWWINDOW | (m_layingOut ? SWP_NOREDRAW : 0));
     } else {
       m_documentStrip.ShowWindow(SW_HIDE);
     }

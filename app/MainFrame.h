@@ -146,7 +146,8 @@ class CTroubleStreak {
 class CMainFrame : public CFrameWindowImpl<CMainFrame>,
                    public CMessageFilter,
                    public CIdleHandler,
-                   public IListPaintLock {
+                   public IListPaintLock,
+                   public IListColumnsObserver {
   using FrameBase = CFrameWindowImpl<CMainFrame>;
 
  public:
@@ -199,6 +200,8 @@ class CMainFrame : public CFrameWindowImpl<CMainFrame>,
   // IListPaintLock: the shown document's shared lock around a list paint.
   bool LockForPaint() override;
   void UnlockAfterPaint() override;
+  // IListColumnsObserver: a dragged column's new place goes to the ini file.
+  void OnColumnsMoved() override { StoreColumnOrder(); }
 
   // --- command table and menus (MainFrameMenus.cpp) ---
   // One row per command or id range: its handler, its enable rule and its
@@ -452,4 +455,6 @@ class CMainFrame : public CFrameWindowImpl<CMainFrame>,
   CTroubleStreak m_channelStreak;
   CHandle m_saveLogMutex;
   bool m_inLoop = false;  // added to the thread's message loop
+  // While a document is added: what it changes is painted once, at the end.
+  bool m_layingOut = false;
 };
