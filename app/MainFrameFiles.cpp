@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/FileDialogSeam.h"
+#include "ui/framework/ModalSeam.h"
 #include "app/FileNames.h"
 #include "app/MainFrame.h"
 

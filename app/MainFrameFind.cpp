@@ -14,7 +14,7 @@
 #include "core/TraceStore.h"
 #include "core/TraceView.h"
 #include "resource.h"
-#include "ui/framework/PopupSeam.h"
+#include "ui/framework/ModalSeam.h"
 
 namespace {
 constexpr size_t kReportChars = 256;
@@ -51,7 +51,7 @@ void CMainFrame::OnFind(UINT id) {
   m_findRequest.Flags = FR_HIDEWHOLEWORD | (m_findDown != 0 ? FR_DOWN : 0) | (m_matchCase != 0 ? FR_MATCHCASE : 0);
   m_findRequest.lpstrFindWhat = m_findBuffer;
   m_findRequest.wFindWhatLen = WORD(ktframe::kFindTextChars);
-  m_findDlg = ::FindTextW(&m_findRequest);
+  m_findDlg = g_findText(&m_findRequest);
   if (m_findDlg != nullptr) {
     ::ShowWindow(m_findDlg, SW_SHOW);
   }

@@ -7,6 +7,7 @@
 #include "core/AppConfig.h"
 #include "core/TraceView.h"
 #include "resource.h"
+#include "ui/dialogs/GotoDlg.h"
 
 void CMainFrame::OnClearDisplay(UINT) {
   if (m_capture == nullptr) {
@@ -48,6 +49,20 @@ void CMainFrame::OnAutoScroll(UINT) {
   m_list.ResetTracking(m_followNewItems, IsLiveShown());
 }
 
+void CMainFrame::OnGoto(UINT) {
+  const int rows = m_list.GetItemCount();
+  if (!IsUsable(ShownView()) || rows <= 0) {
+    return;
+  }
+  CGotoDlg dialog;
+  const int first = FirstSelectedRow();
+  dialog.m_line = first >= 0 ? first + 1 : 1;
+  dialog.m_lineCount = uint32_t(rows);
+  if (dialog.DoModal(::GetActiveWindow()) == IDOK) {
+    SelectItem(dialog.m_line - 1);
+  }
+}
+
 // The commands below open dialogs; each shows its dialog once the dialog
 // library offers it.
 void CMainFrame::OnOptions(UINT) {}
@@ -66,4 +81,3 @@ void CMainFrame::OnAppAbout(UINT) {}
 
 LRESULT CMainFrame::OnShowDetail(int) { return 0; }
 
-void CMainFrame::OnGoto(UINT) {}

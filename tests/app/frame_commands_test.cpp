@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "app/FileDialogSeam.h"
+#include "ui/framework/ModalSeam.h"
 #include "app/MainFrame.h"
 #include "capture/TraceCapture.h"
 #include "core/AppConfig.h"
@@ -30,6 +30,7 @@
 #include "tests/app/FrameFixture.h"
 #include "tests/core/TempFolder.h"
 #include "tests/ui/UiHarness.h"
+#include "ui/dialogs/GotoDlg.h"
 #include "ui/framework/PopupSeam.h"
 
 namespace {
@@ -65,8 +66,6 @@ BOOL WINAPI AnswerMenu(HMENU menu, UINT, int, int, int, HWND, const RECT*) {
   }
   return BOOL(g_menuAnswer);
 }
-
-BOOL WINAPI RefuseFileDialog(OPENFILENAMEW*) { return FALSE; }
 
 // Commands that reach the frame, with their source (1 for a key).
 HWND g_watched = nullptr;
@@ -139,10 +138,12 @@ class FrameCommands : public ::testing::Test {
     frame_test::LoadConfig(s_temp->path());
     g_appConfig.m_showMenu = 0;
     g_appConfig.m_columns |= kColumnHint | kColumnName;
+    s_messageBox = g_messageBox;
+    s_trackPopupMenu = g_trackPopupMenu;
+    s_findText = g_findText;
     g_messageBox = RecordBox;
     g_trackPopupMenu = AnswerMenu;
-    g_getOpenFileName = RefuseFileDialog;
-    g_getSaveFileName = RefuseFileDialog;
+    g_findText = ::FindTextW;  // the real find dialog, driven by the tests
     s_loop = new CMessageLoop;
     s_frame = frame_test::StartFrame(kFrameWidth, kFrameHeight);
     if (s_frame == nullptr) return;
@@ -159,10 +160,9 @@ class FrameCommands : public ::testing::Test {
     s_frame = nullptr;
     delete s_loop;
     s_loop = nullptr;
-    g_messageBox = ::MessageBoxW;
-    g_trackPopupMenu = ::TrackPopupMenu;
-    g_getOpenFileName = ::GetOpenFileNameW;
-    g_getSaveFileName = ::GetSaveFileNameW;
+    g_messageBox = s_messageBox;
+    g_trackPopupMenu = s_trackPopupMenu;
+    g_findText = s_findText;
     s_temp.reset();
   }
 
@@ -234,7 +234,13 @@ class FrameCommands : public ::testing::Test {
   static CMessageLoop* s_loop;
   static CTraceFile* s_file;
   static HHOOK s_hook;
+  static MessageBoxFn s_messageBox;
+  static TrackPopupMenuFn s_trackPopupMenu;
+  static FindTextFn s_findText;
 };
+MessageBoxFn FrameCommands::s_messageBox = nullptr;
+TrackPopupMenuFn FrameCommands::s_trackPopupMenu = nullptr;
+FindTextFn FrameCommands::s_findText = nullptr;
 std::unique_ptr<TempFolder> FrameCommands::s_temp;
 CMainFrame* FrameCommands::s_frame = nullptr;
 CMessageLoop* FrameCommands::s_loop = nullptr;
@@ -247,6 +253,7 @@ TEST_F(FrameCommands, EveryAcceleratorReachesItsCommandWithoutAMenuBar) {
   ACCEL keys[64];
   const int count = ::CopyAcceleratorTableW(table, keys, 64);
   ASSERT_EQ(count, 21);
+  kt_test::CModalRecorder modal;  // Open, Save and Goto are cancelled
   Select({3});
   const bool onTop = g_appConfig.m_alwaysOnTop != 0;
   for (int i = 0; i < count; ++i) {
@@ -393,6 +400,29 @@ TEST_F(FrameCommands, CopyPutsTheCellsInDisplayOrderOnTheClipboard) {
   EXPECT_NE(text.find(L"\t100\t"), std::wstring::npos);  // the pid as its own number
   Command(ID_EDIT_COPY_MESSAGE);
   EXPECT_EQ(ClipboardText(s_frame->m_hWnd), L"row 0 needle\r\nrow 1\r\nrow 3\r\n");
+}
+
+TEST_F(FrameCommands, GotoOpensTheDialogAtTheSelectedLineAndSelectsTheLineChosen) {
+  kt_test::CModalRecorder modal;
+  int shownLine = 0;
+  uint32_t shownCount = 0;
+  modal.answerWith = [&](CDialogImplBase& dialog, UINT templateId) -> INT_PTR {
+    EXPECT_EQ(templateId, UINT(IDD_GOTO));
+    auto& go = static_cast<CGotoDlg&>(dialog);
+    shownLine = go.m_line;
+    shownCount = go.m_lineCount;
+    go.m_line = 17;
+    return IDOK;
+  };
+  Select({4});
+  Command(ID_VIEW_GOTO);
+  EXPECT_EQ(shownLine, 5);
+  EXPECT_EQ(shownCount, uint32_t(kRows));
+  EXPECT_EQ(Selected(), std::vector<int>{16});
+  modal.answerWith = nullptr;
+  modal.answer = IDCANCEL;
+  Command(ID_VIEW_GOTO);
+  EXPECT_EQ(Selected(), std::vector<int>{16});
 }
 
 TEST_F(FrameCommands, AStatusBarCounterGoesToTheNextRecordOfItsLevel) {

@@ -1,4 +1,0 @@
-#include "app/FileDialogSeam.h"
-
-GetFileNameFn g_getOpenFileName = ::GetOpenFileNameW;
-GetFileNameFn g_getSaveFileName = ::GetSaveFileNameW;
