@@ -29,12 +29,8 @@ constexpr COLORREF kToolImageMask = RGB(255, 0, 255);
 
 CMainFrame::CMainFrame() { DebugTraceA("CMainFrame::CMainFrame"); }
 
-CMainFrame::~CMainFrame() {
-  // Documents went in OnDestroy; a frame that never got a window holds none.
-  if (m_saveLogMutex != nullptr) {
-    ::CloseHandle(m_saveLogMutex);
-  }
-}
+// Documents went in OnDestroy; a frame that never got a window holds none.
+CMainFrame::~CMainFrame() = default;
 
 LRESULT CMainFrame::OnCreate(UINT, WPARAM, LPARAM) {
   if (!g_inetSession.Open()) {
@@ -310,12 +306,11 @@ int CMainFrame::SetupToolBar(UINT id, int withText) {
 
 void CMainFrame::SetSaveLogMutex(int hold) {
   if (hold != 0) {
-    if (m_saveLogMutex == nullptr) {
-      m_saveLogMutex = ::CreateMutexW(nullptr, TRUE, ktframe::kSaveLogMutexName);
+    if (!m_saveLogMutex.valid()) {
+      m_saveLogMutex.reset(::CreateMutexW(nullptr, TRUE, ktframe::kSaveLogMutexName));
     }
-  } else if (m_saveLogMutex != nullptr) {
-    ::CloseHandle(m_saveLogMutex);
-    m_saveLogMutex = nullptr;
+  } else {
+    m_saveLogMutex.reset();
   }
   ::OutputDebugStringW(L"CMainFrame::SetSaveLogMutex");
 }

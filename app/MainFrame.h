@@ -20,6 +20,7 @@
 #include "app/Startup.h"
 #include "resource.h"
 #include "core/Containers.h"
+#include "core/Handle.h"
 #include "core/RefString.h"
 #include "ui/controls/KeltracerView.h"
 #include "ui/controls/SearchBar.h"
@@ -355,7 +356,7 @@ class CMainFrame : public CFrameWindowImpl<CMainFrame>,
   bool CaptureOn() const { return m_captureOn; }
   uint32_t FollowNewItems() const { return m_followNewItems; }
   const CGrowArray<uint32_t>& ShownColumns() const { return m_columns; }
-  HANDLE SaveLogMutex() const { return m_saveLogMutex; }
+  HANDLE SaveLogMutex() const { return m_saveLogMutex.get(); }
   HMENU MenuBar() const { return m_menuBar; }
   CToolTipEx& ToolTip() { return m_toolTip; }
   uint32_t ConnectionState() const { return m_connectionState; }
@@ -449,6 +450,6 @@ class CMainFrame : public CFrameWindowImpl<CMainFrame>,
   IStatisticDlg* m_statisticDlg = nullptr;
   CTroubleStreak m_lossStreak;
   CTroubleStreak m_channelStreak;
-  HANDLE m_saveLogMutex = nullptr;
+  CHandle m_saveLogMutex;
   bool m_inLoop = false;  // added to the thread's message loop
 };

@@ -232,7 +232,7 @@ void CMainFrame::ReportFailedJob(const JobItem& job) {
     StrPrintfW(report, kReportChars, L"%s failed.", job.Title().c_str());
   }
   const uint32_t titleId = job.TitleId();
-  const bool remote = titleId == kJobTitleRemoteList || titleId == kJobTitleRemoteGet;
+  const bool remote = titleId == IDS_JOB_REMOTE_LIST || titleId == IDS_JOB_REMOTE_GET;
   ktui::MessageBoxText(remote ? RemoteFileOwner() : m_hWnd, report, MB_ICONERROR);
 }
 
@@ -240,8 +240,8 @@ void CMainFrame::OnThreadFinished(JobItem* job) {
   const uint32_t titleId = job->TitleId();
   if (job->Failed()) {
     ReportFailedJob(*job);
-  } else if (titleId == kJobTitleOpening || titleId == kJobTitleRemoteGet) {
-    CTraceMgr* store = titleId == kJobTitleOpening ? static_cast<JobFile*>(job)->Store()
+  } else if (titleId == IDS_JOB_OPENING || titleId == IDS_JOB_REMOTE_GET) {
+    CTraceMgr* store = titleId == IDS_JOB_OPENING ? static_cast<JobFile*>(job)->Store()
                                                    : static_cast<JobRmtGet*>(job)->Store();
     if (store != nullptr && AddDocument(store)) {
       store->AddRef();  // the job's own reference goes with the job
@@ -250,15 +250,15 @@ void CMainFrame::OnThreadFinished(JobItem* job) {
     }
   }
   switch (titleId) {
-    case kJobTitleSearching:
+    case IDS_JOB_SEARCHING:
       FinishFilterJob(static_cast<JobFilter*>(job)->View());
       break;
-    case kJobTitleRemoteList:
+    case IDS_JOB_REMOTE_LIST:
       if (m_remoteFileDlg != nullptr) {
         m_remoteFileDlg->OnListFilesDone();
       }
       break;
-    case kJobTitleRemoteGet:
+    case IDS_JOB_REMOTE_GET:
       if (m_remoteFileDlg != nullptr) {
         m_remoteFileDlg->EnableControls();
       }

@@ -17,7 +17,7 @@ CString ServerUrl(const CRemoteServer* server) { return server ? server->GetUrl(
 }  // namespace
 
 JobRmtList::JobRmtList(const CRemoteServer* server, CFtpListing* listing)
-    : JobItem(kJobTitleRemoteList, ServerUrl(server).c_str()), m_server(server), m_listing(listing) {}
+    : JobItem(IDS_JOB_REMOTE_LIST, ServerUrl(server).c_str()), m_server(server), m_listing(listing) {}
 
 void JobRmtList::Run() {
   m_progress = 0;
@@ -35,7 +35,7 @@ void JobRmtList::Run() {
 }
 
 JobRmtGet::JobRmtGet(const CRemoteServer* server, const wchar_t* remoteName, uint32_t size, const wchar_t* localPath)
-    : JobItem(kJobTitleRemoteGet, remoteName),
+    : JobItem(IDS_JOB_REMOTE_GET, remoteName),
       m_server(server),
       m_remoteName(remoteName ? remoteName : L""),
       m_size(size),
@@ -74,7 +74,7 @@ void JobRmtGet::Run() {
     SetFailed(result);
     return;
   }
-  SetTitle(kJobTitleOpening, FileNamePart(m_localPath.c_str()));
+  SetTitle(IDS_JOB_OPENING, FileNamePart(m_localPath.c_str()));
   InterlockedExchange(&m_loading, 1);
   int opened = 0;
   if (m_store->Lock(kLockExclusive, 1)) {

@@ -9,18 +9,14 @@
 #include <cstdint>
 
 #include "core/RefString.h"
-#include "net/RemoteProtocol.h"
 #include "jobs/JobItem.h"
 #include "net/Inet.h"
+#include "net/RemoteProtocol.h"
+#include "res/resource.h"
 
 class CRemoteServer;
 class CSocketClient;
 class CTraceMgr;
-
-// Title ids of the remote jobs (string table).
-constexpr uint32_t kJobTitleRemoteList = 61487;
-constexpr uint32_t kJobTitleRemoteGet = 61488;
-constexpr uint32_t kJobTitleRemoteDump = 61529;
 
 // Lists the server entry's folder into the dialog's listing.
 class JobRmtList : public JobItem {
