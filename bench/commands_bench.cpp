@@ -131,6 +131,20 @@ void BM_FindNextWithoutAHitAt10M(benchmark::State& state) {
 }
 BENCHMARK(BM_FindNextWithoutAHitAt10M)->Unit(benchmark::kMillisecond)->Iterations(3);
 
+void BM_FindNextMatchCaseWithoutAHitAt10M(benchmark::State& state) {
+  FrameSetup& setup = Setup();
+  if (!setup.Ready()) {
+    state.SkipWithError("no frame");
+    return;
+  }
+  setup.Select(int(kViewRecords / 2), 1);
+  setup.frame->SetFindText(L"text no record holds", true, true);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(setup.frame->SearchItems(true));
+  }
+}
+BENCHMARK(BM_FindNextMatchCaseWithoutAHitAt10M)->Unit(benchmark::kMillisecond)->Iterations(3);
+
 void BM_ToggleBookmark100kRowsAt10M(benchmark::State& state) {
   FrameSetup& setup = Setup();
   if (!setup.Ready()) {

@@ -656,3 +656,81 @@ TEST_F(FrameCommands, TheHistorySubmenuOpensTheFileItShowed) {
 }
 
 }  // namespace
+
+namespace {
+HWND g_shotWindow = nullptr;
+std::wstring g_shotPath;
+// The frame's part of the screen, the open menu over it included (a
+// window's own picture would leave the menu out).
+bool SaveScreenPart(HWND window, const std::wstring& path) {
+  RECT rect;
+  ::GetWindowRect(window, &rect);
+  const int width = rect.right - rect.left, height = rect.bottom - rect.top;
+  HDC screen = ::GetDC(nullptr);
+  HDC memory = ::CreateCompatibleDC(screen);
+  BITMAPINFO info = {};
+  info.bmiHeader = {sizeof(info.bmiHeader), width, height, 1, 24, BI_RGB};
+  void* bits = nullptr;
+  HBITMAP bitmap = ::CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = ::SelectObject(memory, bitmap);
+  ::BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+  ::GdiFlush();
+  const DWORD rowBytes = DWORD((width * 3 + 3) & ~3);
+  BITMAPFILEHEADER file = {0x4D42, DWORD(sizeof(file) + sizeof(info.bmiHeader) + rowBytes * height), 0, 0,
+                           DWORD(sizeof(file) + sizeof(info.bmiHeader))};
+  HANDLE out = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD written = 0;
+  bool ok = out != INVALID_HANDLE_VALUE && ::WriteFile(out, &file, sizeof(file), &written, nullptr) &&
+            ::WriteFile(out, &info.bmiHeader, sizeof(info.bmiHeader), &written, nullptr) &&
+            ::WriteFile(out, bits, rowBytes * DWORD(height), &written, nullptr);
+  if (out != INVALID_HANDLE_VALUE) ::CloseHandle(out);
+  ::SelectObject(memory, old);
+  ::DeleteObject(bitmap);
+  ::DeleteDC(memory);
+  ::ReleaseDC(nullptr, screen);
+  return ok;
+}
+
+void CALLBACK ShootOpenMenu(HWND, UINT, UINT_PTR timer, DWORD) {
+  ::KillTimer(nullptr, timer);
+  const std::wstring path = kt_test::ScreenshotFolder() + L"\\main_window_commands.bmp";
+  if (SaveScreenPart(g_shotWindow, path)) g_shotPath = path;
+  ::EndMenu();
+}
+BOOL WINAPI ShowMenuForTheShot(HMENU menu, UINT flags, int x, int y, int reserved, HWND owner, const RECT* rect) {
+  ::SetTimer(nullptr, 0, 500, ShootOpenMenu);
+  return ::TrackPopupMenu(menu, flags, x, y, reserved, owner, rect);
+}
+
+// Several documents and view tabs, a quick filter, coloured bookmarks and
+// the list's context menu open: the picture of the README.
+TEST_F(FrameCommands, ScreenshotWithDocumentsTabsBookmarksAndAnOpenMenu) {
+  CTraceFile* second = frame_test::MakeFile(L"service.ktr", 800, 21);
+  ASSERT_EQ(s_frame->AddDocument(second), 1);
+  ShowKnownFile();
+  CTraceFilter errors;
+  errors.SetLevelMask(kLevelError | kLevelWarning);
+  ASSERT_EQ(s_frame->AddViewTab(s_file, kAllGroups, errors), 1);
+  ShowKnownFile();
+  for (UINT id = ID_BOOKMARK_GRAY; id <= ID_BOOKMARK_PURPLE; ++id) {
+    Select({int(1 + 2 * (id - ID_BOOKMARK_GRAY))});
+    Command(id);
+  }
+  Select({4});
+  ::SetFocus(s_frame->QuickFilter().Edit().m_hWnd);
+  ::SetWindowTextW(s_frame->QuickFilter().Edit().m_hWnd, L"plain:row");
+  s_frame->List().SetFocus();
+  s_frame->RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  kt_test::PumpMessages();
+  RECT list;
+  s_frame->List().GetWindowRect(&list);
+  ::SetCursorPos(list.left + 260, list.top + 60);
+  g_shotWindow = s_frame->m_hWnd;
+  g_trackPopupMenu = ShowMenuForTheShot;
+  NMHDR click = {s_frame->List().m_hWnd, ktframe::kListId, UINT(NM_RCLICK)};
+  s_frame->SendMessage(WM_NOTIFY, ktframe::kListId, LPARAM(&click));
+  g_trackPopupMenu = AnswerMenu;
+  EXPECT_FALSE(g_shotPath.empty());
+  s_file->ClearMarks();
+}
+}  // namespace
