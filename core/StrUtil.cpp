@@ -64,14 +64,34 @@ int FinishPrintf(int written, size_t size)
     return written;
 }
 
+namespace {
+// The system's lower case of every UTF-16 unit, asked for once: one call per
+// unit costs a trip into the system for each non-ASCII character a search or
+// a filter looks at.
+struct LowerTable {
+    static constexpr size_t kUnits = 0x10000;
+    wchar_t units[kUnits];
+    LowerTable()
+    {
+        for (size_t i = 0; i < kUnits; ++i)
+            units[i] = static_cast<wchar_t>(i);
+        CharLowerBuffW(units, static_cast<DWORD>(kUnits));
+    }
+};
+
+const LowerTable& Lowered()
+{
+    static const LowerTable table;
+    return table;
+}
+}  // namespace
+
 wchar_t LowerUnit(wchar_t c)
 {
     constexpr wchar_t kFirstNonAscii = 0x80;
     if (c < kFirstNonAscii)
         return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
-    wchar_t one = c;
-    CharLowerBuffW(&one, 1);
-    return one;
+    return Lowered().units[c];
 }
 
 constexpr char kBase64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
