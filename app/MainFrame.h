@@ -399,6 +399,7 @@ class CMainFrame : public CFrameWindowImpl<CMainFrame>,
   bool ConfirmLongCopy(UINT rows);
   void ReportTooLongPath(const wchar_t* path, size_t length);
   uint32_t ShownColumnMask() const;
+  void ReplaceListFont();
   void EndDrag(POINT clientPoint, bool drop);
 
   CToolBarCtrl m_toolBar;

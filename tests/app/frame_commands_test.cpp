@@ -30,7 +30,10 @@
 #include "tests/app/FrameFixture.h"
 #include "tests/core/TempFolder.h"
 #include "tests/ui/UiHarness.h"
+#include "ui/dialogs/FilterDlg.h"
 #include "ui/dialogs/GotoDlg.h"
+#include "ui/dialogs/OptionsDlg.h"
+#include "ui/dialogs/SelectColumnsDlg.h"
 #include "ui/framework/PopupSeam.h"
 
 namespace {
@@ -423,6 +426,136 @@ TEST_F(FrameCommands, GotoOpensTheDialogAtTheSelectedLineAndSelectsTheLineChosen
   modal.answer = IDCANCEL;
   Command(ID_VIEW_GOTO);
   EXPECT_EQ(Selected(), std::vector<int>{16});
+}
+
+TEST_F(FrameCommands, TheFilterDialogsFilterRefiltersTheShownView) {
+  CTraceView* view = s_file->m_views[0];
+  kt_test::CModalRecorder modal;
+  modal.answerWith = [&](CDialogImplBase& dialog, UINT templateId) -> INT_PTR {
+    EXPECT_EQ(templateId, UINT(IDD_FILTER));
+    static_cast<CFilterDlg&>(dialog).m_filter.SetLevelMask(kLevelError);
+    return IDOK;
+  };
+  Command(ID_VIEW_FILTER);
+  ASSERT_TRUE(WaitForFilter(view));
+  EXPECT_EQ(List().GetItemCount(), 2);
+  modal.answerWith = [&](CDialogImplBase& dialog, UINT) -> INT_PTR {
+    auto& filter = static_cast<CFilterDlg&>(dialog);
+    EXPECT_EQ(filter.m_filter.m_levelMask, kLevelError);  // a copy of the view's
+    filter.m_filter = CTraceFilter();
+    return IDOK;
+  };
+  Command(ID_VIEW_FILTER);
+  ASSERT_TRUE(WaitForFilter(view));
+  EXPECT_EQ(List().GetItemCount(), kRows);
+  modal.answerWith = nullptr;
+  modal.answer = IDCANCEL;
+  Command(ID_VIEW_FILTER);
+  EXPECT_EQ(view->State(), kViewIdle);
+}
+
+TEST_F(FrameCommands, OptionsApplyTheirChangesToTheFrame) {
+  kt_test::CModalRecorder modal;
+  modal.answerWith = [&](CDialogImplBase& dialog, UINT) -> INT_PTR {
+    auto& options = static_cast<COptionsDlg&>(dialog);
+    g_appConfig.m_showMenu = 1;
+    options.m_changes.showMenu = 1;
+    g_appConfig.m_fontPoint = 140;
+    options.m_changes.font = 1;
+    return IDOK;
+  };
+  Select({12});
+  List().EnsureVisible(12, FALSE);
+  const UINT rowHeight = List().m_rowHeight;
+  Command(ID_VIEW_OPTIONS);
+  EXPECT_EQ(s_frame->GetMenu(), s_frame->MenuBar());
+  EXPECT_GT(List().m_rowHeight, rowHeight);  // measured again for the larger font
+  modal.answerWith = [&](CDialogImplBase& dialog, UINT) -> INT_PTR {
+    auto& options = static_cast<COptionsDlg&>(dialog);
+    g_appConfig.m_showMenu = 0;
+    options.m_changes.showMenu = 1;
+    g_appConfig.m_fontPoint = 100;
+    options.m_changes.font = 1;
+    return IDOK;
+  };
+  Command(ID_VIEW_OPTIONS);
+  EXPECT_EQ(s_frame->GetMenu(), nullptr);
+  EXPECT_EQ(List().m_rowHeight, rowHeight);
+}
+
+TEST_F(FrameCommands, SelectColumnsShowsTheChosenColumnsInTheChosenOrder) {
+  const uint32_t mask = g_appConfig.m_columns;
+  kt_test::CModalRecorder modal;
+  modal.answerWith = [&](CDialogImplBase& dialog, UINT) -> INT_PTR {
+    auto& columns = static_cast<CSelectColumnsDlg&>(dialog);
+    EXPECT_EQ(columns.m_mask, mask);
+    EXPECT_EQ(columns.m_order[0], kColumnNumber);
+    const uint32_t chosen[] = {kColumnNumber, kColumnMessage, kColumnTime, kColumnDelta};
+    columns.m_mask = kColumnTime | kColumnDelta;
+    for (size_t i = 0; i < 4; ++i) columns.m_order[i] = chosen[i];
+    columns.m_count = 4;
+    columns.m_changed = 1;
+    return IDOK;
+  };
+  Command(ID_VIEW_SELECT_COLUMNS);
+  ASSERT_EQ(s_frame->ShownColumns().count, 4u);
+  int order[4] = {};
+  ASSERT_TRUE(List().m_header.SendMessage(HDM_GETORDERARRAY, 4, LPARAM(order)));
+  const uint32_t expected[] = {kColumnNumber, kColumnMessage, kColumnTime, kColumnDelta};
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(s_frame->ShownColumns()[size_t(order[i])], expected[i]) << i;
+  modal.answerWith = [&](CDialogImplBase& dialog, UINT) -> INT_PTR {
+    auto& columns = static_cast<CSelectColumnsDlg&>(dialog);
+    columns.m_mask = mask;
+    const uint32_t back[] = {kColumnNumber, kColumnTime, kColumnName, kColumnHint, kColumnId, kColumnTid, kColumnMessage};
+    columns.m_count = 0;
+    for (uint32_t bit : back)
+      if ((bit & (mask | kColumnsAlwaysShown)) != 0) columns.m_order[columns.m_count++] = bit;
+    columns.m_changed = 1;
+    return IDOK;
+  };
+  Command(ID_VIEW_SELECT_COLUMNS);
+  EXPECT_EQ(g_appConfig.m_columns, mask);
+}
+
+TEST_F(FrameCommands, OpenAndSaveGoThroughTheFileDialogs) {
+  CTraceFile* source = frame_test::MakeFile(L"opened.ktr", 300, 4);
+  const std::wstring opened = s_temp->File(L"opened.ktr");
+  ASSERT_EQ(SaveKtr(source, opened.c_str(), nullptr), 1);
+  source->Release();
+  kt_test::CModalRecorder modal;
+  modal.openFile = [&](OPENFILENAMEW& request) -> BOOL {
+    EXPECT_EQ(std::wstring(request.lpstrDefExt), L"ktr");
+    EXPECT_EQ(std::wstring(request.lpstrFilter).rfind(L"All Support Files", 0), 0u);
+    wcscpy(request.lpstrFile, opened.c_str());
+    return TRUE;
+  };
+  const TabGroup* documents = s_frame->DocumentStrip().Model().GetGroup(0);
+  const size_t before = documents->Count();
+  Command(ID_FILE_OPEN);
+  ASSERT_TRUE(PumpUntil([&] { return documents->Count() == before + 1; }));
+  ShowKnownFile();
+  const std::wstring saved = s_temp->File(L"saved view.ktr");
+  std::wstring suggested;
+  modal.saveFile = [&](OPENFILENAMEW& request) -> BOOL {
+    suggested = request.lpstrFile;
+    wcscpy(request.lpstrFile, saved.c_str());
+    return TRUE;
+  };
+  Command(ID_FILE_SAVE_VIEW);
+  EXPECT_EQ(suggested.rfind(L"keltra_", 0), 0u);
+  EXPECT_EQ(suggested.size(), std::wstring(L"keltra_MMDDYYYY_hhmmss").size());
+  ASSERT_TRUE(PumpUntil([&] { return ::GetFileAttributesW(saved.c_str()) != INVALID_FILE_ATTRIBUTES; }));
+  EXPECT_EQ(modal.commonDialogs, (std::vector<std::wstring>{L"open", L"save"}));
+}
+
+TEST_F(FrameCommands, TheSmallDialogsOpenFromTheirCommands) {
+  kt_test::CModalRecorder modal;
+  Command(ID_APP_ABOUT);
+  Command(ID_TOOLS_BASE64);
+  Command(ID_TOOLS_ERROR_LOOKUP);
+  std::vector<UINT> shown;
+  for (const auto& dialog : modal.dialogs) shown.push_back(dialog.templateId);
+  EXPECT_EQ(shown, (std::vector<UINT>{IDD_ABOUTBOX, IDD_BASE64_CONVERT, IDD_ERROR_LOOKUP}));
 }
 
 TEST_F(FrameCommands, AStatusBarCounterGoesToTheNextRecordOfItsLevel) {
