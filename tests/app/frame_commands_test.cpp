@@ -30,6 +30,7 @@
 #include "tests/app/FrameFixture.h"
 #include "tests/core/TempFolder.h"
 #include "tests/ui/UiHarness.h"
+#include "ui/dialogs/AddTabDlg.h"
 #include "ui/dialogs/FilterDlg.h"
 #include "ui/dialogs/GotoDlg.h"
 #include "ui/dialogs/OptionsDlg.h"
@@ -556,6 +557,45 @@ TEST_F(FrameCommands, TheSmallDialogsOpenFromTheirCommands) {
   std::vector<UINT> shown;
   for (const auto& dialog : modal.dialogs) shown.push_back(dialog.templateId);
   EXPECT_EQ(shown, (std::vector<UINT>{IDD_ABOUTBOX, IDD_BASE64_CONVERT, IDD_ERROR_LOOKUP}));
+}
+
+TEST_F(FrameCommands, TheAddTabMenuOffersGroupsWithRecordsAndCustomAsksTheDialog) {
+  const uint32_t flag = s_file->m_views[0]->RecordAt(0)->groupFlag;
+  const size_t groupIndex = size_t(HighestBitIndex(flag));
+  const size_t tabs = s_frame->ViewStrip().Model().CurrentGroup()->Count();
+  NMTABCTRLEX add = {{s_frame->ViewStrip().m_hWnd, ID_VIEW_STRIP, TCXN_ADDTAB}, 0, 0};
+  g_menuAnswer = UINT(ID_ADD_TAB_GROUP_FIRST + groupIndex);
+  s_frame->SendMessage(WM_NOTIFY, ID_VIEW_STRIP, LPARAM(&add));
+  // One group with records, a separator, "Custom...".
+  ASSERT_EQ(g_menuItems.size(), 3u);
+  EXPECT_EQ(g_menuItems[0].first, UINT(ID_ADD_TAB_GROUP_FIRST + groupIndex));
+  EXPECT_EQ(g_menuItems[2].first, UINT(ID_ADD_TAB_CUSTOM));
+  const TabGroup* group = s_frame->ViewStrip().Model().CurrentGroup();
+  ASSERT_EQ(group->Count(), tabs + 1);
+  auto* byGroup = reinterpret_cast<CTraceView*>(group->Item(tabs)->data);
+  EXPECT_EQ(byGroup->m_groupMask, flag);
+  ASSERT_TRUE(PumpUntil([&] { return (group->Item(tabs)->flags & TBF_NOCLOSE) == 0; }));
+
+  kt_test::CModalRecorder modal;
+  modal.answerWith = [&](CDialogImplBase& dialog, UINT templateId) -> INT_PTR {
+    EXPECT_EQ(templateId, UINT(IDD_ADD_TAB));
+    auto& addTab = static_cast<CAddTabDlg&>(dialog);
+    EXPECT_EQ(addTab.m_all, 1u);
+    EXPECT_NE(std::wstring(addTab.m_title.c_str()).find(L"known.ktr"), std::wstring::npos);
+    addTab.m_all = 0;
+    addTab.m_pid = 200;
+    addTab.m_resultMask = flag;
+    return IDOK;
+  };
+  ShowKnownFile();
+  g_menuAnswer = ID_ADD_TAB_CUSTOM;
+  s_frame->SendMessage(WM_NOTIFY, ID_VIEW_STRIP, LPARAM(&add));
+  ASSERT_EQ(group->Count(), tabs + 2);
+  auto* custom = reinterpret_cast<CTraceView*>(group->Item(tabs + 1)->data);
+  ASSERT_TRUE(PumpUntil([&] { return (group->Item(tabs + 1)->flags & TBF_NOCLOSE) == 0; }));
+  EXPECT_EQ(custom->RecordCount(), size_t(kRows / 3));
+  for (size_t i = group->Count(); i-- > tabs;) s_frame->ViewStrip().CloseItem(i, 1);
+  EXPECT_EQ(group->Count(), tabs);
 }
 
 TEST_F(FrameCommands, AStatusBarCounterGoesToTheNextRecordOfItsLevel) {
