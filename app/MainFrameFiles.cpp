@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "ui/dialogs/KelFileDialog.h"
 #include "app/FileNames.h"
 #include "app/MainFrame.h"
 
@@ -17,10 +16,10 @@
 #include "core/TraceView.h"
 #include "jobs/JobMgr.h"
 #include "resource.h"
-#include "ui/framework/PopupSeam.h"
+#include "ui/dialogs/KelFileDialog.h"
+#include "ui/framework/MessageBoxes.h"
 
 namespace {
-constexpr size_t kReportChars = 512;
 // The part of a refused path the message shows.
 constexpr size_t kShownPathChars = 300;
 constexpr wchar_t kDefaultExtension[] = L"ktr";
@@ -102,17 +101,11 @@ void CMainFrame::CopyDumpFilesBeside(const wchar_t* savedPath) {
 void CMainFrame::OnFileExit(UINT) { PostMessage(WM_CLOSE); }
 
 void CMainFrame::ReportTooLongPath(const wchar_t* path, size_t length) {
-  HINSTANCE module = ::GetModuleHandleW(nullptr);
-  CString format, caption;
-  format.LoadString(module, IDS_PATH_TOO_LONG);
-  caption.LoadString(module, IDS_APP_CAPTION);
   std::wstring shown(path, length < kShownPathChars ? length : kShownPathChars);
   if (length > kShownPathChars) {
     shown += L"...";
   }
-  wchar_t text[kReportChars] = {};
-  StrPrintfW(text, kReportChars, format.c_str(), unsigned(ktframe::kMaxOpenPathChars), shown.c_str());
-  g_messageBox(m_hWnd, text, caption.c_str(), MB_ICONERROR);
+  ktui::MessageBoxFromId(m_hWnd, IDS_PATH_TOO_LONG, MB_ICONERROR, unsigned(ktframe::kMaxOpenPathChars), shown.c_str());
 }
 
 // A path is opened whole or not at all: a cut one would name another file.

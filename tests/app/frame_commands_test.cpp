@@ -35,6 +35,7 @@
 #include "ui/dialogs/GotoDlg.h"
 #include "ui/dialogs/OptionsDlg.h"
 #include "ui/dialogs/SelectColumnsDlg.h"
+#include "ui/framework/ModalSeam.h"
 #include "ui/framework/PopupSeam.h"
 
 namespace {
