@@ -599,6 +599,52 @@ TEST_F(FrameCommands, TheAddTabMenuOffersGroupsWithRecordsAndCustomAsksTheDialog
   EXPECT_EQ(group->Count(), tabs);
 }
 
+TEST_F(FrameCommands, TheHeaderMenuShowsAColumnBeforeTheLastOneAndHidesIt) {
+  const uint32_t mask = g_appConfig.m_columns;
+  NMHDR click = {List().m_header.m_hWnd, IDC_LIST_HEADER, UINT(NM_RCLICK)};
+  g_menuAnswer = ID_COLUMN_DELTA;
+  s_frame->SendMessage(WM_NOTIFY, IDC_LIST_HEADER, LPARAM(&click));
+  // Seven columns offered, the shown ones checked; "#" and "Message" never.
+  ASSERT_EQ(g_menuItems.size(), 7u);
+  for (size_t i = 0; i < 7; ++i) {
+    const uint32_t bit = 1u << (g_menuItems[i].first - ID_COLUMN_BASE);
+    EXPECT_EQ((g_menuItems[i].second & MF_CHECKED) != 0, (mask & bit) != 0) << i;
+  }
+  const CGrowArray<uint32_t>& columns = s_frame->ShownColumns();
+  const int count = int(columns.count);
+  std::vector<int> order(static_cast<size_t>(count));
+  ASSERT_TRUE(List().m_header.SendMessage(HDM_GETORDERARRAY, WPARAM(count), LPARAM(order.data())));
+  EXPECT_EQ(columns[size_t(order[size_t(count - 2)])], kColumnDelta);
+  EXPECT_EQ(columns[size_t(order[size_t(count - 1)])], kColumnMessage);
+  g_menuAnswer = ID_COLUMN_DELTA;
+  s_frame->SendMessage(WM_NOTIFY, IDC_LIST_HEADER, LPARAM(&click));
+  EXPECT_EQ(g_appConfig.m_columns, mask);
+  EXPECT_EQ(int(s_frame->ShownColumns().count), count - 1);
+  EXPECT_EQ(int(List().m_header.SendMessage(HDM_GETITEMCOUNT)), count - 1);
+  g_menuAnswer = 0;
+  s_frame->SendMessage(WM_NOTIFY, IDC_LIST_HEADER, LPARAM(&click));
+  EXPECT_EQ(g_appConfig.m_columns, mask);
+}
+
+TEST_F(FrameCommands, ADoubleClickClosesAViewTabOnlyWithTheOption) {
+  CTraceFilter errors;
+  errors.SetLevelMask(kLevelError);
+  ASSERT_EQ(s_frame->AddViewTab(s_file, kAllGroups, errors), 1);
+  const TabGroup* group = s_frame->ViewStrip().Model().CurrentGroup();
+  const size_t last = group->Count() - 1;
+  ASSERT_TRUE(PumpUntil([&] { return (group->Item(last)->flags & TBF_NOCLOSE) == 0; }));
+  NMTABCTRLEX twice = {{s_frame->ViewStrip().m_hWnd, ID_VIEW_STRIP, TCXN_ITEMDBLCLK}, last, 0};
+  const uint32_t option = g_appConfig.m_tabDBClose;
+  g_appConfig.m_tabDBClose = 0;
+  s_frame->SendMessage(WM_NOTIFY, ID_VIEW_STRIP, LPARAM(&twice));
+  EXPECT_EQ(group->Count(), last + 1);
+  g_appConfig.m_tabDBClose = 1;
+  s_frame->SendMessage(WM_NOTIFY, ID_VIEW_STRIP, LPARAM(&twice));
+  EXPECT_EQ(group->Count(), last);
+  EXPECT_EQ(s_file->m_views.count, last);  // the view left its document too
+  g_appConfig.m_tabDBClose = option;
+}
+
 TEST_F(FrameCommands, AStatusBarCounterGoesToTheNextRecordOfItsLevel) {
   Select({8});
   const StatusIndicatorItem* error = s_frame->StatusBar().GetItem(6);
