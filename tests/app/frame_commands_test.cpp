@@ -954,3 +954,54 @@ TEST_F(FrameCommands, ScreenshotWithDocumentsTabsBookmarksAndAnOpenMenu) {
   s_file->ClearMarks();
 }
 }  // namespace
+
+namespace {
+// Fills the system's own file dialog once it is up and presses its OK.
+std::wstring g_dialogPath;
+HWND g_dialogOwner = nullptr;
+int g_dialogsFilled = 0;
+void CALLBACK FillFileDialog(HWND, UINT, UINT_PTR timer, DWORD) {
+  HWND dialog = nullptr;
+  for (HWND window = ::FindWindowW(L"#32770", nullptr); window != nullptr;
+       window = ::FindWindowExW(nullptr, window, L"#32770", nullptr)) {
+    if (::GetWindow(window, GW_OWNER) == g_dialogOwner && ::IsWindowVisible(window)) dialog = window;
+  }
+  if (dialog == nullptr) return;  // not up yet: the next tick looks again
+  ::KillTimer(nullptr, timer);
+  constexpr int kFileNameCombo = 1148;  // cmb13, the explorer dialog's name box
+  constexpr int kFileNameEdit = 1152;   // edt1, the older one's
+  if (!::SetDlgItemTextW(dialog, kFileNameCombo, g_dialogPath.c_str())) {
+    ::SetDlgItemTextW(dialog, kFileNameEdit, g_dialogPath.c_str());
+  }
+  ++g_dialogsFilled;
+  ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+}
+
+TEST_F(FrameCommands, OpenAndSaveThroughTheSystemsOwnFileDialogs) {
+  CTraceFile* source = frame_test::MakeFile(L"real.ktr", 200, 8);
+  const std::wstring real = s_temp->File(L"real.ktr");
+  ASSERT_EQ(SaveKtr(source, real.c_str(), nullptr), 1);
+  source->Release();
+  const GetFileNameFn open = g_getOpenFileName, save = g_getSaveFileName;
+  g_getOpenFileName = ::GetOpenFileNameW;
+  g_getSaveFileName = ::GetSaveFileNameW;
+  g_dialogOwner = s_frame->m_hWnd;
+  g_dialogsFilled = 0;
+  const TabGroup* documents = s_frame->DocumentStrip().Model().GetGroup(0);
+  const size_t before = documents->Count();
+  g_dialogPath = real;
+  ::SetTimer(nullptr, 0, 100, FillFileDialog);
+  Command(ID_FILE_OPEN);
+  EXPECT_EQ(g_dialogsFilled, 1);
+  EXPECT_TRUE(PumpUntil([&] { return documents->Count() == before + 1; }));
+  ShowKnownFile();
+  const std::wstring saved = s_temp->File(L"saved through the dialog.ktr");
+  g_dialogPath = saved;
+  ::SetTimer(nullptr, 0, 100, FillFileDialog);
+  Command(ID_FILE_SAVE);
+  EXPECT_EQ(g_dialogsFilled, 2);
+  EXPECT_TRUE(PumpUntil([&] { return ::GetFileAttributesW(saved.c_str()) != INVALID_FILE_ATTRIBUTES; }));
+  g_getOpenFileName = open;
+  g_getSaveFileName = save;
+}
+}  // namespace
