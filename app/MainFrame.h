@@ -395,6 +395,7 @@ class CMainFrame : public CFrameWindowImpl<CMainFrame>,
   void KeepListPosition(CTraceView* view);
   HFONT ListFontHandle() const { return m_listFont.get(); }
   std::vector<int> SelectedRows() const;
+  bool SelectedBlock(UINT count, int* first, int* last) const;
   void MarkSelectedRows(bool recolour);
   bool ConfirmLongCopy(UINT rows);
   void ReportTooLongPath(const wchar_t* path, size_t length);

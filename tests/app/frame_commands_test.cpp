@@ -645,6 +645,25 @@ TEST_F(FrameCommands, ADoubleClickClosesAViewTabOnlyWithTheOption) {
   g_appConfig.m_tabDBClose = option;
 }
 
+TEST_F(FrameCommands, SelectedRowsAreFoundAroundTheFocusAndWithGapsToo) {
+  const auto copied = [&] {
+    Command(ID_EDIT_COPY_MESSAGE);
+    return ClipboardText(s_frame->m_hWnd);
+  };
+  // One block with the focus inside it.
+  Select({10, 11, 12, 13, 14});
+  List().SetItemState(12, LVIS_FOCUSED, LVIS_FOCUSED);
+  EXPECT_EQ(copied(), L"row 10\r\nrow 11\r\nrow 12\r\nrow 13\r\nrow 14\r\n");
+  // A gap: the block around the focus is not all of it.
+  Select({4, 5, 9});
+  List().SetItemState(5, LVIS_FOCUSED, LVIS_FOCUSED);
+  EXPECT_EQ(copied(), L"row 4\r\nrow 5\r\nrow 9\r\n");
+  // The focus on a row that is not selected.
+  Select({2, 3});
+  List().SetItemState(20, LVIS_FOCUSED, LVIS_FOCUSED);
+  EXPECT_EQ(copied(), L"row 2\r\nrow 3\r\n");
+}
+
 TEST_F(FrameCommands, AStatusBarCounterGoesToTheNextRecordOfItsLevel) {
   Select({8});
   const StatusIndicatorItem* error = s_frame->StatusBar().GetItem(6);
