@@ -398,10 +398,12 @@ class CMainFrame : public CFrameWindowImpl<CMainFrame>,
   void KeepListPosition(CTraceView* view);
   HFONT ListFontHandle() const { return m_listFont.get(); }
   std::vector<int> SelectedRows() const;
+  bool SelectedBlock(UINT count, int* first, int* last) const;
   void MarkSelectedRows(bool recolour);
   bool ConfirmLongCopy(UINT rows);
   void ReportTooLongPath(const wchar_t* path, size_t length);
   uint32_t ShownColumnMask() const;
+  void ReplaceListFont();
   void EndDrag(POINT clientPoint, bool drop);
 
   CToolBarCtrl m_toolBar;

@@ -15,6 +15,7 @@
 #include "core/TraceStore.h"
 #include "core/TraceView.h"
 #include "resource.h"
+#include "ui/dialogs/AddTabDlg.h"
 #include "ui/framework/Menu.h"
 #include "ui/framework/MessageBoxes.h"
 #include "ui/framework/PopupSeam.h"
@@ -188,22 +189,42 @@ void CMainFrame::OnAddTabMenu() {
   if (position > 0) {
     ::InsertMenuW(popup, position, MF_BYPOSITION | MF_SEPARATOR, 0, nullptr);
   }
-  FreeStats(stats);
   POINT point = {kTabAddButtonRect.left, kTabAddButtonRect.bottom};
   m_viewStrip.ClientToScreen(&point);
   point = OnMonitor(point);
   const int64_t current = m_viewStrip.Model().Current();
   const UINT id = UINT(g_trackPopupMenu(popup, TPM_RETURNCMD, point.x, point.y, 0, m_hWnd, nullptr));
   if (id == 0 || current < 0) {
+    FreeStats(stats);
     return;
   }
   m_viewStrip.Model().ClearPressed();
   m_viewStrip.SelectGroup(size_t(current));
   CTraceFilter filter;
   uint32_t mask = 0;
-  if (id >= ID_ADD_TAB_GROUP_FIRST && id <= ID_ADD_TAB_GROUP_LAST) {
+  if (id == ID_ADD_TAB_CUSTOM) {
+    CAddTabDlg dialog(pidList ? 0 : 1, pids.count != 0 ? pids[0] : 0, &stats);
+    HINSTANCE module = ::GetModuleHandleW(nullptr);
+    CString format;
+    format.LoadString(module, IDS_ADD_TAB_CAPTION);
+    wchar_t title[kItemTextChars] = {};
+    const TabGroup* group = m_viewStrip.Model().CurrentGroup();
+    StrPrintfW(title, kItemTextChars, format.c_str(), group != nullptr ? group->name.c_str() : L"");
+    dialog.m_title.Assign(title);
+    if (current == 0 && stats.count >= kAddTabMinProcessEntries) {
+      dialog.m_processes.Refresh();
+    }
+    if (dialog.DoModal(::GetActiveWindow()) == IDOK) {
+      m_viewStrip.SelectGroup(size_t(current));
+      if (dialog.m_all == 0) {
+        filter.AddProcessId(dialog.m_pid);
+      }
+      mask = dialog.m_resultMask;
+    }
+  } else if (id >= ID_ADD_TAB_GROUP_FIRST && id <= ID_ADD_TAB_GROUP_LAST) {
     const CModuleGroup* group = g_moduleGroups.GroupAt(id - ID_ADD_TAB_GROUP_FIRST);
     if (group == nullptr) {
+      FreeStats(stats);
       return;
     }
     for (size_t i = 0; i < pids.count; ++i) {
@@ -211,6 +232,7 @@ void CMainFrame::OnAddTabMenu() {
     }
     mask = group->Flag();
   }
+  FreeStats(stats);
   if (mask != 0 && !AddViewTab(store, mask, filter)) {
     MessageBoxId(IDS_ADD_TAB_FAILED, MB_ICONERROR);
   }
