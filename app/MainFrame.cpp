@@ -40,6 +40,7 @@ LRESULT CMainFrame::OnCreate(UINT, WPARAM, LPARAM) {
     return -1;
   }
   m_followNewItems = g_appConfig.m_autoScroll;
+  g_remoteServers.LoadFromIni(g_appConfig.m_remoteServers);
   m_menuBar = GetMenu();
   if (g_appConfig.m_showMenu == 0) {
     SetMenu(nullptr);
@@ -164,6 +165,8 @@ LRESULT CMainFrame::OnDestroy(UINT, WPARAM, LPARAM) {
     ::DestroyMenu(m_menuBar);
   }
   m_menuBar = nullptr;
+  // The modeless dialogs go before the jobs they watch are deleted.
+  DestroyRemoteWindows();
   g_jobMgr.Stop();
   ReleaseDocuments();
   wchar_t temp[MAX_PATH + 1] = {};
@@ -323,7 +326,7 @@ BOOL CMainFrame::PreTranslateMessage(MSG* msg) {
     return TRUE;
   }
   const HWND dialogs[] = {m_findDlg, m_remoteFileDlg != nullptr ? m_remoteFileDlg->DialogWindow() : nullptr,
-                          m_uploadDlg};
+                          m_uploadDlg != nullptr ? m_uploadDlg->DialogWindow() : nullptr};
   for (HWND dialog : dialogs) {
     if (dialog != nullptr && ::IsDialogMessageW(dialog, msg)) {
       return TRUE;

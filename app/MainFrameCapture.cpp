@@ -185,6 +185,9 @@ LRESULT CMainFrame::OnThreadsNotify(uint32_t code, LPARAM value) {
       }
       UpdateStatusBar(1);
       OnThreadFinished(job);
+      if (m_uploadDlg != nullptr) {
+        m_uploadDlg->ForgetJob(job);
+      }
       delete job;
       return 0;
     }
@@ -260,7 +263,7 @@ void CMainFrame::OnThreadFinished(JobItem* job) {
       break;
     case kJobTitleRemoteList:
       if (m_remoteFileDlg != nullptr) {
-        m_remoteFileDlg->OnListFilesDone();
+        m_remoteFileDlg->OnListFilesDone(static_cast<JobRmtList*>(job)->Listing());
       }
       break;
     case kJobTitleRemoteGet:

@@ -37,7 +37,9 @@ LRESULT CMainFrame::OnCommand(UINT, WPARAM wParam, LPARAM) {
       ToggleCapture(!m_captureOn);
       return 0;
     default:
-      SetMsgHandled(FALSE);
+      if (!OnRemoteCommand(LOWORD(wParam))) {
+        SetMsgHandled(FALSE);
+      }
       return 0;
   }
 }
