@@ -28,17 +28,13 @@
 #include "ui/dialogs/RemoteFileDlg.h"
 #include "ui/dialogs/SendToTalmoDlg.h"
 #include "ui/dialogs/SockConnectDlg.h"
-#include "ui/framework/PopupSeam.h"
+#include "ui/framework/MessageBoxes.h"
+#include "ui/framework/ModalSeam.h"
 
 namespace {
-constexpr size_t kWarningChars = 1100;
 constexpr size_t kSavePathChars = 1024;
 
-void ShowText(HWND owner, const wchar_t* text, UINT icon) {
-  CString caption;
-  caption.LoadString(::GetModuleHandleW(nullptr), IDS_APP_CAPTION);
-  g_messageBox(owner, text, caption.c_str(), icon);
-}
+void ShowText(HWND owner, const wchar_t* text, UINT icon) { ktui::MessageBoxText(owner, text, icon); }
 
 // The save-file dialog for a dump copy: extension "dump", the source's file
 // name as the initial name. False when the user cancelled.
@@ -54,7 +50,7 @@ bool AskDumpTarget(HWND owner, const wchar_t* sourcePath, CString* target) {
   dialog.nMaxFile = DWORD(kSavePathChars);
   dialog.lpstrDefExt = L"dump";
   dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_EXPLORER;
-  if (!::GetSaveFileNameW(&dialog)) {
+  if (!g_getSaveFileName(&dialog)) {
     return false;
   }
   *target = path;
@@ -128,11 +124,7 @@ void CMainFrame::ConnectTo(const wchar_t* text) {
   CaptureControlItem* item = client != nullptr ? NewCaptureItem(kCaptureItemAdoptSocket, client) : nullptr;
   if (item == nullptr) {
     delete client;
-    wchar_t warning[kWarningChars] = {};
-    CString format;
-    format.LoadString(::GetModuleHandleW(nullptr), IDS_CONNECT_FAILED);
-    StrPrintfW(warning, kWarningChars, format.c_str(), text);
-    ShowText(m_hWnd, warning, MB_ICONWARNING);
+    ktui::MessageBoxFromId(m_hWnd, IDS_CONNECT_FAILED, MB_ICONWARNING, text);
     return;
   }
   m_connectionState = ktframe::kConnecting;

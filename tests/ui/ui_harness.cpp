@@ -5,6 +5,8 @@
 
 #include <cstdio>
 
+#include "ui/framework/DialogImpl.h"
+#include "ui/framework/ModalSeam.h"
 #include "ui/framework/PopupSeam.h"
 #include "ui/framework/ThemeSwitch.h"
 
@@ -38,6 +40,118 @@ int WINAPI RecordMessageBox(HWND owner, const wchar_t* text, const wchar_t* capt
 BOOL WINAPI RecordPopupMenu(HMENU menu, UINT flags, int x, int y, int, HWND owner, const RECT*) {
   g_recorder->menus.push_back({menu, flags, x, y, owner});
   return (flags & TPM_RETURNCMD) != 0 ? BOOL(g_recorder->menuAnswer) : TRUE;
+}
+
+CModalRecorder* g_modalRecorder = nullptr;
+
+INT_PTR UnexpectedModal(CDialogImplBase&, const CDialogSource& source, HWND, LPARAM) {
+  ADD_FAILURE() << "unexpected modal dialog " << ktui::DialogTemplateId(source);
+  return IDCANCEL;
+}
+
+BOOL WINAPI UnexpectedFileDialog(OPENFILENAMEW*) {
+  ADD_FAILURE() << "unexpected file dialog";
+  return FALSE;
+}
+
+BOOL WINAPI UnexpectedFontDialog(CHOOSEFONTW*) {
+  ADD_FAILURE() << "unexpected font dialog";
+  return FALSE;
+}
+
+PIDLIST_ABSOLUTE WINAPI UnexpectedFolderDialog(BROWSEINFOW*) {
+  ADD_FAILURE() << "unexpected folder dialog";
+  return nullptr;
+}
+
+HWND WINAPI UnexpectedFindDialog(FINDREPLACEW*) {
+  ADD_FAILURE() << "unexpected find dialog";
+  return nullptr;
+}
+
+void InstallUnexpectedModals() {
+  g_runModal = &UnexpectedModal;
+  g_getOpenFileName = &UnexpectedFileDialog;
+  g_getSaveFileName = &UnexpectedFileDialog;
+  g_chooseFont = &UnexpectedFontDialog;
+  g_browseForFolder = &UnexpectedFolderDialog;
+}
+
+// The real modal run of a recorded dialog: a thread timer calls the test's
+// driver from inside the dialog's own modal loop once the window exists, a
+// second one ends a dialog the driver left open.
+struct CRealModalRun {
+  CDialogImplBase* dialog = nullptr;
+  bool driven = false;
+  bool timedOut = false;
+};
+CRealModalRun* g_realRun = nullptr;
+constexpr UINT kDriveTickMs = 10;
+
+void CALLBACK DriveTick(HWND, UINT, UINT_PTR timer, DWORD) {
+  CRealModalRun* run = g_realRun;
+  if (run == nullptr || run->driven || run->dialog->m_hWnd == nullptr) {
+    return;
+  }
+  ::KillTimer(nullptr, timer);
+  run->driven = true;
+  if (g_modalRecorder->drive) {
+    g_modalRecorder->drive(run->dialog->m_hWnd);
+  }
+}
+
+void CALLBACK WatchdogTick(HWND, UINT, UINT_PTR timer, DWORD) {
+  ::KillTimer(nullptr, timer);
+  CRealModalRun* run = g_realRun;
+  if (run != nullptr && run->dialog->m_hWnd != nullptr) {
+    run->timedOut = true;
+    ::EndDialog(run->dialog->m_hWnd, -1);
+  }
+}
+
+INT_PTR RecordModal(CDialogImplBase& dialog, const CDialogSource& source, HWND parent, LPARAM initParam) {
+  CModalRecorder& recorder = *g_modalRecorder;
+  const UINT id = ktui::DialogTemplateId(source);
+  INT_PTR result = recorder.answer;
+  if (!recorder.runReal) {
+    if (recorder.answerWith) {
+      result = recorder.answerWith(dialog, id);
+    }
+  } else {
+    CRealModalRun run;
+    run.dialog = &dialog;
+    CRealModalRun* const outer = g_realRun;
+    g_realRun = &run;
+    const UINT_PTR drive = ::SetTimer(nullptr, 0, kDriveTickMs, &DriveTick);
+    const UINT_PTR watchdog = ::SetTimer(nullptr, 0, recorder.timeoutMs, &WatchdogTick);
+    result = dialog.RunModalWindow(source, parent, initParam);
+    ::KillTimer(nullptr, drive);
+    ::KillTimer(nullptr, watchdog);
+    g_realRun = outer;
+    EXPECT_FALSE(run.timedOut) << "dialog " << id << " was still open after " << recorder.timeoutMs << " ms";
+  }
+  recorder.dialogs.push_back({&dialog, id, parent, result});
+  return result;
+}
+
+BOOL WINAPI RecordOpenFile(OPENFILENAMEW* request) {
+  g_modalRecorder->commonDialogs.push_back(L"open");
+  return g_modalRecorder->openFile ? g_modalRecorder->openFile(*request) : FALSE;
+}
+
+BOOL WINAPI RecordSaveFile(OPENFILENAMEW* request) {
+  g_modalRecorder->commonDialogs.push_back(L"save");
+  return g_modalRecorder->saveFile ? g_modalRecorder->saveFile(*request) : FALSE;
+}
+
+BOOL WINAPI RecordChooseFont(CHOOSEFONTW* request) {
+  g_modalRecorder->commonDialogs.push_back(L"font");
+  return g_modalRecorder->chooseFont ? g_modalRecorder->chooseFont(*request) : FALSE;
+}
+
+PIDLIST_ABSOLUTE WINAPI RecordBrowseFolder(BROWSEINFOW* request) {
+  g_modalRecorder->commonDialogs.push_back(L"folder");
+  return g_modalRecorder->browseFolder ? g_modalRecorder->browseFolder(*request) : nullptr;
 }
 
 std::string Narrow(const std::wstring& text) {
@@ -111,6 +225,8 @@ class CUiEnvironment : public ::testing::Environment {
     SetThemesAllowed(false);
     g_messageBox = &UnexpectedMessageBox;
     g_trackPopupMenu = &UnexpectedPopupMenu;
+    InstallUnexpectedModals();
+    g_findText = &UnexpectedFindDialog;
     std::printf("UI screenshots are written to %s\n", HostPath(ScreenshotFolder()).c_str());
   }
   // The shared top window is left to the end of the process: destroying a
@@ -118,6 +234,12 @@ class CUiEnvironment : public ::testing::Environment {
   void TearDown() override {
     g_messageBox = &::MessageBoxW;
     g_trackPopupMenu = &::TrackPopupMenu;
+    g_runModal = &ktui::RunModalDialog;
+    g_getOpenFileName = &::GetOpenFileNameW;
+    g_getSaveFileName = &::GetSaveFileNameW;
+    g_chooseFont = &::ChooseFontW;
+    g_browseForFolder = &::SHBrowseForFolderW;
+    g_findText = &::FindTextW;
   }
 };
 
@@ -296,6 +418,138 @@ std::wstring SaveScreenshot(HWND hwnd, const wchar_t* name) {
   return WriteBmp(pixels, path) ? path : std::wstring();
 }
 
+namespace {
+
+// The client area of `hwnd` rendered through WM_PRINTCLIENT into a bitmap of
+// its own and copied to `target` at (x, y). Controls clip their painting in
+// device coordinates, so each is rendered at the origin of a DC of its own.
+void PrintClientAt(HWND hwnd, HDC target, int x, int y) {
+  RECT client = {};
+  ::GetClientRect(hwnd, &client);
+  if (client.right <= 0 || client.bottom <= 0) {
+    return;
+  }
+  HDC memory = ::CreateCompatibleDC(target);
+  HBITMAP bitmap = ::CreateCompatibleBitmap(target, client.right, client.bottom);
+  HGDIOBJ old = ::SelectObject(memory, bitmap);
+  ::FillRect(memory, &client, ::GetSysColorBrush(COLOR_BTNFACE));
+  ::SendMessageW(hwnd, WM_ERASEBKGND, reinterpret_cast<WPARAM>(memory), 0);
+  ::SendMessageW(hwnd, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(memory), PRF_CLIENT | PRF_ERASEBKGND);
+  ::BitBlt(target, x, y, client.right, client.bottom, memory, 0, 0, SRCCOPY);
+  ::SelectObject(memory, old);
+  ::DeleteObject(bitmap);
+  ::DeleteDC(memory);
+}
+
+// A child's border (WS_BORDER, client edge) and then its client area, at
+// its place relative to `root`; then its own children.
+void PrintChildTree(HWND root, HWND hwnd, HDC dc) {
+  RECT rootRect = {}, rect = {};
+  ::GetWindowRect(root, &rootRect);
+  ::GetWindowRect(hwnd, &rect);
+  RECT frame = {rect.left - rootRect.left, rect.top - rootRect.top, rect.right - rootRect.left,
+                rect.bottom - rootRect.top};
+  const LONG_PTR exStyle = ::GetWindowLongPtrW(hwnd, GWL_EXSTYLE);
+  if ((exStyle & (WS_EX_CLIENTEDGE | WS_EX_STATICEDGE)) != 0) {
+    ::DrawEdge(dc, &frame, (exStyle & WS_EX_CLIENTEDGE) != 0 ? EDGE_SUNKEN : BDR_SUNKENOUTER, BF_RECT);
+  } else if ((::GetWindowLongPtrW(hwnd, GWL_STYLE) & WS_BORDER) != 0) {
+    ::FrameRect(dc, &frame, ::GetSysColorBrush(COLOR_WINDOWFRAME));
+  }
+  POINT client = {0, 0};
+  ::ClientToScreen(hwnd, &client);
+  PrintClientAt(hwnd, dc, client.x - rootRect.left, client.y - rootRect.top);
+  for (HWND child = ::GetWindow(::GetWindow(hwnd, GW_CHILD), GW_HWNDLAST); child != nullptr;
+       child = ::GetWindow(child, GW_HWNDPREV)) {
+    if ((::GetWindowLongPtrW(child, GWL_STYLE) & WS_VISIBLE) != 0) {
+      PrintChildTree(root, child, dc);
+    }
+  }
+}
+
+// The whole window: a raised frame and, for windows with a caption, an
+// active caption bar drawn by the system (the window manager that would
+// draw them is not there under Xvfb), then the client area and children.
+void PrintTree(HWND hwnd, HDC dc) {
+  RECT rect = {};
+  ::GetWindowRect(hwnd, &rect);
+  POINT client = {0, 0};
+  ::ClientToScreen(hwnd, &client);
+  RECT whole = {0, 0, rect.right - rect.left, rect.bottom - rect.top};
+  ::FillRect(dc, &whole, ::GetSysColorBrush(COLOR_BTNFACE));
+  const int left = client.x - rect.left;
+  const int top = client.y - rect.top;
+  if (left > 0) {
+    ::DrawEdge(dc, &whole, EDGE_RAISED, BF_RECT);
+  }
+  const LONG_PTR style = ::GetWindowLongPtrW(hwnd, GWL_STYLE);
+  const int captionHeight = ::GetSystemMetrics(SM_CYCAPTION);
+  if ((style & WS_CAPTION) == WS_CAPTION && top >= left + captionHeight - 1) {
+    RECT caption = {left, top - captionHeight, whole.right - left, top - 1};
+    ::DrawCaption(hwnd, dc, &caption, DC_ACTIVE | DC_TEXT | DC_GRADIENT);
+  }
+  PrintClientAt(hwnd, dc, left, top);
+  for (HWND child = ::GetWindow(::GetWindow(hwnd, GW_CHILD), GW_HWNDLAST); child != nullptr;
+       child = ::GetWindow(child, GW_HWNDPREV)) {
+    if ((::GetWindowLongPtrW(child, GWL_STYLE) & WS_VISIBLE) != 0) {
+      PrintChildTree(hwnd, child, dc);
+    }
+  }
+}
+
+// The folder of KT_DIALOG_SHOTS as a Windows path; empty when unset.
+std::wstring ShotFolder() {
+  wchar_t value[MAX_PATH] = {};
+  const DWORD length = ::GetEnvironmentVariableW(L"KT_DIALOG_SHOTS", value, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) {
+    return std::wstring();
+  }
+  if (value[0] != L'/') {
+    return value;
+  }
+  using DosNameFn = wchar_t*(CDECL*)(const char*);
+  auto dosName = reinterpret_cast<DosNameFn>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_dos_file_name")));
+  if (dosName == nullptr) {
+    return value;
+  }
+  std::string unixPath;
+  for (const wchar_t* c = value; *c != 0; ++c) {
+    unixPath += char(*c);
+  }
+  wchar_t* dos = dosName(unixPath.c_str());
+  if (dos == nullptr) {
+    return std::wstring();
+  }
+  std::wstring result = dos;
+  ::HeapFree(::GetProcessHeap(), 0, dos);
+  return result;
+}
+
+}  // namespace
+
+CPixels CaptureWindowPixels(HWND hwnd) {
+  RECT rect = {};
+  if (!::GetWindowRect(hwnd, &rect) || rect.right <= rect.left || rect.bottom <= rect.top) {
+    return CPixels();
+  }
+  CCaptureSurface surface(rect.right - rect.left, rect.bottom - rect.top);
+  if (!surface.IsValid()) {
+    return CPixels();
+  }
+  PrintTree(hwnd, surface.dc());
+  return surface.Take();
+}
+
+std::wstring SaveWindowShot(HWND hwnd, const wchar_t* name) {
+  const std::wstring folder = ShotFolder();
+  if (folder.empty()) {
+    return std::wstring();
+  }
+  ::CreateDirectoryW(folder.c_str(), nullptr);
+  const std::wstring path = folder + L"\\" + name + L".bmp";
+  return WriteBmp(CaptureWindowPixels(hwnd), path) ? path : std::wstring();
+}
+
 void PumpMessages() {
   MSG msg;
   while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -396,6 +650,28 @@ CPopupRecorder::~CPopupRecorder() {
   g_messageBox = &UnexpectedMessageBox;
   g_trackPopupMenu = &UnexpectedPopupMenu;
   g_recorder = nullptr;
+}
+
+CModalRecorder::CModalRecorder() {
+  g_modalRecorder = this;
+  g_runModal = &RecordModal;
+  g_getOpenFileName = &RecordOpenFile;
+  g_getSaveFileName = &RecordSaveFile;
+  g_chooseFont = &RecordChooseFont;
+  g_browseForFolder = &RecordBrowseFolder;
+}
+
+CModalRecorder::~CModalRecorder() {
+  InstallUnexpectedModals();
+  g_modalRecorder = nullptr;
+}
+
+void ClickButton(HWND dialog, int id) {
+  HWND button = ::GetDlgItem(dialog, id);
+  EXPECT_NE(nullptr, button) << "no button " << id;
+  if (button != nullptr) {
+    ::SendMessageW(button, BM_CLICK, 0, 0);
+  }
 }
 
 }  // namespace kt_test

@@ -4,7 +4,7 @@
 #include "resource.h"
 #include "ui/dialogs/FileListText.h"
 #include "ui/dialogs/UploadProgress.h"
-#include "ui/framework/PopupSeam.h"
+#include "ui/framework/MessageBoxes.h"
 
 namespace {
 constexpr int kNameWidth = 200;
@@ -89,9 +89,8 @@ LRESULT CHistroyDlg::OnDeleteFile(WORD, WORD, HWND) {
   if (selected.empty()) {
     return 0;
   }
-  const CString caption = LoadResourceText(IDS_APP_CAPTION);
   const CString question = DeleteQuestion(selected.size(), m_rows[size_t(selected[0])]->path);
-  if (g_messageBox(m_hWnd, question.c_str(), caption.c_str(), MB_YESNO | MB_ICONQUESTION) != IDYES) {
+  if (ktui::MessageBoxText(m_hWnd, question.c_str(), MB_YESNO | MB_ICONQUESTION) != IDYES) {
     return 0;
   }
   CString kept;
@@ -116,7 +115,7 @@ LRESULT CHistroyDlg::OnDeleteFile(WORD, WORD, HWND) {
   if (!kept.IsEmpty()) {
     CString text(L"These files could not be deleted:");
     text += kept.c_str();
-    g_messageBox(m_hWnd, text.c_str(), caption.c_str(), MB_ICONWARNING);
+    ktui::MessageBoxText(m_hWnd, text.c_str(), MB_ICONWARNING);
   }
   return 0;
 }

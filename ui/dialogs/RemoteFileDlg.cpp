@@ -6,7 +6,7 @@
 #include "ui/dialogs/RemoteFileRules.h"
 #include "ui/dialogs/UploadProgress.h"
 #include "ui/framework/Controls.h"
-#include "ui/framework/PopupSeam.h"
+#include "ui/framework/MessageBoxes.h"
 
 namespace {
 constexpr int kNameWidth = 230;
@@ -66,7 +66,7 @@ LRESULT CRemoteFileDlg::OnAnonymous(WORD, WORD, HWND) {
 }
 
 void CRemoteFileDlg::ShowError(const wchar_t* text) {
-  g_messageBox(m_hWnd, text, LoadResourceText(IDS_APP_CAPTION).c_str(), MB_ICONERROR);
+  ktui::MessageBoxText(m_hWnd, text, MB_ICONERROR);
 }
 
 void CRemoteFileDlg::OnListFiles() {
@@ -203,9 +203,8 @@ void CRemoteFileDlg::OnListFilesDone(CFtpListing& listing) {
 
 void CRemoteFileDlg::EnableControls() { SetReady(); }
 
-void CRemoteFileDlg::OnFinalMessage(HWND hwnd) {
+CRemoteFileDlg::~CRemoteFileDlg() {
   if (m_slot != nullptr && *m_slot == this) {
     *m_slot = nullptr;
   }
-  CModelessDialog<CRemoteFileDlg>::OnFinalMessage(hwnd);
 }

@@ -59,7 +59,8 @@ class CRemoteFileDlg : public CModelessDialog<CRemoteFileDlg>,
   void OnListFilesDone(CFtpListing& listing) override;
   void EnableControls() override;
 
-  void OnFinalMessage(HWND hwnd) override;
+  // The window is gone: the owner's pointer goes with the object.
+  ~CRemoteFileDlg() override;
 
   // Host, port, anonymous flag, user, password, path, protocol; FALSE at
   // the first control that does not hold a value (the rest keep theirs).

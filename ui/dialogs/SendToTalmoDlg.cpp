@@ -72,9 +72,8 @@ void CSendToTalmoDlg::Apply() {
   ::SetWindowTextW(m_hWnd, m_model.Caption().c_str());
 }
 
-void CSendToTalmoDlg::OnFinalMessage(HWND hwnd) {
+CSendToTalmoDlg::~CSendToTalmoDlg() {
   if (m_slot != nullptr && *m_slot == this) {
     *m_slot = nullptr;
   }
-  CModelessDialog<CSendToTalmoDlg>::OnFinalMessage(hwnd);
 }

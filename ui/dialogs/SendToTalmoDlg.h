@@ -39,7 +39,8 @@ class CSendToTalmoDlg : public CModelessDialog<CSendToTalmoDlg>, public IUploadD
   HWND DialogWindow() const override { return m_hWnd; }
   void ForgetJob(const JobItem* job) override;
 
-  void OnFinalMessage(HWND hwnd) override;
+  // The window is gone: the owner's pointer goes with the object.
+  ~CSendToTalmoDlg() override;
 
   const CUploadProgress& Model() const { return m_model; }
   const JobSendToTalmo* Job() const { return m_job; }
