@@ -41,6 +41,9 @@ class CDumpFileDlg : public CDialogImpl<CDumpFileDlg> {
   // text; OK only while a row is selected.
   void UpdateSelection();
 
+  const DumpFileEntries& Entries() const { return m_entries; }
+  const CString& RemoteName() const { return m_remoteName; }
+
   // The path OK or a double click took; empty otherwise.
   CString m_path;
   CListCtrlEx m_list;
