@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
+#include <cwchar>
 #include <functional>
 #include <memory>
 #include <sstream>
@@ -29,6 +31,7 @@
 #include "net/RemoteServer.h"
 #include "resource.h"
 #include "tests/app/FrameFixture.h"
+#include "tests/app/UiDriver.h"
 #include "tests/core/TempFolder.h"
 #include "tests/net/ScriptServer.h"
 #include "tests/ui/UiHarness.h"
@@ -654,6 +657,197 @@ TEST_F(UploadFrame, CancelWhileSendingShowsTheCancelledForm) {
   EXPECT_EQ(kUploadFailedColour, dialog->Model().Colour(2));
   kt_test::ClickButton(hwnd, IDOK);
   EXPECT_FALSE(::IsWindow(hwnd));
+}
+
+
+// ------------------------------------------------------- a second keltracer
+
+// keltracer.exe in remote-server mode in a Wine prefix of its own, run by
+// tests/app/peer_keltracer.sh (a Unix script, started through Wine). The
+// two sides talk through files in a Unix folder.
+class PeerKeltracer {
+ public:
+  static constexpr DWORD kStartMs = 180000;  // a first start boots the prefix
+
+  PeerKeltracer() {
+    static LONG serial = 0;
+    const std::wstring name = L"ktpeer_" + std::to_wstring(::GetCurrentProcessId()) + L"_" +
+                              std::to_wstring(::InterlockedIncrement(&serial));
+    m_unixDir = L"/tmp/" + name;
+    m_dir = L"Z:\\tmp\\" + name;
+    m_temp = m_dir + L"\\temp";
+    ::CreateDirectoryW(m_dir.c_str(), nullptr);
+    ::CreateDirectoryW(m_temp.c_str(), nullptr);
+  }
+  ~PeerKeltracer() {
+    Stop();
+    RemoveTree(m_dir);
+  }
+
+  const std::wstring& TempFolder() const { return m_temp; }
+  bool Start(uint16_t port) {
+    m_port = port;
+    const std::wstring exe = uidriver::ExeFolder();
+    std::wstring command = L"Z:\\bin\\sh " + Widen(KT_SOURCE_DIR) + L"/tests/app/peer_keltracer.sh " + m_unixDir +
+                           L" " + std::to_wstring(port) + L" " + uidriver::ViewerPath() + L" " +
+                           uidriver::WriterPath() + L" " + m_temp;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+      return false;
+    }
+    if (process.hThread) ::CloseHandle(process.hThread);
+    if (process.hProcess) ::CloseHandle(process.hProcess);
+    m_started = true;
+    // Serving once the port takes a connection (an empty list request).
+    return PumpUntil([&] { return Answers(); }, kStartMs);
+  }
+  bool Write() {
+    Touch(L"write");
+    return PumpUntil([&] { return Exists(L"written"); }, kWaitMs);
+  }
+  void Stop() {
+    if (!m_started) return;
+    m_started = false;
+    Touch(L"stop");
+    PumpUntil([&] { return Exists(L"stopped"); }, kWaitMs);
+  }
+
+ private:
+  static std::wstring Widen(const char* text) { return std::wstring(text, text + strlen(text)); }
+  static void RemoveTree(const std::wstring& folder) {
+    WIN32_FIND_DATAW found;
+    HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (find != INVALID_HANDLE_VALUE) {
+      do {
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..") continue;
+        const std::wstring path = folder + L"\\" + name;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+          RemoveTree(path);
+        } else {
+          ::DeleteFileW(path.c_str());
+        }
+      } while (::FindNextFileW(find, &found));
+      ::FindClose(find);
+    }
+    ::RemoveDirectoryW(folder.c_str());
+  }
+  bool Exists(const wchar_t* name) const {
+    return ::GetFileAttributesW((m_dir + L"\\" + name).c_str()) != INVALID_FILE_ATTRIBUTES;
+  }
+  void Touch(const wchar_t* name) const {
+    HANDLE file = ::CreateFileW((m_dir + L"\\" + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
+  }
+  bool Answers() const {
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(m_port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const DWORD timeout = 2000;
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof(timeout));
+    bool answered = false;
+    if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0) {
+      const char request[4] = {2, 0, 0, 0};
+      char reply[12];
+      answered = send(s, request, 4, 0) == 4 && recv(s, reply, sizeof(reply), 0) > 0;
+    }
+    closesocket(s);
+    return answered;
+  }
+
+  std::wstring m_unixDir;
+  std::wstring m_dir;
+  std::wstring m_temp;
+  uint16_t m_port = 0;
+  bool m_started = false;
+};
+
+uint16_t UnusedPort() {
+  SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int length = sizeof(address);
+  bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+  getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+  closesocket(probe);
+  return ntohs(address.sin_port);
+}
+
+using PeerFrame = RemoteFrame;
+
+TEST_F(PeerFrame, ViewerConnectsSeesRecordsCopiesADumpFileAndLeaves) {
+  PeerKeltracer peer;
+  for (const wchar_t* name : {L"keltra_peer1.dump", L"keltra_peer2.dump"}) {
+    const std::wstring path = peer.TempFolder() + L"\\" + name;
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    const std::string bytes(1536, name[11] == L'1' ? '1' : '2');
+    DWORD written = 0;
+    ::WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr);
+    ::CloseHandle(file);
+  }
+  const uint16_t port = UnusedPort();
+  ASSERT_TRUE(peer.Start(port));
+  const std::wstring address = L"127.0.0.1:" + std::to_wstring(port);
+
+  Frame().ConnectTo(address.c_str());
+  EXPECT_EQ(ktframe::kConnecting, Frame().ConnectionState());
+  ASSERT_TRUE(PumpUntil([&] { return Frame().ConnectionState() == ktframe::kConnected; }));
+  EXPECT_NE(std::wstring::npos, Title().find(L" - " + address)) << Title();
+  EXPECT_EQ(std::wstring::npos, Title().find(L"(Connecting)")) << Title();
+
+  // Records written on the server's side arrive in the live capture.
+  const int before = Frame().List().GetItemCount();
+  ASSERT_TRUE(peer.Write());
+  EXPECT_TRUE(PumpUntil([&] { return Frame().List().GetItemCount() >= before + 50; }))
+      << Frame().List().GetItemCount() - before;
+
+  // The server's dump files, one of them saved to a local path.
+  const std::wstring target = s_temp->File(L"copied.dump");
+  std::vector<std::wstring> listed;
+  {
+    kt_test::CModalRecorder modal;
+    modal.answerWith = [&](CDialogImplBase& dialog, UINT templateId) -> INT_PTR {
+      EXPECT_EQ(UINT(IDD_DUMP_FILE), templateId);
+      auto& dump = static_cast<CDumpFileDlg&>(dialog);
+      for (size_t i = 0; i < dump.Entries().Count(); ++i) listed.push_back(dump.Entries()[i]->path.c_str());
+      for (const auto& path : listed) {
+        if (path.find(L"keltra_peer2.dump") != std::wstring::npos) dump.m_path = path.c_str();
+      }
+      return dump.m_path.IsEmpty() ? IDCANCEL : IDOK;
+    };
+    modal.saveFile = [&](OPENFILENAMEW& request) {
+      wcsncpy(request.lpstrFile, target.c_str(), request.nMaxFile);
+      return TRUE;
+    };
+    Frame().OnSaveDumpFile();
+    EXPECT_TRUE(PumpUntil([&] { return !Frame().DumpListPending(); }));
+  }
+  EXPECT_EQ(2u, listed.size());
+  EXPECT_TRUE(PumpUntil([&] {
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    return ::GetFileAttributesExW(target.c_str(), GetFileExInfoStandard, &data) && data.nFileSizeLow == 1536;
+  }));
+
+  Frame().OnSockDisconnect();
+  EXPECT_EQ(ktframe::kNotConnected, Frame().ConnectionState());
+  EXPECT_EQ(std::wstring::npos, Title().find(address)) << Title();
+
+  // Connected again, then the server goes away: the notice and state 0.
+  Frame().ConnectTo(address.c_str());
+  ASSERT_TRUE(PumpUntil([&] { return Frame().ConnectionState() == ktframe::kConnected; }));
+  kt_test::CPopupRecorder boxes;
+  peer.Stop();
+  EXPECT_TRUE(PumpUntil([&] { return Frame().ConnectionState() == ktframe::kNotConnected; }));
+  ASSERT_EQ(1u, boxes.messageBoxes.size());
+  EXPECT_EQ(L"Connect to \"" + address + L"\" lost!", boxes.messageBoxes[0].text);
+  EXPECT_EQ(UINT(MB_ICONWARNING), boxes.messageBoxes[0].type);
+  EXPECT_EQ(std::wstring::npos, Title().find(address)) << Title();
 }
 
 }  // namespace
