@@ -28,7 +28,7 @@ wine cmd /c "set TEMP=$temp&&set TMP=$temp&&$viewer -c $port" >"$dir/server.log"
 end=$(($(date +%s) + 300))
 while [ ! -e "$dir/stop" ] && [ "$(date +%s)" -lt "$end" ]; do
   if [ -e "$dir/write" ] && [ ! -e "$dir/written" ]; then
-    wine "$writer" --count 50 --module PEER --level 4 >"$dir/writer.log" 2>&1
+    wine "$writer" --count 50 --module PEER --level 4 --linger 5000 >"$dir/writer.log" 2>&1
     : >"$dir/written"
   fi
   sleep 0.2
