@@ -1,6 +1,8 @@
 // Creation, layout and destruction of the main frame.
 #include "app/MainFrame.h"
 
+#include "app/AcceleratorFilter.h"
+
 #include <shellapi.h>
 
 #include "capture/LocalFileList.h"
@@ -27,12 +29,8 @@ constexpr COLORREF kToolImageMask = RGB(255, 0, 255);
 
 CMainFrame::CMainFrame() { DebugTraceA("CMainFrame::CMainFrame"); }
 
-CMainFrame::~CMainFrame() {
-  // Documents went in OnDestroy; a frame that never got a window holds none.
-  if (m_saveLogMutex != nullptr) {
-    ::CloseHandle(m_saveLogMutex);
-  }
-}
+// Documents went in OnDestroy; a frame that never got a window holds none.
+CMainFrame::~CMainFrame() = default;
 
 LRESULT CMainFrame::OnCreate(UINT, WPARAM, LPARAM) {
   if (!g_inetSession.Open()) {
@@ -51,7 +49,7 @@ LRESULT CMainFrame::OnCreate(UINT, WPARAM, LPARAM) {
   CreateToolTip();
   ::DragAcceptFiles(m_hWnd, TRUE);
   if (g_appConfig.m_alwaysOnTop != 0) {
-    ::SetWindowPos(m_hWnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    SetAlwaysOnTop(1);
   }
   if (CMessageLoop* loop = CMessageLoop::ForCurrentThread()) {
     loop->AddMessageFilter(this);
@@ -311,12 +309,11 @@ int CMainFrame::SetupToolBar(UINT id, int withText) {
 
 void CMainFrame::SetSaveLogMutex(int hold) {
   if (hold != 0) {
-    if (m_saveLogMutex == nullptr) {
-      m_saveLogMutex = ::CreateMutexW(nullptr, TRUE, ktframe::kSaveLogMutexName);
+    if (!m_saveLogMutex.valid()) {
+      m_saveLogMutex.reset(::CreateMutexW(nullptr, TRUE, ktframe::kSaveLogMutexName));
     }
-  } else if (m_saveLogMutex != nullptr) {
-    ::CloseHandle(m_saveLogMutex);
-    m_saveLogMutex = nullptr;
+  } else {
+    m_saveLogMutex.reset();
   }
   ::OutputDebugStringW(L"CMainFrame::SetSaveLogMutex");
 }
@@ -324,7 +321,13 @@ void CMainFrame::SetSaveLogMutex(int hold) {
 // The modeless dialogs get their keys from the message loop's registry
 // (CMessageLoop::AddModelessDialog), after this filter.
 BOOL CMainFrame::PreTranslateMessage(MSG* msg) {
-  if (TranslateAccelerator(msg)) {
+  if (m_dragging && msg->message == WM_KEYDOWN && msg->wParam == VK_ESCAPE) {
+    CancelDrag();
+    return TRUE;
+  }
+  // An edit control with the focus keeps its editing keys (Ctrl+C copies
+  // its text, not the selected rows).
+  if (!KeyBelongsToEdit(*msg) && TranslateAccelerator(msg)) {
     return TRUE;
   }
   if (m_toolTip.m_hWnd != nullptr) {

@@ -76,33 +76,18 @@ void CopyLocalDumpFiles(const LocalFileArray& list, DumpFileEntries& out) {
 }
 }  // namespace
 
-bool CMainFrame::OnRemoteCommand(UINT id) {
-  switch (id) {
-    case ID_TOOLS_CONNECT:
-      OnSockConnect();
-      return true;
-    case ID_TOOLS_DISCONNECT:
-      OnSockDisconnect();
-      return true;
-    case ID_FILE_SAVE_DUMP:
-      OnSaveDumpFile();
-      return true;
-    case ID_FILE_HISTORY_MANAGE:
-      OnHistoryManage();
-      return true;
-    case ID_FILE_OPEN_REMOTE:
-      OnOpenRemote();
-      return true;
-    case ID_TOOLS_SEND:
-      OnSendToTalmo(false);
-      return true;
-    case ID_TOOLS_SEND_VIEW:
-      OnSendToTalmo(true);
-      return true;
-    default:
-      return false;
-  }
-}
+// The command table's entries; each rule was checked before.
+void CMainFrame::OnConnect(UINT) { OnSockConnect(); }
+
+void CMainFrame::OnDisconnect(UINT) { OnSockDisconnect(); }
+
+void CMainFrame::OnDumpFiles(UINT) { OnSaveDumpFile(); }
+
+void CMainFrame::OnHistory(UINT) { OnHistoryManage(); }
+
+void CMainFrame::OnRemoteFile(UINT) { OnOpenRemote(); }
+
+void CMainFrame::OnUpload(UINT id) { OnSendToTalmo(id == ID_TOOLS_SEND_VIEW); }
 
 void CMainFrame::OnSockConnect() {
   if (!m_captureOn || m_connectionState != ktframe::kNotConnected) {

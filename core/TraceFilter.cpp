@@ -1105,6 +1105,15 @@ int CTraceFilter::EmitNode(uint8_t kind, const CTraceFilterCondition* condition,
   return 1;
 }
 
+bool CTraceFilter::IsValidExpression(const wchar_t* pattern) {
+  CTraceFilterRegex* regex = nullptr;
+  if (pattern == nullptr || !CTraceFilterRegex::Create(pattern, wcslen(pattern), false, &regex) || regex == nullptr) {
+    return false;
+  }
+  delete regex;
+  return true;
+}
+
 int CTraceFilter::Compile() {
   ClearNodes();
   const size_t count = m_conditions.count;

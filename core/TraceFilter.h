@@ -114,6 +114,10 @@ class CTraceFilter {
   // look-around (those count as invalid), searched in time linear in the text.
   int Compile();
 
+  // True when `pattern` compiles as an expression of a regular-expression
+  // condition (an invalid one would match nothing).
+  static bool IsValidExpression(const wchar_t* pattern);
+
   // 1 when the record passes every switched-on test, else 0.
   int Match(const TraceRecord* record) const;
   // Evaluates one condition node on the record: 1 passes.

@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "core/Containers.h"
+#include "core/CriticalSection.h"
 #include "core/RefString.h"
 #include "core/SysUtil.h"
 #include "jobs/JobItem.h"
@@ -131,17 +132,6 @@ class CJobMgr : public IJobWorkerHost {
   virtual void StopThread(CThreadBase* thread) { thread->Stop(kThreadStopTimeoutMs); }
 
  private:
-  class CLock {
-   public:
-    explicit CLock(CRITICAL_SECTION* section) : m_section(section) { EnterCriticalSection(section); }
-    ~CLock() { LeaveCriticalSection(m_section); }
-    CLock(const CLock&) = delete;
-    CLock& operator=(const CLock&) = delete;
-
-   private:
-    CRITICAL_SECTION* m_section;
-  };
-
   void DeleteQueued(CGrowArray<JobItem*>& jobs);
 
   ICaptureStore* m_capture = nullptr;  // the owner store; not owned
@@ -149,7 +139,7 @@ class CJobMgr : public IJobWorkerHost {
   CThreadCapture* m_captureThread = nullptr;
   CThreadWorker* m_localWorker = nullptr;
   CThreadWorker* m_remoteWorker = nullptr;
-  CRITICAL_SECTION m_lock;
+  CCriticalSection m_lock;  // guards both queues, the running and delivered lists, m_stopping and job titles
   CGrowArray<JobItem*> m_localQueue;
   CGrowArray<JobItem*> m_remoteQueue;
   CGrowArray<JobItem*> m_running;

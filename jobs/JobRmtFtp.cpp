@@ -15,7 +15,7 @@ constexpr uint32_t kDone = 100;
 }  // namespace
 
 JobRmtList::JobRmtList(const CRemoteServer& server)
-    : JobItem(kJobTitleRemoteList, server.GetUrl().c_str()), m_server(server) {}
+    : JobItem(IDS_JOB_REMOTE_LIST, server.GetUrl().c_str()), m_server(server) {}
 
 void JobRmtList::Run() {
   m_progress = 0;
@@ -31,7 +31,7 @@ void JobRmtList::Run() {
 }
 
 JobRmtGet::JobRmtGet(const CRemoteServer& server, const wchar_t* remoteName, uint32_t size, const wchar_t* localPath)
-    : JobItem(kJobTitleRemoteGet, remoteName),
+    : JobItem(IDS_JOB_REMOTE_GET, remoteName),
       m_server(server),
       m_remoteName(remoteName ? remoteName : L""),
       m_size(size),
@@ -70,7 +70,7 @@ void JobRmtGet::Run() {
     SetFailed(result);
     return;
   }
-  SetTitle(kJobTitleOpening, FileNamePart(m_localPath.c_str()));
+  SetTitle(IDS_JOB_OPENING, FileNamePart(m_localPath.c_str()));
   InterlockedExchange(&m_loading, 1);
   int opened = 0;
   if (m_store->Lock(kLockExclusive, 1)) {

@@ -9,18 +9,14 @@
 #include <cstdint>
 
 #include "core/RefString.h"
-#include "net/RemoteProtocol.h"
 #include "jobs/JobItem.h"
 #include "net/Inet.h"
+#include "net/RemoteProtocol.h"
 #include "net/RemoteServer.h"
+#include "res/resource.h"
 
 class CSocketClient;
 class CTraceMgr;
-
-// Title ids of the remote jobs (string table).
-constexpr uint32_t kJobTitleRemoteList = 61487;
-constexpr uint32_t kJobTitleRemoteGet = 61488;
-constexpr uint32_t kJobTitleRemoteDump = 61529;
 
 // Lists a server entry's folder. The job works on a copy of the entry and
 // fills a listing of its own: the dialog that asked may be gone by the time

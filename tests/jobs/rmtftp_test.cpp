@@ -57,7 +57,7 @@ TEST_F(RmtFtp, ListsAFolderWithItsTitle) {
   PutTraceFile(L"trace.ktr");
   const CRemoteServer server = Server(L"/logs");
   JobRmtList job(server);
-  EXPECT_EQ(kJobTitleRemoteList, job.TitleId());
+  EXPECT_EQ(IDS_JOB_REMOTE_LIST, job.TitleId());
   EXPECT_STREQ(L"List \"ftp://127.0.0.1/logs\"", job.Title().c_str());
   job.Run();
   EXPECT_EQ(0, job.Failed());
@@ -115,7 +115,7 @@ TEST_F(RmtFtp, FetchedTraceFileOpensThroughTheDispatch) {
   EXPECT_STREQ(L"Get \"trace.ktr\"", job.Title().c_str());
   job.Run();
   ASSERT_EQ(0, job.Failed()) << job.ErrorCode();
-  EXPECT_EQ(kJobTitleRemoteGet, job.TitleId());
+  EXPECT_EQ(IDS_JOB_REMOTE_GET, job.TitleId());
   const std::wstring opening = L"Opening \"" + local.substr(local.rfind(L'\\') + 1) + L"\"";
   EXPECT_EQ(opening, job.Title().c_str());
   EXPECT_EQ(100u, job.GetPercent());

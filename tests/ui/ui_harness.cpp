@@ -64,11 +64,6 @@ PIDLIST_ABSOLUTE WINAPI UnexpectedFolderDialog(BROWSEINFOW*) {
   return nullptr;
 }
 
-HWND WINAPI UnexpectedFindDialog(FINDREPLACEW*) {
-  ADD_FAILURE() << "unexpected find dialog";
-  return nullptr;
-}
-
 void InstallUnexpectedModals() {
   g_runModal = &UnexpectedModal;
   g_getOpenFileName = &UnexpectedFileDialog;
@@ -226,7 +221,6 @@ class CUiEnvironment : public ::testing::Environment {
     g_messageBox = &UnexpectedMessageBox;
     g_trackPopupMenu = &UnexpectedPopupMenu;
     InstallUnexpectedModals();
-    g_findText = &UnexpectedFindDialog;
     std::printf("UI screenshots are written to %s\n", HostPath(ScreenshotFolder()).c_str());
   }
   // The shared top window is left to the end of the process: destroying a
@@ -239,7 +233,6 @@ class CUiEnvironment : public ::testing::Environment {
     g_getSaveFileName = &::GetSaveFileNameW;
     g_chooseFont = &::ChooseFontW;
     g_browseForFolder = &::SHBrowseForFolderW;
-    g_findText = &::FindTextW;
   }
 };
 
