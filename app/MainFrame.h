@@ -354,9 +354,9 @@ class CMainFrame : public CFrameWindowImpl<CMainFrame>,
   CToolTipEx& ToolTip() { return m_toolTip; }
   uint32_t ConnectionState() const { return m_connectionState; }
   // The connect command starts a connection (state 1 with the typed
-  // address); tests put the frame into any state (the address is resolved
-  // as the connect command does).
+  // address); tests put the frame into any state.
   void SetConnection(uint32_t state, const wchar_t* address);
+  void SetRemoteServerAddress(const sockaddr_in& address) { m_remoteServer = address; }
   // The modeless dialogs register themselves while they exist (null: gone).
   void SetRemoteFileDlg(IRemoteFileDlg* dialog) { m_remoteFileDlg = dialog; }
   void SetStatisticDlg(IStatisticDlg* dialog) { m_statisticDlg = dialog; }

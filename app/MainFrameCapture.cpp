@@ -12,7 +12,6 @@
 #include "jobs/JobMgr.h"
 #include "jobs/LocalJobs.h"
 #include "jobs/RemoteJobs.h"
-#include "net/RemoteAddress.h"
 #include "resource.h"
 #include "ui/framework/MessageBoxes.h"
 
@@ -130,9 +129,6 @@ void CMainFrame::CaptureEnded(uint32_t stringId) {
 void CMainFrame::SetConnection(uint32_t state, const wchar_t* address) {
   m_connectionState = state;
   m_remoteAddress.Assign(address != nullptr ? address : L"");
-  if (!MakeRemoteSocketAddress(m_remoteAddress.c_str(), &m_remoteServer)) {
-    m_remoteServer = {};
-  }
   UpdateTitle();
 }
 

@@ -28,6 +28,7 @@
 #include "formats/Zip.h"
 #include "jobs/UploadJob.h"
 #include "net/Inet.h"
+#include "net/RemoteAddress.h"
 #include "net/RemoteServer.h"
 #include "resource.h"
 #include "tests/app/FrameFixture.h"
@@ -235,6 +236,65 @@ TEST_F(RemoteFrame, ConnectDialogStartsAndARefusedPortEndsIt) {
   EXPECT_EQ(std::wstring::npos, Title().find(typed)) << Title();
 }
 
+// ---------------------------------------------------------- local dump files
+
+void WriteBytes(const std::wstring& path, size_t bytes) {
+  HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  const std::string data(bytes, 'd');
+  DWORD written = 0;
+  ::WriteFile(file, data.data(), DWORD(data.size()), &written, nullptr);
+  ::CloseHandle(file);
+}
+DWORD FileBytes(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data = {};
+  return ::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ? data.nFileSizeLow : DWORD(-1);
+}
+
+// One local dump file goes straight to the save dialog; with two the
+// selection comes first.
+TEST_F(RemoteFrame, LocalDumpFilesAreCopiedWhereTheUserSays) {
+  WriteBytes(s_temp->File(L"keltra_one.dump"), 100);
+  g_localFileList.Expire(kLocalFilesDump);
+  const std::wstring first = s_temp->File(L"copy_one.dump");
+  {
+    kt_test::CModalRecorder modal;
+    std::wstring initial;
+    modal.saveFile = [&](OPENFILENAMEW& request) {
+      initial = request.lpstrFile;
+      EXPECT_STREQ(L"dump", request.lpstrDefExt);
+      wcsncpy(request.lpstrFile, first.c_str(), request.nMaxFile);
+      return TRUE;
+    };
+    Frame().OnSaveDumpFile();
+    EXPECT_TRUE(modal.dialogs.empty());
+    EXPECT_EQ(L"keltra_one.dump", initial);
+  }
+  EXPECT_TRUE(PumpUntil([&] { return FileBytes(first) == 100; }));
+
+  WriteBytes(s_temp->File(L"keltra_two.dump"), 200);
+  g_localFileList.Expire(kLocalFilesDump);
+  const std::wstring second = s_temp->File(L"copy_two.dump");
+  {
+    kt_test::CModalRecorder modal;
+    size_t offered = 0;
+    modal.answerWith = [&](CDialogImplBase& dialog, UINT templateId) -> INT_PTR {
+      EXPECT_EQ(UINT(IDD_DUMP_FILE), templateId);
+      auto& dump = static_cast<CDumpFileDlg&>(dialog);
+      EXPECT_TRUE(dump.RemoteName().IsEmpty());
+      offered = dump.Entries().Count();
+      dump.m_path = s_temp->File(L"keltra_two.dump").c_str();
+      return IDOK;
+    };
+    modal.saveFile = [&](OPENFILENAMEW& request) {
+      wcsncpy(request.lpstrFile, second.c_str(), request.nMaxFile);
+      return TRUE;
+    };
+    Frame().OnSaveDumpFile();
+    EXPECT_EQ(2u, offered);
+  }
+  EXPECT_TRUE(PumpUntil([&] { return FileBytes(second) == 200; }));
+}
+
 // ---------------------------------------------------------- remote dump list
 
 class DumpListFrame : public RemoteFrame {
@@ -244,6 +304,9 @@ class DumpListFrame : public RemoteFrame {
   int RunDumpList(const std::wstring& address, std::vector<std::wstring>* paths,
                   kt_test::CPopupRecorder& boxes) {
     Frame().SetConnection(ktframe::kConnected, address.c_str());
+    sockaddr_in server = {};
+    EXPECT_EQ(1, MakeRemoteSocketAddress(address.c_str(), &server));
+    Frame().SetRemoteServerAddress(server);
     int shown = -1;
     kt_test::CModalRecorder modal;
     modal.answerWith = [&](CDialogImplBase& dialog, UINT templateId) -> INT_PTR {
