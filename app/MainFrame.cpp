@@ -38,6 +38,7 @@ LRESULT CMainFrame::OnCreate(UINT, WPARAM, LPARAM) {
     return -1;
   }
   m_followNewItems = g_appConfig.m_autoScroll;
+  g_remoteServers.LoadFromIni(g_appConfig.m_remoteServers);
   m_menuBar = GetMenu();
   if (g_appConfig.m_showMenu == 0) {
     SetMenu(nullptr);
@@ -163,6 +164,8 @@ LRESULT CMainFrame::OnDestroy(UINT, WPARAM, LPARAM) {
     ::DestroyMenu(m_menuBar);
   }
   m_menuBar = nullptr;
+  // The modeless dialogs go before the jobs they watch are deleted.
+  DestroyRemoteWindows();
   g_jobMgr.Stop();
   ReleaseDocuments();
   wchar_t temp[MAX_PATH + 1] = {};
