@@ -17,10 +17,10 @@
 #include "core/TraceView.h"
 #include "jobs/JobMgr.h"
 #include "resource.h"
-#include "ui/framework/PopupSeam.h"
+#include "ui/framework/MessageBoxes.h"
+#include "ui/framework/ModalSeam.h"
 
 namespace {
-constexpr size_t kReportChars = 512;
 // The part of a refused path the message shows.
 constexpr size_t kShownPathChars = 300;
 constexpr wchar_t kDefaultExtension[] = L"ktr";
@@ -138,17 +138,11 @@ void CMainFrame::CopyDumpFilesBeside(const wchar_t* savedPath) {
 void CMainFrame::OnFileExit(UINT) { PostMessage(WM_CLOSE); }
 
 void CMainFrame::ReportTooLongPath(const wchar_t* path, size_t length) {
-  HINSTANCE module = ::GetModuleHandleW(nullptr);
-  CString format, caption;
-  format.LoadString(module, IDS_PATH_TOO_LONG);
-  caption.LoadString(module, IDS_APP_CAPTION);
   std::wstring shown(path, length < kShownPathChars ? length : kShownPathChars);
   if (length > kShownPathChars) {
     shown += L"...";
   }
-  wchar_t text[kReportChars] = {};
-  StrPrintfW(text, kReportChars, format.c_str(), unsigned(ktframe::kMaxOpenPathChars), shown.c_str());
-  g_messageBox(m_hWnd, text, caption.c_str(), MB_ICONERROR);
+  ktui::MessageBoxFromId(m_hWnd, IDS_PATH_TOO_LONG, MB_ICONERROR, unsigned(ktframe::kMaxOpenPathChars), shown.c_str());
 }
 
 // A path is opened whole or not at all: a cut one would name another file.

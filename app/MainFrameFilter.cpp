@@ -16,10 +16,10 @@
 #include "core/TraceView.h"
 #include "resource.h"
 #include "ui/framework/Menu.h"
+#include "ui/framework/MessageBoxes.h"
 #include "ui/framework/PopupSeam.h"
 
 namespace {
-constexpr size_t kReportChars = 512;
 constexpr size_t kItemTextChars = 256;
 constexpr size_t kMaxProcessItems = ID_PID_LAST - ID_PID_FIRST + 1;
 constexpr int kMenuGap = 2;  // between a status-bar item and the menu above it
@@ -62,13 +62,7 @@ void CMainFrame::OnSearchFilter(UINT) {
   CTraceFilter filter;
   std::wstring pattern;
   if (BuildQuickFilter(text.c_str(), ShownColumnMask(), &filter, &pattern) == QuickFilterResult::kInvalidPattern) {
-    HINSTANCE module = ::GetModuleHandleW(nullptr);
-    CString format, caption;
-    format.LoadString(module, IDS_INVALID_PATTERN);
-    caption.LoadString(module, IDS_APP_CAPTION);
-    wchar_t report[kReportChars] = {};
-    StrPrintfW(report, kReportChars, format.c_str(), pattern.c_str());
-    g_messageBox(m_hWnd, report, caption.c_str(), MB_ICONWARNING);
+    ktui::MessageBoxFromId(m_hWnd, IDS_INVALID_PATTERN, MB_ICONWARNING, pattern.c_str());
     return;
   }
   const TabGroup* group = m_viewStrip.Model().CurrentGroup();
@@ -245,13 +239,8 @@ LRESULT CMainFrame::OnStatisticFilter(UINT, WPARAM wParam, LPARAM) {
 
 bool CMainFrame::ConfirmCloseDocument() {
   const TabGroup* group = m_viewStrip.Model().CurrentGroup();
-  HINSTANCE module = ::GetModuleHandleW(nullptr);
-  CString format, caption;
-  format.LoadString(module, IDS_CONFIRM_CLOSE_FILE);
-  caption.LoadString(module, IDS_APP_CAPTION);
-  wchar_t text[kReportChars] = {};
-  StrPrintfW(text, kReportChars, format.c_str(), group != nullptr ? group->name.c_str() : L"");
-  return g_messageBox(m_hWnd, text, caption.c_str(), MB_OKCANCEL | MB_ICONQUESTION) == IDOK;
+  return ktui::MessageBoxFromId(m_hWnd, IDS_CONFIRM_CLOSE_FILE, MB_OKCANCEL | MB_ICONQUESTION,
+                                group != nullptr ? group->name.c_str() : L"") == IDOK;
 }
 
 // The view strip's selection decides the shown view; the document strip

@@ -14,10 +14,9 @@
 #include "core/TraceStore.h"
 #include "core/TraceView.h"
 #include "resource.h"
-#include "ui/framework/PopupSeam.h"
+#include "ui/framework/MessageBoxes.h"
 
 namespace {
-constexpr size_t kReportChars = 256;
 constexpr UINT kConfirmCopyRows = 50000;
 constexpr int kMaxCopyColumns = 12;
 constexpr size_t kCopyCharsPerRow = 32;
@@ -87,13 +86,7 @@ void CMainFrame::FindText(bool down, HWND focusWindow) {
       m_list.SetFocus();
     }
   } else {
-    HINSTANCE module = ::GetModuleHandleW(nullptr);
-    CString format, caption;
-    format.LoadString(module, IDS_CANNOT_FIND_STRING);
-    caption.LoadString(module, IDS_APP_CAPTION);
-    wchar_t text[kReportChars] = {};
-    StrPrintfW(text, kReportChars, format.c_str(), m_findText.c_str());
-    g_messageBox(m_hWnd, text, caption.c_str(), MB_ICONWARNING);
+    ktui::MessageBoxFromId(m_hWnd, IDS_CANNOT_FIND_STRING, MB_ICONWARNING, m_findText.c_str());
     if (focusWindow != nullptr) {
       ::SetFocus(focusWindow);
     }

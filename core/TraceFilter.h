@@ -78,7 +78,7 @@ struct TraceFilterNodeList {
   size_t used = 0;
 };
 
-class CTraceFilterRegex;       // a compiled regular expression, private to the filter
+class CTraceFilterRegex;       // a compiled regular expression (core/TraceFilterRegex.h)
 struct TraceFilterFieldCache;  // lower-case copies of one record's strings
 
 class CTraceFilter {

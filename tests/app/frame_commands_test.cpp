@@ -31,6 +31,7 @@
 #include "tests/app/FrameFixture.h"
 #include "tests/core/TempFolder.h"
 #include "tests/ui/UiHarness.h"
+#include "ui/framework/ModalSeam.h"
 #include "ui/framework/PopupSeam.h"
 
 namespace {

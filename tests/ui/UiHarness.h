@@ -158,11 +158,14 @@ struct RecordedModal {
 // object, sets what the user would have chosen (cast it to its class) and
 // returns DoModal's result; otherwise DoModal returns `answer`.
 //
-// For real (`runReal` true): the dialog is created and runs its modal loop;
-// `drive(dialogWindow)` is called once from inside that loop after the
-// dialog was initialised, and must end it (click a button). A dialog still
-// open after `timeoutMs` is ended with -1 and the test fails, so no test
-// ever blocks on a dialog.
+// For real (`runReal` true, or `runRealWhen(templateId)` true when that is
+// set, so a real dialog can open another that is answered without a
+// window): the dialog is created and runs its modal loop; `drive(dialog
+// window)` is called once from inside that loop after the dialog was
+// initialised, with `drivenTemplateId` naming the dialog, and must end it
+// (click a button). A dialog still open after `timeoutMs` is ended with -1
+// and the test fails, so no test ever blocks on a dialog. Dialogs are added
+// to `dialogs` when they end (an inner one before its outer one).
 //
 // Common dialogs are answered by `openFile`, `saveFile`, `chooseFont` and
 // `browseFolder` (unset: cancelled) and named in `commonDialogs`.
@@ -176,7 +179,9 @@ class CModalRecorder {
   INT_PTR answer = IDCANCEL;
   std::function<INT_PTR(CDialogImplBase& dialog, UINT templateId)> answerWith;
   bool runReal = false;
+  std::function<bool(UINT templateId)> runRealWhen;
   std::function<void(HWND dialog)> drive;
+  UINT drivenTemplateId = 0;
   DWORD timeoutMs = 15000;
   std::vector<RecordedModal> dialogs;
 

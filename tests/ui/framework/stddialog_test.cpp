@@ -440,6 +440,65 @@ TEST(ModalSeam, RecorderAnswersWithoutAWindow) {
   EXPECT_EQ(IDCANCEL, dialog.DoModal(nullptr));
 }
 
+// A real dialog opens another one from a button: the inner one is answered
+// without a window, or driven by the same driver, told apart by its id.
+constexpr WORD kOpenInner = 210;
+constexpr UINT kInnerId = 7001;
+
+const DLGTEMPLATE* OuterTemplate() {
+  static CDialogTemplateBuilder builder = [] {
+    CDialogTemplateBuilder b(WS_POPUP | WS_CAPTION, 120, 40, L"outer");
+    b.Add(CDialogTemplateBuilder::kButton, BS_PUSHBUTTON | WS_TABSTOP, 5, 20, 50, 14, kOpenInner, L"Inner");
+    b.Add(CDialogTemplateBuilder::kButton, BS_DEFPUSHBUTTON | WS_TABSTOP, 60, 20, 50, 14, IDOK, L"OK");
+    return b;
+  }();
+  return builder.get();
+}
+
+class CInnerDlg : public CStdDialogImpl<CInnerDlg> {
+ public:
+  uint32_t count = 1;
+  CDialogSource GetDialogSource() const { return InMemory(OuterTemplate()); }
+};
+
+class COuterDlg : public CStdDialogImpl<COuterDlg> {
+ public:
+  INT_PTR innerResult = 0;
+  uint32_t innerCount = 0;
+  CDialogSource GetDialogSource() const { return InMemory(OuterTemplate()); }
+  BEGIN_MSG_MAP(COuterDlg)
+    COMMAND_ID_HANDLER(kOpenInner, OnOpenInner)
+    CHAIN_MSG_MAP(CStdDialogImpl<COuterDlg>)
+  END_MSG_MAP()
+  LRESULT OnOpenInner(WORD, WORD, HWND) {
+    CInnerDlg inner;
+    innerResult = inner.DoModal(m_hWnd);
+    innerCount = inner.count;
+    return 0;
+  }
+};
+
+TEST(ModalSeam, RealDialogOpensAnotherAnsweredWithoutAWindow) {
+  kt_test::CTestHostWindow host;
+  kt_test::CModalRecorder recorder;
+  COuterDlg outer;
+  int opened = 0;
+  recorder.runRealWhen = [&](UINT) { return opened++ == 0; };  // the outer one only
+  recorder.answerWith = [](CDialogImplBase& dialog, UINT) {
+    static_cast<CInnerDlg&>(dialog).count = 9;
+    return INT_PTR(IDOK);
+  };
+  recorder.drive = [](HWND hwnd) {
+    kt_test::ClickButton(hwnd, kOpenInner);
+    kt_test::ClickButton(hwnd, IDOK);
+  };
+  EXPECT_EQ(IDOK, outer.DoModal(host.get()));
+  EXPECT_EQ(IDOK, outer.innerResult);
+  EXPECT_EQ(9u, outer.innerCount);
+  ASSERT_EQ(2u, recorder.dialogs.size());
+  EXPECT_EQ(&outer, recorder.dialogs[1].dialog);  // the outer one ends last
+}
+
 TEST(ModalSeam, ResourceDialogsAreNamedByTheirId) {
   CDialogSource source;
   source.resource = MAKEINTRESOURCEW(250);
