@@ -25,35 +25,26 @@
 #include "ui/dialogs/DumpFileDlg.h"
 #include "ui/dialogs/FileListText.h"
 #include "ui/dialogs/HistroyDlg.h"
+#include "ui/dialogs/KelFileDialog.h"
 #include "ui/dialogs/RemoteFileDlg.h"
 #include "ui/dialogs/SendToTalmoDlg.h"
 #include "ui/dialogs/SockConnectDlg.h"
 #include "ui/framework/MessageBoxes.h"
-#include "ui/framework/ModalSeam.h"
 
 namespace {
-constexpr size_t kSavePathChars = 1024;
 
 void ShowText(HWND owner, const wchar_t* text, UINT icon) { ktui::MessageBoxText(owner, text, icon); }
 
 // The save-file dialog for a dump copy: extension "dump", the source's file
 // name as the initial name. False when the user cancelled.
 bool AskDumpTarget(HWND owner, const wchar_t* sourcePath, CString* target) {
-  wchar_t path[kSavePathChars] = {};
-  StrCopyNW(path, kSavePathChars, ListFileName(sourcePath));
   static const wchar_t kFilter[] = L"Keltrace Dump Files (*.dump)\0*.dump\0";
-  OPENFILENAMEW dialog = {};
-  dialog.lStructSize = sizeof(dialog);
-  dialog.hwndOwner = owner;
-  dialog.lpstrFilter = kFilter;
-  dialog.lpstrFile = path;
-  dialog.nMaxFile = DWORD(kSavePathChars);
-  dialog.lpstrDefExt = L"dump";
-  dialog.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_EXPLORER;
-  if (!g_getSaveFileName(&dialog)) {
+  KelFileDialog dialog(FALSE, L"dump", ListFileName(sourcePath), OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, kFilter,
+                       owner);
+  if (dialog.DoModal(owner) != IDOK) {
     return false;
   }
-  *target = path;
+  *target = dialog.m_fileName;
   return true;
 }
 

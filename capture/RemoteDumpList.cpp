@@ -155,25 +155,18 @@ DumpListResult FetchRemoteDumpList(const sockaddr_in& server, const DumpListLimi
   return DumpListResult::kListed;
 }
 
-CRemoteDumpListRequest::~CRemoteDumpListRequest() {
-  Cancel();
-  if (m_cancel != nullptr) {
-    CloseHandle(m_cancel);
-  }
-}
-
 int CRemoteDumpListRequest::Start(const sockaddr_in& server, const DumpListLimits& limits, HWND window,
                                   UINT doneMessage) {
-  if (m_thread != nullptr) {
+  if (m_thread.valid()) {
     return 0;
   }
-  if (m_cancel == nullptr) {
-    m_cancel = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (m_cancel == nullptr) {
+  if (!m_cancel.valid()) {
+    m_cancel.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!m_cancel.valid()) {
       return 0;
     }
   }
-  ResetEvent(m_cancel);
+  ResetEvent(m_cancel.get());
   m_server = server;
   m_limits = limits;
   m_window = window;
@@ -181,12 +174,12 @@ int CRemoteDumpListRequest::Start(const sockaddr_in& server, const DumpListLimit
   m_entries.Clear();
   m_result = DumpListResult::kCancelled;
   InterlockedExchange(&m_done, 0);
-  m_thread = CreateThread(nullptr, 0, ThreadProc, this, 0, nullptr);
-  return m_thread != nullptr ? 1 : 0;
+  m_thread.reset(CreateThread(nullptr, 0, ThreadProc, this, 0, nullptr));
+  return m_thread.valid() ? 1 : 0;
 }
 
 bool CRemoteDumpListRequest::Finished() const {
-  return m_thread != nullptr && InterlockedCompareExchange(const_cast<volatile LONG*>(&m_done), 0, 0) != 0;
+  return m_thread.valid() && InterlockedCompareExchange(const_cast<volatile LONG*>(&m_done), 0, 0) != 0;
 }
 
 DumpListResult CRemoteDumpListRequest::Take(DumpFileEntries& out) {
@@ -197,28 +190,27 @@ DumpListResult CRemoteDumpListRequest::Take(DumpFileEntries& out) {
 }
 
 void CRemoteDumpListRequest::Cancel() {
-  if (m_thread == nullptr) {
+  if (!m_thread.valid()) {
     return;
   }
-  SetEvent(m_cancel);
+  SetEvent(m_cancel.get());
   Join();
   m_entries.Clear();
   m_result = DumpListResult::kCancelled;
 }
 
 void CRemoteDumpListRequest::Join() {
-  if (m_thread == nullptr) {
+  if (!m_thread.valid()) {
     return;
   }
-  WaitForSingleObject(m_thread, INFINITE);
-  CloseHandle(m_thread);
-  m_thread = nullptr;
+  WaitForSingleObject(m_thread.get(), INFINITE);
+  m_thread.Close();
 }
 
 DWORD WINAPI CRemoteDumpListRequest::ThreadProc(void* self) {
   auto* request = static_cast<CRemoteDumpListRequest*>(self);
   try {
-    request->m_result = FetchRemoteDumpList(request->m_server, request->m_limits, request->m_cancel,
+    request->m_result = FetchRemoteDumpList(request->m_server, request->m_limits, request->m_cancel.get(),
                                             request->m_entries);
   } catch (...) {
     request->m_entries.Clear();

@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "core/Containers.h"
+#include "core/Handle.h"
 #include "core/RefString.h"
 #include "net/OwnedList.h"
 
@@ -67,14 +68,14 @@ DumpListResult FetchRemoteDumpList(const sockaddr_in& server, const DumpListLimi
 class CRemoteDumpListRequest {
  public:
   CRemoteDumpListRequest() = default;
-  ~CRemoteDumpListRequest();
+  ~CRemoteDumpListRequest() { Cancel(); }
   CRemoteDumpListRequest(const CRemoteDumpListRequest&) = delete;
   CRemoteDumpListRequest& operator=(const CRemoteDumpListRequest&) = delete;
 
   // 1 when the thread runs; 0 when it could not be started or one runs.
   int Start(const sockaddr_in& server, const DumpListLimits& limits, HWND window, UINT doneMessage);
   // True from Start until the result has been taken.
-  bool Pending() const { return m_thread != nullptr; }
+  bool Pending() const { return m_thread.valid(); }
   // True once the result is ready (the done message follows).
   bool Finished() const;
   // After the done message: waits for the thread, moves the entries into
@@ -91,8 +92,8 @@ class CRemoteDumpListRequest {
   DumpListLimits m_limits;
   HWND m_window = nullptr;
   UINT m_doneMessage = 0;
-  HANDLE m_thread = nullptr;
-  HANDLE m_cancel = nullptr;
+  CHandle m_thread;
+  CHandle m_cancel;  // manual-reset; set to end the request early
   // Written by the thread, read after it ended.
   DumpListResult m_result = DumpListResult::kCancelled;
   DumpFileEntries m_entries;
