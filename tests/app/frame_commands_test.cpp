@@ -664,6 +664,42 @@ TEST_F(FrameCommands, SelectedRowsAreFoundAroundTheFocusAndWithGapsToo) {
   EXPECT_EQ(copied(), L"row 2\r\nrow 3\r\n");
 }
 
+TEST_F(FrameCommands, TheToolTipGetsTheTextsOfStatusItemsAndDocumentTabs) {
+  wchar_t text[512] = {};
+  NMTOOLTIPEX request = {};
+  request.hdr = {s_frame->ToolTip().m_hWnd, ktframe::kToolTipId, kTipNotifyGetText};
+  request.hwndTool = s_frame->StatusBar().m_hWnd;
+  request.item = 3;
+  request.pszText = text;
+  request.cchTextMax = 512;
+  s_frame->SendMessage(WM_NOTIFY, ktframe::kToolTipId, LPARAM(&request));
+  EXPECT_EQ(std::wstring(text), Text(IDS_TIP_NEXT_DEBUG));
+  RECT bar;
+  s_frame->StatusBar().GetWindowRect(&bar);
+  EXPECT_EQ(request.pt.y, bar.top - 20);
+  request.item = 7;
+  s_frame->SendMessage(WM_NOTIFY, ktframe::kToolTipId, LPARAM(&request));
+  EXPECT_EQ(std::wstring(text), Text(IDS_TIP_NEXT_PII));
+
+  const size_t known = GroupOf(s_file);
+  request.hwndTool = s_frame->DocumentStrip().m_hWnd;
+  request.item = int64_t(known);
+  s_frame->SendMessage(WM_NOTIFY, ktframe::kToolTipId, LPARAM(&request));
+  EXPECT_EQ(std::wstring(text), L"known.ktr\r\nLocation : C:\\logs\\known.ktr");
+  request.item = 0;  // the live capture: its name only
+  s_frame->SendMessage(WM_NOTIFY, ktframe::kToolTipId, LPARAM(&request));
+  EXPECT_EQ(std::wstring(text), Text(IDS_CAPTURE_NAME));
+  request.item = kTabHitClose;
+  s_frame->SendMessage(WM_NOTIFY, ktframe::kToolTipId, LPARAM(&request));
+  EXPECT_EQ(std::wstring(text), Text(IDS_TIP_CLOSE_TAB));
+  wchar_t small[6] = {};
+  request.pszText = small;
+  request.cchTextMax = 6;
+  request.item = int64_t(known);
+  s_frame->SendMessage(WM_NOTIFY, ktframe::kToolTipId, LPARAM(&request));
+  EXPECT_EQ(std::wstring(small), L"known");  // cut to the buffer
+}
+
 TEST_F(FrameCommands, AStatusBarCounterGoesToTheNextRecordOfItsLevel) {
   Select({8});
   const StatusIndicatorItem* error = s_frame->StatusBar().GetItem(6);
