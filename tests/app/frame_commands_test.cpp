@@ -700,6 +700,35 @@ TEST_F(FrameCommands, TheToolTipGetsTheTextsOfStatusItemsAndDocumentTabs) {
   EXPECT_EQ(std::wstring(small), L"known");  // cut to the buffer
 }
 
+class PendingStatistic : public IStatisticDlg {
+ public:
+  bool pending = true;
+  bool RequestPending() const override { return pending; }
+  void ClearRequest() override { pending = false; }
+};
+
+TEST_F(FrameCommands, TheStatisticRequestOpensATabOfItsMessageAndWmNullCarriesNothing) {
+  PendingStatistic dialog;
+  const TabGroup* group = s_frame->ViewStrip().Model().CurrentGroup();
+  const size_t tabs = group->Count();
+  s_frame->SendMessage(WM_NULL, 1, LPARAM(L"needle"));
+  s_frame->SendMessage(ktframe::kStatisticResultMessage, 1, LPARAM(L"needle"));  // no dialog open
+  EXPECT_EQ(group->Count(), tabs);
+  s_frame->SetStatisticDlg(&dialog);
+  s_frame->SendMessage(ktframe::kStatisticResultMessage, 0, LPARAM(L"needle"));  // no request flag
+  EXPECT_EQ(group->Count(), tabs);
+  s_frame->SendMessage(ktframe::kStatisticResultMessage, 1, LPARAM(L"NEEDLE"));
+  ASSERT_EQ(group->Count(), tabs + 1);
+  EXPECT_FALSE(dialog.pending);
+  EXPECT_EQ(s_file->m_isStatisticsStore, 0);
+  auto* made = reinterpret_cast<CTraceView*>(group->Item(tabs)->data);
+  ASSERT_TRUE(PumpUntil([&] { return (group->Item(tabs)->flags & TBF_NOCLOSE) == 0; }));
+  EXPECT_EQ(made->RecordCount(), 2u);
+  EXPECT_NE(std::wstring(group->Item(tabs)->text.c_str()).find(kStatisticsViewName), std::wstring::npos);
+  s_frame->SetStatisticDlg(nullptr);
+  s_frame->ViewStrip().CloseItem(tabs, 1);
+}
+
 TEST_F(FrameCommands, AStatusBarCounterGoesToTheNextRecordOfItsLevel) {
   Select({8});
   const StatusIndicatorItem* error = s_frame->StatusBar().GetItem(6);
