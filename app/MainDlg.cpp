@@ -9,7 +9,7 @@
 #include "core/SysUtil.h"
 #include "jobs/JobMgr.h"
 #include "net/EventSocket.h"
-#include "ui/framework/PopupSeam.h"
+#include "ui/framework/MessageBoxes.h"
 
 namespace {
 constexpr ULONG_PTR kHandOverData = 1234;
@@ -89,13 +89,7 @@ bool CMainDlg::RemoveClient(uint32_t address) {
   return false;
 }
 
-void CMainDlg::Message(UINT id, UINT icon) {
-  HINSTANCE module = ::GetModuleHandleW(nullptr);
-  CString text, caption;
-  text.LoadString(module, id);
-  caption.LoadString(module, IDS_APP_CAPTION);
-  g_messageBox(m_hWnd, text.c_str(), caption.c_str(), icon);
-}
+void CMainDlg::Message(UINT id, UINT icon) { ktui::MessageBoxFromId(m_hWnd, id, icon); }
 
 LRESULT CMainDlg::OnThreadsNotify(UINT, WPARAM code, LPARAM value) {
   switch (code) {

@@ -12,7 +12,7 @@
 #include "net/Inet.h"
 #include "net/RemoteServer.h"
 #include "resource.h"
-#include "ui/framework/PopupSeam.h"
+#include "ui/framework/MessageBoxes.h"
 
 namespace {
 constexpr UINT kImageWidth = 16;
@@ -318,16 +318,11 @@ void CMainFrame::SetSaveLogMutex(int hold) {
   ::OutputDebugStringW(L"CMainFrame::SetSaveLogMutex");
 }
 
+// The modeless dialogs get their keys from the message loop's registry
+// (CMessageLoop::AddModelessDialog), after this filter.
 BOOL CMainFrame::PreTranslateMessage(MSG* msg) {
   if (TranslateAccelerator(msg)) {
     return TRUE;
-  }
-  const HWND dialogs[] = {m_findDlg, m_remoteFileDlg != nullptr ? m_remoteFileDlg->DialogWindow() : nullptr,
-                          m_uploadDlg};
-  for (HWND dialog : dialogs) {
-    if (dialog != nullptr && ::IsDialogMessageW(dialog, msg)) {
-      return TRUE;
-    }
   }
   if (m_toolTip.m_hWnd != nullptr) {
     m_toolTip.RelayEvent(msg);
@@ -336,9 +331,5 @@ BOOL CMainFrame::PreTranslateMessage(MSG* msg) {
 }
 
 int CMainFrame::MessageBoxId(UINT stringId, UINT icon, HWND owner) {
-  HINSTANCE module = ::GetModuleHandleW(nullptr);
-  CString text, caption;
-  text.LoadString(module, stringId);
-  caption.LoadString(module, IDS_APP_CAPTION);
-  return g_messageBox(owner != nullptr ? owner : m_hWnd, text.c_str(), caption.c_str(), icon);
+  return ktui::MessageBoxFromId(owner != nullptr ? owner : m_hWnd, stringId, icon);
 }

@@ -12,11 +12,10 @@
 #include "jobs/LocalJobs.h"
 #include "jobs/RemoteJobs.h"
 #include "resource.h"
-#include "ui/framework/PopupSeam.h"
+#include "ui/framework/MessageBoxes.h"
 
 namespace {
 constexpr size_t kReportChars = 256;
-constexpr size_t kLostTextChars = 512;
 constexpr DWORD kWinInetFirstError = 12000;
 
 // The system's text for an error code, with trailing line ends and full
@@ -194,15 +193,10 @@ LRESULT CMainFrame::OnThreadsNotify(uint32_t code, LPARAM value) {
         return 0;  // nothing to lose: a stale or foreign notice
       }
       const UINT id = code == kNotifyPeerLost ? IDS_CONNECT_LOST : IDS_CONNECT_FAILED;
-      HINSTANCE module = ::GetModuleHandleW(nullptr);
-      CString format, caption;
-      format.LoadString(module, id);
-      caption.LoadString(module, IDS_APP_CAPTION);
-      wchar_t text[kLostTextChars] = {};
-      StrPrintfW(text, kLostTextChars, format.c_str(), m_remoteAddress.c_str());
+      const CString address = m_remoteAddress;  // the reset below clears it
       ResetConnection();
       UpdateTitle();
-      g_messageBox(m_hWnd, text, caption.c_str(), MB_ICONWARNING);
+      ktui::MessageBoxFromId(m_hWnd, id, MB_ICONWARNING, address.c_str());
       return 0;
     }
     case kNotifyRemoteConnected:
@@ -236,9 +230,7 @@ void CMainFrame::ReportFailedJob(const JobItem& job) {
   }
   const uint32_t titleId = job.TitleId();
   const bool remote = titleId == kJobTitleRemoteList || titleId == kJobTitleRemoteGet;
-  CString caption;
-  caption.LoadString(::GetModuleHandleW(nullptr), IDS_APP_CAPTION);
-  g_messageBox(remote ? RemoteFileOwner() : m_hWnd, report, caption.c_str(), MB_ICONERROR);
+  ktui::MessageBoxText(remote ? RemoteFileOwner() : m_hWnd, report, MB_ICONERROR);
 }
 
 void CMainFrame::OnThreadFinished(JobItem* job) {

@@ -14,7 +14,7 @@
 #include "formats/EventDesc.h"
 #include "resource.h"
 #include "ui/framework/MessageLoop.h"
-#include "ui/framework/PopupSeam.h"
+#include "ui/framework/MessageBoxes.h"
 
 namespace {
 constexpr DWORD kVistaMajorVersion = 6;
@@ -43,19 +43,12 @@ class CEventOwner {
 };
 
 void ShowStartupError(UINT stringId) {
-  HINSTANCE module = ::GetModuleHandleW(nullptr);
-  CString text, caption;
-  text.LoadString(module, stringId);
-  caption.LoadString(module, IDS_APP_CAPTION);
-  g_messageBox(nullptr, text.c_str(), caption.c_str(), MB_ICONERROR);
+  ktui::MessageBoxFromId(nullptr, stringId, MB_ICONERROR);
 }
 
 // A bad port on the command line is refused, not wrapped into another one.
 void ShowBadPort() {
-  HINSTANCE module = ::GetModuleHandleW(nullptr);
-  CString caption;
-  caption.LoadString(module, IDS_APP_CAPTION);
-  g_messageBox(nullptr, L"The port of -c must be a number from 1 to 65535.", caption.c_str(), MB_ICONERROR);
+  ktui::MessageBoxText(nullptr, L"The port of -c must be a number from 1 to 65535.", MB_ICONERROR);
 }
 
 bool LoadSharedTables() {

@@ -680,30 +680,27 @@ TEST_F(FrameStates, TheTimerLeavesARunningJobsProgressAlone) {
 
 INT_PTR CALLBACK PlainDialogProc(HWND, UINT message, WPARAM, LPARAM) { return message == WM_INITDIALOG; }
 
-TEST_F(FrameStates, TheOpenModelessDialogsGetTheirKeys) {
+// The frame keeps no list of its modeless dialogs: they are in the loop's
+// registry, which the loop asks after the frame's accelerators.
+TEST_F(FrameStates, TheOpenModelessDialogsGetTheirKeysFromTheLoop) {
   kt_test::CDialogTemplateBuilder form(WS_POPUP | WS_VISIBLE | DS_SETFONT, 120, 40, L"modeless");
   form.Add(kt_test::CDialogTemplateBuilder::kEdit, WS_CHILD | WS_VISIBLE | WS_TABSTOP, 5, 5, 50, 12, 100)
       .Add(kt_test::CDialogTemplateBuilder::kEdit, WS_CHILD | WS_VISIBLE | WS_TABSTOP, 60, 5, 50, 12, 101);
   HWND dialog = ::CreateDialogIndirectW(nullptr, form.get(), Frame().m_hWnd, PlainDialogProc);
   ASSERT_NE(dialog, nullptr);
   MSG tab = {::GetDlgItem(dialog, 100), WM_KEYDOWN, VK_TAB, 0};
-  EXPECT_FALSE(Frame().PreTranslateMessage(&tab));  // no dialog registered
-  FakeRemoteDlg remote;
-  remote.window = dialog;
-  struct Case {
-    HWND find;
-    IRemoteFileDlg* remote;
-    HWND upload;
-  } const cases[] = {{dialog, nullptr, nullptr}, {nullptr, &remote, nullptr}, {nullptr, nullptr, dialog}};
-  for (const Case& c : cases) {
-    Frame().SetFindDlg(c.find);
-    Frame().SetRemoteFileDlg(c.remote);
-    Frame().SetUploadDlg(c.upload);
-    EXPECT_TRUE(Frame().PreTranslateMessage(&tab));
-  }
-  Frame().SetFindDlg(nullptr);
-  Frame().SetRemoteFileDlg(nullptr);
-  Frame().SetUploadDlg(nullptr);
+  EXPECT_FALSE(s_loop->PreTranslateMessage(&tab));  // no dialog registered
+  ASSERT_TRUE(CMessageLoop::AddModelessDialog(dialog));
+  EXPECT_FALSE(Frame().PreTranslateMessage(&tab));
+  EXPECT_TRUE(s_loop->PreTranslateMessage(&tab));
+  // F8 still reaches the frame's accelerators first, also from the dialog.
+  MSG f8 = {::GetDlgItem(dialog, 100), WM_KEYDOWN, VK_F8, 0};
+  const bool captureOn = Frame().CaptureOn();
+  EXPECT_TRUE(s_loop->PreTranslateMessage(&f8));
+  EXPECT_NE(captureOn, Frame().CaptureOn());
+  EXPECT_TRUE(s_loop->PreTranslateMessage(&f8));
+  EXPECT_EQ(captureOn, Frame().CaptureOn());
+  EXPECT_TRUE(CMessageLoop::RemoveModelessDialog(dialog));
   ::DestroyWindow(dialog);
 }
 

@@ -4,15 +4,18 @@
 //
 // Set up once for the whole run (ui_harness.cpp): the common controls are
 // registered, themes are switched off, the screenshot folder is printed, and
-// the popup seams answer with a test failure instead of blocking, until a
-// CPopupRecorder takes them over.
+// the popup and modal seams answer with a test failure instead of blocking,
+// until a CPopupRecorder or CModalRecorder takes them over.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "ui/framework/ModalSeam.h"
 
 namespace kt_test {
 
@@ -127,5 +130,52 @@ class CPopupRecorder {
   std::vector<RecordedMessageBox> messageBoxes;
   std::vector<RecordedPopupMenu> menus;
 };
+
+struct RecordedModal {
+  CDialogImplBase* dialog;
+  UINT templateId;  // 0 for a template in memory
+  HWND parent;
+  INT_PTR result;
+};
+
+// For its lifetime, DoModal of every framework dialog and the common dialogs
+// go to this recorder instead of the system. One at a time.
+//
+// Without a window (the default): `answerWith` (when set) gets the dialog
+// object, sets what the user would have chosen (cast it to its class) and
+// returns DoModal's result; otherwise DoModal returns `answer`.
+//
+// For real (`runReal` true): the dialog is created and runs its modal loop;
+// `drive(dialogWindow)` is called once from inside that loop after the
+// dialog was initialised, and must end it (click a button). A dialog still
+// open after `timeoutMs` is ended with -1 and the test fails, so no test
+// ever blocks on a dialog.
+//
+// Common dialogs are answered by `openFile`, `saveFile`, `chooseFont` and
+// `browseFolder` (unset: cancelled) and named in `commonDialogs`.
+class CModalRecorder {
+ public:
+  CModalRecorder();
+  ~CModalRecorder();
+  CModalRecorder(const CModalRecorder&) = delete;
+  CModalRecorder& operator=(const CModalRecorder&) = delete;
+
+  INT_PTR answer = IDCANCEL;
+  std::function<INT_PTR(CDialogImplBase& dialog, UINT templateId)> answerWith;
+  bool runReal = false;
+  std::function<void(HWND dialog)> drive;
+  DWORD timeoutMs = 15000;
+  std::vector<RecordedModal> dialogs;
+
+  std::function<BOOL(OPENFILENAMEW& request)> openFile;
+  std::function<BOOL(OPENFILENAMEW& request)> saveFile;
+  std::function<BOOL(CHOOSEFONTW& request)> chooseFont;
+  std::function<PIDLIST_ABSOLUTE(BROWSEINFOW& request)> browseFolder;
+  std::vector<std::wstring> commonDialogs;
+};
+
+// Clicks button `id` of `dialog` the way a mouse click does (BM_CLICK), so
+// the dialog receives its WM_COMMAND / BN_CLICKED from the button itself.
+void ClickButton(HWND dialog, int id);
 
 }  // namespace kt_test

@@ -5,6 +5,8 @@
 
 #include <cstdio>
 
+#include "ui/framework/DialogImpl.h"
+#include "ui/framework/ModalSeam.h"
 #include "ui/framework/PopupSeam.h"
 #include "ui/framework/ThemeSwitch.h"
 
@@ -38,6 +40,118 @@ int WINAPI RecordMessageBox(HWND owner, const wchar_t* text, const wchar_t* capt
 BOOL WINAPI RecordPopupMenu(HMENU menu, UINT flags, int x, int y, int, HWND owner, const RECT*) {
   g_recorder->menus.push_back({menu, flags, x, y, owner});
   return (flags & TPM_RETURNCMD) != 0 ? BOOL(g_recorder->menuAnswer) : TRUE;
+}
+
+CModalRecorder* g_modalRecorder = nullptr;
+
+INT_PTR UnexpectedModal(CDialogImplBase&, const CDialogSource& source, HWND, LPARAM) {
+  ADD_FAILURE() << "unexpected modal dialog " << ktui::DialogTemplateId(source);
+  return IDCANCEL;
+}
+
+BOOL WINAPI UnexpectedFileDialog(OPENFILENAMEW*) {
+  ADD_FAILURE() << "unexpected file dialog";
+  return FALSE;
+}
+
+BOOL WINAPI UnexpectedFontDialog(CHOOSEFONTW*) {
+  ADD_FAILURE() << "unexpected font dialog";
+  return FALSE;
+}
+
+PIDLIST_ABSOLUTE WINAPI UnexpectedFolderDialog(BROWSEINFOW*) {
+  ADD_FAILURE() << "unexpected folder dialog";
+  return nullptr;
+}
+
+HWND WINAPI UnexpectedFindDialog(FINDREPLACEW*) {
+  ADD_FAILURE() << "unexpected find dialog";
+  return nullptr;
+}
+
+void InstallUnexpectedModals() {
+  g_runModal = &UnexpectedModal;
+  g_getOpenFileName = &UnexpectedFileDialog;
+  g_getSaveFileName = &UnexpectedFileDialog;
+  g_chooseFont = &UnexpectedFontDialog;
+  g_browseForFolder = &UnexpectedFolderDialog;
+}
+
+// The real modal run of a recorded dialog: a thread timer calls the test's
+// driver from inside the dialog's own modal loop once the window exists, a
+// second one ends a dialog the driver left open.
+struct CRealModalRun {
+  CDialogImplBase* dialog = nullptr;
+  bool driven = false;
+  bool timedOut = false;
+};
+CRealModalRun* g_realRun = nullptr;
+constexpr UINT kDriveTickMs = 10;
+
+void CALLBACK DriveTick(HWND, UINT, UINT_PTR timer, DWORD) {
+  CRealModalRun* run = g_realRun;
+  if (run == nullptr || run->driven || run->dialog->m_hWnd == nullptr) {
+    return;
+  }
+  ::KillTimer(nullptr, timer);
+  run->driven = true;
+  if (g_modalRecorder->drive) {
+    g_modalRecorder->drive(run->dialog->m_hWnd);
+  }
+}
+
+void CALLBACK WatchdogTick(HWND, UINT, UINT_PTR timer, DWORD) {
+  ::KillTimer(nullptr, timer);
+  CRealModalRun* run = g_realRun;
+  if (run != nullptr && run->dialog->m_hWnd != nullptr) {
+    run->timedOut = true;
+    ::EndDialog(run->dialog->m_hWnd, -1);
+  }
+}
+
+INT_PTR RecordModal(CDialogImplBase& dialog, const CDialogSource& source, HWND parent, LPARAM initParam) {
+  CModalRecorder& recorder = *g_modalRecorder;
+  const UINT id = ktui::DialogTemplateId(source);
+  INT_PTR result = recorder.answer;
+  if (!recorder.runReal) {
+    if (recorder.answerWith) {
+      result = recorder.answerWith(dialog, id);
+    }
+  } else {
+    CRealModalRun run;
+    run.dialog = &dialog;
+    CRealModalRun* const outer = g_realRun;
+    g_realRun = &run;
+    const UINT_PTR drive = ::SetTimer(nullptr, 0, kDriveTickMs, &DriveTick);
+    const UINT_PTR watchdog = ::SetTimer(nullptr, 0, recorder.timeoutMs, &WatchdogTick);
+    result = dialog.RunModalWindow(source, parent, initParam);
+    ::KillTimer(nullptr, drive);
+    ::KillTimer(nullptr, watchdog);
+    g_realRun = outer;
+    EXPECT_FALSE(run.timedOut) << "dialog " << id << " was still open after " << recorder.timeoutMs << " ms";
+  }
+  recorder.dialogs.push_back({&dialog, id, parent, result});
+  return result;
+}
+
+BOOL WINAPI RecordOpenFile(OPENFILENAMEW* request) {
+  g_modalRecorder->commonDialogs.push_back(L"open");
+  return g_modalRecorder->openFile ? g_modalRecorder->openFile(*request) : FALSE;
+}
+
+BOOL WINAPI RecordSaveFile(OPENFILENAMEW* request) {
+  g_modalRecorder->commonDialogs.push_back(L"save");
+  return g_modalRecorder->saveFile ? g_modalRecorder->saveFile(*request) : FALSE;
+}
+
+BOOL WINAPI RecordChooseFont(CHOOSEFONTW* request) {
+  g_modalRecorder->commonDialogs.push_back(L"font");
+  return g_modalRecorder->chooseFont ? g_modalRecorder->chooseFont(*request) : FALSE;
+}
+
+PIDLIST_ABSOLUTE WINAPI RecordBrowseFolder(BROWSEINFOW* request) {
+  g_modalRecorder->commonDialogs.push_back(L"folder");
+  return g_modalRecorder->browseFolder ? g_modalRecorder->browseFolder(*request) : nullptr;
 }
 
 std::string Narrow(const std::wstring& text) {
@@ -111,6 +225,8 @@ class CUiEnvironment : public ::testing::Environment {
     SetThemesAllowed(false);
     g_messageBox = &UnexpectedMessageBox;
     g_trackPopupMenu = &UnexpectedPopupMenu;
+    InstallUnexpectedModals();
+    g_findText = &UnexpectedFindDialog;
     std::printf("UI screenshots are written to %s\n", HostPath(ScreenshotFolder()).c_str());
   }
   // The shared top window is left to the end of the process: destroying a
@@ -118,6 +234,12 @@ class CUiEnvironment : public ::testing::Environment {
   void TearDown() override {
     g_messageBox = &::MessageBoxW;
     g_trackPopupMenu = &::TrackPopupMenu;
+    g_runModal = &ktui::RunModalDialog;
+    g_getOpenFileName = &::GetOpenFileNameW;
+    g_getSaveFileName = &::GetSaveFileNameW;
+    g_chooseFont = &::ChooseFontW;
+    g_browseForFolder = &::SHBrowseForFolderW;
+    g_findText = &::FindTextW;
   }
 };
 
@@ -396,6 +518,28 @@ CPopupRecorder::~CPopupRecorder() {
   g_messageBox = &UnexpectedMessageBox;
   g_trackPopupMenu = &UnexpectedPopupMenu;
   g_recorder = nullptr;
+}
+
+CModalRecorder::CModalRecorder() {
+  g_modalRecorder = this;
+  g_runModal = &RecordModal;
+  g_getOpenFileName = &RecordOpenFile;
+  g_getSaveFileName = &RecordSaveFile;
+  g_chooseFont = &RecordChooseFont;
+  g_browseForFolder = &RecordBrowseFolder;
+}
+
+CModalRecorder::~CModalRecorder() {
+  InstallUnexpectedModals();
+  g_modalRecorder = nullptr;
+}
+
+void ClickButton(HWND dialog, int id) {
+  HWND button = ::GetDlgItem(dialog, id);
+  EXPECT_NE(nullptr, button) << "no button " << id;
+  if (button != nullptr) {
+    ::SendMessageW(button, BM_CLICK, 0, 0);
+  }
 }
 
 }  // namespace kt_test

@@ -73,3 +73,19 @@ bool ParseUnsignedNumber(const wchar_t* text, uint64_t maximum, uint64_t* value)
 }
 
 }  // namespace ktui
+
+namespace ktui {
+
+bool SetUpDownRange(HWND upDown, int lo, int hi) {
+  if (upDown == nullptr) {
+    return false;
+  }
+  const LONG_PTR style = ::GetWindowLongPtrW(upDown, GWL_STYLE);
+  if ((style & UDS_NOTHOUSANDS) == 0) {
+    ::SetWindowLongPtrW(upDown, GWL_STYLE, style | UDS_NOTHOUSANDS);
+  }
+  ::SendMessageW(upDown, UDM_SETRANGE32, WPARAM(lo), LPARAM(hi));
+  return true;
+}
+
+}  // namespace ktui

@@ -23,20 +23,29 @@ bool ReturnsResultDirectly(UINT msg) {
   }
 }
 
+constexpr wchar_t kHookObjectProperty[] = L"KtDialogHookObject";
+
 }  // namespace
 
 CDialogImplBase::~CDialogImplBase() {
-  if (m_hWnd != nullptr && ::IsWindow(m_hWnd) &&
-      ::GetWindowLongPtrW(m_hWnd, DWLP_USER) == reinterpret_cast<LONG_PTR>(this)) {
+  if (m_hWnd == nullptr || !::IsWindow(m_hWnd)) {
+    return;
+  }
+  if (m_hooked) {
+    if (FromHook(m_hWnd) == this) {
+      ::RemovePropW(m_hWnd, kHookObjectProperty);
+    }
+  } else if (::GetWindowLongPtrW(m_hWnd, DWLP_USER) == reinterpret_cast<LONG_PTR>(this)) {
     ::SetWindowLongPtrW(m_hWnd, DWLP_USER, 0);
   }
 }
 
-INT_PTR CDialogImplBase::RunModal(const CDialogSource& source, HWND parent, LPARAM initParam) {
+INT_PTR CDialogImplBase::RunModalWindow(const CDialogSource& source, HWND parent, LPARAM initParam) {
   if (m_hWnd != nullptr) {
     return -1;
   }
   m_initParam = initParam;
+  m_modal = true;
   const LPARAM self = reinterpret_cast<LPARAM>(this);
   if (source.memory != nullptr) {
     return ::DialogBoxIndirectParamW(source.instance, source.memory, parent, &DialogProc, self);
@@ -49,6 +58,7 @@ HWND CDialogImplBase::CreateModeless(const CDialogSource& source, HWND parent, L
     return nullptr;
   }
   m_initParam = initParam;
+  m_modal = false;
   const LPARAM self = reinterpret_cast<LPARAM>(this);
   if (source.memory != nullptr) {
     return ::CreateDialogIndirectParamW(source.instance, source.memory, parent, &DialogProc, self);
@@ -71,40 +81,45 @@ INT_PTR CALLBACK CDialogImplBase::DialogProc(HWND hwnd, UINT msg, WPARAM wParam,
   return self->Dispatch(hwnd, msg, wParam, lParam);
 }
 
+CDialogImplBase* CDialogImplBase::FromHook(HWND hwnd) {
+  return static_cast<CDialogImplBase*>(::GetPropW(hwnd, kHookObjectProperty));
+}
+
+void CDialogImplBase::BindHook(HWND hwnd) {
+  if (m_hWnd != nullptr || !::SetPropW(hwnd, kHookObjectProperty, static_cast<HANDLE>(this))) {
+    return;
+  }
+  m_hWnd = hwnd;
+  m_hooked = true;
+}
+
 INT_PTR CDialogImplBase::Dispatch(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  MSG current = {};
-  current.hwnd = hwnd;
-  current.message = msg;
-  current.wParam = wParam;
-  current.lParam = lParam;
-  const MSG* outer = m_currentMsg;
-  m_currentMsg = &current;
-  ++m_depth;
-  LRESULT result = 0;
-  const BOOL handled = ProcessWindowMessage(hwnd, msg, wParam, lParam, result, 0);
-  if (msg == WM_NCDESTROY) {
-    ::SetWindowLongPtrW(hwnd, DWLP_USER, 0);
-    m_hWnd = nullptr;
-    m_finalPending = true;
-  }
-  INT_PTR answer = FALSE;
-  if (handled) {
-    if (ReturnsResultDirectly(msg)) {
-      answer = static_cast<INT_PTR>(result);
-    } else {
-      if (!m_finalPending) {
-        ::SetWindowLongPtrW(hwnd, DWLP_MSGRESULT, result);
-      }
-      answer = TRUE;
-    }
-  } else if (msg == WM_INITDIALOG) {
-    answer = TRUE;  // let the dialog manager set the focus
-  }
-  m_currentMsg = outer;
-  --m_depth;
-  if (m_depth == 0 && m_finalPending) {
-    m_finalPending = false;
-    OnFinalMessage(hwnd);  // may delete this object: nothing of it is touched afterwards
-  }
-  return answer;
+  return m_dispatch.Run(
+      hwnd, msg, wParam, lParam,
+      [&]() -> INT_PTR {
+        LRESULT result = 0;
+        const BOOL handled = ProcessWindowMessage(hwnd, msg, wParam, lParam, result, 0);
+        if (msg == WM_NCDESTROY) {
+          if (m_hooked) {
+            ::RemovePropW(hwnd, kHookObjectProperty);
+          } else {
+            ::SetWindowLongPtrW(hwnd, DWLP_USER, 0);
+          }
+          m_hWnd = nullptr;
+          m_hooked = false;
+          m_dispatch.MarkWindowGone();
+        }
+        if (handled) {
+          if (ReturnsResultDirectly(msg)) {
+            return static_cast<INT_PTR>(result);
+          }
+          if (!m_dispatch.WindowGone()) {
+            ::SetWindowLongPtrW(hwnd, DWLP_MSGRESULT, result);
+          }
+          return TRUE;
+        }
+        // Unhandled WM_INITDIALOG: let the dialog manager set the focus.
+        return msg == WM_INITDIALOG ? TRUE : FALSE;
+      },
+      [this](HWND gone) { OnFinalMessage(gone); });  // may delete this object
 }

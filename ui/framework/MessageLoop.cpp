@@ -18,7 +18,29 @@ void ReportLoopException(const char* step) {
   OutputDebugStringA(line);
 }
 
+// Modeless dialogs of this thread; guarded by being thread-local.
+CGrowArray<HWND>& ThreadDialogs() {
+  thread_local CGrowArray<HWND> dialogs;
+  return dialogs;
+}
+
 }  // namespace
+
+BOOL CMessageLoop::AddModelessDialog(HWND dialog) { return dialog != nullptr && ThreadDialogs().AddUnique(dialog); }
+
+BOOL CMessageLoop::RemoveModelessDialog(HWND dialog) { return ThreadDialogs().Remove(dialog) != nullptr; }
+
+BOOL CMessageLoop::IsModelessDialogMessage(MSG* msg) {
+  CGrowArray<HWND>& dialogs = ThreadDialogs();
+  // Re-checked each step: a dialog may close while it handles a key.
+  for (size_t i = 0; i < dialogs.count; ++i) {
+    HWND dialog = dialogs.data[i];
+    if (::IsWindow(dialog) && ::IsDialogMessageW(dialog, msg)) {
+      return TRUE;
+    }
+  }
+  return FALSE;
+}
 
 CMessageLoop::CMessageLoop() {
   if (ThreadLoop() == nullptr) {
@@ -56,7 +78,7 @@ BOOL CMessageLoop::PreTranslateMessage(MSG* msg) {
       return TRUE;
     }
   }
-  return FALSE;
+  return IsModelessDialogMessage(msg);
 }
 
 void CMessageLoop::OnIdle() {

@@ -46,12 +46,24 @@ class CMessageLoop {
   // Runs until WM_QUIT and returns its exit code (-1 when GetMessage fails).
   int Run();
 
-  // The filters, the one added last first; TRUE as soon as one consumes it.
+  // The filters, the one added last first, then the modeless dialogs; TRUE
+  // as soon as one consumes the message.
   BOOL PreTranslateMessage(MSG* msg);
   // Every idle handler once, in the order they were added.
   void OnIdle();
   // Mouse moves, paints and the caret timer do not start a new idle period.
   static bool IsIdleMessage(const MSG& msg);
+
+  // The registry of this thread's open modeless dialogs: each gets its keys
+  // (tab, arrows, Enter, Escape, mnemonics) through IsDialogMessageW from
+  // whatever loop runs on the thread, so no window keeps a list of them.
+  // CModelessDialog<T> registers itself; other modeless windows (the common
+  // find dialog) call these. Adding one twice is 1; 0 when the list cannot
+  // grow or the handle is null.
+  static BOOL AddModelessDialog(HWND dialog);
+  static BOOL RemoveModelessDialog(HWND dialog);
+  // TRUE when one of the registered dialogs took the message.
+  static BOOL IsModelessDialogMessage(MSG* msg);
 
  private:
   CGrowArray<CMessageFilter*> m_filters;

@@ -1,5 +1,7 @@
 #include "ui/framework/MessageMap.h"
 
+#include <commctrl.h>
+
 #include <cstdio>
 
 namespace ktui {
@@ -22,6 +24,12 @@ bool ReflectNotification(HWND parent, UINT msg, WPARAM wParam, LPARAM lParam, LR
     const auto* measure = reinterpret_cast<const MEASUREITEMSTRUCT*>(lParam);
     if (measure->CtlType != ODT_MENU) {
       child = ::GetDlgItem(parent, int(measure->CtlID));
+    }
+  } else if (msg == WM_NOTIFY && lParam != 0) {
+    const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+    if (header->code == UINT(NM_CUSTOMDRAW) && header->hwndFrom != nullptr &&
+        ::GetParent(header->hwndFrom) == parent) {
+      child = header->hwndFrom;
     }
   }
   if (child == nullptr || !::IsWindow(child)) {

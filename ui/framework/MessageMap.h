@@ -23,6 +23,7 @@
 constexpr UINT OCM_BASE = WM_USER + 0x1c00;
 constexpr UINT OCM_DRAWITEM = OCM_BASE + WM_DRAWITEM;
 constexpr UINT OCM_MEASUREITEM = OCM_BASE + WM_MEASUREITEM;
+constexpr UINT OCM_NOTIFY = OCM_BASE + WM_NOTIFY;
 
 // What a window or dialog object offers to its window procedure.
 class CMessageMap {
@@ -40,8 +41,10 @@ namespace ktui {
 void ReportHandlerException(const char* className, UINT msg);
 
 // Sends WM_DRAWITEM and WM_MEASUREITEM of a control back to the control as
-// OCM_DRAWITEM / OCM_MEASUREITEM. Returns false (nothing sent) for menus and
-// for messages whose control cannot be found.
+// OCM_DRAWITEM / OCM_MEASUREITEM, and NM_CUSTOMDRAW notifications of a
+// direct child as OCM_NOTIFY (a control that does not draw itself answers
+// 0, CDRF_DODEFAULT). Returns false (nothing sent) for menus, for other
+// notifications and for messages whose control cannot be found.
 bool ReflectNotification(HWND parent, UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result);
 }  // namespace ktui
 
@@ -133,7 +136,7 @@ bool ReflectNotification(HWND parent, UINT msg, WPARAM wParam, LPARAM lParam, LR
     return TRUE;                                                               \
   }
 
-// Hands WM_DRAWITEM and WM_MEASUREITEM to the control they are about.
+// Hands WM_DRAWITEM, WM_MEASUREITEM and NM_CUSTOMDRAW to the control they are about.
 #define REFLECT_NOTIFICATIONS()                                                       \
   if (::ktui::ReflectNotification(hWnd, uMsg, wParam, lParam, &lResult)) { \
     return TRUE;                                                                      \

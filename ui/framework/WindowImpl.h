@@ -15,6 +15,7 @@
 
 #include <windows.h>
 
+#include "ui/framework/Dispatch.h"
 #include "ui/framework/MessageMap.h"
 #include "ui/framework/Window.h"
 
@@ -93,11 +94,11 @@ class CWindowImplBaseT : public TBase, public CMessageMap {
     return ::CallWindowProcW(m_superProc, this->m_hWnd, msg, wParam, lParam);
   }
   LRESULT DefWindowProc() {
-    const MSG* msg = m_currentMsg;
+    const MSG* msg = m_dispatch.Current();
     return msg != nullptr ? ::CallWindowProcW(m_superProc, msg->hwnd, msg->message, msg->wParam, msg->lParam) : 0;
   }
   // The message being handled (null outside a handler).
-  const MSG* GetCurrentMessage() const { return m_currentMsg; }
+  const MSG* GetCurrentMessage() const { return m_dispatch.Current(); }
 
  protected:
   using Self = CWindowImplBaseT<TBase>;
@@ -126,10 +127,8 @@ class CWindowImplBaseT : public TBase, public CMessageMap {
   LRESULT Dispatch(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
   WNDPROC m_superProc = ::DefWindowProcW;
-  const MSG* m_currentMsg = nullptr;
-  int m_depth = 0;  // messages of this window being handled, nested
+  CDispatchState m_dispatch;
   bool m_subclassed = false;
-  bool m_finalPending = false;
 
  private:
   void DetachDestroyed(HWND hwnd);
@@ -179,31 +178,22 @@ HWND CWindowImplBaseT<TBase>::UnsubclassWindow() {
 
 template <class TBase>
 LRESULT CWindowImplBaseT<TBase>::Dispatch(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  MSG current = {};
-  current.hwnd = hwnd;
-  current.message = msg;
-  current.wParam = wParam;
-  current.lParam = lParam;
-  const MSG* outer = m_currentMsg;
-  m_currentMsg = &current;
-  ++m_depth;
-  LRESULT result = 0;
-  const BOOL handled = this->ProcessWindowMessage(hwnd, msg, wParam, lParam, result, 0);
-  const WNDPROC previous = m_superProc;
-  if (msg == WM_NCDESTROY) {
-    // The previous procedure always sees WM_NCDESTROY: controls free their data there.
-    DetachDestroyed(hwnd);
-    result = ::CallWindowProcW(previous, hwnd, msg, wParam, lParam);
-  } else if (!handled && !m_finalPending) {
-    result = ::CallWindowProcW(previous, hwnd, msg, wParam, lParam);
-  }
-  m_currentMsg = outer;
-  --m_depth;
-  if (m_depth == 0 && m_finalPending) {
-    m_finalPending = false;
-    this->OnFinalMessage(hwnd);  // may delete this object: nothing of it is touched afterwards
-  }
-  return result;
+  return m_dispatch.Run(
+      hwnd, msg, wParam, lParam,
+      [&]() -> LRESULT {
+        LRESULT result = 0;
+        const BOOL handled = this->ProcessWindowMessage(hwnd, msg, wParam, lParam, result, 0);
+        const WNDPROC previous = m_superProc;
+        if (msg == WM_NCDESTROY) {
+          // The previous procedure always sees WM_NCDESTROY: controls free their data there.
+          DetachDestroyed(hwnd);
+          result = ::CallWindowProcW(previous, hwnd, msg, wParam, lParam);
+        } else if (!handled && !m_dispatch.WindowGone()) {
+          result = ::CallWindowProcW(previous, hwnd, msg, wParam, lParam);
+        }
+        return result;
+      },
+      [this](HWND gone) { this->OnFinalMessage(gone); });
 }
 
 template <class TBase>
@@ -217,7 +207,7 @@ void CWindowImplBaseT<TBase>::DetachDestroyed(HWND hwnd) {
   ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
   m_subclassed = false;
   this->m_hWnd = nullptr;
-  m_finalPending = true;
+  m_dispatch.MarkWindowGone();
 }
 
 template <class TBase>

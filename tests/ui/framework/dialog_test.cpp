@@ -57,6 +57,8 @@ class CModalDlg : public CDialogImpl<CModalDlg> {
 
 TEST(DialogImpl, ModalDialogReturnsTheEndDialogResult) {
   kt_test::CTestHostWindow host;
+  kt_test::CModalRecorder recorder;
+  recorder.runReal = true;
   CModalDlg dialog;
   EXPECT_EQ(kModalResult, dialog.DoModal(host.get(), kInitParam));
   EXPECT_EQ(kInitParam, dialog.initParam);
@@ -271,12 +273,44 @@ TEST_F(DataExchangeTest, DefaultErrorHookPutsTheFocusOnTheControl) {
   EXPECT_EQ(::GetDlgItem(dialog.m_hWnd, kOffsetEdit), ::GetFocus());
 }
 
-TEST_F(DataExchangeTest, TextTooLongForItsBufferIsAnError) {
-  dialog.SetText(kShortEdit, L"12345678");  // 8 characters do not fit 8 with the terminator
-  EXPECT_FALSE(dialog.DoDataExchange(TRUE));
-  ASSERT_EQ(1u, dialog.errors.size());
-  EXPECT_EQ(UINT(kShortEdit), dialog.errors[0]);
+TEST_F(DataExchangeTest, TextIsCutToFitItsBuffer) {
+  struct Case {
+    const wchar_t* typed;
+    const wchar_t* kept;
+  } cases[] = {
+      {L"1234567", L"1234567"},     // exactly fits with the terminator
+      {L"12345678", L"1234567"},    // one over
+      {L"123456789abc", L"1234567"},
+      {L"", L""},
+  };
+  for (const Case& c : cases) {
+    dialog.SetText(kShortEdit, c.typed);
+    EXPECT_TRUE(dialog.DoDataExchange(TRUE)) << std::wstring(c.typed);
+    EXPECT_STREQ(c.kept, dialog.shortText) << std::wstring(c.typed);
+  }
+  EXPECT_TRUE(dialog.errors.empty());
+}
+
+TEST_F(DataExchangeTest, UnterminatedBufferLoadsCutToFit) {
+  for (wchar_t& c : dialog.shortText) {
+    c = L'x';
+  }
+  ASSERT_TRUE(dialog.DoDataExchange(FALSE, kShortEdit));
+  EXPECT_EQ(L"xxxxxxx", dialog.Text(kShortEdit));
+}
+
+TEST_F(DataExchangeTest, ValidateReadsNothingIntoTheMembers) {
+  dialog.SetText(kHostEdit, L"changed.host");
+  dialog.SetText(kOffsetEdit, L"17");
+  dialog.SetText(kShortEdit, L"zz");
+  EXPECT_TRUE(dialog.DoDataExchange(kDdxValidate));
+  EXPECT_STREQ(L"ftp.example", dialog.host);
+  EXPECT_EQ(-5, dialog.offset);
   EXPECT_STREQ(L"abc", dialog.shortText);
+  dialog.SetText(kPortEdit, L"70000");
+  EXPECT_FALSE(dialog.DoDataExchange(kDdxValidate));
+  ASSERT_EQ(1u, dialog.errors.size());
+  EXPECT_EQ(UINT(kPortEdit), dialog.errors[0]);
 }
 
 TEST_F(DataExchangeTest, CheckStateOutsideTheButtonStatesLoadsUnchecked) {
