@@ -83,46 +83,26 @@ std::wstring FormatUnsigned(uint64_t value) {
 
 }  // namespace
 
-CTraceStatisticDlg::CTraceStatisticDlg(CTraceStatisticDlg** ownerSlot) : m_ownerSlot(ownerSlot) {}
+CTraceStatisticDlg::CTraceStatisticDlg() = default;
 
 CTraceStatisticDlg::~CTraceStatisticDlg() = default;
 
 CTraceStatisticDlg* CTraceStatisticDlg::Open(CTraceStatisticDlg** ownerSlot, HWND parent,
                                              const CTabStripModel* viewStrip) {
-  auto* dialog = new (std::nothrow) CTraceStatisticDlg(ownerSlot);
+  auto* dialog = new (std::nothrow) CTraceStatisticDlg;
   if (dialog == nullptr) {
     return nullptr;
   }
   dialog->SetViewStrip(viewStrip);
-  if (dialog->Create(parent) == nullptr) {
+  if (dialog->Create(parent, ownerSlot) == nullptr) {
     delete dialog;
     return nullptr;
-  }
-  if (ownerSlot != nullptr) {
-    *ownerSlot = dialog;
   }
   dialog->ShowWindow(SW_SHOW);
   return dialog;
 }
 
-void CTraceStatisticDlg::OnFinalMessage(HWND hwnd) {
-  if (m_ownerSlot != nullptr && *m_ownerSlot == this) {
-    *m_ownerSlot = nullptr;
-  }
-  CModelessDialog<CTraceStatisticDlg>::OnFinalMessage(hwnd);
-}
-
-LRESULT CTraceStatisticDlg::OnInitDialog(UINT, WPARAM, LPARAM) {
-  HWND parent = m_parent;
-  if (parent != nullptr) {
-    RECT outer, own;
-    ::GetWindowRect(parent, &outer);
-    ::GetWindowRect(m_hWnd, &own);
-    const int width = own.right - own.left, height = own.bottom - own.top;
-    ::SetWindowPos(m_hWnd, nullptr, outer.left + (outer.right - outer.left - width) / 2,
-                   outer.top + (outer.bottom - outer.top - height) / 2, 0, 0,
-                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-  }
+BOOL CTraceStatisticDlg::OnInit() {
   ::SetWindowTextW(m_hWnd, L"Stastistic");
   ::SetDlgItemTextW(m_hWnd, IDC_STAT_TOP, kDefaultShowTop);
   ::SetDlgItemTextW(m_hWnd, IDC_STAT_KEY, kDefaultKeyWord);
@@ -224,11 +204,11 @@ bool CTraceStatisticDlg::CollectRows() {
 }
 
 void CTraceStatisticDlg::PumpMessage(MSG& msg) {
+  // The thread's filters and its modeless dialogs (this one among them)
+  // look at the message first, as in the loop this pump stands in for.
   CMessageLoop* loop = CMessageLoop::ForCurrentThread();
-  if (loop != nullptr && loop->PreTranslateMessage(&msg)) {
-    return;
-  }
-  if (loop == nullptr && m_hWnd != nullptr && ::IsDialogMessageW(m_hWnd, &msg)) {
+  const BOOL taken = loop != nullptr ? loop->PreTranslateMessage(&msg) : CMessageLoop::IsModelessDialogMessage(&msg);
+  if (taken) {
     return;
   }
   ::TranslateMessage(&msg);
@@ -350,7 +330,7 @@ LRESULT CTraceStatisticDlg::OnListItemChanged(int, NMHDR* header) {
   return 0;
 }
 
-LRESULT CTraceStatisticDlg::OnCancel(WORD, WORD, HWND) {
+LRESULT CTraceStatisticDlg::OnCancelCommand(WORD, WORD, HWND) {
   ::InterlockedExchange(&m_cancel, 1);
   if (m_analyzing) {
     // The counting step is still on the stack: it sees the flag at its next

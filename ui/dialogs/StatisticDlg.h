@@ -25,13 +25,13 @@ class CTraceView;
 // The longest key word read from its edit.
 constexpr size_t kStatisticKeyChars = 259;
 
-class CTraceStatisticDlg : public CModelessDialog<CTraceStatisticDlg> {
+class CTraceStatisticDlg : public CStdDialogImpl<CTraceStatisticDlg, CModelessDialog<CTraceStatisticDlg>> {
+  using Base = CStdDialogImpl<CTraceStatisticDlg, CModelessDialog<CTraceStatisticDlg>>;
+
  public:
   enum { IDD = IDD_STATISTIC };
 
-  // `ownerSlot` (may be null) is the frame's pointer to this dialog; it is
-  // cleared when the window is finally gone.
-  explicit CTraceStatisticDlg(CTraceStatisticDlg** ownerSlot);
+  CTraceStatisticDlg();
   ~CTraceStatisticDlg() override;
 
   // The frame's one call: a heap dialog over `parent`, reading the view
@@ -40,10 +40,11 @@ class CTraceStatisticDlg : public CModelessDialog<CTraceStatisticDlg> {
   // left behind then).
   static CTraceStatisticDlg* Open(CTraceStatisticDlg** ownerSlot, HWND parent, const CTabStripModel* viewStrip);
 
-  // Creates the window over `parent`, which receives the result requests.
-  HWND Create(HWND parent) {
+  // Creates the window over `parent`, which receives the result requests;
+  // *ownerSlot (may be null) points at this dialog while its window lives.
+  HWND Create(HWND parent, CTraceStatisticDlg** ownerSlot = nullptr) {
     m_parent = parent;
-    return CModelessDialog<CTraceStatisticDlg>::Create(parent);
+    return Base::Create(parent, ownerSlot);
   }
 
   // The strip whose current group's selected item is the view analysed.
@@ -52,19 +53,18 @@ class CTraceStatisticDlg : public CModelessDialog<CTraceStatisticDlg> {
   bool IsAnalyzing() const { return m_analyzing; }
 
   BEGIN_MSG_MAP(CTraceStatisticDlg)
-    MESSAGE_HANDLER(WM_INITDIALOG, OnInitDialog)
     MESSAGE_HANDLER(WM_DESTROY, OnDestroy)
     COMMAND_ID_HANDLER(IDC_STAT_ANALYZE, OnAnalyze)
     COMMAND_ID_HANDLER(IDC_STAT_DETAIL, OnDetail)
-    COMMAND_ID_HANDLER(IDCANCEL, OnCancel)
+    // Before the standard map: Cancel during counting must not close yet.
+    COMMAND_ID_HANDLER(IDCANCEL, OnCancelCommand)
     NOTIFY_HANDLER(IDC_STAT_LIST, NM_DBLCLK, OnListDoubleClick)
     NOTIFY_HANDLER(IDC_STAT_LIST, LVN_ITEMCHANGED, OnListItemChanged)
-    REFLECT_NOTIFICATIONS()
+    CHAIN_MSG_MAP(Base)
   END_MSG_MAP()
 
-  void OnFinalMessage(HWND hwnd) override;
+  BOOL OnInit();
 
-  CTraceStatisticDlg** m_ownerSlot;
   CString m_keyWord;
   uint32_t m_showTop = 0;
   CListCtrlEx m_list;
@@ -77,11 +77,10 @@ class CTraceStatisticDlg : public CModelessDialog<CTraceStatisticDlg> {
   volatile LONG m_cancel = 0;
 
  private:
-  LRESULT OnInitDialog(UINT, WPARAM, LPARAM);
   LRESULT OnDestroy(UINT, WPARAM, LPARAM);
   LRESULT OnAnalyze(WORD, WORD, HWND);
   LRESULT OnDetail(WORD, WORD, HWND);
-  LRESULT OnCancel(WORD, WORD, HWND);
+  LRESULT OnCancelCommand(WORD, WORD, HWND);
   LRESULT OnListDoubleClick(int, NMHDR* header);
   LRESULT OnListItemChanged(int, NMHDR* header);
 
