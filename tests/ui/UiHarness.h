@@ -57,6 +57,18 @@ std::wstring ScreenshotFolder();
 // renders it. The path written, empty on failure.
 std::wstring SaveScreenshot(HWND hwnd, const wchar_t* name);
 
+// Screenshots for the documentation: when the environment variable
+// KT_DIALOG_SHOTS names a folder (a Unix or a Windows path), writes
+// "<folder>/<name>.bmp": the whole window, frame and children, rendered
+// through WM_PRINTCLIENT, so it works for hidden windows and inside a modal
+// loop too.
+// scripts/dialog-shots runs the dialog tests with it and converts the files
+// to docs/dialogs/<name>.png. Returns the path written, empty when the
+// variable is not set or writing failed.
+std::wstring SaveWindowShot(HWND hwnd, const wchar_t* name);
+// The whole window: frame, caption and children, rendered through WM_PRINTCLIENT.
+CPixels CaptureWindowPixels(HWND hwnd);
+
 // Handles every message waiting for this thread, without blocking.
 void PumpMessages();
 
@@ -91,6 +103,7 @@ class CDialogTemplateBuilder {
   CDialogTemplateBuilder& Add(const wchar_t* className, DWORD style, short x, short y, short cx, short cy, WORD id,
                               const wchar_t* text = L"");
   const DLGTEMPLATE* get() const { return reinterpret_cast<const DLGTEMPLATE*>(m_words.data()); }
+  size_t SizeInBytes() const { return m_words.size() * sizeof(WORD); }
 
  private:
   void AlignToDword();

@@ -418,6 +418,138 @@ std::wstring SaveScreenshot(HWND hwnd, const wchar_t* name) {
   return WriteBmp(pixels, path) ? path : std::wstring();
 }
 
+namespace {
+
+// The client area of `hwnd` rendered through WM_PRINTCLIENT into a bitmap of
+// its own and copied to `target` at (x, y). Controls clip their painting in
+// device coordinates, so each is rendered at the origin of a DC of its own.
+void PrintClientAt(HWND hwnd, HDC target, int x, int y) {
+  RECT client = {};
+  ::GetClientRect(hwnd, &client);
+  if (client.right <= 0 || client.bottom <= 0) {
+    return;
+  }
+  HDC memory = ::CreateCompatibleDC(target);
+  HBITMAP bitmap = ::CreateCompatibleBitmap(target, client.right, client.bottom);
+  HGDIOBJ old = ::SelectObject(memory, bitmap);
+  ::FillRect(memory, &client, ::GetSysColorBrush(COLOR_BTNFACE));
+  ::SendMessageW(hwnd, WM_ERASEBKGND, reinterpret_cast<WPARAM>(memory), 0);
+  ::SendMessageW(hwnd, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(memory), PRF_CLIENT | PRF_ERASEBKGND);
+  ::BitBlt(target, x, y, client.right, client.bottom, memory, 0, 0, SRCCOPY);
+  ::SelectObject(memory, old);
+  ::DeleteObject(bitmap);
+  ::DeleteDC(memory);
+}
+
+// A child's border (WS_BORDER, client edge) and then its client area, at
+// its place relative to `root`; then its own children.
+void PrintChildTree(HWND root, HWND hwnd, HDC dc) {
+  RECT rootRect = {}, rect = {};
+  ::GetWindowRect(root, &rootRect);
+  ::GetWindowRect(hwnd, &rect);
+  RECT frame = {rect.left - rootRect.left, rect.top - rootRect.top, rect.right - rootRect.left,
+                rect.bottom - rootRect.top};
+  const LONG_PTR exStyle = ::GetWindowLongPtrW(hwnd, GWL_EXSTYLE);
+  if ((exStyle & (WS_EX_CLIENTEDGE | WS_EX_STATICEDGE)) != 0) {
+    ::DrawEdge(dc, &frame, (exStyle & WS_EX_CLIENTEDGE) != 0 ? EDGE_SUNKEN : BDR_SUNKENOUTER, BF_RECT);
+  } else if ((::GetWindowLongPtrW(hwnd, GWL_STYLE) & WS_BORDER) != 0) {
+    ::FrameRect(dc, &frame, ::GetSysColorBrush(COLOR_WINDOWFRAME));
+  }
+  POINT client = {0, 0};
+  ::ClientToScreen(hwnd, &client);
+  PrintClientAt(hwnd, dc, client.x - rootRect.left, client.y - rootRect.top);
+  for (HWND child = ::GetWindow(::GetWindow(hwnd, GW_CHILD), GW_HWNDLAST); child != nullptr;
+       child = ::GetWindow(child, GW_HWNDPREV)) {
+    if ((::GetWindowLongPtrW(child, GWL_STYLE) & WS_VISIBLE) != 0) {
+      PrintChildTree(root, child, dc);
+    }
+  }
+}
+
+// The whole window: a raised frame and, for windows with a caption, an
+// active caption bar drawn by the system (the window manager that would
+// draw them is not there under Xvfb), then the client area and children.
+void PrintTree(HWND hwnd, HDC dc) {
+  RECT rect = {};
+  ::GetWindowRect(hwnd, &rect);
+  POINT client = {0, 0};
+  ::ClientToScreen(hwnd, &client);
+  RECT whole = {0, 0, rect.right - rect.left, rect.bottom - rect.top};
+  ::FillRect(dc, &whole, ::GetSysColorBrush(COLOR_BTNFACE));
+  const int left = client.x - rect.left;
+  const int top = client.y - rect.top;
+  if (left > 0) {
+    ::DrawEdge(dc, &whole, EDGE_RAISED, BF_RECT);
+  }
+  const LONG_PTR style = ::GetWindowLongPtrW(hwnd, GWL_STYLE);
+  const int captionHeight = ::GetSystemMetrics(SM_CYCAPTION);
+  if ((style & WS_CAPTION) == WS_CAPTION && top >= left + captionHeight - 1) {
+    RECT caption = {left, top - captionHeight, whole.right - left, top - 1};
+    ::DrawCaption(hwnd, dc, &caption, DC_ACTIVE | DC_TEXT | DC_GRADIENT);
+  }
+  PrintClientAt(hwnd, dc, left, top);
+  for (HWND child = ::GetWindow(::GetWindow(hwnd, GW_CHILD), GW_HWNDLAST); child != nullptr;
+       child = ::GetWindow(child, GW_HWNDPREV)) {
+    if ((::GetWindowLongPtrW(child, GWL_STYLE) & WS_VISIBLE) != 0) {
+      PrintChildTree(hwnd, child, dc);
+    }
+  }
+}
+
+// The folder of KT_DIALOG_SHOTS as a Windows path; empty when unset.
+std::wstring ShotFolder() {
+  wchar_t value[MAX_PATH] = {};
+  const DWORD length = ::GetEnvironmentVariableW(L"KT_DIALOG_SHOTS", value, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) {
+    return std::wstring();
+  }
+  if (value[0] != L'/') {
+    return value;
+  }
+  using DosNameFn = wchar_t*(CDECL*)(const char*);
+  auto dosName = reinterpret_cast<DosNameFn>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_dos_file_name")));
+  if (dosName == nullptr) {
+    return value;
+  }
+  std::string unixPath;
+  for (const wchar_t* c = value; *c != 0; ++c) {
+    unixPath += char(*c);
+  }
+  wchar_t* dos = dosName(unixPath.c_str());
+  if (dos == nullptr) {
+    return std::wstring();
+  }
+  std::wstring result = dos;
+  ::HeapFree(::GetProcessHeap(), 0, dos);
+  return result;
+}
+
+}  // namespace
+
+CPixels CaptureWindowPixels(HWND hwnd) {
+  RECT rect = {};
+  if (!::GetWindowRect(hwnd, &rect) || rect.right <= rect.left || rect.bottom <= rect.top) {
+    return CPixels();
+  }
+  CCaptureSurface surface(rect.right - rect.left, rect.bottom - rect.top);
+  if (!surface.IsValid()) {
+    return CPixels();
+  }
+  PrintTree(hwnd, surface.dc());
+  return surface.Take();
+}
+
+std::wstring SaveWindowShot(HWND hwnd, const wchar_t* name) {
+  const std::wstring folder = ShotFolder();
+  if (folder.empty()) {
+    return std::wstring();
+  }
+  ::CreateDirectoryW(folder.c_str(), nullptr);
+  const std::wstring path = folder + L"\\" + name + L".bmp";
+  return WriteBmp(CaptureWindowPixels(hwnd), path) ? path : std::wstring();
+}
+
 void PumpMessages() {
   MSG msg;
   while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {

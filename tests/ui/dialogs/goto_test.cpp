@@ -94,6 +94,7 @@ TEST_F(GotoDialog, ShowsTheLineAndOffersEveryLine) {
   std::wstring shown, caption, afterSpin;
   int lo = 0, hi = 0;
   const INT_PTR result = Run([&](HWND hwnd) {
+    kt_test::SaveWindowShot(hwnd, L"goto");
     shown = Text(hwnd, IDC_GOTO_LINE);
     wchar_t text[32] = {};
     ::GetWindowTextW(hwnd, text, 32);
