@@ -40,7 +40,9 @@ BOOL CDetailDlg::OnInit() {
   }
   ::SendMessageW(m_tabs, TCM_SETCURSEL, kTabDefault, 0);
   PlaceMessageEdit();
-  return TRUE;
+  // The fields are for reading: the focus starts on Close, not in an edit.
+  ::SetFocus(GetDlgItem(IDOK));
+  return FALSE;
 }
 
 void CDetailDlg::PlaceMessageEdit() {

@@ -126,7 +126,7 @@ TEST_F(DetailDialog, FillsItsFieldsFromTheRecord) {
     ::SendDlgItemMessageW(hwnd, IDC_DETAIL_TABS, TCM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&item));
     editInsideTabs = edit.left == tabs.left && edit.right == tabs.right && edit.bottom == tabs.bottom &&
                      edit.top == tabs.top + (item.bottom - item.top) + 2;
-    kt_test::SaveScreenshot(hwnd, L"detail");
+    kt_test::SaveWindowShot(hwnd, L"detail");
     kt_test::ClickButton(hwnd, IDOK);
   });
   EXPECT_EQ(IDOK, result);

@@ -172,7 +172,7 @@ TEST_F(StatisticDlgTest, StartsWithItsDefaults) {
   EXPECT_EQ(5, int(::SendMessageW(header, HDM_GETITEMCOUNT, 0, 0)));
   EXPECT_EQ(1000, int(::SendMessageW(List(), LVM_GETCOLUMNWIDTH, 4, 0)));
   EXPECT_TRUE(::IsWindowVisible(dialog));
-  kt_test::SaveScreenshot(dialog, L"statistic-start");
+  
 }
 
 TEST_F(StatisticDlgTest, AnalyzeCountsTheShownViewAndListsTheTopRows) {
@@ -202,7 +202,7 @@ TEST_F(StatisticDlgTest, AnalyzeCountsTheShownViewAndListsTheTopRows) {
   EXPECT_EQ(L"paint", Cell(2, 4));
   EXPECT_EQ(L"3", Cell(2, 0));
   EXPECT_EQ(100, int(::SendDlgItemMessageW(dialog, IDC_STAT_PROGRESS, PBM_GETPOS, 0, 0)));
-  kt_test::SaveScreenshot(dialog, L"statistic-result");
+  kt_test::SaveWindowShot(dialog, L"statistic");
 
   // Show Top "0", or no number, still shows the first row; a negative one
   // shows them all.
