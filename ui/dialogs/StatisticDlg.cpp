@@ -14,6 +14,8 @@ namespace {
 // The counting works this long between two looks at the message queue; far
 // below what a user notices, long enough that the looks cost little.
 constexpr LONGLONG kCountingSliceMicroseconds = 8000;
+// The longest time spent on waiting messages before the counting goes on.
+constexpr LONGLONG kPumpSliceMicroseconds = 2000;
 // Work units between two looks at the clock.
 constexpr size_t kCountingStepUnits = 1024;
 
@@ -220,21 +222,26 @@ bool CTraceStatisticDlg::DoStatistic() {
   m_counter.Start(&m_rows, m_keyWord.c_str());
   CStatisticCounter::Phase phase = m_counter.CurrentPhase();
   for (;;) {
-    if (m_cancel != 0) {
-      return false;
-    }
+    // Messages first: every one waiting, but for a bounded time, so that a
+    // window posting itself a message per message cannot starve the counting.
+    const LONGLONG pumpEnd = NowMicroseconds() + kPumpSliceMicroseconds;
     MSG msg;
-    if (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    while (m_cancel == 0 && ::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
       if (msg.message == WM_QUIT) {
         // The program is ending: stop here, and let the loop that owns the
         // quit message see it again.
         m_quitTaken = true;
         m_quitCode = int(msg.wParam);
         ::InterlockedExchange(&m_cancel, 1);
-        return false;
+        break;
       }
       PumpMessage(msg);
-      continue;
+      if (NowMicroseconds() >= pumpEnd) {
+        break;
+      }
+    }
+    if (m_cancel != 0) {
+      return false;
     }
     const LONGLONG sliceEnd = NowMicroseconds() + kCountingSliceMicroseconds;
     bool done = false;
