@@ -168,6 +168,46 @@ void StatisticAnalyze(benchmark::State& state) {
 }
 BENCHMARK(StatisticAnalyze)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
+// The counting alone, without a window: the longest of its steps of 1024
+// units (the pump looks at the clock between two steps), over the same rows.
+void StatisticCounterSteps(benchmark::State& state) {
+  Setup& bench = Bench();
+  if (!bench.ready) {
+    state.SkipWithError("the store could not be made");
+    return;
+  }
+  LARGE_INTEGER frequency;
+  ::QueryPerformanceFrequency(&frequency);
+  LONGLONG longest = 0;
+  size_t rows = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    CStatisticRows statistic;
+    statistic.Reserve(kRecords);
+    for (size_t i = 0; i < bench.view->RecordCount(); ++i) {
+      const TraceRecord* record = bench.view->RecordAt(i);
+      statistic.Add(record->Module(), record->Message());
+    }
+    CStatisticCounter counter;
+    state.ResumeTiming();
+    counter.Start(&statistic, L",");
+    for (bool done = false; !done;) {
+      LARGE_INTEGER before, after;
+      ::QueryPerformanceCounter(&before);
+      done = counter.Step(1024);
+      ::QueryPerformanceCounter(&after);
+      longest = std::max(longest, after.QuadPart - before.QuadPart);
+    }
+    rows = statistic.Count();
+  }
+  if (rows != kDistinctTexts) {
+    state.SkipWithError("the counting gave another result");
+    return;
+  }
+  state.counters["longest_step_ms"] = double(longest) * 1000.0 / double(frequency.QuadPart);
+}
+BENCHMARK(StatisticCounterSteps)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
 // What one look at an empty queue costs: why the counting works in slices
 // of several milliseconds instead of looking before every comparison.
 void PeekMessageEmptyQueue(benchmark::State& state) {

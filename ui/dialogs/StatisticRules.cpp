@@ -13,6 +13,9 @@ namespace {
 constexpr size_t kSortRunRows = 256;
 // What sorting one run costs in budget units (about n log n comparisons).
 constexpr size_t kSortRunCost = kSortRunRows * 8;
+// Rows copied at once when the rest of one side of a merge follows; a
+// copied row costs an eighth of a comparison.
+constexpr size_t kCopyPieceRows = 8192;
 
 }  // namespace
 
@@ -226,20 +229,26 @@ bool CStatisticCounter::CResumableSort::Step(std::vector<CStatisticRow>& data, s
         m_buffer[m_out++] = data[m_left++];
       }
     }
-    const size_t rest = (m_leftEnd - m_left) + (m_rightEnd - m_right);
-    std::copy(data.begin() + ptrdiff_t(m_left), data.begin() + ptrdiff_t(m_leftEnd),
-              m_buffer.begin() + ptrdiff_t(m_out));
-    m_out += m_leftEnd - m_left;
-    std::copy(data.begin() + ptrdiff_t(m_right), data.begin() + ptrdiff_t(m_rightEnd),
-              m_buffer.begin() + ptrdiff_t(m_out));
-    m_out += m_rightEnd - m_right;
-    m_left = m_leftEnd;
-    m_right = m_rightEnd;
-    budget -= std::min(budget, rest / 8);
+    // One side is used up: the other follows in bounded pieces, since at
+    // the last passes it can hold half of all rows.
+    while (m_left < m_leftEnd || m_right < m_rightEnd) {
+      if (budget == 0) {
+        return false;
+      }
+      size_t& from = m_left < m_leftEnd ? m_left : m_right;
+      const size_t end = m_left < m_leftEnd ? m_leftEnd : m_rightEnd;
+      const size_t piece = std::min(end - from, kCopyPieceRows);
+      std::copy(data.begin() + ptrdiff_t(from), data.begin() + ptrdiff_t(from + piece),
+                m_buffer.begin() + ptrdiff_t(m_out));
+      from += piece;
+      m_out += piece;
+      budget -= std::min(budget, piece / 8 + 1);
+    }
     m_pairStart = m_rightEnd;
     m_pairOpen = false;
   }
-  std::vector<CStatisticRow>().swap(m_buffer);
+  // The buffer stays for the next sort of these rows, which has no more of
+  // them: growing it again would touch fresh memory inside a step.
   return true;
 }
 
