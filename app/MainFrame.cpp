@@ -1,6 +1,8 @@
 // Creation, layout and destruction of the main frame.
 #include "app/MainFrame.h"
 
+#include "app/AcceleratorFilter.h"
+
 #include <shellapi.h>
 
 #include "capture/LocalFileList.h"
@@ -27,12 +29,8 @@ constexpr COLORREF kToolImageMask = RGB(255, 0, 255);
 
 CMainFrame::CMainFrame() { DebugTraceA("CMainFrame::CMainFrame"); }
 
-CMainFrame::~CMainFrame() {
-  // Documents went in OnDestroy; a frame that never got a window holds none.
-  if (m_saveLogMutex != nullptr) {
-    ::CloseHandle(m_saveLogMutex);
-  }
-}
+// Documents went in OnDestroy; a frame that never got a window holds none.
+CMainFrame::~CMainFrame() = default;
 
 LRESULT CMainFrame::OnCreate(UINT, WPARAM, LPARAM) {
   if (!g_inetSession.Open()) {
@@ -40,6 +38,7 @@ LRESULT CMainFrame::OnCreate(UINT, WPARAM, LPARAM) {
     return -1;
   }
   m_followNewItems = g_appConfig.m_autoScroll;
+  g_remoteServers.LoadFromIni(g_appConfig.m_remoteServers);
   m_menuBar = GetMenu();
   if (g_appConfig.m_showMenu == 0) {
     SetMenu(nullptr);
@@ -50,7 +49,7 @@ LRESULT CMainFrame::OnCreate(UINT, WPARAM, LPARAM) {
   CreateToolTip();
   ::DragAcceptFiles(m_hWnd, TRUE);
   if (g_appConfig.m_alwaysOnTop != 0) {
-    ::SetWindowPos(m_hWnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    SetAlwaysOnTop(1);
   }
   if (CMessageLoop* loop = CMessageLoop::ForCurrentThread()) {
     loop->AddMessageFilter(this);
@@ -92,6 +91,7 @@ void CMainFrame::CreateChildren() {
     m_hWndClient = m_list.m_hWnd;
     m_list.Init(nullptr);
     m_list.m_paintLock = this;
+    m_list.m_columnsObserver = this;
   }
   m_gridLines = g_appConfig.m_gridLines;
   m_list.m_gridLines = m_gridLines;
@@ -164,6 +164,8 @@ LRESULT CMainFrame::OnDestroy(UINT, WPARAM, LPARAM) {
     ::DestroyMenu(m_menuBar);
   }
   m_menuBar = nullptr;
+  // The modeless dialogs go before the jobs they watch are deleted.
+  DestroyRemoteWindows();
   g_jobMgr.Stop();
   ReleaseDocuments();
   wchar_t temp[MAX_PATH + 1] = {};
@@ -242,7 +244,8 @@ void CMainFrame::UpdateLayout(BOOL resizeBars) {
     if (group != nullptr && group->Count() >= 2) {
       rect.bottom -= ktframe::kDocumentStripHeight;
       m_documentStrip.SetWindowPos(nullptr, rect.left, rect.bottom, rect.right - rect.left,
-                                   ktframe::kDocumentStripHeight, SWP_NOZORDER | SWP_NOACTIVATE | SWP_SHOWWINDOW);
+                                   ktframe::kDocumentStripHeight,
+                                   SWP_NOZORDER | SWP_NOACTIVATE | SWP_SHOWWINDOW | (m_layingOut ? SWP_NOREDRAW : 0));
     } else {
       m_documentStrip.ShowWindow(SW_HIDE);
     }
@@ -308,12 +311,11 @@ int CMainFrame::SetupToolBar(UINT id, int withText) {
 
 void CMainFrame::SetSaveLogMutex(int hold) {
   if (hold != 0) {
-    if (m_saveLogMutex == nullptr) {
-      m_saveLogMutex = ::CreateMutexW(nullptr, TRUE, ktframe::kSaveLogMutexName);
+    if (!m_saveLogMutex.valid()) {
+      m_saveLogMutex.reset(::CreateMutexW(nullptr, TRUE, ktframe::kSaveLogMutexName));
     }
-  } else if (m_saveLogMutex != nullptr) {
-    ::CloseHandle(m_saveLogMutex);
-    m_saveLogMutex = nullptr;
+  } else {
+    m_saveLogMutex.reset();
   }
   ::OutputDebugStringW(L"CMainFrame::SetSaveLogMutex");
 }
@@ -321,7 +323,13 @@ void CMainFrame::SetSaveLogMutex(int hold) {
 // The modeless dialogs get their keys from the message loop's registry
 // (CMessageLoop::AddModelessDialog), after this filter.
 BOOL CMainFrame::PreTranslateMessage(MSG* msg) {
-  if (TranslateAccelerator(msg)) {
+  if (m_dragging && msg->message == WM_KEYDOWN && msg->wParam == VK_ESCAPE) {
+    CancelDrag();
+    return TRUE;
+  }
+  // An edit control with the focus keeps its editing keys (Ctrl+C copies
+  // its text, not the selected rows).
+  if (!KeyBelongsToEdit(*msg) && TranslateAccelerator(msg)) {
     return TRUE;
   }
   if (m_toolTip.m_hWnd != nullptr) {

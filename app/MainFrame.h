@@ -5,25 +5,37 @@
 // from a one-second timer.
 #pragma once
 
+#include <winsock2.h>
 #include <windows.h>
 #include <commctrl.h>
+#include <commdlg.h>
+// The header names FindTextW by a macro that would rename every FindText
+// method (the frame's and the view's) in the files that see it.
+#undef FindText
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
+#include "app/CommandRules.h"
 #include "app/Startup.h"
+#include "resource.h"
 #include "core/Containers.h"
+#include "core/Handle.h"
 #include "core/RefString.h"
 #include "ui/controls/KeltracerView.h"
 #include "ui/controls/SearchBar.h"
 #include "ui/controls/StatusBarEx.h"
 #include "ui/controls/TabStrip.h"
 #include "ui/controls/ToolTipEx.h"
+#include "ui/dialogs/ModelessLinks.h"
 #include "ui/framework/FrameWindow.h"
 #include "ui/framework/Gdi.h"
 #include "ui/framework/ImageList.h"
 #include "ui/framework/MessageLoop.h"
 
 class CTraceCapture;
+class CRemoteDumpListRequest;
 class CTraceFilter;
 class CTraceMgr;
 class CTraceView;
@@ -55,9 +67,18 @@ constexpr uint32_t kConnecting = 1;
 constexpr uint32_t kConnected = 2;
 constexpr wchar_t kSaveLogMutexName[] = L"KEL_SAVELOG_MUTEX";
 constexpr size_t kCopyDataBytes = 2048;
+constexpr size_t kFindTextChars = 256;
+// The longest path the frame opens, without its terminator: a longer one is
+// refused, never cut into the name of another file.
+constexpr size_t kMaxOpenPathChars = MAX_PATH - 1;
+// The statistic dialog's result request, posted to the frame with its
+// request flag in wParam (WM_NULL is the system's own).
+constexpr UINT kStatisticResultMessage = WM_APP + 1;
 // A streak of capture troubles (lost records, a failed channel) is reported
 // once; it ends after this many refresh ticks without another notice.
 constexpr uint32_t kTroubleQuietTicks = 10;
+// Posted by the remote dump-list request's thread when it has ended.
+constexpr UINT kDumpListDoneMessage = WM_APP + 0x40;
 
 // Background and text colour of a bookmarked row: the lowest mark bit wins.
 struct RowColours {
@@ -75,25 +96,15 @@ int ColumnWidth(uint32_t bit);
 const wchar_t* CellText(uint32_t bit, int row, const TraceRecord& record, wchar_t* buffer, size_t size);
 }  // namespace ktframe
 
-// The remote-file dialog as the frame sees it: the frame tells it when its
-// listing or fetch job ended, and shows those jobs' failures over it.
-class IRemoteFileDlg {
- public:
-  virtual HWND DialogWindow() const = 0;
-  // The listing job ended (after any failure report): show what it holds.
-  virtual void OnListFilesDone() = 0;
-  // The fetch job ended: back from busy to ready.
-  virtual void EnableControls() = 0;
-
- protected:
-  ~IRemoteFileDlg() = default;
-};
-
 // The statistic dialog as the frame sees it while it opens a tab.
 class IStatisticDlg {
  public:
   // A result request is pending: a view made now is a statistic detail.
   virtual bool RequestPending() const = 0;
+  // The message text the user chose for the requested view.
+  virtual const wchar_t* ResultText() const = 0;
+  // The request was served (or refused): the dialog may ask again.
+  virtual void ClearRequest() = 0;
 
  protected:
   ~IStatisticDlg() = default;
@@ -126,7 +137,8 @@ class CTroubleStreak {
 class CMainFrame : public CFrameWindowImpl<CMainFrame>,
                    public CMessageFilter,
                    public CIdleHandler,
-                   public IListPaintLock {
+                   public IListPaintLock,
+                   public IListColumnsObserver {
   using FrameBase = CFrameWindowImpl<CMainFrame>;
 
  public:
@@ -148,10 +160,19 @@ class CMainFrame : public CFrameWindowImpl<CMainFrame>,
     MESSAGE_HANDLER(WM_MEASUREITEM, OnMeasureItem)
     MESSAGE_HANDLER(WM_DRAWITEM, OnDrawItem)
     MESSAGE_HANDLER(WM_COMMAND, OnCommand)
+    MESSAGE_HANDLER(FindReplaceMessage(), OnFindReplaceMsg)
+    MESSAGE_HANDLER(WM_DROPFILES, OnDropFiles)
     MESSAGE_HANDLER(WM_TIMER, OnTimerMessage)
     MESSAGE_HANDLER(WM_APP, OnThreadsNotifyMessage)
-    MESSAGE_HANDLER(WM_NULL, OnNullMessage)
+    MESSAGE_HANDLER(ktframe::kStatisticResultMessage, OnStatisticFilter)
     MESSAGE_HANDLER(WM_COPYDATA, OnCopyData)
+    MESSAGE_HANDLER(ktframe::kDumpListDoneMessage, OnDumpListDone)
+    MESSAGE_HANDLER(WM_SETCURSOR, OnSetCursor)
+    MESSAGE_HANDLER(WM_MOUSEMOVE, OnDragMouseMove)
+    MESSAGE_HANDLER(WM_LBUTTONUP, OnDragButtonUp)
+    MESSAGE_HANDLER(WM_CAPTURECHANGED, OnDragCaptureChanged)
+    MESSAGE_HANDLER(WM_CANCELMODE, OnDragCancelMode)
+    MESSAGE_HANDLER(WM_ACTIVATEAPP, OnDragActivateApp)
   END_MSG_MAP()
 
   // --- creation, layout, destruction ---
@@ -163,7 +184,6 @@ class CMainFrame : public CFrameWindowImpl<CMainFrame>,
   // separators; the frame's own area is covered by its children.
   LRESULT OnEraseBackground(UINT, WPARAM wParam, LPARAM);
   LRESULT OnGetMinMaxInfo(UINT, WPARAM, LPARAM lParam);
-  LRESULT OnNullMessage(UINT, WPARAM, LPARAM) { return 0; }
   void UpdateLayout(BOOL resizeBars = TRUE);
   void SetToolBarButtonState(UINT id, int width);
   int SetupToolBar(UINT id, int withText);
@@ -173,17 +193,121 @@ class CMainFrame : public CFrameWindowImpl<CMainFrame>,
   // IListPaintLock: the shown document's shared lock around a list paint.
   bool LockForPaint() override;
   void UnlockAfterPaint() override;
+  // IListColumnsObserver: a dragged column's new place goes to the ini file.
+  void OnColumnsMoved() override { StoreColumnOrder(); }
 
-  // --- commands and notifications ---
+  // --- command table and menus (MainFrameMenus.cpp) ---
+  // One row per command or id range: its handler, its enable rule and its
+  // check rule. Menus grey items by the rules and the dispatch refuses a
+  // command whose rule does not hold, so keys obey them too.
+  using CommandHandler = void (CMainFrame::*)(UINT id);
+  struct CommandRow {
+    UINT first;
+    UINT last;
+    CommandHandler handler;
+    EnableRule enable;
+    CheckRule check;
+  };
+  static const CommandRow* FindCommand(UINT id);
+  static CommandState CommandStateOf(UINT id, const CommandFacts& facts);
+  // The facts the rules need, read once (counts under one shared lock).
+  CommandFacts GatherFacts();
+  // Runs command `id` when its rule allows it; false when refused or unknown.
+  bool RunCommand(UINT id);
+  void ApplyRules(HMENU menu, const CommandFacts& facts);
   LRESULT OnInitMenuPopup(UINT, WPARAM wParam, LPARAM lParam);
   LRESULT OnCommand(UINT, WPARAM wParam, LPARAM lParam);
   LRESULT OnNotify(UINT, WPARAM wParam, LPARAM lParam);
   LRESULT OnToolbarDropDown(NMHDR* header);
   LRESULT OnListContextMenu();
-  LRESULT OnViewStripNotify(NMHDR* header);
-  LRESULT OnDocumentStripNotify(NMHDR* header);
+  LRESULT OnColumnMenu();
+  void BuildHistoryMenu(HMENU submenu);
+  void OnHistoryFile(UINT id);
+  // The paths the history submenu showed when it was last built.
+  const std::vector<std::wstring>& HistoryPaths() const { return m_historyPaths; }
+  void OnStartStopCapture(UINT id);
+
+  // --- files and outside input (MainFrameFiles.cpp) ---
+  void OnFileOpen(UINT id);
+  void OnFileSave(UINT id);
+  void OnFileExit(UINT id);
+  LRESULT OnDropFiles(UINT, WPARAM wParam, LPARAM);
   LRESULT OnCopyData(UINT, WPARAM, LPARAM lParam);
   void OpenCommandLineFile(const wchar_t* text);
+  // Posts an open job for a path that fits; refuses a longer one with a
+  // message. 1 when posted.
+  int OpenPath(const wchar_t* path, size_t length);
+  void CopyDumpFilesBeside(const wchar_t* savedPath);
+
+  // --- tools and options (MainFrameTools.cpp) ---
+  void OnClearDisplay(UINT id);
+  void OnSelectAll(UINT id);
+  void OnAlwaysOnTop(UINT id);
+  void SetAlwaysOnTop(int on);
+  void OnAutoScroll(UINT id);
+  void OnOptions(UINT id);
+  void OnFilter(UINT id);
+  void OnSelectColumns(UINT id);
+  void OnTraceStatistic(UINT id);
+  void OnErrorLookup(UINT id);
+  void OnBase64Convert(UINT id);
+  void OnAppAbout(UINT id);
+  LRESULT OnShowDetail(int row);
+
+  // --- remote connection, dump files, history, upload (MainFrameRemote.cpp) ---
+  void OnConnect(UINT id);
+  void OnDisconnect(UINT id);
+  void OnDumpFiles(UINT id);
+  void OnHistory(UINT id);
+  void OnRemoteFile(UINT id);
+  void OnUpload(UINT id);
+
+  // --- find, go to, bookmarks and copy (MainFrameFind.cpp) ---
+  static UINT FindReplaceMessage();
+  void OnFind(UINT id);
+  LRESULT OnFindReplaceMsg(UINT, WPARAM, LPARAM lParam);
+  void FindText(bool down, HWND focusWindow);
+  int SearchItems(bool down);
+  void SelectItem(int index);
+  void OnGoto(UINT id);
+  void GotoNextByLevel(uint32_t levelMask);
+  void OnToggleBookmark(UINT id);
+  void OnColourfulBookmark(UINT id);
+  void OnNextPrevBookmark(UINT id);
+  void OnClearBookmarks(UINT id);
+  void OnEditCopy(UINT id);
+  void OnCopyMessage(UINT id);
+  // The first selected row without walking every row when it can; -1 none.
+  int FirstSelectedRow() const;
+  const CString& FindTextValue() const { return m_findText; }
+  void SetFindText(const wchar_t* text, bool down, bool matchCase);
+
+  // --- quick filter, filter menus, tab notifications (MainFrameFilter.cpp) ---
+  void OnSearchFilter(UINT id);
+  void ShowFilterMenu(int which);
+  void OnAddTabMenu();
+  LRESULT OnStatisticFilter(UINT, WPARAM wParam, LPARAM);
+  LRESULT OnViewStripNotify(NMHDR* header);
+  LRESULT OnDocumentStripNotify(NMHDR* header);
+  bool ConfirmCloseDocument();
+
+  // --- dragging rows onto the view strip (MainFrameDrag.cpp) ---
+  LRESULT OnBeginDrag(NMHDR* header);
+  LRESULT OnDragMouseMove(UINT, WPARAM, LPARAM lParam);
+  LRESULT OnDragButtonUp(UINT, WPARAM, LPARAM lParam);
+  LRESULT OnDragCaptureChanged(UINT, WPARAM, LPARAM lParam);
+  LRESULT OnDragCancelMode(UINT, WPARAM, LPARAM);
+  LRESULT OnDragActivateApp(UINT, WPARAM wParam, LPARAM);
+  bool HitTestWindow(POINT screenPoint) const;
+  void CreateTabFromSelection(POINT screenPoint);
+  // Ends a running drag without a tab (Escape, lost capture or focus).
+  void CancelDrag();
+  bool IsDragging() const { return m_dragging; }
+  uint32_t DragMode() const { return m_dragMode; }
+
+  // --- status bar and tool tip (MainFrameStatus.cpp) ---
+  LRESULT OnStatusBarNotify(NMHDR* header);
+  LRESULT OnToolTipNotify(NMHDR* header);
 
   // --- list rows ---
   LRESULT OnMeasureItem(UINT, WPARAM, LPARAM lParam);
@@ -221,22 +345,46 @@ class CMainFrame : public CFrameWindowImpl<CMainFrame>,
   CTabBar& ViewStrip() { return m_viewStrip; }
   CFileTabCtrl& DocumentStrip() { return m_documentStrip; }
   CStatusBarEx& StatusBar() { return m_statusBar; }
+  CSearchBar& QuickFilter() { return m_quickFilter; }
   CTraceCapture* Capture() const { return m_capture; }
+  // The live capture as a store (null before it started).
+  CTraceMgr* CaptureStore() const;
   bool CaptureOn() const { return m_captureOn; }
   uint32_t FollowNewItems() const { return m_followNewItems; }
   const CGrowArray<uint32_t>& ShownColumns() const { return m_columns; }
-  HANDLE SaveLogMutex() const { return m_saveLogMutex; }
+  HANDLE SaveLogMutex() const { return m_saveLogMutex.get(); }
   HMENU MenuBar() const { return m_menuBar; }
   CToolTipEx& ToolTip() { return m_toolTip; }
   uint32_t ConnectionState() const { return m_connectionState; }
   // The connect command starts a connection (state 1 with the typed
   // address); tests put the frame into any state.
   void SetConnection(uint32_t state, const wchar_t* address);
+  void SetRemoteServerAddress(const sockaddr_in& address) { m_remoteServer = address; }
   // The modeless dialogs register themselves while they exist (null: gone).
   void SetRemoteFileDlg(IRemoteFileDlg* dialog) { m_remoteFileDlg = dialog; }
   void SetStatisticDlg(IStatisticDlg* dialog) { m_statisticDlg = dialog; }
   void SetFindDlg(HWND dialog) { m_findDlg = dialog; }
-  void SetUploadDlg(HWND dialog) { m_uploadDlg = dialog; }
+  HWND FindDlg() const { return m_findDlg; }
+  void SetUploadDlg(IUploadDlg* dialog) { m_uploadDlg = dialog; }
+  IRemoteFileDlg* RemoteFileDlg() const { return m_remoteFileDlg; }
+  IUploadDlg* UploadDlg() const { return m_uploadDlg; }
+
+  // --- remote connection, dump files, history, remote files, upload ---
+  void OnSockConnect();
+  void OnSockDisconnect();
+  void OnSaveDumpFile();
+  void OnHistoryManage();
+  void OnOpenRemote();
+  // The upload of the current document (view false) or its current view.
+  void OnSendToTalmo(bool view);
+  // The remote dump-list request ended: show what it read.
+  LRESULT OnDumpListDone(UINT, WPARAM, LPARAM);
+  LRESULT OnSetCursor(UINT, WPARAM, LPARAM);
+  // Whether a remote dump-list request is under way.
+  bool DumpListPending() const;
+  // Where "Connect..." starts from: the typed text, refused (warning box)
+  // when it does not make an address or the connect fails at once.
+  void ConnectTo(const wchar_t* text);
 
  private:
   void CreateChildren();
@@ -247,6 +395,9 @@ class CMainFrame : public CFrameWindowImpl<CMainFrame>,
   void ShowCaptureFailure(uint32_t stringId, UINT icon);
   void CaptureEnded(uint32_t stringId);
   void ResetConnection();
+  // Ends the dump-list request and destroys the remote file and upload
+  // dialogs (at shutdown).
+  void DestroyRemoteWindows();
   void ReportFailedJob(const JobItem& job);
   void FinishFilterJob(CTraceView* view);
   HWND RemoteFileOwner() const;
@@ -262,6 +413,14 @@ class CMainFrame : public CFrameWindowImpl<CMainFrame>,
   CTraceView* ItemView(size_t item) const;
   void KeepListPosition(CTraceView* view);
   HFONT ListFontHandle() const { return m_listFont.get(); }
+  std::vector<int> SelectedRows() const;
+  bool SelectedBlock(UINT count, int* first, int* last) const;
+  void MarkSelectedRows(bool recolour);
+  bool ConfirmLongCopy(UINT rows);
+  void ReportTooLongPath(const wchar_t* path, size_t length);
+  uint32_t ShownColumnMask() const;
+  void ReplaceListFont();
+  void EndDrag(POINT clientPoint, bool drop);
 
   CToolBarCtrl m_toolBar;
   CTabBar m_viewStrip;
@@ -281,18 +440,43 @@ class CMainFrame : public CFrameWindowImpl<CMainFrame>,
   CGrowArray<uint32_t> m_columns;
   uint32_t m_connectionState = ktframe::kNotConnected;
   CString m_remoteAddress;
-  uint32_t m_lastBookmarkCommand = 33115;
-  uint32_t m_bookmarkColour = 0;
   CTraceCapture* m_capture = nullptr;
   CTraceView* m_shownView = nullptr;  // the view last put into the list
   CTraceMgr* m_paintStore = nullptr;  // locked for the paint under way
-  // The modeless dialogs while they exist; each clears its pointer on closing.
+  std::vector<std::wstring> m_historyPaths;  // what the history submenu shows
+
+  // Find.
+  CString m_findText;
+  FINDREPLACEW m_findRequest = {};  // the find dialog's request, alive while it is open
+  wchar_t m_findBuffer[ktframe::kFindTextChars] = {};
+  uint32_t m_findDown = 1;
+  uint32_t m_matchCase = 0;
+  bool m_searching = false;  // a search runs (its warning box may be open)
+
+  // Bookmarks.
+  uint32_t m_lastBookmarkCommand = ID_BOOKMARK_GRAY;
+  uint32_t m_bookmarkColour = 0;
+  bool m_setColour = false;  // a colour command re-marks the rows
+
+  // Drag.
+  bool m_dragging = false;
+  uint32_t m_dragMode = 0;  // the column bit the drag started on, 0 for none
+  CImageList m_dragImage;   // this drag's copy of the drag pictures
+
+  // Dialog slots: the modeless dialogs while they exist; each clears its
+  // pointer on closing.
   HWND m_findDlg = nullptr;
   IRemoteFileDlg* m_remoteFileDlg = nullptr;
-  HWND m_uploadDlg = nullptr;
+  IUploadDlg* m_uploadDlg = nullptr;
   IStatisticDlg* m_statisticDlg = nullptr;
   CTroubleStreak m_lossStreak;
   CTroubleStreak m_channelStreak;
-  HANDLE m_saveLogMutex = nullptr;
+  CHandle m_saveLogMutex;
   bool m_inLoop = false;  // added to the thread's message loop
+  // While a document is added: what it changes is painted once, at the end.
+  bool m_layingOut = false;
+  // The server address of the connection (state 1 or 2).
+  sockaddr_in m_remoteServer = {};
+  // The remote dump-list request while one runs; made on first use.
+  CRemoteDumpListRequest* m_dumpList = nullptr;
 };

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/MainFrame.h"
+#include "app/StoreLock.h"
 #include "capture/TraceCapture.h"
 #include "core/StrUtil.h"
 #include "core/SysUtil.h"
@@ -49,6 +50,8 @@ CString SystemErrorText(DWORD code) {
   return text;
 }
 }  // namespace
+
+CTraceMgr* CMainFrame::CaptureStore() const { return m_capture; }
 
 void CMainFrame::StartCapture(const wchar_t* commandLine) {
   HCURSOR previous = ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
@@ -184,6 +187,9 @@ LRESULT CMainFrame::OnThreadsNotify(uint32_t code, LPARAM value) {
       }
       UpdateStatusBar(1);
       OnThreadFinished(job);
+      if (m_uploadDlg != nullptr) {
+        m_uploadDlg->ForgetJob(job);
+      }
       delete job;
       return 0;
     }
@@ -229,7 +235,7 @@ void CMainFrame::ReportFailedJob(const JobItem& job) {
     StrPrintfW(report, kReportChars, L"%s failed.", job.Title().c_str());
   }
   const uint32_t titleId = job.TitleId();
-  const bool remote = titleId == kJobTitleRemoteList || titleId == kJobTitleRemoteGet;
+  const bool remote = titleId == IDS_JOB_REMOTE_LIST || titleId == IDS_JOB_REMOTE_GET;
   ktui::MessageBoxText(remote ? RemoteFileOwner() : m_hWnd, report, MB_ICONERROR);
 }
 
@@ -237,8 +243,8 @@ void CMainFrame::OnThreadFinished(JobItem* job) {
   const uint32_t titleId = job->TitleId();
   if (job->Failed()) {
     ReportFailedJob(*job);
-  } else if (titleId == kJobTitleOpening || titleId == kJobTitleRemoteGet) {
-    CTraceMgr* store = titleId == kJobTitleOpening ? static_cast<JobFile*>(job)->Store()
+  } else if (titleId == IDS_JOB_OPENING || titleId == IDS_JOB_REMOTE_GET) {
+    CTraceMgr* store = titleId == IDS_JOB_OPENING ? static_cast<JobFile*>(job)->Store()
                                                    : static_cast<JobRmtGet*>(job)->Store();
     if (store != nullptr && AddDocument(store)) {
       store->AddRef();  // the job's own reference goes with the job
@@ -247,15 +253,15 @@ void CMainFrame::OnThreadFinished(JobItem* job) {
     }
   }
   switch (titleId) {
-    case kJobTitleSearching:
+    case IDS_JOB_SEARCHING:
       FinishFilterJob(static_cast<JobFilter*>(job)->View());
       break;
-    case kJobTitleRemoteList:
+    case IDS_JOB_REMOTE_LIST:
       if (m_remoteFileDlg != nullptr) {
-        m_remoteFileDlg->OnListFilesDone();
+        m_remoteFileDlg->OnListFilesDone(static_cast<JobRmtList*>(job)->Listing());
       }
       break;
-    case kJobTitleRemoteGet:
+    case IDS_JOB_REMOTE_GET:
       if (m_remoteFileDlg != nullptr) {
         m_remoteFileDlg->EnableControls();
       }
@@ -301,64 +307,16 @@ LRESULT CMainFrame::OnTimer(UINT_PTR) {
     // The refresh never waits for the capture's store: when it is busy the
     // view keeps its news for the next tick. Held through the repaint, the
     // lock is taken again by the paint without waiting.
-    CTraceMgr* store = CurrentStore();
-    if (store == nullptr || !store->Lock(1, 0)) {
+    const CStoreLock lock(CurrentStore(), kLockShared, 0);
+    if (!lock.Held()) {
       view->ExchangeState(kViewNewRecords);
       return 0;
     }
     UpdateView(view, 0, busy == 0 ? 1 : 0, 0, nullptr);
-    store->Unlock(1);
     return 0;
   }
   if (busy == 0 && m_capture != nullptr && m_capture->ExchangeNewData(0) == 1) {
     UpdateFilterStatus();
   }
   return 0;
-}
-
-// The whole text is one path (several names are not split); a second
-// start may hand over a full path of any length.
-void CMainFrame::OpenCommandLineFile(const wchar_t* text) {
-  if (text == nullptr) {
-    return;
-  }
-  while (*text == L'"') {
-    ++text;
-  }
-  std::wstring path(text);
-  if (path.size() >= 2 && path.back() == L'"') {
-    path.pop_back();
-  }
-  if (!path.empty()) {
-    g_jobMgr.PostOpenFile(path.c_str());
-  }
-}
-
-LRESULT CMainFrame::OnCopyData(UINT, WPARAM, LPARAM lParam) {
-  const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
-  if (data == nullptr || data->cbData == 0 || data->lpData == nullptr) {
-    return 1;
-  }
-  if (data->dwData == kHandOverCopyDataId) {
-    std::wstring commandLine;
-    if (ReadHandOverText(data, &commandLine)) {
-      OpenCommandLineFile(commandLine.c_str());
-    }
-    return 1;
-  }
-  if (!m_captureOn || m_capture == nullptr) {
-    return 1;
-  }
-  char text[ktframe::kCopyDataBytes] = {};
-  // A text sent without its terminator keeps its last character.
-  const size_t limit = data->cbData < ktframe::kCopyDataBytes - 1 ? data->cbData : ktframe::kCopyDataBytes - 1;
-  const auto* bytes = static_cast<const char*>(data->lpData);
-  size_t length = 0;
-  while (length < limit && bytes[length] != '\0') {
-    text[length] = bytes[length];
-    ++length;
-  }
-  text[length] = '\0';
-  m_capture->AddCopyDataText(text, text + length);
-  return 1;
 }

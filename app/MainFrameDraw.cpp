@@ -1,6 +1,7 @@
 // The trace list's rows: measured and painted by the frame from the shown
 // view, one cell per shown column.
 #include "app/MainFrame.h"
+#include "app/StoreLock.h"
 #include "core/AppConfig.h"
 #include "core/StrUtil.h"
 #include "core/TraceRecord.h"
@@ -106,7 +107,7 @@ const wchar_t* CellText(uint32_t bit, int row, const TraceRecord& record, wchar_
 
 bool CMainFrame::LockForPaint() {
   CTraceMgr* store = CurrentStore();
-  if (store == nullptr || !IsUsable(ShownView()) || !store->Lock(1, 1)) {
+  if (store == nullptr || !IsUsable(ShownView()) || !store->Lock(kLockShared, 1)) {
     return false;
   }
   m_paintStore = store;
@@ -115,7 +116,7 @@ bool CMainFrame::LockForPaint() {
 
 void CMainFrame::UnlockAfterPaint() {
   if (m_paintStore != nullptr) {
-    m_paintStore->Unlock(1);
+    m_paintStore->Unlock(kLockShared);
     m_paintStore = nullptr;
   }
 }
@@ -174,7 +175,7 @@ void CMainFrame::DrawRow(const DRAWITEMSTRUCT& draw, CTraceView* view) {
     ::FillRect(draw.hDC, &draw.rcItem, fill.get());
     ::SetTextColor(draw.hDC, colours.text);
   } else {
-    m_list.DrawRowBackground(draw.hDC, row, draw.rcItem, draw.itemState);
+    m_list.DrawRowBackground(draw.hDC, row, draw.rcItem, m_list.RowState(row, draw.itemState));
     ::SetTextColor(draw.hDC, ktframe::LevelTextColour(record->level));
   }
   CPen pen;
@@ -196,9 +197,9 @@ void CMainFrame::DrawRow(const DRAWITEMSTRUCT& draw, CTraceView* view) {
     const wchar_t* text = L"";
     buffer[0] = L'\0';
     if (bit == kColumnDelta) {
-      if (store->Lock(1, 1)) {
+      const CStoreLock lock(store, kLockShared);
+      if (lock.Held()) {
         view->FormatDelta(row, buffer, ktframe::kCellChars);
-        store->Unlock(1);
       }
       text = buffer;
     } else {

@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "app/MainFrame.h"
+#include "app/StoreLock.h"
 #include "core/AppConfig.h"
 #include "core/StrUtil.h"
 #include "core/TraceFilter.h"
@@ -17,10 +18,10 @@ constexpr size_t kStatusTextChars = 256;
 constexpr size_t kCounterChars = 32;
 constexpr size_t kColumnTextChars = 128;
 constexpr UINT kAllRowsState = LVIS_SELECTED | LVIS_FOCUSED;
-constexpr UINT kRowByRowClearLimit = 4096;
 constexpr uint32_t kLevelOrder[] = {kLevelDebug, kLevelInfo, kLevelWarning, kLevelError, kLevelPersonal};
 constexpr wchar_t kHiddenLevelText[] = L"hide";
 constexpr wchar_t kFilterStatusFormat[] = L"Filter is %s, %d items of read %d, total items %d";
+constexpr wchar_t kFilterStatusCountFormat[] = L"Filter is %s, %d items";
 
 uint32_t Clamp32(uint64_t value) { return value > UINT32_MAX ? UINT32_MAX : uint32_t(value); }
 
@@ -67,34 +68,50 @@ int CMainFrame::AddDocument(CTraceMgr* store) {
     m_documentStrip.RemoveItem(size_t(document));
     return 0;
   }
+  // The frame is laid out before anything shows the new document, then
+  // list, strips and status bar are painted one after the other, and the
+  // bars keep their size: a list painted and then resized, a status bar
+  // ahead of its list and a toolbar erased behind a held view strip each
+  // showed for a moment.
+  m_list.HoldDrawing();
   m_viewStrip.SetRedraw(FALSE);
-  if (store->Lock(1, 1)) {
-    for (size_t i = 0; i < store->m_views.count; ++i) {
+  m_layingOut = true;
+  {
+    const CStoreLock lock(store, kLockShared);
+    for (size_t i = 0; lock.Held() && i < store->m_views.count; ++i) {
       CTraceView* view = store->m_views[i];
       m_viewStrip.AddItem(size_t(group), view->m_title.c_str(), ktframe::kViewImage, reinterpret_cast<uint64_t>(view),
                           1);
     }
-    store->Unlock(1);
   }
   int result = 1;
   const TabGroup* added = m_viewStrip.Model().GetGroup(size_t(group));
   if (added != nullptr && added->Count() >= 1) {
     m_viewStrip.SelectGroup(size_t(group));
-    UpdateLayout(TRUE);
+    UpdateLayout(FALSE);
   } else {
     m_viewStrip.RemoveGroup(size_t(group));
     m_documentStrip.RemoveItem(size_t(document));
     result = 0;
   }
+  m_layingOut = false;
+  m_list.RepaintHeld();
+  constexpr UINT kRepaintNow = RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW;
   m_viewStrip.SetRedraw(TRUE);
-  m_viewStrip.RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+  m_viewStrip.RedrawWindow(nullptr, nullptr, kRepaintNow);
+  m_statusBar.UpdateWindow();
+  m_documentStrip.RedrawWindow(nullptr, nullptr, kRepaintNow);
   return result;
 }
 
 int CMainFrame::AddViewTab(CTraceMgr* store, uint32_t mask, const CTraceFilter& filter) {
   CTabStripModel& model = m_viewStrip.Model();
   TabGroup* group = model.CurrentGroup();
-  if (store == nullptr || group == nullptr || group->Count() >= kMaxTabItems || !store->Lock(1, 1)) {
+  if (store == nullptr || group == nullptr || group->Count() >= kMaxTabItems) {
+    return 0;
+  }
+  CStoreLock lock(store, kLockShared);
+  if (!lock.Held()) {
     return 0;
   }
   // A view made for the statistic dialog's request is named as its detail.
@@ -105,7 +122,7 @@ int CMainFrame::AddViewTab(CTraceMgr* store, uint32_t mask, const CTraceFilter& 
   const int index = store->FindView(mask, filter);
   const bool existing = index >= 0;
   CTraceView* view = existing ? store->m_views[size_t(index)] : store->CreateView(mask);
-  store->Unlock(1);
+  lock.Release();
   if (existing) {
     for (size_t i = 0; i < group->Count(); ++i) {
       if (group->Item(i)->data == reinterpret_cast<uint64_t>(view)) {
@@ -142,9 +159,9 @@ int CMainFrame::AddViewTab(CTraceMgr* store, uint32_t mask, const CTraceFilter& 
 }
 
 void CMainFrame::DropNewView(CTraceMgr* store, CTraceView* view) {
-  if (store->Lock(1, 1)) {
+  const CStoreLock lock(store, kLockShared);
+  if (lock.Held()) {
     store->m_views.Remove(view);
-    store->Unlock(1);
   }
   view->Release();
 }
@@ -182,49 +199,30 @@ void CMainFrame::ApplyFilterToTab(size_t itemIndex, uint32_t mode, const CTraceF
   }
 }
 
-// Wine's list view applies a state change on row -1 to every row one by one,
-// seconds at millions of rows: the rows that carry a state are cleared alone,
-// unless so many are selected that walking them costs as much.
-void CMainFrame::ClearListSelection() {
-  const UINT selected = m_list.GetSelectedCount();
-  if (selected > kRowByRowClearLimit) {
-    m_list.SetItemState(-1, 0, kAllRowsState);
-    return;
-  }
-  // Finding a selected row walks the rows before it: the usual single
-  // selection on the focused row is cleared without a walk.
-  const int focused = m_list.GetNextItem(-1, LVNI_FOCUSED);
-  if (selected == 1 && focused >= 0 && (m_list.GetItemState(focused, LVIS_SELECTED) & LVIS_SELECTED) != 0) {
-    m_list.SetItemState(focused, 0, kAllRowsState);
-    return;
-  }
-  int row = -1;
-  for (UINT left = selected; left > 0; --left) {
-    row = m_list.GetNextItem(row, LVNI_SELECTED);
-    if (row < 0) break;
-    m_list.SetItemState(row, 0, LVIS_SELECTED);
-  }
-  if (focused >= 0) {
-    m_list.SetItemState(focused, 0, LVIS_FOCUSED);
-  }
-}
+// The list keeps its selection itself: clearing it costs the same at any
+// row count.
+void CMainFrame::ClearListSelection() { m_list.SetItemState(-1, 0, kAllRowsState); }
 
 void CMainFrame::ReadCounts(CTraceView* view, uint32_t* count, uint32_t* read, uint32_t* total) {
   *count = *read = *total = 0;
   CTraceMgr* store = CurrentStore();
-  if (view == nullptr || store == nullptr || !store->Lock(1, 1)) {
+  const CStoreLock lock(store, kLockShared);
+  if (view == nullptr || !lock.Held()) {
     return;
   }
   *count = Clamp32(view->RecordCount());
   *read = store->Buffer() != nullptr ? store->Buffer()->recordCount : 0;
   *total = store->m_sourceItemCount != 0 ? store->m_sourceItemCount : *read;
-  store->Unlock(1);
 }
 
 void CMainFrame::WriteFilterStatus(const CTraceView* view, uint32_t count, uint32_t read, uint32_t total) {
   wchar_t text[kStatusTextChars] = {};
   const bool on = (view->m_filter.m_flags & kFilterAllFlags) != 0;
   StrPrintfW(text, kStatusTextChars, kFilterStatusFormat, on ? L"ON" : L"OFF", int(count), int(read), int(total));
+  // Down to the frame's smallest width the text reads whole up to its count.
+  wchar_t upToCount[kStatusTextChars] = {};
+  StrPrintfW(upToCount, kStatusTextChars, kFilterStatusCountFormat, on ? L"ON" : L"OFF", int(count));
+  m_statusBar.SetTextPaneMinimum(upToCount);
   m_statusBar.SendMessage(SB_SETTEXTW, 0, LPARAM(text));
 }
 
@@ -240,16 +238,14 @@ void CMainFrame::KeepListPosition(CTraceView* view) {
 // another store is read under that store's lock.
 int CMainFrame::NearRow(CTraceView* view, CTraceView* previous, int row) {
   CTraceMgr* other = previous->m_owner != CurrentStore() ? previous->m_owner : nullptr;
-  if (other != nullptr && !other->Lock(1, 1)) {
+  const CStoreLock lock(other, kLockShared);
+  if (other != nullptr && !lock.Held()) {
     return -1;
   }
   int nearRow = -1;
   if (size_t(row) < previous->RecordCount()) {
     const TraceRecord* record = previous->RecordAt(size_t(row));
     nearRow = view->FindInsertPos(record, record->time, record->milliseconds);
-  }
-  if (other != nullptr) {
-    other->Unlock(1);
   }
   return nearRow;
 }
@@ -273,7 +269,8 @@ void CMainFrame::UpdateView(CTraceView* view, int enableControls, int showFilter
     uint32_t count = 0, read = 0, total = 0;
     uint32_t levels[5] = {};
     CTraceMgr* store = CurrentStore();
-    if (store != nullptr && store->Lock(1, 1)) {
+    CStoreLock lock(store, kLockShared);
+    if (lock.Held()) {
       // While the live capture follows new records nothing is restored.
       if (!(IsLiveShown() && m_followNewItems != 0)) {
         if (restorePosition != 0) {
@@ -292,7 +289,7 @@ void CMainFrame::UpdateView(CTraceView* view, int enableControls, int showFilter
       for (size_t i = 0; i < 5; ++i) {
         levels[i] = LevelCount(*view, kLevelOrder[i]);
       }
-      store->Unlock(1);
+      lock.Release();
     }
     m_list.SetItemCountEx(int(count), LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
     PlaceList(view, count, top, nearRow);
@@ -315,7 +312,7 @@ void CMainFrame::UpdateView(CTraceView* view, int enableControls, int showFilter
   if (enableControls != 0) {
     EnableViewControls(usable);
   }
-  m_statusBar.RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+  m_statusBar.RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | (m_layingOut ? 0 : RDW_UPDATENOW));
   UpdateTitle();
   m_list.RepaintHeld();
 }
@@ -443,57 +440,4 @@ CTraceView* CMainFrame::ItemView(size_t item) const {
   const TabGroup* group = m_viewStrip.Model().CurrentGroup();
   const TabItem* tab = group != nullptr ? group->Item(item) : nullptr;
   return tab != nullptr ? reinterpret_cast<CTraceView*>(tab->data) : nullptr;
-}
-
-// The view strip's selection decides the shown view; the document strip
-// follows the view strip's current group. Key and scroll tracking starts
-// afresh with each view shown, and only the live capture follows the end.
-LRESULT CMainFrame::OnViewStripNotify(NMHDR* header) {
-  const auto* record = reinterpret_cast<const NMTABCTRLEX*>(header);
-  CTabStripModel& model = m_viewStrip.Model();
-  switch (header->code) {
-    case TCXN_GROUPCHANGED: {
-      // The old document's view keeps its place for when it comes back.
-      if (const TabGroup* old = record->b < model.GroupCount() ? model.GetGroup(size_t(record->b)) : nullptr) {
-        const TabItem* item = old->Item(old->selected);
-        KeepListPosition(item != nullptr ? reinterpret_cast<CTraceView*>(item->data) : nullptr);
-      }
-      CTabStripModel& documents = m_documentStrip.Model();
-      if (record->a < documents.GetGroup(0)->Count()) {
-        documents.SelectItem(size_t(record->a));
-        m_documentStrip.Refresh(true, true);
-      }
-      m_list.ResetTracking(m_followNewItems, record->a == 0);
-      if (model.CurrentGroup() != nullptr && model.CurrentGroup()->Count() == 0) {
-        UpdateView(nullptr, 1, 1, 0, nullptr);
-      }
-      return 0;
-    }
-    case TCXN_SELCHANGED: {
-      CTraceView* previous = record->b != kTabNone ? ItemView(size_t(record->b)) : nullptr;
-      CTraceView* view = ItemView(size_t(record->a));
-      m_list.ResetTracking(m_followNewItems, IsLiveShown());
-      UpdateView(view, 1, 1, 1, previous == view ? nullptr : previous);
-      return 0;
-    }
-    case TCXN_ITEMCLOSING:
-      return 1;  // tabs are closed by their own commands, not yet offered
-    default:
-      return 0;
-  }
-}
-
-LRESULT CMainFrame::OnDocumentStripNotify(NMHDR* header) {
-  const auto* record = reinterpret_cast<const NMTABCTRLEX*>(header);
-  switch (header->code) {
-    case TCXN_SELCHANGED:
-      if (record->a < m_viewStrip.Model().GroupCount() && int64_t(record->a) != m_viewStrip.Model().Current()) {
-        m_viewStrip.SelectGroup(size_t(record->a));
-      }
-      return 0;
-    case TCXN_ITEMCLOSING:
-      return 1;
-    default:
-      return 0;
-  }
 }

@@ -9,6 +9,7 @@
 #include "app/Startup.h"
 #include "core/AppConfig.h"
 #include "core/Cipher.h"
+#include "core/Handle.h"
 #include "core/ModuleGroups.h"
 #include "core/SysUtil.h"
 #include "formats/EventDesc.h"
@@ -19,28 +20,6 @@
 namespace {
 constexpr DWORD kVistaMajorVersion = 6;
 constexpr WORD kWinsockVersion = MAKEWORD(2, 2);
-
-class CEventOwner {
- public:
-  CEventOwner() = default;
-  ~CEventOwner() { Close(); }
-  CEventOwner(const CEventOwner&) = delete;
-  CEventOwner& operator=(const CEventOwner&) = delete;
-  void Reset(HANDLE handle) {
-    Close();
-    m_handle = handle;
-  }
-  HANDLE get() const { return m_handle; }
-  void Close() {
-    if (m_handle != nullptr) {
-      ::CloseHandle(m_handle);
-      m_handle = nullptr;
-    }
-  }
-
- private:
-  HANDLE m_handle = nullptr;
-};
 
 void ShowStartupError(UINT stringId) {
   ktui::MessageBoxFromId(nullptr, stringId, MB_ICONERROR);
@@ -97,14 +76,14 @@ int Run(const wchar_t* commandLine, int show) {
     ShowBadPort();
     return -1;
   }
-  CEventOwner instance, globalInstance;
-  instance.Reset(CheckSingleInstance(shared, commandLine));
-  if (instance.get() == nullptr) {
+  const CHandle instance(CheckSingleInstance(shared, commandLine));
+  if (!instance.valid()) {
     return 0;
   }
+  CHandle globalInstance;
   if (version.dwMajorVersion >= kVistaMajorVersion) {
-    globalInstance.Reset(::CreateEventW(shared, FALSE, FALSE, kGlobalSingleInstanceEventName));
-    if (globalInstance.get() == nullptr) {
+    globalInstance.reset(::CreateEventW(shared, FALSE, FALSE, kGlobalSingleInstanceEventName));
+    if (!globalInstance.valid()) {
       return -1;
     }
     SetLowIntegrityLabel(kSingleInstanceEventName);

@@ -1,5 +1,6 @@
 #include "app/Startup.h"
 
+#include "core/Handle.h"
 #include "core/RefString.h"
 #include "res/resource.h"
 
@@ -73,14 +74,14 @@ bool FindRunningInstance(const SingleInstanceTiming& timing, HWND* viewer, HWND*
 
 HANDLE CheckSingleInstance(SECURITY_ATTRIBUTES* attributes, const wchar_t* commandLine,
                            const SingleInstanceTiming& timing) {
-    HANDLE event = CreateEventW(attributes, FALSE, FALSE, kSingleInstanceEventName);
-    if (!event) {
+    CHandle event(CreateEventW(attributes, FALSE, FALSE, kSingleInstanceEventName));
+    if (!event.valid()) {
         return nullptr;
     }
     if (GetLastError() != ERROR_ALREADY_EXISTS) {
-        return event;
+        return event.release();
     }
-    CloseHandle(event);
+    event.reset();
     HWND viewer = nullptr;
     HWND server = nullptr;
     if (!FindRunningInstance(timing, &viewer, &server)) {

@@ -2,6 +2,7 @@
 // once, in ring order, to numbered .ktr files in the configured folder.
 #include <cstring>
 #include <cwchar>
+#include <utility>
 
 #include "capture/TraceCapture.h"
 #include "core/AppConfig.h"
@@ -24,10 +25,7 @@ uint32_t BackupLimitBytes() {
 }  // namespace
 
 void CTraceCapture::CloseBackupFile() {
-  if (m_backupFile != INVALID_HANDLE_VALUE) {
-    CloseHandle(m_backupFile);
-    m_backupFile = INVALID_HANDLE_VALUE;
-  }
+  m_backupFile.reset();
 }
 
 void CTraceCapture::BackupFailed(uint32_t id) {
@@ -40,7 +38,7 @@ void CTraceCapture::BackupFailed(uint32_t id) {
 
 void CTraceCapture::FlushBackup() {
   if (!g_appConfig.m_logEnable) {
-    if (m_backupNumber != 0 || m_backupStem[0] != 0 || m_backupFile != INVALID_HANDLE_VALUE) {
+    if (m_backupNumber != 0 || m_backupStem[0] != 0 || m_backupFile.valid()) {
       m_backupNumber = 0;
       m_backupSize = 0;
       m_backupStem[0] = 0;
@@ -86,7 +84,7 @@ int CTraceCapture::StartBackupFile() {
     const CString& folder = g_appConfig.m_logFolder;
     // No folder is no backup: never a file in whatever the current folder is.
     if (folder.IsEmpty() || folder.GetLength() >= kBackupFolderChars) {
-      BackupFailed(kIdsCreateBackupFailed);
+      BackupFailed(IDS_BACKUP_CREATE_FAILED);
       return 0;
     }
     SYSTEMTIME now;
@@ -100,22 +98,22 @@ int CTraceCapture::StartBackupFile() {
   }
   wchar_t path[kBackupPathChars];
   StrPrintfW(path, kBackupPathChars, L"%s%04u.ktr", m_backupStem, m_backupNumber);
-  const HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    BackupFailed(kIdsCreateBackupFailed);
+  CHandle file(CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                           nullptr));
+  if (!file.valid()) {
+    BackupFailed(IDS_BACKUP_CREATE_FAILED);
     return 0;  // the same number is tried again on a later tick
   }
   TraceBufferHeader header;
   MakeLinearHeader(m_buffer, &header);
   DWORD written = 0;
-  if (!m_writeFile(file, &header, sizeof(header), &written, nullptr) || written != sizeof(header)) {
-    CloseHandle(file);
+  if (!m_writeFile(file.get(), &header, sizeof(header), &written, nullptr) || written != sizeof(header)) {
+    file.Close();  // before the delete, which an open file would refuse
     DeleteFileW(path);
-    BackupFailed(kIdsWriteBackupFailed);
+    BackupFailed(IDS_BACKUP_WRITE_FAILED);
     return 0;
   }
-  m_backupFile = file;
+  m_backupFile = std::move(file);
   m_backupSize = sizeof(header);
   ++m_backupNumber;
   return 1;
@@ -128,20 +126,20 @@ int CTraceCapture::WriteBackup(const uint8_t* record, uint32_t limit) {
   // trace file.
   const uint64_t most = g_appConfig.m_logLimit ? limit : kMaxKtrFileSize;
   const bool full = m_backupSize + length >= most;
-  if ((m_backupFile == INVALID_HANDLE_VALUE || full) && !StartBackupFile()) {
+  if ((!m_backupFile.valid() || full) && !StartBackupFile()) {
     return 0;
   }
   DWORD written = 0;
-  if (!m_writeFile(m_backupFile, record, length, &written, nullptr) || written != length) {
+  if (!m_writeFile(m_backupFile.get(), record, length, &written, nullptr) || written != length) {
     // A torn record would end every reader's walk early: cut it off.
     LARGE_INTEGER at;
     at.QuadPart = LONGLONG(m_backupSize);
-    if (SetFilePointerEx(m_backupFile, at, nullptr, FILE_BEGIN)) {
-      SetEndOfFile(m_backupFile);
+    if (SetFilePointerEx(m_backupFile.get(), at, nullptr, FILE_BEGIN)) {
+      SetEndOfFile(m_backupFile.get());
     }
     CloseBackupFile();
     m_backupSize = 0;
-    BackupFailed(kIdsWriteBackupFailed);
+    BackupFailed(IDS_BACKUP_WRITE_FAILED);
     return 0;
   }
   m_backupSize += length;

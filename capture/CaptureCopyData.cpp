@@ -6,7 +6,7 @@ void CTraceCapture::AddCopyDataText(const char* text, const char* end) {
   if (text == nullptr || end < text) {
     return;
   }
-  EnterCriticalSection(&m_captureLock);
+  const CCriticalSectionGuard guard(m_captureLock);
   const uint32_t ignoreMask = IgnoreMask();
   AddDbgText(&m_staging, text, end, ignoreMask, kModeScan);
   MarkArrival();
@@ -15,5 +15,4 @@ void CTraceCapture::AddCopyDataText(const char* text, const char* end) {
     staged->flags |= kRecordLive;
     staged->sourceType = kSourceCopyData;
   }
-  LeaveCriticalSection(&m_captureLock);
 }

@@ -39,53 +39,48 @@ bool IsNtPlatform() {
   return !known || version.dwPlatformId == VER_PLATFORM_WIN32_NT;
 }
 
-void CloseIf(HANDLE* handle) {
-  if (*handle != nullptr) {
-    CloseHandle(*handle);
-    *handle = nullptr;
-  }
-}
-
 struct BufferGroupNames {
   const wchar_t* ready;
   const wchar_t* data;
   const wchar_t* mapping;
 };
 
+// The object just created, or none when it existed already (another
+// reader owns that buffer).
+CHandle Created(HANDLE handle) {
+  CHandle owner(handle);
+  if (owner.valid() && GetLastError() == ERROR_ALREADY_EXISTS) {
+    owner.reset();
+  }
+  return owner;
+}
+
 // Creates ready event, data event and mapping in this order, none of which
 // may exist yet, labels them and maps the view. 1 when mapped; otherwise
 // everything made is closed again.
 int OpenBufferGroup(const BufferGroupNames& names, DWORD size, DWORD viewAccess, SECURITY_ATTRIBUTES* attributes,
-                    HANDLE* ready, HANDLE* data, HANDLE* mapping, void** view) {
-  auto created = [](HANDLE handle) {
-    if (handle != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
-      CloseHandle(handle);
-      return HANDLE(nullptr);
-    }
-    return handle;
-  };
-  *ready = created(CreateEventW(attributes, FALSE, FALSE, names.ready));
-  if (*ready != nullptr) {
-    *data = created(CreateEventW(attributes, FALSE, FALSE, names.data));
+                    CaptureHandOver* group) {
+  group->ready = Created(CreateEventW(attributes, FALSE, FALSE, names.ready));
+  if (group->ready.valid()) {
+    group->data = Created(CreateEventW(attributes, FALSE, FALSE, names.data));
   }
-  if (*data != nullptr) {
-    *mapping = created(CreateFileMappingW(INVALID_HANDLE_VALUE, attributes, PAGE_READWRITE, 0, size, names.mapping));
+  if (group->data.valid()) {
+    group->mapping =
+        Created(CreateFileMappingW(INVALID_HANDLE_VALUE, attributes, PAGE_READWRITE, 0, size, names.mapping));
   }
-  if (*mapping != nullptr) {
+  if (group->mapping.valid()) {
     if (IsNt6OrLater()) {
       SetLowIntegrityLabel(names.ready);
       SetLowIntegrityLabel(names.data);
       SetLowIntegrityLabel(names.mapping);
     }
-    *view = MapViewOfFile(*mapping, viewAccess, 0, 0, size);
+    group->view.reset(MapViewOfFile(group->mapping.get(), viewAccess, 0, 0, size));
   }
-  if (*view == nullptr) {
-    CloseIf(mapping);
-    CloseIf(data);
-    CloseIf(ready);
+  if (!group->view.valid()) {
+    group->Close();
     return 0;
   }
-  SetEvent(*ready);  // the buffer is free for a writer
+  SetEvent(group->ready.get());  // the buffer is free for a writer
   return 1;
 }
 }  // namespace
@@ -97,8 +92,7 @@ int CTraceCapture::OpenKelBuffer(int global, SECURITY_ATTRIBUTES* attributes) {
   StrPrintfW(ready, kObjectNameChars, L"%sKEL_BUFFER_READY%s%s", prefix, dash, m_inputTag);
   StrPrintfW(data, kObjectNameChars, L"%sKEL_DATA_READY%s%s", prefix, dash, m_inputTag);
   StrPrintfW(mapping, kObjectNameChars, L"%sKEL_BUFFER%s%s", prefix, dash, m_inputTag);
-  return OpenBufferGroup({ready, data, mapping}, kKelBufferSize, FILE_MAP_READ | FILE_MAP_WRITE, attributes,
-                         &m_kelReady, &m_kelData, &m_kelMapping, &m_kelView);
+  return OpenBufferGroup({ready, data, mapping}, kKelBufferSize, FILE_MAP_READ | FILE_MAP_WRITE, attributes, &m_kel);
 }
 
 int CTraceCapture::OpenDbwin(SECURITY_ATTRIBUTES* attributes) {
@@ -107,18 +101,7 @@ int CTraceCapture::OpenDbwin(SECURITY_ATTRIBUTES* attributes) {
   StrPrintfW(ready, kObjectNameChars, L"DBWIN_BUFFER_READY%s%s", dash, m_inputTag);
   StrPrintfW(data, kObjectNameChars, L"DBWIN_DATA_READY%s%s", dash, m_inputTag);
   StrPrintfW(mapping, kObjectNameChars, L"DBWIN_BUFFER%s%s", dash, m_inputTag);
-  return OpenBufferGroup({ready, data, mapping}, kDbwinBufferSize,
-                         FILE_MAP_READ, attributes, &m_dbwinReady, &m_dbwinData, &m_dbwinMapping, &m_dbwinView);
-}
-
-void CTraceCapture::CloseBufferGroup(HANDLE* ready, HANDLE* data, HANDLE* mapping, void** view) {
-  if (*view != nullptr) {
-    UnmapViewOfFile(*view);
-    *view = nullptr;
-  }
-  CloseIf(mapping);
-  CloseIf(data);
-  CloseIf(ready);
+  return OpenBufferGroup({ready, data, mapping}, kDbwinBufferSize, FILE_MAP_READ, attributes, &m_dbwin);
 }
 
 int CTraceCapture::AppendWait(HANDLE handle) {
@@ -133,10 +116,10 @@ int CTraceCapture::BuildWaitArray() {
         return 0;
       }
     }
-    if (m_kelView != nullptr && !AppendWait(m_kelData)) {
+    if (m_kel.view.valid() && !AppendWait(m_kel.data.get())) {
       return 0;
     }
-    if (m_dbwinView != nullptr && !AppendWait(m_dbwinData)) {
+    if (m_dbwin.view.valid() && !AppendWait(m_dbwin.data.get())) {
       return 0;
     }
     if (m_listen != nullptr && !AppendWait(m_listen->Event())) {
@@ -149,15 +132,15 @@ int CTraceCapture::BuildWaitArray() {
     }
   }
   // The timer last: inputs signalled together with it are served first.
-  return AppendWait(m_timer);
+  return AppendWait(m_timer.get());
 }
 
 int CTraceCapture::OpenMapFiles(int reconnect) {
   m_waitHandles.count = 0;
-  m_timer = CreateWaitableTimerW(nullptr, FALSE, nullptr);
+  m_timer.reset(CreateWaitableTimerW(nullptr, FALSE, nullptr));
   LARGE_INTEGER due = {};
-  if (m_timer == nullptr || !SetWaitableTimer(m_timer, &due, kCaptureTickMs, nullptr, nullptr, FALSE)) {
-    Notify(kNotifyNotice, kIdsStartCaptureFailed);
+  if (!m_timer.valid() || !SetWaitableTimer(m_timer.get(), &due, kCaptureTickMs, nullptr, nullptr, FALSE)) {
+    Notify(kNotifyNotice, IDS_START_CAPTURE_FAILED);
     Log("CTraceCapture::OpenMapFiles, 333-2", 0);
     return 0;
   }
@@ -169,7 +152,7 @@ int CTraceCapture::OpenMapFiles(int reconnect) {
     SECURITY_ATTRIBUTES* attributes = nullptr;
     if (IsNtPlatform()) {
       if (!security.Build()) {
-        Notify(kNotifyNotice, kIdsStartCaptureFailed);
+        Notify(kNotifyNotice, IDS_START_CAPTURE_FAILED);
         Log("CTraceCapture::OpenMapFiles, 333-3", 0);
         return 0;
       }
@@ -177,13 +160,13 @@ int CTraceCapture::OpenMapFiles(int reconnect) {
     }
     for (int kind = 0; kind < kChannelKinds; ++kind) {
       if (!m_local[kind].OpenEvent(attributes) || (m_sessionId > 0 && !m_global[kind].OpenEvent(attributes))) {
-        Notify(kNotifyNotice, kIdsStartCaptureFailed);
+        Notify(kNotifyNotice, IDS_START_CAPTURE_FAILED);
         Log("CTraceCapture::OpenMapFiles, 333-4", kind);
         return 0;
       }
     }
     if (g_appConfig.m_hvnEnable && !OpenKelBuffer(int(m_admin), attributes)) {
-      Notify(kNotifyNotice, kIdsStartHvnFailed);
+      Notify(kNotifyNotice, IDS_START_HVN_FAILED);
     }
     if (g_appConfig.m_dbWinEnable) {
       OpenDbwin(attributes);
@@ -191,7 +174,7 @@ int CTraceCapture::OpenMapFiles(int reconnect) {
     if (m_listenPort != 0 && m_listen == nullptr) {
       m_listen = CSocketService::Listen(m_listenPort, kListenBacklog);
       if (m_listen == nullptr) {
-        Notify(kNotifyNotice, kIdsListenFailed);
+        Notify(kNotifyNotice, IDS_LISTEN_CREATE_FAILED);
         return 0;
       }
     }
@@ -200,16 +183,16 @@ int CTraceCapture::OpenMapFiles(int reconnect) {
 }
 
 void CTraceCapture::CloseMapFiles() {
-  if (m_timer != nullptr) {
-    CancelWaitableTimer(m_timer);
-    CloseIf(&m_timer);
+  if (m_timer.valid()) {
+    CancelWaitableTimer(m_timer.get());
+    m_timer.reset();
   }
   m_qrcLocal.Close();
   m_qrcGlobal.Close();
   m_stone.Close();
   CloseBackupFile();
-  CloseBufferGroup(&m_kelReady, &m_kelData, &m_kelMapping, &m_kelView);
-  CloseBufferGroup(&m_dbwinReady, &m_dbwinData, &m_dbwinMapping, &m_dbwinView);
+  m_kel.Close();
+  m_dbwin.Close();
   for (int kind = 0; kind < kChannelKinds; ++kind) {
     m_local[kind].Close();
     m_global[kind].Close();

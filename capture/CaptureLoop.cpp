@@ -29,9 +29,10 @@ uint64_t SortStamp(const TraceRecord* record) {
 
 void CTraceCapture::CaptureLoop() {
   // Records staged by an earlier run stay: their rings have moved on.
-  EnterCriticalSection(&m_captureLock);
-  m_import.Consume(m_import.Size());
-  LeaveCriticalSection(&m_captureLock);
+  {
+    const CCriticalSectionGuard guard(m_captureLock);
+    m_import.Consume(m_import.Size());
+  }
   // The stop request can only arrive in the alertable wait below (a stop
   // queued earlier never lets the loop start), so the flag is set first.
   InterlockedExchange(&m_runFlag, 1);
@@ -86,13 +87,12 @@ void CTraceCapture::CaptureLoop() {
 }
 
 void CTraceCapture::StoreStaged(bool sorted) {
-  EnterCriticalSection(&m_captureLock);
+  const CCriticalSectionGuard guard(m_captureLock);
   const size_t pending = CollectStaged(sorted, [](const TraceRecord*) { return true; });
   if (pending != 0) {
     const size_t taken = StoreRecords(m_order.data, m_order.count);
     CompactStaging(taken == m_order.count);  // the order held every pending record
   }
-  LeaveCriticalSection(&m_captureLock);
 }
 
 template <typename Eligible>
@@ -146,7 +146,7 @@ void CTraceCapture::DispatchHandle(HANDLE handle) {
 size_t CTraceCapture::DispatchAt(size_t index) {
   const HANDLE handle = m_waitHandles[index];
   size_t next = index + 1;
-  if (handle == m_timer) {
+  if (handle == m_timer.get()) {
     OnTimerTick();
     ExpireClients(&next);
     if (m_listen != nullptr) {
@@ -173,11 +173,11 @@ size_t CTraceCapture::DispatchAt(size_t index) {
     }
   }
   if (!m_remoteViewer) {
-    if (m_kelData != nullptr && handle == m_kelData) {
+    if (m_kel.data.valid() && handle == m_kel.data.get()) {
       OnKelBufferData();
       return next;
     }
-    if (m_dbwinData != nullptr && handle == m_dbwinData) {
+    if (m_dbwin.data.valid() && handle == m_dbwin.data.get()) {
       OnDbwinData();
       return next;
     }
@@ -306,9 +306,8 @@ int CTraceCapture::ImportKelMapFile(CTraceChannel* channel, DWORD intervalMs) {
     const bool more = channel->HasMore();
     channel->Release();  // before any decoding: the writer waits on it
     if (copied != 0) {
-      EnterCriticalSection(&m_captureLock);
+      const CCriticalSectionGuard guard(m_captureLock);
       StageImported(channel, IgnoreMask());
-      LeaveCriticalSection(&m_captureLock);
     }
     m_import.Consume(m_import.Size());
     StoreIfLarge();
@@ -331,10 +330,12 @@ int CTraceCapture::ImportKelMapFile(CTraceChannel* channel, DWORD intervalMs) {
 void CTraceCapture::StoreIfLarge() {
   // A fast writer fills the staging buffer far beyond what a tick should
   // carry: store it now rather than let it grow for the rest of the second.
-  EnterCriticalSection(&m_captureLock);
-  const TraceBufferHeader* h = m_staging.Buffer();
-  const bool large = h != nullptr && h->write - h->headerSize >= (SortingEnabled() ? kSortHoldCapBytes : kEagerStoreBytes);
-  LeaveCriticalSection(&m_captureLock);
+  bool large;
+  {
+    const CCriticalSectionGuard guard(m_captureLock);
+    const TraceBufferHeader* h = m_staging.Buffer();
+    large = h != nullptr && h->write - h->headerSize >= (SortingEnabled() ? kSortHoldCapBytes : kEagerStoreBytes);
+  }
   if (large && m_listenPort == 0) {
     if (SortingEnabled()) {
       SortAndStorePending();
@@ -416,10 +417,9 @@ int CTraceCapture::CompareRecords(const TraceRecord* a, const TraceRecord* b) {
 void CTraceCapture::DrainQueueToCaches() { StoreStaged(false); }
 
 void CTraceCapture::SortAndStorePending() {
-  EnterCriticalSection(&m_captureLock);
+  const CCriticalSectionGuard guard(m_captureLock);
   const TraceBufferHeader* h = m_staging.Buffer();
   if (h == nullptr || h->recordCount == 0) {
-    LeaveCriticalSection(&m_captureLock);
     return;
   }
   // A record waits until the seconds before the last two are complete, so
@@ -446,7 +446,6 @@ void CTraceCapture::SortAndStorePending() {
   if (m_order.count != 0) {
     CompactStaging(StoreRecords(m_order.data, m_order.count) == pending);
   }
-  LeaveCriticalSection(&m_captureLock);
 }
 
 bool CTraceCapture::RetakeStore() {

@@ -6,6 +6,7 @@
 #include <cwchar>
 #include <new>
 
+#include "core/Handle.h"
 #include "core/TraceRecord.h"
 
 CLocalFileList g_localFileList;
@@ -38,15 +39,14 @@ bool JoinPath(const wchar_t* folder, const wchar_t* name, wchar_t* out) {
 // The record count of a .ktr header; false when the file cannot be opened
 // or holds fewer than 48 bytes.
 bool ReadHeaderCount(const wchar_t* path, uint32_t* count) {
-  const HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
+  const CHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) {
     return false;
   }
   TraceBufferHeader header;
   DWORD got = 0;
-  const BOOL read = ReadFile(file, &header, sizeof(header), &got, nullptr);
-  CloseHandle(file);
+  const BOOL read = ReadFile(file.get(), &header, sizeof(header), &got, nullptr);
   if (!read || got < sizeof(header)) {
     return false;
   }
@@ -174,6 +174,8 @@ CLocalFileList::~CLocalFileList() {
     FreeLibrary(m_shell);
   }
 }
+
+void CLocalFileList::FreeEntry(LocalFileEntry* entry) { std::free(entry); }
 
 void CLocalFileList::FreeList(LocalFileArray& list) {
   for (size_t i = 0; i < list.count; ++i) {

@@ -20,7 +20,7 @@ void CTraceCapture::ImportOlderSources() {
 int CTraceCapture::ImportQrc(CTraceManagerView* view) {
   const int state = view->Refresh(kOlderLockMs);
   if (state < 0) {
-    Notify(kNotifyNotice, kIdsStartQrcFailed);
+    Notify(kNotifyNotice, IDS_START_QRC_FAILED);
     return state;
   }
   if (state == 0) {
@@ -36,7 +36,7 @@ int CTraceCapture::ImportQrc(CTraceManagerView* view) {
       continue;
     }
     // Decoded after the region's mutex was released.
-    EnterCriticalSection(&m_captureLock);
+    const CCriticalSectionGuard guard(m_captureLock);
     for (uint32_t area = 0; area < kProcAreas; ++area) {
       for (uint32_t ring = 0; ring < kProcRingsMax; ++ring) {
         const CByteBuffer& block = blocks.block[area][ring];
@@ -61,7 +61,6 @@ int CTraceCapture::ImportQrc(CTraceManagerView* view) {
         walk(kModeBuild);
       }
     }
-    LeaveCriticalSection(&m_captureLock);
   }
   return state;
 }
@@ -69,7 +68,7 @@ int CTraceCapture::ImportQrc(CTraceManagerView* view) {
 int CTraceCapture::ImportQrv(CTraceStone* stone) {
   const int state = stone->Open();
   if (state < 0) {
-    Notify(kNotifyNotice, kIdsStartQrvFailed);
+    Notify(kNotifyNotice, IDS_START_QRV_FAILED);
     return state;
   }
   if (state == 0) {
@@ -83,28 +82,29 @@ int CTraceCapture::ImportQrv(CTraceStone* stone) {
   const uint32_t mask = IgnoreMask();
   const uint8_t* last = nullptr;
   uint32_t atLastTime = 0;
-  EnterCriticalSection(&m_captureLock);
-  auto walk = [&](int mode) {
-    size_t length;
-    for (const uint8_t* record = first; (length = CTraceStone::RecordLength(record, end)) != 0; record += length) {
-      TraceRecord* staged = AddQrvRecord(&m_staging, mask, record, length, mode);
-      if (mode != kModeBuild) {
-        continue;
+  {
+    const CCriticalSectionGuard guard(m_captureLock);
+    auto walk = [&](int mode) {
+      size_t length;
+      for (const uint8_t* record = first; (length = CTraceStone::RecordLength(record, end)) != 0; record += length) {
+        TraceRecord* staged = AddQrvRecord(&m_staging, mask, record, length, mode);
+        if (mode != kModeBuild) {
+          continue;
+        }
+        MarkLive(staged, kSourceQrvRecord);
+        // Taken even when the builder refused it: it is not new any more.
+        if (last != nullptr && CompareSystemTime(StoneRecordTime(record), StoneRecordTime(last)) == 0) {
+          ++atLastTime;
+        } else {
+          atLastTime = 1;
+        }
+        last = record;
       }
-      MarkLive(staged, kSourceQrvRecord);
-      // Taken even when the builder refused it: it is not new any more.
-      if (last != nullptr && CompareSystemTime(StoneRecordTime(record), StoneRecordTime(last)) == 0) {
-        ++atLastTime;
-      } else {
-        atLastTime = 1;
-      }
-      last = record;
-    }
-  };
-  walk(kModeScan);
-  MarkArrival();
-  walk(kModeBuild);
-  LeaveCriticalSection(&m_captureLock);
+    };
+    walk(kModeScan);
+    MarkArrival();
+    walk(kModeBuild);
+  }
   stone->Release(last, atLastTime);
   return state;
 }

@@ -29,13 +29,6 @@ constexpr size_t kRingWriteOffset = 4;
 constexpr size_t kRingStartOffset = 8;
 constexpr size_t kRingDataOffset = 12;
 
-void CloseIf(HANDLE* handle) {
-  if (*handle != nullptr) {
-    CloseHandle(*handle);
-    *handle = nullptr;
-  }
-}
-
 void CopyTag(wchar_t* target, const wchar_t* tag) { StrCopyNW(target, kOlderTagChars, tag != nullptr ? tag : L""); }
 
 // "<prefix><base><_tag>".
@@ -54,21 +47,18 @@ size_t MappedBytes(const void* view) {
 }  // namespace
 
 void SharedSection::Close() {
-  if (view != nullptr) {
-    UnmapViewOfFile(view);
-    view = nullptr;
-  }
+  view.reset();
   size = 0;
-  CloseIf(&mapping);
-  CloseIf(&mutex);
+  mapping.reset();
+  mutex.reset();
 }
 
 bool SharedSection::Lock(DWORD timeoutMs) {
-  const DWORD waited = WaitForSingleObject(mutex, timeoutMs);
+  const DWORD waited = WaitForSingleObject(mutex.get(), timeoutMs);
   return waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
 }
 
-void SharedSection::Unlock() { ReleaseMutex(mutex); }
+void SharedSection::Unlock() { ReleaseMutex(mutex.get()); }
 
 int OpenSharedSection(SharedSection* section, const wchar_t* name) {
   section->Close();
@@ -76,16 +66,16 @@ int OpenSharedSection(SharedSection* section, const wchar_t* name) {
   if (StrPrintfW(mutexName, kSectionNameChars, L"%sMutex", name) < 0) {
     return 0;
   }
-  section->mutex = OpenMutexW(MUTEX_ALL_ACCESS, FALSE, mutexName);
-  if (section->mutex == nullptr) {
+  section->mutex.reset(OpenMutexW(MUTEX_ALL_ACCESS, FALSE, mutexName));
+  if (!section->mutex.valid()) {
     return 0;
   }
-  section->mapping = OpenFileMappingW(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, name);
-  if (section->mapping != nullptr) {
-    section->view = static_cast<uint8_t*>(MapViewOfFile(section->mapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0));
+  section->mapping.reset(OpenFileMappingW(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, name));
+  if (section->mapping.valid()) {
+    section->view.reset(MapViewOfFile(section->mapping.get(), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0));
   }
-  if (section->view != nullptr) {
-    section->size = MappedBytes(section->view);
+  if (section->view.valid()) {
+    section->size = MappedBytes(section->view.get());
   }
   if (section->size == 0) {
     section->Close();
@@ -173,15 +163,15 @@ void CTraceProcFile::ReadRing(uint32_t area, uint32_t index, uint64_t areaStart,
   if (areaStart > mapped || areaSize > mapped - areaStart || ringOffset >= areaSize) {
     return;
   }
-  const uint8_t* ring = m_section.view + areaStart + ringOffset;
+  const uint8_t* ring = m_section.view.bytes() + areaStart + ringOffset;
   ReadNew(ring, areaSize - ringOffset, &blocks->block[area][index], &m_positions[area][index]);
 }
 
 int CTraceProcFile::Read(DWORD timeoutMs, uint8_t* header, ProcRingBlocks* blocks, bool area0, bool area1) {
-  if (m_section.view == nullptr || !m_section.Lock(timeoutMs)) {
+  if (!m_section.view.valid() || !m_section.Lock(timeoutMs)) {
     return 0;
   }
-  const uint8_t* view = m_section.view;
+  const uint8_t* view = m_section.view.bytes();
   std::memcpy(header, view, kProcRegionHeaderBytes);
   ConvertBigEndianSourceHeader(header);
   uint32_t rings = view[kDescriptorCountOffset];
@@ -221,18 +211,17 @@ void CTraceManagerView::Close() {
 }
 
 int CTraceManagerView::ProcessAlive(uint32_t pid) {
-  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid);
-  if (process == nullptr && GetLastError() == ERROR_ACCESS_DENIED) {
-    process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  CHandle process(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid));
+  if (!process.valid() && GetLastError() == ERROR_ACCESS_DENIED) {
+    process.reset(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
   }
-  if (process == nullptr) {
+  if (!process.valid()) {
     // A process of another user or integrity cannot be opened yet lives:
     // only "no such process" means gone.
     return GetLastError() == ERROR_INVALID_PARAMETER ? 0 : 1;
   }
   DWORD code = STILL_ACTIVE;
-  const BOOL known = GetExitCodeProcess(process, &code);
-  CloseHandle(process);
+  const BOOL known = GetExitCodeProcess(process.get(), &code);
   // A handle can outlive its process: an exit code other than STILL_ACTIVE
   // is the end of it (a process exiting with 259 stays listed).
   return !known || code == STILL_ACTIVE ? 1 : 0;
@@ -259,7 +248,7 @@ int CTraceManagerView::Refresh(DWORD timeoutMs) {
   }
   CGrowArray<uint32_t> listed;
   for (uint32_t slot = 0; slot < kProcTableSlots; ++slot) {
-    uint8_t* field = m_section.view + slot * sizeof(uint32_t);
+    uint8_t* field = m_section.view.bytes() + slot * sizeof(uint32_t);
     const uint32_t pid = LoadBig32(field);
     if (pid == 0) {
       continue;
@@ -353,9 +342,9 @@ const uint8_t* CTraceStone::ReadNew(DWORD timeoutMs, const uint8_t** end) {
   if (m_state != 1 || !m_section.Lock(timeoutMs)) {
     return nullptr;
   }
-  const uint8_t* records = m_section.view + kStoneRecordsOffset;
+  const uint8_t* records = m_section.view.bytes() + kStoneRecordsOffset;
   // The used length is the writer's word: it never reaches past the mapping.
-  size_t used = LoadLittle32(m_section.view + kStoneUsedOffset);
+  size_t used = LoadLittle32(m_section.view.bytes() + kStoneUsedOffset);
   if (used > m_section.size - kStoneRecordsOffset) {
     used = m_section.size - kStoneRecordsOffset;
   }

@@ -14,6 +14,7 @@
 #include <cstdint>
 
 #include "core/Containers.h"
+#include "core/Handle.h"
 
 // How long a tick waits for a region's mutex.
 constexpr DWORD kOlderLockMs = 50;
@@ -33,15 +34,11 @@ constexpr size_t kOlderTagChars = 32;
 
 // A mutex, a mapping and its whole view, opened by name.
 struct SharedSection {
-  HANDLE mutex = nullptr;
-  HANDLE mapping = nullptr;
-  uint8_t* view = nullptr;
+  CHandle mutex;
+  CHandle mapping;
+  CMappedView view;
   size_t size = 0;  // bytes readable from view
 
-  SharedSection() = default;
-  SharedSection(const SharedSection&) = delete;
-  SharedSection& operator=(const SharedSection&) = delete;
-  ~SharedSection() { Close(); }
   void Close();
   // WAIT_ABANDONED counts as acquired: the region is read with care anyway.
   bool Lock(DWORD timeoutMs);
@@ -75,7 +72,7 @@ class CTraceProcFile {
   static int ReadNew(const uint8_t* ring, uint64_t room, CByteBuffer* out, uint32_t* position);
 
   uint32_t Pid() const { return m_pid; }
-  bool IsOpen() const { return m_section.view != nullptr; }
+  bool IsOpen() const { return m_section.view.valid(); }
 
  private:
   void ReadRing(uint32_t area, uint32_t index, uint64_t areaStart, uint64_t areaSize, uint32_t ringOffset,

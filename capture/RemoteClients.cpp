@@ -1,12 +1,15 @@
 // The client list of the remote protocol and the wait handles of its
 // sockets: one list serves the viewers of a server and the one connection
 // of a remote viewer.
+#include <new>
+
 #include "capture/TraceCapture.h"
 #include "net/EventSocket.h"
 
 int CTraceCapture::AddClient(CSocketClient* client, ClientPhase phase) {
-  const ClientState state = {phase, m_tick(), nullptr, 0, client->PeerAddress()};
-  if (!m_clientStates.Reserve(m_clientStates.count + 1) || !m_clients.Append(client)) {
+  auto* state = new (std::nothrow) ClientState{phase, m_tick(), CHandle(), 0, client->PeerAddress()};
+  if (state == nullptr || !m_clientStates.Reserve(m_clientStates.count + 1) || !m_clients.Append(client)) {
+    delete state;
     return 0;
   }
   m_clientStates.Append(state);  // room reserved above
@@ -39,13 +42,11 @@ void CTraceCapture::RemoveClient(size_t i, size_t* next) {
     return;
   }
   CSocketClient* client = m_clients[i];
-  ClientState& state = m_clientStates[i];
-  if (state.file != nullptr) {
-    CloseHandle(state.file);
-  }
+  ClientState* state = m_clientStates[i];
   RemoveWait(client->Event(), next);
   m_clients.RemoveAt(i);
   m_clientStates.RemoveAt(i);
+  delete state;  // closes a file reply's file
   delete client;
 }
 

@@ -1,6 +1,7 @@
 // Remote-server mode: the listening socket, the requests of the clients and
 // their replies, and the live stream to the viewers.
 #include <cstring>
+#include <utility>
 
 #include "capture/LocalFileList.h"
 #include "capture/TraceCapture.h"
@@ -38,7 +39,7 @@ void CTraceCapture::OnListenEvent(CSocketService* listen, size_t* next) {
     RemoveWait(listen->Event(), next);
     delete m_listen;
     m_listen = nullptr;
-    Notify(kNotifyNotice, kIdsListenLost);
+    Notify(kNotifyNotice, IDS_LISTEN_LOST);
   }
 }
 
@@ -70,8 +71,8 @@ bool CTraceCapture::EvictClosingClient(size_t* next) {
   size_t oldest = SIZE_MAX;
   const DWORD now = m_tick();
   for (size_t i = 0; i < m_clients.count; ++i) {
-    if (m_clientStates[i].phase == kPhaseClosing &&
-        (oldest == SIZE_MAX || now - m_clientStates[i].since > now - m_clientStates[oldest].since)) {
+    if (m_clientStates[i]->phase == kPhaseClosing &&
+        (oldest == SIZE_MAX || now - m_clientStates[i]->since > now - m_clientStates[oldest]->since)) {
       oldest = i;
     }
   }
@@ -100,7 +101,7 @@ void CTraceCapture::OnServiceClientEvent(CSocketClient* client, size_t* next) {
   }
   if ((events.lNetworkEvents & FD_READ) != 0) {
     client->OnRecv();
-    if (m_clientStates[i].phase == kPhaseRequest) {
+    if (m_clientStates[i]->phase == kPhaseRequest) {
       ServeRequest(i, next);
     } else {
       client->Input().Consume(client->Input().Size());  // nothing more is asked
@@ -120,8 +121,8 @@ void CTraceCapture::ServeRequest(size_t i, size_t* next) {
   if (parsed == RemoteRequestParse::kComplete) {
     client->SetClientType(request.type);
     if (request.type == kRemoteLiveViewer) {
-      m_clientStates[i].phase = kPhaseLive;
-      Notify(kNotifyViewerConnected, AddressParam(m_clientStates[i].address));
+      m_clientStates[i]->phase = kPhaseLive;
+      Notify(kNotifyViewerConnected, AddressParam(m_clientStates[i]->address));
       served = 1;
     } else if (request.type == kRemoteDumpList) {
       served = StartListReply(i);
@@ -162,8 +163,8 @@ int CTraceCapture::StartListReply(size_t i) {
   if (!EndRemoteReply(reply, at) || !m_clients[i]->Write(reply.Data(), reply.Size())) {
     return 0;
   }
-  m_clientStates[i].phase = kPhaseReply;
-  m_clientStates[i].since = m_tick();
+  m_clientStates[i]->phase = kPhaseReply;
+  m_clientStates[i]->since = m_tick();
   return PumpReply(i);
 }
 
@@ -187,27 +188,26 @@ int CTraceCapture::StartFileReply(size_t i, const uint8_t* name, uint32_t nameBy
   if (match == nullptr) {
     return 0;
   }
-  HANDLE file = CreateFileW(match->path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
+  CHandle file(CreateFileW(match->path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!file.valid()) {
     return 0;
   }
   LARGE_INTEGER size = {};
   CByteBuffer head;
-  if (!GetFileSizeEx(file, &size) || uint64_t(size.QuadPart) > UINT32_MAX || !AppendLe32(head, uint32_t(size.QuadPart)) ||
-      !m_clients[i]->Write(head.Data(), head.Size())) {
-    CloseHandle(file);
+  if (!GetFileSizeEx(file.get(), &size) || uint64_t(size.QuadPart) > UINT32_MAX ||
+      !AppendLe32(head, uint32_t(size.QuadPart)) || !m_clients[i]->Write(head.Data(), head.Size())) {
     return 0;
   }
-  ClientState& state = m_clientStates[i];
+  ClientState& state = *m_clientStates[i];
   state.phase = kPhaseReply;
   state.since = m_tick();
-  state.file = file;
+  state.file = std::move(file);
   state.fileLeft = uint32_t(size.QuadPart);
   return PumpReply(i);
 }
 
 int CTraceCapture::PumpReply(size_t i) {
-  ClientState& state = m_clientStates[i];
+  ClientState& state = *m_clientStates[i];
   CSocketClient* client = m_clients[i];
   if (state.phase != kPhaseReply) {
     client->OnSend();
@@ -216,11 +216,11 @@ int CTraceCapture::PumpReply(size_t i) {
   // The file is read only as fast as the socket takes it, so a big file
   // never sits whole in memory and a slow peer never blocks this thread.
   for (;;) {
-    while (state.file != nullptr && state.fileLeft != 0 && client->Output().Size() < kRemoteFileWindowBytes) {
+    while (state.file.valid() && state.fileLeft != 0 && client->Output().Size() < kRemoteFileWindowBytes) {
       uint8_t piece[kRemoteFilePieceBytes];
       const DWORD wanted = state.fileLeft < sizeof(piece) ? state.fileLeft : DWORD(sizeof(piece));
       DWORD read = 0;
-      if (!ReadFile(state.file, piece, wanted, &read, nullptr) || read == 0 || !client->Write(piece, read)) {
+      if (!ReadFile(state.file.get(), piece, wanted, &read, nullptr) || read == 0 || !client->Write(piece, read)) {
         // The file shrank or failed: the reply cannot reach its length,
         // and the peer must see a short reply, not a complete one.
         return 0;
@@ -236,14 +236,11 @@ int CTraceCapture::PumpReply(size_t i) {
     if (left != 0) {
       return 1;  // FD_WRITE resumes
     }
-    if (state.file == nullptr || state.fileLeft == 0) {
+    if (!state.file.valid() || state.fileLeft == 0) {
       break;
     }
   }
-  if (state.file != nullptr) {
-    CloseHandle(state.file);
-    state.file = nullptr;
-  }
+  state.file.reset();
   // Everything went out: the peer reads to the end of the stream, and the
   // slot is free again as soon as it closes too.
   shutdown(client->Handle(), SD_SEND);
@@ -254,8 +251,8 @@ int CTraceCapture::PumpReply(size_t i) {
 
 void CTraceCapture::TearDownService(size_t i, size_t* next) {
   CSocketClient* client = m_clients[i];
-  if (client->ClientType() == kRemoteLiveViewer && m_clientStates[i].phase != kPhaseRequest) {
-    Notify(kNotifyPeerLost, AddressParam(m_clientStates[i].address));
+  if (client->ClientType() == kRemoteLiveViewer && m_clientStates[i]->phase != kPhaseRequest) {
+    Notify(kNotifyPeerLost, AddressParam(m_clientStates[i]->address));
   }
   RemoveClient(i, next);
 }
@@ -266,7 +263,7 @@ void CTraceCapture::ExpireClients(size_t* next) {
   }
   const DWORD now = m_tick();
   for (size_t i = m_clients.count; i > 0; --i) {
-    const ClientState& state = m_clientStates[i - 1];
+    const ClientState& state = *m_clientStates[i - 1];
     const DWORD age = now - state.since;
     const bool expired = state.phase == kPhaseDrop || (state.phase == kPhaseRequest && age >= m_requestMs) ||
                          (state.phase == kPhaseReply && age >= kRemoteReplyStallMs) ||
@@ -280,33 +277,34 @@ void CTraceCapture::ExpireClients(size_t* next) {
 void CTraceCapture::ForwardToRemotes() {
   bool anyLive = false;
   for (size_t i = 0; i < m_clients.count; ++i) {
-    anyLive = anyLive || m_clientStates[i].phase == kPhaseLive;
+    anyLive = anyLive || m_clientStates[i]->phase == kPhaseLive;
   }
-  EnterCriticalSection(&m_captureLock);
-  m_import.Consume(m_import.Size());
-  const TraceBufferHeader* h = m_staging.Buffer();
-  if (anyLive && h != nullptr && h->recordCount != 0) {
-    CTraceRingWalker walker(h);
-    while (const TraceRecord* record = walker.Next()) {
-      if (record->version == 0 || record->pid == m_ownPid) {
-        continue;
-      }
-      uint8_t* room = m_import.Reserve(kNarrowRecordLimit);
-      if (room == nullptr) {
-        break;
-      }
-      if (ToNarrowRecord(room, kNarrowRecordLimit, record) != nullptr) {
-        m_import.size += ReadLe16(room);
+  {
+    const CCriticalSectionGuard guard(m_captureLock);
+    m_import.Consume(m_import.Size());
+    const TraceBufferHeader* h = m_staging.Buffer();
+    if (anyLive && h != nullptr && h->recordCount != 0) {
+      CTraceRingWalker walker(h);
+      while (const TraceRecord* record = walker.Next()) {
+        if (record->version == 0 || record->pid == m_ownPid) {
+          continue;
+        }
+        uint8_t* room = m_import.Reserve(kNarrowRecordLimit);
+        if (room == nullptr) {
+          break;
+        }
+        if (ToNarrowRecord(room, kNarrowRecordLimit, record) != nullptr) {
+          m_import.size += ReadLe16(room);
+        }
       }
     }
+    ResetStaging();
   }
-  ResetStaging();
-  LeaveCriticalSection(&m_captureLock);
   if (m_import.Size() == 0) {
     return;
   }
   for (size_t i = 0; i < m_clients.count; ++i) {
-    if (m_clientStates[i].phase != kPhaseLive) {
+    if (m_clientStates[i]->phase != kPhaseLive) {
       continue;
     }
     CSocketClient* client = m_clients[i];
@@ -314,7 +312,7 @@ void CTraceCapture::ForwardToRemotes() {
     // captured since; it is dropped at the next tick instead.
     if (client->Output().Size() + m_import.Size() > m_liveOutputLimit ||
         !client->Write(m_import.Data(), m_import.Size())) {
-      m_clientStates[i].phase = kPhaseDrop;
+      m_clientStates[i]->phase = kPhaseDrop;
     }
   }
   m_import.Consume(m_import.Size());

@@ -124,7 +124,7 @@ int CTraceCapture::OnRemoteRecords(CSocketClient* client) {
   const size_t size = input.Size();
   size_t offset = 0;
   bool inStep = true;
-  EnterCriticalSection(&m_captureLock);
+  const CCriticalSectionGuard guard(m_captureLock);
   m_import.Consume(m_import.Size());
   while (offset < size) {
     size_t length = 0;
@@ -166,7 +166,6 @@ int CTraceCapture::OnRemoteRecords(CSocketClient* client) {
     }
     m_import.Consume(taken);
   }
-  LeaveCriticalSection(&m_captureLock);
   return inStep ? 1 : 0;
 }
 

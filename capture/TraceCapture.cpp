@@ -51,7 +51,6 @@ CTraceCapture::CTraceCapture(HWND owner) : m_owner(owner) {
   m_remoteAddress.sin_addr.s_addr = INADDR_NONE;
   m_fileList = &g_localFileList;
   NameChannels(nullptr);
-  InitCriticalSectionSpin(&m_captureLock);
 }
 
 CTraceCapture::~CTraceCapture() {
@@ -62,7 +61,6 @@ CTraceCapture::~CTraceCapture() {
   delete m_listen;
   m_listen = nullptr;
   CloseMapFiles();
-  DeleteCriticalSection(&m_captureLock);
   // The views go with the CTraceMgr part; they only point into the ring,
   // which is released after them.
   for (size_t i = 0; i < m_views.count; ++i) {
@@ -116,19 +114,22 @@ int CTraceCapture::Init(uint16_t port) {
     if (!m_lock.Init()) {
       return 0;
     }
-    const CString name = LoadText(kIdsCaptureName, L"CAPTURE");
+    const CString name = LoadText(IDS_CAPTURE_NAME, L"CAPTURE");
     if (!SetFileName(name.c_str(), name.c_str()) || !GrowBuffer(0)) {
       return 0;
     }
-    const CString all = LoadText(kIdsAllView, L"ALL");
+    const CString all = LoadText(IDS_ALL_VIEW, L"ALL");
     if (!AddView(all.c_str(), kAllGroups, 0)) {
       return 0;
     }
   }
-  EnterCriticalSection(&m_captureLock);
-  const int staged = m_staging.GrowBuffer(kStagingStartBytes);
-  const bool imported = m_import.Reserve(kImportStartBytes) != nullptr;
-  LeaveCriticalSection(&m_captureLock);
+  int staged;
+  bool imported;
+  {
+    const CCriticalSectionGuard guard(m_captureLock);
+    staged = m_staging.GrowBuffer(kStagingStartBytes);
+    imported = m_import.Reserve(kImportStartBytes) != nullptr;
+  }
   if (!staged || !imported) {
     return 0;
   }
@@ -265,9 +266,10 @@ LONG CTraceCapture::Clear() {
   if (m_buffer != nullptr) {
     ResetBufferHeader(m_buffer);
   }
-  EnterCriticalSection(&m_captureLock);
-  ResetStaging();
-  LeaveCriticalSection(&m_captureLock);
+  {
+    const CCriticalSectionGuard guard(m_captureLock);
+    ResetStaging();
+  }
   for (size_t i = m_processStats.count; i > 1; --i) {
     delete m_processStats[i - 1];
   }
@@ -303,7 +305,7 @@ void CTraceCapture::Notify(uint32_t code, LPARAM value) {
 void CTraceCapture::Log(const char* text, int value) {
   // While this process reads the debugger channel, writing to it from the
   // capture thread would wait on our own buffer.
-  if (m_dbwinView != nullptr) {
+  if (m_dbwin.view.valid()) {
     return;
   }
   DebugTraceA("%s, %d", text, value);
@@ -318,9 +320,7 @@ uint64_t CTraceCapture::LostRecords() const {
 }
 
 uint32_t CTraceCapture::StagedCount() const {
-  EnterCriticalSection(const_cast<CRITICAL_SECTION*>(&m_captureLock));
+  const CCriticalSectionGuard guard(m_captureLock);
   const TraceBufferHeader* h = m_staging.Buffer();
-  const uint32_t count = h != nullptr ? h->recordCount : 0;
-  LeaveCriticalSection(const_cast<CRITICAL_SECTION*>(&m_captureLock));
-  return count;
+  return h != nullptr ? h->recordCount : 0;
 }

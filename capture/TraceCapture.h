@@ -13,10 +13,13 @@
 #include "capture/StagedOrder.h"
 #include "capture/TraceChannel.h"
 #include "core/Containers.h"
+#include "core/CriticalSection.h"
+#include "core/Handle.h"
 #include "core/RWLock.h"
 #include "core/TraceStore.h"
 #include "jobs/Notify.h"
 #include "jobs/Threads.h"
+#include "res/resource.h"
 
 class CSocketService;
 class CSocketClient;
@@ -97,18 +100,6 @@ constexpr size_t kRemoteLiveOutputBytes = 32u << 20;
 constexpr size_t kRemoteFileWindowBytes = 64u << 10;
 constexpr DWORD kRemoteFilePieceBytes = 4096;
 
-// String-table ids of the capture's notices.
-constexpr uint32_t kIdsStartHvnFailed = 61464;
-constexpr uint32_t kIdsStartCaptureFailed = 61469;
-constexpr uint32_t kIdsListenFailed = 61525;
-constexpr uint32_t kIdsListenLost = 61526;
-constexpr uint32_t kIdsCaptureName = 61448;
-constexpr uint32_t kIdsAllView = 61434;
-constexpr uint32_t kIdsStartQrcFailed = 61465;
-constexpr uint32_t kIdsStartQrvFailed = 61466;
-constexpr uint32_t kIdsCreateBackupFailed = 61521;
-constexpr uint32_t kIdsWriteBackupFailed = 61522;
-
 // Backup file size limits in megabytes: Size is clamped to these, so that
 // neither 0 nor a huge value breaks the rotation and every file stays a
 // readable trace file.
@@ -117,6 +108,23 @@ constexpr uint32_t kBackupMaxMegabytes = 4095;
 // Room for the backup folder and the file name behind it.
 constexpr size_t kBackupFolderChars = 260;
 constexpr size_t kBackupPathChars = kBackupFolderChars + 64;
+
+// A buffer that writers hand over one message at a time (the one-record
+// buffer, the debugger buffer): its ready and data events, its mapping and
+// the mapping's view. Members go in reverse: the view first.
+struct CaptureHandOver {
+  CHandle ready;
+  CHandle data;
+  CHandle mapping;
+  CMappedView view;
+
+  void Close() {
+    view.reset();
+    mapping.reset();
+    data.reset();
+    ready.reset();
+  }
+};
 
 class CTraceCapture : public CTraceMgr, public ICaptureStore {
  public:
@@ -298,7 +306,6 @@ class CTraceCapture : public CTraceMgr, public ICaptureStore {
   void ResetStaging();
   int BuildWaitArray();
   int AppendWait(HANDLE handle);
-  void CloseBufferGroup(HANDLE* ready, HANDLE* data, HANDLE* mapping, void** view);
   bool SortingEnabled() const;
   uint32_t IgnoreMask() const;
   static void CALLBACK DropRecord(void* context, TraceRecord* record);
@@ -314,8 +321,8 @@ class CTraceCapture : public CTraceMgr, public ICaptureStore {
   };
   struct ClientState {
     ClientPhase phase;
-    DWORD since;     // when the phase began or last made progress
-    HANDLE file;     // file reply: the file, or null
+    DWORD since;        // when the phase began or last made progress
+    CHandle file;       // file reply: the file, or none
     uint32_t fileLeft;  // file reply: bytes still to read
     uint32_t address;   // the peer's, kept for when the socket is gone
   };
@@ -346,16 +353,14 @@ class CTraceCapture : public CTraceMgr, public ICaptureStore {
   uint32_t m_admin = 0;
   DWORD m_sessionId = 0;
   DWORD m_ownPid = 0;
-  HANDLE m_timer = nullptr;
-  // The shared one-record buffer and the debugger buffer: ready event, data
-  // event, mapping, view. Their readers plug into DispatchHandle.
-  HANDLE m_kelReady = nullptr, m_kelData = nullptr, m_kelMapping = nullptr;
-  void* m_kelView = nullptr;
-  HANDLE m_dbwinReady = nullptr, m_dbwinData = nullptr, m_dbwinMapping = nullptr;
-  void* m_dbwinView = nullptr;
+  CHandle m_timer;
+  // The shared one-record buffer and the debugger buffer. Their readers plug
+  // into DispatchHandle.
+  CaptureHandOver m_kel;
+  CaptureHandOver m_dbwin;
   CTraceChannel m_local[kChannelKinds];
   CTraceChannel m_global[kChannelKinds];
-  CRITICAL_SECTION m_captureLock;
+  mutable CCriticalSection m_captureLock;  // guards m_staging and m_arrivals: the window thread stages too
   CTraceCache m_staging;
   CByteBuffer m_import;
   // Staged records are numbered as they arrive; each import notes the first
@@ -371,7 +376,7 @@ class CTraceCapture : public CTraceMgr, public ICaptureStore {
   uint32_t m_backupNumber = 0;  // files started in this series
   uint64_t m_backupSize = 0;
   wchar_t m_backupStem[kBackupPathChars] = {};  // folder\kelbackup_<time>_
-  HANDLE m_backupFile = INVALID_HANDLE_VALUE;
+  CHandle m_backupFile;
   uint32_t m_backupNoticed = 0;  // the failure last noticed, 0 after a success
   WriteFileFn m_writeFile = &WriteFile;
   // The older sources.
@@ -384,14 +389,14 @@ class CTraceCapture : public CTraceMgr, public ICaptureStore {
   uint16_t m_listenPort = 0;
   CSocketService* m_listen = nullptr;
   CGrowArray<CSocketClient*> m_clients;
-  CGrowArray<ClientState> m_clientStates;
+  CGrowArray<ClientState*> m_clientStates;  // owned, one per client
   uint32_t m_remoteViewer = 0;
   sockaddr_in m_remoteAddress = {};
   CLocalFileList* m_fileList = nullptr;
   DWORD m_requestMs = kRemoteRequestMs;
   size_t m_liveOutputLimit = kRemoteLiveOutputBytes;
   CGrowArray<HANDLE> m_waitHandles;
-  CRWLock m_lock;
+  CRWLock m_lock;  // guards the store: its ring, views and statistics (Lock/Unlock)
   CReservedRing m_ring;
   PostMessageFn m_post = nullptr;
   DWORD(WINAPI* m_tick)() = &GetTickCount;

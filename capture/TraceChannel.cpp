@@ -1,6 +1,7 @@
 #include "capture/TraceChannel.h"
 
 #include <cstring>
+#include <utility>
 
 #include "core/RecordImport.h"
 #include "core/StrUtil.h"
@@ -44,92 +45,76 @@ void CTraceChannel::Init(DWORD sessionId, const wchar_t* mutexName, const wchar_
 }
 
 int CTraceChannel::OpenEvent(SECURITY_ATTRIBUTES* attributes) {
-  if (m_event == nullptr) {
-    m_event = CreateEventW(attributes, FALSE, FALSE, m_eventName);
-    if (m_event == nullptr) {
+  if (!m_event.valid()) {
+    m_event.reset(CreateEventW(attributes, FALSE, FALSE, m_eventName));
+    if (!m_event.valid()) {
       return 0;
     }
     if (GetLastError() != ERROR_ALREADY_EXISTS && IsNt6OrLater()) {
       SetLowIntegrityLabel(m_eventName);
     }
   }
-  if (m_rest == nullptr) {
-    m_rest = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (!m_rest.valid()) {
+    m_rest.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   }
-  if (m_mutex == nullptr) {
-    m_mutex = OpenMutexW(MUTEX_ALL_ACCESS, FALSE, m_mutexName);
+  if (!m_mutex.valid()) {
+    m_mutex.reset(OpenMutexW(MUTEX_ALL_ACCESS, FALSE, m_mutexName));
   }
-  if (m_mutex != nullptr) {
-    SetEvent(m_event);  // a writer runs already: read its ring at once
+  if (m_mutex.valid()) {
+    SetEvent(m_event.get());  // a writer runs already: read its ring at once
   }
   return 1;
 }
 
 void CTraceChannel::CloseRing() {
-  if (m_view != nullptr) {
-    UnmapViewOfFile(m_view);
-    m_view = nullptr;
-  }
+  m_view.reset();
   m_viewSize = 0;
   m_resumeOffset = 0;
-  if (m_mapping != nullptr) {
-    CloseHandle(m_mapping);
-    m_mapping = nullptr;
-  }
-  if (m_mutex != nullptr) {
-    CloseHandle(m_mutex);
-    m_mutex = nullptr;
-  }
+  m_mapping.reset();
+  m_mutex.reset();
 }
 
 void CTraceChannel::Close() {
   CloseRing();
-  if (m_event != nullptr) {
-    CloseHandle(m_event);
-    m_event = nullptr;
-  }
-  if (m_rest != nullptr) {
-    CloseHandle(m_rest);
-    m_rest = nullptr;
-  }
+  m_event.reset();
+  m_rest.reset();
   m_resting = 0;
   m_pending = 0;
 }
 
 int CTraceChannel::OpenRing() {
-  if (m_mutex == nullptr) {
-    m_mutex = OpenMutexW(MUTEX_ALL_ACCESS, FALSE, m_mutexName);
+  if (!m_mutex.valid()) {
+    m_mutex.reset(OpenMutexW(MUTEX_ALL_ACCESS, FALSE, m_mutexName));
   }
-  if (m_mapping == nullptr) {
-    m_mapping = OpenFileMappingW(FILE_MAP_READ, FALSE, m_mappingName);
+  if (!m_mapping.valid()) {
+    m_mapping.reset(OpenFileMappingW(FILE_MAP_READ, FALSE, m_mappingName));
   }
-  if (m_mutex == nullptr || m_mapping == nullptr) {
+  if (!m_mutex.valid() || !m_mapping.valid()) {
     return 0;
   }
-  const void* view = MapViewOfFile(m_mapping, FILE_MAP_READ, 0, 0, 0);
-  if (view == nullptr) {
+  CMappedView view(MapViewOfFile(m_mapping.get(), FILE_MAP_READ, 0, 0, 0));
+  if (!view.valid()) {
     return 0;
   }
   // The header's sizes are the writer's word; the mapped size is the fact.
   MEMORY_BASIC_INFORMATION info = {};
-  if (VirtualQuery(view, &info, sizeof(info)) == 0 || info.RegionSize < sizeof(TraceBufferHeader)) {
-    UnmapViewOfFile(view);
+  if (VirtualQuery(view.get(), &info, sizeof(info)) == 0 || info.RegionSize < sizeof(TraceBufferHeader)) {
     return 0;
   }
-  m_view = static_cast<const uint8_t*>(view);
+  m_view = std::move(view);
   m_viewSize = info.RegionSize;
   return 1;
 }
 
 int CTraceChannel::Lock(DWORD waitMs, DWORD intervalMs) {
-  const bool firstUse = m_view == nullptr;
+  const bool firstUse = !m_view.valid();
   if (!firstUse && GetTickCount() - m_lastReleaseTick < intervalMs) {
     return kChannelNotNow;
   }
   if (firstUse && !OpenRing()) {
     return kChannelFailed;
   }
-  const DWORD waited = WaitForSingleObject(m_mutex, firstUse ? kChannelFirstWaitMs : waitMs);
+  const DWORD waited = WaitForSingleObject(m_mutex.get(), firstUse ? kChannelFirstWaitMs : waitMs);
   if (waited == WAIT_TIMEOUT) {
     return kChannelNotNow;  // busy is no failure: the timer tries again
   }
@@ -138,9 +123,9 @@ int CTraceChannel::Lock(DWORD waitMs, DWORD intervalMs) {
   }
   // Also after an abandoned mutex: the writer may have died mid-append, so
   // nothing is read before the header has been checked again.
-  std::memcpy(&m_header, m_view, sizeof(m_header));
+  std::memcpy(&m_header, View(), sizeof(m_header));
   if (!HeaderIsSound()) {
-    ReleaseMutex(m_mutex);
+    ReleaseMutex(m_mutex.get());
     return kChannelFailed;
   }
   if (m_header.generation != m_generation) {
@@ -205,7 +190,7 @@ uint32_t CTraceChannel::ReadNewRecords(CByteBuffer& output, size_t maxBytes) {
       ++m_damagedRecords;
       break;
     }
-    const uint8_t* record = m_view + offset;
+    const uint8_t* record = View() + offset;
     const uint32_t length = ReadU16(record);
     // A zero or short length would never move on; a long one leaves the ring.
     if (length < kMinNarrowRecord || length > kMaxNarrowRecord || offset + uint64_t(length) > limit) {
@@ -256,11 +241,11 @@ uint32_t CTraceChannel::ReadStart() const {
   if (!live || offset < h.headerSize || offset + uint64_t(kMinNarrowRecord) > RecordLimit(offset)) {
     return h.first;
   }
-  return ReadU32(m_view + offset + kRecordSequenceOffset) == m_lastSequence + 1 ? offset : h.first;
+  return ReadU32(View() + offset + kRecordSequenceOffset) == m_lastSequence + 1 ? offset : h.first;
 }
 
 void CTraceChannel::Release() {
-  ReleaseMutex(m_mutex);
+  ReleaseMutex(m_mutex.get());
   m_pending = 0;
   m_lastReleaseTick = GetTickCount();
 }

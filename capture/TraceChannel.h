@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "core/Containers.h"
+#include "core/Handle.h"
 #include "core/TraceRecord.h"
 
 // Kernel-object names hold at most this many characters with the terminator.
@@ -55,12 +56,12 @@ class CTraceChannel {
   bool HasMore() const { return m_more; }
   void Release();
 
-  HANDLE Event() const { return m_event; }
+  HANDLE Event() const { return m_event.get(); }
   // Never signalled: it stands in for the event in the capture's wait while
   // the channel rests (null when it could not be made: then it never rests).
-  HANDLE RestHandle() const { return m_rest; }
+  HANDLE RestHandle() const { return m_rest.get(); }
   DWORD LastReleaseTick() const { return m_lastReleaseTick; }
-  bool IsOpen() const { return m_view != nullptr; }
+  bool IsOpen() const { return m_view.valid(); }
   DWORD SessionId() const { return m_sessionId; }
   uint32_t LastSequence() const { return m_lastSequence; }
   // Records a writer overwrote before this channel could copy them.
@@ -87,11 +88,13 @@ class CTraceChannel {
   // that place still holds the next number, else at the oldest record.
   uint32_t ReadStart() const;
 
-  HANDLE m_event = nullptr;
-  HANDLE m_rest = nullptr;
-  HANDLE m_mutex = nullptr;
-  HANDLE m_mapping = nullptr;
-  const uint8_t* m_view = nullptr;
+  const uint8_t* View() const { return m_view.bytes(); }
+
+  CHandle m_event;
+  CHandle m_rest;
+  CHandle m_mutex;
+  CHandle m_mapping;
+  CMappedView m_view;  // the whole ring, read-only
   size_t m_viewSize = 0;
   TraceBufferHeader m_header = {};  // taken on each lock
   uint32_t m_lastSequence = 0;

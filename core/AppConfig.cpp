@@ -4,6 +4,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "core/Handle.h"
 #include "core/StrUtil.h"
 #include "core/SysUtil.h"
 
@@ -284,11 +285,11 @@ int CAppConfig::WriteDefaultIni(const wchar_t* path) {
   HGLOBAL loaded = size ? LoadResource(nullptr, resource) : nullptr;
   const void* bytes = loaded ? LockResource(loaded) : nullptr;
   if (!bytes) return 0;
-  HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return 0;
+  CHandle file(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) return 0;
   DWORD written = 0;
-  const bool complete = WriteFile(file, bytes, size, &written, nullptr) && written == size;
-  CloseHandle(file);
+  const bool complete = WriteFile(file.get(), bytes, size, &written, nullptr) && written == size;
+  file.Close();  // before the delete below, which an open file would refuse
   // A cut default text would be read as missing options: better none.
   if (!complete) DeleteFileW(path);
   return complete ? 1 : 0;

@@ -38,10 +38,9 @@ struct CGrowArray {
     if (capacity >= n) return 1;
     const size_t wanted = GrownCapacity(capacity, n);
     if (!wanted) return 0;
-    T* block = static_cast<T*>(std::malloc(wanted * sizeof(T)));
+    // realloc copies the elements, and keeps the old block when it fails.
+    T* block = static_cast<T*>(std::realloc(data, wanted * sizeof(T)));
     if (!block) return 0;
-    if (count) std::memcpy(block, data, count * sizeof(T));
-    std::free(data);
     data = block;
     capacity = wanted;
     return 1;
@@ -50,7 +49,7 @@ struct CGrowArray {
   // Copies n elements behind the last one; the source may lie inside this array.
   int AppendN(const T* source, size_t n) {
     if (n == 0) return 1;
-    if (!source || n > SIZE_MAX - count) return 0;
+    if (!source || n > kMaxElements || count > kMaxElements - n) return 0;  // more than any block holds
     const bool inside = Holds(source);
     const size_t offset = inside ? static_cast<size_t>(source - data) : 0;
     if (!Reserve(count + n)) return 0;
@@ -108,9 +107,10 @@ struct CGrowArray {
 
  private:
   static constexpr size_t kGrowStep = 8;
-  // Largest element count whose byte size fits in size_t, kept a multiple of
-  // the growth step so rounding up can never overflow.
-  static constexpr size_t kMaxElements = (SIZE_MAX / sizeof(T)) & ~(kGrowStep - 1);
+  // Largest element count of a block no larger than PTRDIFF_MAX bytes (the
+  // largest object: pointer differences inside it must fit), kept a multiple
+  // of the growth step so rounding up can never overflow.
+  static constexpr size_t kMaxElements = (static_cast<size_t>(PTRDIFF_MAX) / sizeof(T)) & ~(kGrowStep - 1);
   static constexpr size_t kNotFound = SIZE_MAX;
 
   bool Holds(const T* p) const {

@@ -176,7 +176,7 @@ int CModuleGroups::AppendGroup(const wchar_t* name) {
 
 int CModuleGroups::AppendCatchAll() {
   wchar_t name[kModuleGroupNameChars];
-  if (LoadStringW(CurrentModule(), kCatchAllNameStringId, name, kModuleGroupNameChars) <= 0) {
+  if (LoadStringW(CurrentModule(), IDS_UNKNOWN_GROUP, name, kModuleGroupNameChars) <= 0) {
     StrCopyNW(name, kModuleGroupNameChars, kCatchAllName);
   }
   return AppendGroup(name);

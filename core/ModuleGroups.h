@@ -9,13 +9,13 @@
 
 #include "core/Containers.h"
 #include "core/RefString.h"
+#include "res/resource.h"
 
 // The embedded table: resource type "FILE", this id, plain 8-bit text.
 constexpr unsigned kModuleGroupsResourceId = 253;
 constexpr wchar_t kModuleGroupsResourceType[] = L"FILE";
 
-// String-table id of the catch-all group's name ("UNKNOWN").
-constexpr unsigned kCatchAllNameStringId = 61433;
+// The catch-all group's name when the string table lacks IDS_UNKNOWN_GROUP.
 constexpr wchar_t kCatchAllName[] = L"UNKNOWN";
 
 // Groups read from the text; the catch-all group takes the next bit, so with

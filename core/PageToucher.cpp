@@ -47,7 +47,7 @@ int CPageToucher::Start(uint8_t* begin, uint8_t* end, size_t lead, int helpers) 
       DebugTraceA("CPageToucher::Start, 1, _beginthreadex failed after %d", m_threadCount);
       break;
     }
-    m_threads[m_threadCount++] = reinterpret_cast<HANDLE>(thread);
+    m_threads[m_threadCount++].reset(reinterpret_cast<HANDLE>(thread));
   }
   if (m_threadCount == 0) {
     m_count = 0;
@@ -63,10 +63,9 @@ void CPageToucher::Stop() {
     AcquireSRWLockExclusive(&m_lock);
     ReleaseSRWLockExclusive(&m_lock);
     WakeAllConditionVariable(&m_wake);
-    WaitForMultipleObjects(DWORD(m_threadCount), m_threads, TRUE, INFINITE);
     for (int i = 0; i < m_threadCount; ++i) {
-      CloseHandle(m_threads[i]);
-      m_threads[i] = nullptr;
+      WaitForSingleObject(m_threads[i].get(), INFINITE);
+      m_threads[i].reset();
     }
     m_threadCount = 0;
   }

@@ -17,6 +17,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "core/Handle.h"
+
 // Makes every page of [at, at + bytes) present by writing a zero at each
 // page start. Only for fresh memory, whose bytes read 0 anyway.
 void TouchFreshPages(uint8_t* at, size_t bytes);
@@ -77,6 +79,6 @@ class CPageToucher {
   volatile LONG m_waiting = 0;       // helpers inside WaitForLead
   SRWLOCK m_lock = SRWLOCK_INIT;     // guards the sleep on m_wake only
   CONDITION_VARIABLE m_wake = CONDITION_VARIABLE_INIT;
-  HANDLE m_threads[kMaxHelpers] = {};
+  CHandle m_threads[kMaxHelpers];
   int m_threadCount = 0;
 };

@@ -1,8 +1,9 @@
 #include "core/RWLock.h"
 
+#include <utility>
+
 namespace {
 
-constexpr DWORD kSpinCount = 4000;
 constexpr LONG kSemaphoreMax = 0x7FFFFFFF;
 
 // The thread's TLS word: recursion count in the low 16 bits, mode above.
@@ -13,65 +14,29 @@ constexpr DWORD kWordExclusive = 0x20000;
 
 constexpr int32_t kStateExclusive = -1;
 
-using SpinInitFn = BOOL(WINAPI*)(LPCRITICAL_SECTION, DWORD);
-
-SpinInitFn LookUpSpinInit() {
-  HMODULE kernel = GetModuleHandleW(L"Kernel32.dll");
-  if (!kernel) return nullptr;
-  FARPROC proc = GetProcAddress(kernel, "InitializeCriticalSectionAndSpinCount");
-  return reinterpret_cast<SpinInitFn>(reinterpret_cast<void (*)()>(proc));
-}
-
-class CriticalSectionGuard {
- public:
-  explicit CriticalSectionGuard(CRITICAL_SECTION* section) : m_section(section) {
-    EnterCriticalSection(m_section);
-  }
-  ~CriticalSectionGuard() { LeaveCriticalSection(m_section); }
-  CriticalSectionGuard(const CriticalSectionGuard&) = delete;
-  CriticalSectionGuard& operator=(const CriticalSectionGuard&) = delete;
-
- private:
-  CRITICAL_SECTION* m_section;
-};
-
 }  // namespace
-
-void InitCriticalSectionSpin(CRITICAL_SECTION* section) {
-  if (!section) return;
-  static const SpinInitFn spinInit = LookUpSpinInit();
-  if (spinInit && spinInit(section, kSpinCount)) return;
-  InitializeCriticalSection(section);
-}
-
-CRWLock::CRWLock() { InitCriticalSectionSpin(&m_cs); }
 
 CRWLock::~CRWLock() {
   if (m_tlsIndex != TLS_OUT_OF_INDEXES) TlsFree(m_tlsIndex);
-  if (m_sharedSem) CloseHandle(m_sharedSem);
-  if (m_exclusiveSem) CloseHandle(m_exclusiveSem);
-  DeleteCriticalSection(&m_cs);
 }
 
 int CRWLock::Init() {
   if (IsReady()) return 1;
   const DWORD index = TlsAlloc();
-  HANDLE shared = CreateSemaphoreW(nullptr, 0, kSemaphoreMax, nullptr);
-  HANDLE exclusive = CreateSemaphoreW(nullptr, 0, kSemaphoreMax, nullptr);
-  if (index == TLS_OUT_OF_INDEXES || !shared || !exclusive) {
+  CHandle shared(CreateSemaphoreW(nullptr, 0, kSemaphoreMax, nullptr));
+  CHandle exclusive(CreateSemaphoreW(nullptr, 0, kSemaphoreMax, nullptr));
+  if (index == TLS_OUT_OF_INDEXES || !shared.valid() || !exclusive.valid()) {
     if (index != TLS_OUT_OF_INDEXES) TlsFree(index);
-    if (shared) CloseHandle(shared);
-    if (exclusive) CloseHandle(exclusive);
     return 0;
   }
   m_tlsIndex = index;
-  m_sharedSem = shared;
-  m_exclusiveSem = exclusive;
+  m_sharedSem = std::move(shared);
+  m_exclusiveSem = std::move(exclusive);
   return 1;
 }
 
 bool CRWLock::IsReady() const {
-  return m_tlsIndex != TLS_OUT_OF_INDEXES && m_sharedSem && m_exclusiveSem;
+  return m_tlsIndex != TLS_OUT_OF_INDEXES && m_sharedSem.valid() && m_exclusiveSem.valid();
 }
 
 DWORD CRWLock::ThreadWord() const {
@@ -98,7 +63,7 @@ int CRWLock::LockShared(int wait) {
   WaitHook hook;
   void* context;
   {
-    CriticalSectionGuard guard(&m_cs);
+    CCriticalSectionGuard guard(m_cs);
     if (m_state >= 0) {
       ++m_state;
       SetThreadWord(kWordShared | 1);
@@ -109,7 +74,7 @@ int CRWLock::LockShared(int wait) {
     hook = m_waitHook;
     context = m_waitContext;
   }
-  if (!WaitForHandOver(m_sharedSem, hook, context)) {
+  if (!WaitForHandOver(m_sharedSem.get(), hook, context)) {
     AbandonSharedWait();
     return 0;
   }
@@ -129,7 +94,7 @@ int CRWLock::LockExclusive(int wait) {
   WaitHook hook;
   void* context;
   {
-    CriticalSectionGuard guard(&m_cs);
+    CCriticalSectionGuard guard(m_cs);
     if (m_state == 0) {
       m_state = kStateExclusive;
       SetThreadWord(kWordExclusive | 1);
@@ -140,7 +105,7 @@ int CRWLock::LockExclusive(int wait) {
     hook = m_waitHook;
     context = m_waitContext;
   }
-  if (!WaitForHandOver(m_exclusiveSem, hook, context)) {
+  if (!WaitForHandOver(m_exclusiveSem.get(), hook, context)) {
     AbandonExclusiveWait();
     return 0;
   }
@@ -159,7 +124,7 @@ void CRWLock::Unlock() {
   }
   HandOver next;
   {
-    CriticalSectionGuard guard(&m_cs);
+    CCriticalSectionGuard guard(m_cs);
     next = ReleaseHoldLocked();
   }
   SetThreadWord(0);
@@ -175,12 +140,12 @@ CRWLock::HandOver CRWLock::ReleaseHoldLocked() {
   HandOver next;
   if (m_state != 0) return next;
   if (m_waitingReaders > 0) {
-    next.semaphore = m_sharedSem;
+    next.semaphore = m_sharedSem.get();
     next.count = m_waitingReaders;
     m_state = m_waitingReaders;
     m_waitingReaders = 0;
   } else if (m_waitingWriters > 0) {
-    next.semaphore = m_exclusiveSem;
+    next.semaphore = m_exclusiveSem.get();
     next.count = 1;
     --m_waitingWriters;
     m_state = kStateExclusive;
@@ -205,13 +170,13 @@ int CRWLock::WaitForHandOver(HANDLE semaphore, WaitHook hook, void* context) con
 void CRWLock::AbandonSharedWait() {
   HandOver next;
   {
-    CriticalSectionGuard guard(&m_cs);
+    CCriticalSectionGuard guard(m_cs);
     if (m_waitingReaders > 0) {
       --m_waitingReaders;
     } else {
       // Take back the unit posted for this thread before giving up its hold,
       // so it cannot let a later waiter in early.
-      WaitForSingleObject(m_sharedSem, 0);
+      WaitForSingleObject(m_sharedSem.get(), 0);
       next = ReleaseHoldLocked();
     }
   }
@@ -225,11 +190,11 @@ void CRWLock::AbandonSharedWait() {
 void CRWLock::AbandonExclusiveWait() {
   HandOver next;
   {
-    CriticalSectionGuard guard(&m_cs);
+    CCriticalSectionGuard guard(m_cs);
     if (m_waitingWriters > 0) {
       --m_waitingWriters;
     } else {
-      WaitForSingleObject(m_exclusiveSem, 0);
+      WaitForSingleObject(m_exclusiveSem.get(), 0);
       next = ReleaseHoldLocked();
     }
   }
@@ -237,17 +202,17 @@ void CRWLock::AbandonExclusiveWait() {
 }
 
 int CRWLock::State() const {
-  CriticalSectionGuard guard(&m_cs);
+  CCriticalSectionGuard guard(m_cs);
   return m_state;
 }
 
 int CRWLock::WaitingReaders() const {
-  CriticalSectionGuard guard(&m_cs);
+  CCriticalSectionGuard guard(m_cs);
   return m_waitingReaders;
 }
 
 int CRWLock::WaitingWriters() const {
-  CriticalSectionGuard guard(&m_cs);
+  CCriticalSectionGuard guard(m_cs);
   return m_waitingWriters;
 }
 
@@ -257,7 +222,7 @@ unsigned CRWLock::CallerLevels() const {
 }
 
 void CRWLock::SetWaitHook(WaitHook hook, void* context) {
-  CriticalSectionGuard guard(&m_cs);
+  CCriticalSectionGuard guard(m_cs);
   m_waitHook = hook;
   m_waitContext = context;
 }

@@ -5,9 +5,8 @@
 
 #include <cstdint>
 
-// Initialises a critical section that spins before it sleeps, where the system
-// offers that (looked up once per process).
-void InitCriticalSectionSpin(CRITICAL_SECTION* section);
+#include "core/CriticalSection.h"
+#include "core/Handle.h"
 
 // Recursive per thread for the mode it holds. Waiting threads sleep on a
 // semaphore outside the critical section; at a last release the releaser sets
@@ -23,7 +22,7 @@ class CRWLock {
   // waiting and make its wait fail.
   using WaitHook = DWORD (*)(void* context, HANDLE semaphore);
 
-  CRWLock();
+  CRWLock() = default;
   ~CRWLock();
   CRWLock(const CRWLock&) = delete;
   CRWLock& operator=(const CRWLock&) = delete;
@@ -69,9 +68,9 @@ class CRWLock {
   void AbandonSharedWait();
   void AbandonExclusiveWait();
 
-  mutable CRITICAL_SECTION m_cs;  // guards the counts, the state and the hook
-  HANDLE m_sharedSem = nullptr;
-  HANDLE m_exclusiveSem = nullptr;
+  mutable CCriticalSection m_cs;  // guards the waiting counts, the state and the wait hook
+  CHandle m_sharedSem;
+  CHandle m_exclusiveSem;
   int32_t m_waitingReaders = 0;  // waiting and not yet admitted
   int32_t m_waitingWriters = 0;
   int32_t m_state = 0;

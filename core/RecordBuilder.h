@@ -63,7 +63,7 @@ class CBlockWordList {
   bool StartsAt(const wchar_t* p) const;
   bool Holds(const wchar_t* word, size_t length) const;
 
-  mutable SRWLOCK m_lock = SRWLOCK_INIT;
+  mutable SRWLOCK m_lock = SRWLOCK_INIT;  // guards the words, their bitmaps and their buckets
   volatile LONG m_count = 0;  // read without the lock to skip an empty list
   CGrowArray<Word> m_words;
   // One-unit words by their unit, longer words by a hash of their first two

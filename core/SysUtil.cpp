@@ -9,6 +9,7 @@
 #include <cstring>
 #include <new>
 
+#include "core/Handle.h"
 #include "core/StrUtil.h"
 
 namespace {
@@ -37,21 +38,6 @@ const ToolhelpFunctions& Toolhelp() {
   };
   return functions;
 }
-
-class CHandleOwner {
- public:
-  explicit CHandleOwner(HANDLE handle) : m_handle(handle) {}
-  ~CHandleOwner() {
-    if (m_handle && m_handle != INVALID_HANDLE_VALUE) CloseHandle(m_handle);
-  }
-  CHandleOwner(const CHandleOwner&) = delete;
-  CHandleOwner& operator=(const CHandleOwner&) = delete;
-  HANDLE get() const { return m_handle; }
-  bool valid() const { return m_handle && m_handle != INVALID_HANDLE_VALUE; }
-
- private:
-  HANDLE m_handle;
-};
 
 class CLibraryOwner {
  public:
@@ -86,31 +72,31 @@ constexpr SECURITY_INFORMATION kFileSecurityParts =
 
 // Puts the thread back as it was: a caller that impersonates keeps its own
 // token, which RevertToSelf alone would drop.
-void RestoreThreadToken(HANDLE previous) {
-  if (!previous) {
+void RestoreThreadToken(const CHandle& previous) {
+  if (!previous.valid()) {
     RevertToSelf();
     return;
   }
-  if (!SetThreadToken(nullptr, previous)) RevertToSelf();
-  CloseHandle(previous);
+  if (!SetThreadToken(nullptr, previous.get())) RevertToSelf();
 }
 
 // Runs the access check under the process's own token as an impersonation
 // token; 1 granted, 0 refused or failed.
 int CheckWriteAccess(PSECURITY_DESCRIPTOR descriptor) {
-  HANDLE previous = nullptr;
-  if (!OpenThreadToken(GetCurrentThread(), TOKEN_IMPERSONATE, TRUE, &previous)) {
+  HANDLE opened = nullptr;
+  if (!OpenThreadToken(GetCurrentThread(), TOKEN_IMPERSONATE, TRUE, &opened)) {
     if (GetLastError() != ERROR_NO_TOKEN) return 0;
-    previous = nullptr;
+    opened = nullptr;
   }
+  const CHandle previous(opened);
   if (!ImpersonateSelf(SecurityImpersonation)) {
-    if (previous) CloseHandle(previous);
     return 0;
   }
   int result = 0;
-  HANDLE token = nullptr;
+  HANDLE queried = nullptr;
   if (OpenThreadToken(GetCurrentThread(), TOKEN_QUERY | TOKEN_IMPERSONATE | TOKEN_DUPLICATE | STANDARD_RIGHTS_READ,
-                      TRUE, &token)) {
+                      TRUE, &queried)) {
+    const CHandle token(queried);
     GENERIC_MAPPING mapping = {};
     mapping.GenericWrite = FILE_GENERIC_WRITE;
     DWORD desired = kWriteAccess;
@@ -119,9 +105,8 @@ int CheckWriteAccess(PSECURITY_DESCRIPTOR descriptor) {
     DWORD privilegesSize = sizeof(privileges);
     DWORD granted = 0;
     BOOL status = FALSE;
-    if (AccessCheck(descriptor, token, desired, &mapping, &privileges, &privilegesSize, &granted, &status))
+    if (AccessCheck(descriptor, token.get(), desired, &mapping, &privileges, &privilegesSize, &granted, &status))
       result = status ? 1 : 0;
-    CloseHandle(token);
   }
   RestoreThreadToken(previous);
   return result;
@@ -141,7 +126,7 @@ int CProcessList::Refresh() {
   RemoveAll();
   const ToolhelpFunctions& toolhelp = Toolhelp();
   if (!toolhelp.Complete()) return 0;
-  CHandleOwner snapshot(toolhelp.createSnapshot(TH32CS_SNAPPROCESS, 0));
+  const CHandle snapshot(toolhelp.createSnapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot.valid()) return 0;
   PROCESSENTRY32W process = {};
   process.dwSize = sizeof(process);

@@ -78,7 +78,7 @@ struct TraceFilterNodeList {
   size_t used = 0;
 };
 
-class CTraceFilterRegex;       // a compiled regular expression, private to the filter
+class CTraceFilterRegex;       // a compiled regular expression (core/TraceFilterRegex.h)
 struct TraceFilterFieldCache;  // lower-case copies of one record's strings
 
 class CTraceFilter {
@@ -113,6 +113,10 @@ class CTraceFilter {
   // nothing. Expressions are ECMAScript without back-references and
   // look-around (those count as invalid), searched in time linear in the text.
   int Compile();
+
+  // True when `pattern` compiles as an expression of a regular-expression
+  // condition (an invalid one would match nothing).
+  static bool IsValidExpression(const wchar_t* pattern);
 
   // 1 when the record passes every switched-on test, else 0.
   int Match(const TraceRecord* record) const;

@@ -224,8 +224,8 @@ int CReservedRing::CommitNext() {
     m_committed += step;
   }
   ReleaseSRWLockExclusive(&m_growLock);
-  if (grown && m_wake != nullptr) {
-    SetEvent(m_wake);
+  if (grown && m_wake.valid()) {
+    SetEvent(m_wake.get());
   }
   return grown;
 }
@@ -237,28 +237,28 @@ int CReservedRing::PrepareAhead(uint64_t aheadBytes) {
   AcquireSRWLockExclusive(&m_growLock);
   m_ahead = aheadBytes;
   ReleaseSRWLockExclusive(&m_growLock);
-  if (m_helper == nullptr) {
-    m_wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    m_idle = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  if (!m_helper.valid()) {
+    m_wake.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    m_idle.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
     InterlockedExchange(&m_stop, 0);
-    if (m_wake != nullptr && m_idle != nullptr) {
-      m_helper = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &CReservedRing::HelperProc, this, 0, nullptr));
+    if (m_wake.valid() && m_idle.valid()) {
+      m_helper.reset(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &CReservedRing::HelperProc, this, 0, nullptr)));
     }
-    if (m_helper == nullptr) {
+    if (!m_helper.valid()) {
       StopHelper();
       return 0;
     }
   }
-  SetEvent(m_wake);
+  SetEvent(m_wake.get());
   return 1;
 }
 
 unsigned __stdcall CReservedRing::HelperProc(void* context) {
   auto* ring = static_cast<CReservedRing*>(context);
-  while (WaitForSingleObject(ring->m_wake, INFINITE) == WAIT_OBJECT_0 && ring->m_stop == 0) {
+  while (WaitForSingleObject(ring->m_wake.get(), INFINITE) == WAIT_OBJECT_0 && ring->m_stop == 0) {
     while (ring->m_stop == 0 && ring->PreparePiece()) {
     }
-    SetEvent(ring->m_idle);
+    SetEvent(ring->m_idle.get());
   }
   return 0;
 }
@@ -303,23 +303,18 @@ uint64_t CReservedRing::Prepared() const {
 }
 
 bool CReservedRing::WaitPrepared(DWORD ms) const {
-  return m_idle != nullptr && WaitForSingleObject(m_idle, ms) == WAIT_OBJECT_0;
+  return m_idle.valid() && WaitForSingleObject(m_idle.get(), ms) == WAIT_OBJECT_0;
 }
 
 void CReservedRing::StopHelper() {
-  if (m_helper != nullptr) {
+  if (m_helper.valid()) {
     InterlockedExchange(&m_stop, 1);
-    SetEvent(m_wake);
-    WaitForSingleObject(m_helper, INFINITE);
-    CloseHandle(m_helper);
-    m_helper = nullptr;
+    SetEvent(m_wake.get());
+    WaitForSingleObject(m_helper.get(), INFINITE);
+    m_helper.reset();
   }
-  for (HANDLE* event : {&m_wake, &m_idle}) {
-    if (*event != nullptr) {
-      CloseHandle(*event);
-      *event = nullptr;
-    }
-  }
+  m_wake.reset();
+  m_idle.reset();
 }
 
 void CReservedRing::Release() {

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "core/Containers.h"
+#include "core/Handle.h"
 #include "core/RefString.h"
 #include "core/TraceRecord.h"
 
@@ -236,17 +237,16 @@ class CReservedRing {
   uint64_t m_reserved = 0;
   uint32_t m_committed = 0;
   uint32_t m_step = 0;
-  // The helper and the owner's growth meet under this lock: the sizes
-  // below change only while it is held.
-  mutable SRWLOCK m_growLock = SRWLOCK_INIT;
+  // The helper and the owner's growth meet under this lock.
+  mutable SRWLOCK m_growLock = SRWLOCK_INIT;  // guards the sizes below and the claimed piece
   uint64_t m_prepared = 0;
   uint64_t m_ahead = 0;
   uint64_t m_claimStart = 0;  // the piece being touched; end 0: none
   uint64_t m_claimEnd = 0;
   CONDITION_VARIABLE m_pieceDone = CONDITION_VARIABLE_INIT;
-  HANDLE m_helper = nullptr;
-  HANDLE m_wake = nullptr;  // auto-reset: the committed end moved
-  HANDLE m_idle = nullptr;  // auto-reset: a round of preparing ended
+  CHandle m_helper;
+  CHandle m_wake;  // auto-reset: the committed end moved
+  CHandle m_idle;  // auto-reset: a round of preparing ended
   volatile LONG m_stop = 0;
 };
 

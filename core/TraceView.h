@@ -10,6 +10,7 @@
 #include "core/RefString.h"
 #include "core/TraceFilter.h"
 #include "core/TraceRecord.h"
+#include "res/resource.h"
 
 class CTraceMgr;
 
@@ -22,8 +23,7 @@ constexpr uint32_t kAllGroups = 0xFFFFFFFFu;
 
 // Name of every view of a store built for the statistic dialog.
 constexpr wchar_t kStatisticsViewName[] = L"Stastistic Details -";
-// String-table text of the view over every group, and its fallback.
-constexpr unsigned kAllViewNameStringId = 61434;
+// Name of the view over every group when the string table lacks IDS_ALL_VIEW.
 constexpr wchar_t kAllViewName[] = L"ALL";
 // That name from the string table (the fallback when it is missing).
 CString AllViewName();

@@ -38,7 +38,7 @@ int AppendCopy(const CTraceProcessStat* source, CGrowArray<CTraceProcessStat*>& 
 
 CString AllViewName() {
   wchar_t name[kAllViewNameChars];
-  if (LoadStringW(CurrentModule(), kAllViewNameStringId, name, int(kAllViewNameChars)) <= 0) {
+  if (LoadStringW(CurrentModule(), IDS_ALL_VIEW, name, int(kAllViewNameChars)) <= 0) {
     StrCopyNW(name, kAllViewNameChars, kAllViewName);
   }
   return CString(name);

@@ -4,8 +4,8 @@
 
 #include <cwchar>
 
+#include "core/Handle.h"
 #include "core/SysUtil.h"
-#include "formats/FileHandle.h"
 
 namespace {
 
@@ -73,8 +73,8 @@ int WriteFileReplacing(const wchar_t* path, const void* data, size_t size) {
   if ((data == nullptr && size != 0) || !replacement.Begin(path)) {
     return 0;
   }
-  CFileHandle file(CreateFileW(replacement.TempPath(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr));
+  CHandle file(CreateFileW(replacement.TempPath(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) {
     DebugTraceA("WriteFileReplacing, create, %lu", GetLastError());
     return 0;

@@ -9,11 +9,11 @@
 #include <memory>
 #include <new>
 
+#include "core/Handle.h"
 #include "core/ModuleGroups.h"
 #include "core/RecordBuilder.h"
 #include "core/SysUtil.h"
 #include "core/TraceStore.h"
-#include "formats/FileHandle.h"
 #include "formats/LineReader.h"
 #include "formats/StoreToucher.h"
 #include "formats/TextLogs.h"
@@ -361,8 +361,8 @@ int LoadIsoLog(CTraceMgr* store, const wchar_t* path) {
   if (store == nullptr || path == nullptr) {
     return 0;
   }
-  CFileHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  CHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!file.valid()) {
     return 0;
   }

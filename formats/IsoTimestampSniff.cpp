@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "formats/FileHandle.h"
+#include "core/Handle.h"
 
 namespace {
 
@@ -48,8 +48,8 @@ int IsIsoTimestampLog(const wchar_t* path) {
   if (path == nullptr) {
     return 0;
   }
-  CFileHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr));
+  CHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) {
     return 0;
   }

@@ -216,8 +216,8 @@ int CKelTraceFileHelper::Open(const wchar_t* path) {
   if (path == nullptr) {
     return 0;
   }
-  m_file = CFileHandle(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  m_file = CHandle(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!m_file.valid()) {
     return 0;
   }
@@ -340,8 +340,8 @@ int LoadKlg(CTraceMgr* store) {
   }
   uint64_t size = 0;
   {
-    CFileHandle file(CreateFileW(store->m_filePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    CHandle file(CreateFileW(store->m_filePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER bytes;
     if (!file.valid() || !GetFileSizeEx(file.get(), &bytes)) {
       return 0;

@@ -14,7 +14,7 @@
 #include <memory>
 #include <string>
 
-#include "formats/FileHandle.h"
+#include "core/Handle.h"
 #include "formats/LineReader.h"
 
 class CTraceMgr;
@@ -104,7 +104,7 @@ class CKelTraceFileHelper {
   // the end of the file. `length` receives the whole line's length.
   bool ReadLine(std::string* line, size_t* length);
 
-  CFileHandle m_file;
+  CHandle m_file;
   std::unique_ptr<CChunkLineReader> m_lines;
   std::shared_ptr<CKelTraceItem> m_item;
   bool m_failed = false;

@@ -8,13 +8,13 @@
 #include <cwchar>
 
 #include "core/Cipher.h"
+#include "core/Handle.h"
 #include "core/RecordBuilder.h"
 #include "core/RecordImport.h"
 #include "core/StrUtil.h"
 #include "core/SysUtil.h"
 #include "core/TraceStore.h"
 #include "core/TraceView.h"
-#include "formats/FileHandle.h"
 #include "formats/FileReplace.h"
 #include "formats/PercentSteps.h"
 #include "formats/RecordStrings.h"
@@ -353,8 +353,8 @@ int SaveKtr(CTraceMgr* store, const wchar_t* path, CTraceView* view) {
   if (!replacement.Begin(path)) {
     return 0;
   }
-  CFileHandle file(CreateFileW(replacement.TempPath(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr));
+  CHandle file(CreateFileW(replacement.TempPath(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) {
     DebugTraceA("SaveKtr, create, %lu", GetLastError());
     return 0;

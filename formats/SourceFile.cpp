@@ -18,14 +18,14 @@ int CSourceFile::Open(CTraceMgr* store, uint32_t minimumSize, const char* caller
 }
 
 int CSourceFile::OpenForReading(CTraceMgr* store, uint32_t minimumSize) {
-  m_view.Unmap();
+  m_view.reset();
   m_file.Close();
   m_size = 0;
   if (store == nullptr || store->m_filePath.IsEmpty()) {
     return 0;
   }
-  CFileHandle file(CreateFileW(store->m_filePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  CHandle file(CreateFileW(store->m_filePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!file.valid()) {
     return 0;
   }

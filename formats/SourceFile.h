@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "formats/FileHandle.h"
+#include "core/Handle.h"
 
 class CTraceMgr;
 
@@ -29,7 +29,7 @@ class CSourceFile {
   uint32_t Size() const { return m_size; }
 
  private:
-  CFileHandle m_file;
+  CHandle m_file;
   CMappedView m_view;
   uint32_t m_size = 0;
 };

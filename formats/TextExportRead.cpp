@@ -6,11 +6,11 @@
 #include <memory>
 #include <new>
 
+#include "core/Handle.h"
 #include "core/RecordBuilder.h"
 #include "core/SysUtil.h"
 #include "core/TextFile.h"
 #include "core/TraceStore.h"
-#include "formats/FileHandle.h"
 #include "formats/LineReader.h"
 #include "formats/StoreToucher.h"
 #include "formats/TextLogs.h"
@@ -226,8 +226,8 @@ void CTextReader::Progress(uint64_t done, uint64_t size) {
 }
 
 int CTextReader::Run() {
-  CFileHandle file(CreateFileW(m_store->m_filePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  CHandle file(CreateFileW(m_store->m_filePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   LARGE_INTEGER size;
   if (!file.valid() || !GetFileSizeEx(file.get(), &size)) {
     return 0;

@@ -33,14 +33,14 @@ void JobFile::Run() {
   CTraceMgr* target = nullptr;
   int mode = kLockShared;
   switch (TitleId()) {
-    case kJobTitleOpening:
+    case IDS_JOB_OPENING:
       target = m_store;
       mode = kLockExclusive;
       break;
-    case kJobTitleSaving:
+    case IDS_JOB_SAVING:
       target = m_store;
       break;
-    case kJobTitleSavingView:
+    case IDS_JOB_SAVING_VIEW:
       target = m_viewStore;
       break;
     default:
@@ -61,7 +61,7 @@ void JobFile::Run() {
 }
 
 int JobFile::Transfer() {
-  if (TitleId() == kJobTitleOpening) return OpenFile(m_store, m_path.c_str());
+  if (TitleId() == IDS_JOB_OPENING) return OpenFile(m_store, m_path.c_str());
   if (m_store) return SaveFile(m_store, m_path.c_str(), nullptr);
   return SaveFile(m_viewStore, m_path.c_str(), m_view);
 }

@@ -9,7 +9,7 @@ constexpr int kNoRecord = -1;
 }  // namespace
 
 JobFilter::JobFilter(CTraceView* view, uint32_t partMask, const CTraceFilter& filter, int selected)
-    : JobItem(kJobTitleSearching, view ? view->m_title.c_str() : L""),
+    : JobItem(IDS_JOB_SEARCHING, view ? view->m_title.c_str() : L""),
       m_view(view),
       m_store(view ? view->m_owner : nullptr),
       m_partMask(partMask),

@@ -12,19 +12,18 @@ constexpr uint32_t kSeveralJobsPercent = 0xFFFFFFFF;
 
 }  // namespace
 
-CJobMgr::CJobMgr() : m_post(PostMessageW), m_sleep(Sleep) { InitializeCriticalSection(&m_lock); }
+CJobMgr::CJobMgr() : m_post(PostMessageW), m_sleep(Sleep) {}
 
 CJobMgr::~CJobMgr() {
   Stop();
   m_localQueue.Free();
   m_remoteQueue.Free();
   m_running.Free();
-  DeleteCriticalSection(&m_lock);
 }
 
 int CJobMgr::Start(ICaptureStore* capture, HWND owner, int withLocalWorker) {
   {
-    const CLock lock(&m_lock);
+    const CCriticalSectionGuard lock(m_lock);
     m_stopping = false;
   }
   m_capture = capture;
@@ -40,7 +39,7 @@ void CJobMgr::Stop() {
   {
     // Workers take no further job from here on: a queued job must not start
     // while its worker is being stopped.
-    const CLock lock(&m_lock);
+    const CCriticalSectionGuard lock(m_lock);
     m_stopping = true;
   }
   CThreadBase* threads[] = {m_localWorker, m_remoteWorker, m_captureThread};
@@ -57,7 +56,7 @@ void CJobMgr::Stop() {
   DeleteQueued(m_remoteQueue);
   DeleteQueued(m_running);
   // Notices still queued die with the window; their jobs are not ours to free.
-  const CLock lock(&m_lock);
+  const CCriticalSectionGuard lock(m_lock);
   m_delivered.Clear();
 }
 
@@ -122,7 +121,7 @@ int CJobMgr::PostJob(JobItem* job, CGrowArray<JobItem*>* queue, HANDLE wakeEvent
   if (!job) return 0;
   job->AttachManager(this);
   {
-    const CLock lock(&m_lock);
+    const CCriticalSectionGuard lock(m_lock);
     if (!m_stopping && wakeEvent && queue->Append(job)) {
       SetEvent(wakeEvent);
       return 1;
@@ -150,7 +149,7 @@ int CJobMgr::PostRemoteJob(JobItem* job) {
 }
 
 JobItem* CJobMgr::PopJob(CGrowArray<JobItem*>* queue) {
-  const CLock lock(&m_lock);
+  const CCriticalSectionGuard lock(m_lock);
   if (m_stopping || queue->count == 0) return nullptr;
   JobItem* job = (*queue)[0];
   queue->RemoveAt(0);
@@ -161,12 +160,12 @@ JobItem* CJobMgr::PopJob(CGrowArray<JobItem*>* queue) {
 }
 
 void CJobMgr::RemoveRunning(JobItem* job) {
-  const CLock lock(&m_lock);
+  const CCriticalSectionGuard lock(m_lock);
   m_running.Remove(job);
 }
 
 bool CJobMgr::IsRunning(const JobItem* job) {
-  const CLock lock(&m_lock);
+  const CCriticalSectionGuard lock(m_lock);
   for (size_t i = 0; i < m_running.count; ++i) {
     if (m_running[i] == job) return true;
   }
@@ -179,17 +178,17 @@ int CJobMgr::NotifyJob(uint32_t code, JobItem* job) {
   }
   // Listed before the post: the window may claim it before PostStatus returns.
   {
-    const CLock lock(&m_lock);
+    const CCriticalSectionGuard lock(m_lock);
     if (!m_delivered.Append(job)) return 0;
   }
   if (PostStatus(m_owner, code, reinterpret_cast<LPARAM>(job), m_post, m_sleep)) return 1;
-  const CLock lock(&m_lock);
+  const CCriticalSectionGuard lock(m_lock);
   m_delivered.Remove(job);
   return 0;
 }
 
 bool CJobMgr::TakeFinishedJob(const JobItem* job) {
-  const CLock lock(&m_lock);
+  const CCriticalSectionGuard lock(m_lock);
   return job != nullptr && m_delivered.Remove(job) != nullptr;
 }
 
@@ -213,12 +212,12 @@ int CJobMgr::Notify(uint32_t code, JobItem* job) {
 }
 
 void CJobMgr::ReplaceTitle(JobItem* job, CString& title) {
-  const CLock lock(&m_lock);
+  const CCriticalSectionGuard lock(m_lock);
   std::swap(job->m_title, title);
 }
 
 uint32_t CJobMgr::GetProgressText(CString& text, uint32_t* percent) {
-  const CLock lock(&m_lock);
+  const CCriticalSectionGuard lock(m_lock);
   const size_t running = m_running.count;
   if (running == 0) return 0;
   if (running == 1) {

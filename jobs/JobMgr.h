@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "core/Containers.h"
+#include "core/CriticalSection.h"
 #include "core/RefString.h"
 #include "core/SysUtil.h"
 #include "jobs/JobItem.h"
@@ -72,9 +73,11 @@ class CJobMgr : public IJobWorkerHost {
   int PostFilter(CTraceView* view, uint32_t partMask, const CTraceFilter& filter, int selected);
   // Copies a dump file; with avoidOverwrite an existing file is never replaced.
   int PostSaveDump(const wchar_t* source, const wchar_t* destination, int avoidOverwrite);
-  // Lists the entry's folder into the listing (both stay the caller's).
-  int PostRemoteList(const CRemoteServer* server, CFtpListing* listing);
-  // Fetches the entry's file into the local temporary path and opens it.
+  // Lists the entry's folder; the job copies the entry and holds the
+  // listing (JobRmtList::Listing) until it is deleted.
+  int PostRemoteList(const CRemoteServer* server);
+  // Fetches the entry's file into the local temporary path and opens it;
+  // the job copies the entry.
   int PostRemoteGet(const CRemoteServer* server, const wchar_t* remoteName, uint32_t size, const wchar_t* localPath);
   // Fetches a dump file from a remote instance into the local path.
   int PostRemoteSaveDump(const sockaddr_in& address, const wchar_t* remotePath, const wchar_t* localPath);
@@ -129,17 +132,6 @@ class CJobMgr : public IJobWorkerHost {
   virtual void StopThread(CThreadBase* thread) { thread->Stop(kThreadStopTimeoutMs); }
 
  private:
-  class CLock {
-   public:
-    explicit CLock(CRITICAL_SECTION* section) : m_section(section) { EnterCriticalSection(section); }
-    ~CLock() { LeaveCriticalSection(m_section); }
-    CLock(const CLock&) = delete;
-    CLock& operator=(const CLock&) = delete;
-
-   private:
-    CRITICAL_SECTION* m_section;
-  };
-
   void DeleteQueued(CGrowArray<JobItem*>& jobs);
 
   ICaptureStore* m_capture = nullptr;  // the owner store; not owned
@@ -147,7 +139,7 @@ class CJobMgr : public IJobWorkerHost {
   CThreadCapture* m_captureThread = nullptr;
   CThreadWorker* m_localWorker = nullptr;
   CThreadWorker* m_remoteWorker = nullptr;
-  CRITICAL_SECTION m_lock;
+  CCriticalSection m_lock;  // guards both queues, the running and delivered lists, m_stopping and job titles
   CGrowArray<JobItem*> m_localQueue;
   CGrowArray<JobItem*> m_remoteQueue;
   CGrowArray<JobItem*> m_running;

@@ -9,7 +9,7 @@
 int CJobMgr::PostOpenFile(const wchar_t* path) {
   auto* store = new (std::nothrow) CTraceFile;
   if (!store) return 0;
-  auto* job = new (std::nothrow) JobFile(kJobTitleOpening, path, store, nullptr);
+  auto* job = new (std::nothrow) JobFile(IDS_JOB_OPENING, path, store, nullptr);
   // The job holds its own reference; the new store's first one goes here.
   store->Release();
   if (!job) return 0;
@@ -18,7 +18,7 @@ int CJobMgr::PostOpenFile(const wchar_t* path) {
 
 int CJobMgr::PostSaveFile(const wchar_t* path, CTraceMgr* store, CTraceView* view) {
   if (!store && !view) return 0;
-  auto* job = new (std::nothrow) JobFile(store ? kJobTitleSaving : kJobTitleSavingView, path, store, view);
+  auto* job = new (std::nothrow) JobFile(store ? IDS_JOB_SAVING : IDS_JOB_SAVING_VIEW, path, store, view);
   if (!job) return 0;
   return PostLocalJob(job);
 }

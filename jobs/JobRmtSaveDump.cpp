@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "core/Containers.h"
-#include "formats/FileHandle.h"
+#include "core/Handle.h"
 #include "formats/FilePath.h"
 #include "formats/FileReplace.h"
 #include "jobs/RemoteJobs.h"
@@ -42,7 +42,7 @@ class CDumpReceiver {
   uint64_t m_expected = 0;
   uint64_t m_received = 0;
   CFileReplacement m_replacement;  // declared before the file: closed first
-  CFileHandle m_file;
+  CHandle m_file;
 };
 
 DWORD CDumpReceiver::TakeLengthWord(const uint8_t*& data, size_t& size) {
@@ -61,8 +61,8 @@ DWORD CDumpReceiver::TakeLengthWord(const uint8_t*& data, size_t& size) {
 
 DWORD CDumpReceiver::CreateTarget() {
   if (!m_replacement.Begin(m_localPath)) return ERROR_INVALID_PARAMETER;
-  m_file = CFileHandle(CreateFileW(m_replacement.TempPath(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+  m_file = CHandle(CreateFileW(m_replacement.TempPath(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!m_file.valid()) {
     const DWORD error = GetLastError();
     return error ? error : ERROR_CANNOT_MAKE;
@@ -178,7 +178,7 @@ DWORD Transfer(CSocketClient& client, const CByteBuffer& request, CByteBuffer& c
 }  // namespace
 
 JobRmtSaveDump::JobRmtSaveDump(const sockaddr_in& address, const wchar_t* remotePath, const wchar_t* localPath)
-    : JobItem(kJobTitleRemoteDump, FileNamePart(localPath)),
+    : JobItem(IDS_JOB_SAVING_REMOTE_DUMP, FileNamePart(localPath)),
       m_address(address),
       m_remotePath(remotePath ? remotePath : L""),
       m_localPath(localPath ? localPath : L"") {}

@@ -29,7 +29,7 @@ int MakeNumberedName(const wchar_t* path, uint32_t number, CString& name) {
 }
 
 JobSaveDump::JobSaveDump(const wchar_t* source, const wchar_t* destination, int avoidOverwrite)
-    : JobItem(kJobTitleSavingDump, FileNamePart(destination)),
+    : JobItem(IDS_JOB_SAVING_DUMP, FileNamePart(destination)),
       m_source(source ? source : L""),
       m_destination(destination ? destination : L""),
       m_avoidOverwrite(avoidOverwrite) {}

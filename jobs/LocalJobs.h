@@ -9,23 +9,17 @@
 #include "core/RefString.h"
 #include "core/TraceFilter.h"
 #include "jobs/JobItem.h"
+#include "res/resource.h"
 
 class CTraceMgr;
 class CTraceView;
-
-// Title ids of the local jobs (string table).
-constexpr uint32_t kJobTitleOpening = 61426;
-constexpr uint32_t kJobTitleSaving = 61427;
-constexpr uint32_t kJobTitleSearching = 61429;
-constexpr uint32_t kJobTitleSavingView = 61430;
-constexpr uint32_t kJobTitleSavingDump = 61520;
 
 // Progress of a job's store or view as a run starts and ends, in percent.
 constexpr uint32_t kJobProgressStart = 0;
 constexpr uint32_t kJobProgressDone = 100;
 
-// Opens a file into a store (kJobTitleOpening), saves a whole store
-// (kJobTitleSaving) or one view (kJobTitleSavingView).
+// Opens a file into a store (IDS_JOB_OPENING), saves a whole store
+// (IDS_JOB_SAVING) or one view (IDS_JOB_SAVING_VIEW).
 class JobFile : public JobItem {
  public:
   // Takes one reference of the store or of the view (exactly one is set);

@@ -6,40 +6,36 @@
 
 #include "core/SysUtil.h"
 
-CThreadBase::~CThreadBase() {
-  if (m_thread) CloseHandle(m_thread);
-}
-
 int CThreadBase::Start() {
   // A second start would lose the first thread's handle and with it any way
   // to stop that thread.
-  if (m_thread) return 0;
+  if (m_thread.valid()) return 0;
   const uintptr_t handle = _beginthreadex(nullptr, 0, ThreadProc, this, 0, nullptr);
   if (!handle) {
     DebugTraceA("CThreadBase::Start, 1, _beginthreadex failed, %d", errno);
     return 0;
   }
-  m_thread = reinterpret_cast<HANDLE>(handle);
+  m_thread.reset(reinterpret_cast<HANDLE>(handle));
   return 1;
 }
 
 int CThreadBase::Stop(DWORD timeoutMs) {
-  if (!m_thread) return 1;
+  if (!m_thread.valid()) return 1;
+  const HANDLE thread = m_thread.get();
   // Fails only when the thread has already ended; the wait then returns at once.
-  QueueUserAPC(ThreadStopApc, m_thread, reinterpret_cast<ULONG_PTR>(this));
-  int ended = WaitForSingleObject(m_thread, timeoutMs) == WAIT_OBJECT_0 ? 1 : 0;
+  QueueUserAPC(ThreadStopApc, thread, reinterpret_cast<ULONG_PTR>(this));
+  int ended = WaitForSingleObject(thread, timeoutMs) == WAIT_OBJECT_0 ? 1 : 0;
   if (!ended) {
-    DebugTraceA("CThreadBase::Stop, 2, thread %lu did not end within %lu ms", GetThreadId(m_thread), timeoutMs);
+    DebugTraceA("CThreadBase::Stop, 2, thread %lu did not end within %lu ms", GetThreadId(thread), timeoutMs);
     // Termination is asynchronous: wait until it has happened, or the
     // caller would delete the object while the thread still runs in it.
-    if (TerminateThread(m_thread, kThreadTerminatedExitCode)) {
-      WaitForSingleObject(m_thread, INFINITE);
+    if (TerminateThread(thread, kThreadTerminatedExitCode)) {
+      WaitForSingleObject(thread, INFINITE);
     } else {
       DebugTraceA("CThreadBase::Stop, 3, TerminateThread failed, %lu", GetLastError());
     }
   }
-  CloseHandle(m_thread);
-  m_thread = nullptr;
+  m_thread.reset();
   return ended;
 }
 
@@ -80,14 +76,10 @@ void CThreadCapture::RequestStop() {
 CThreadWorker::CThreadWorker(IJobWorkerHost* manager, CGrowArray<JobItem*>* queue)
     : m_wake(CreateEventW(nullptr, FALSE, FALSE, nullptr)), m_manager(manager), m_queue(queue) {}
 
-CThreadWorker::~CThreadWorker() {
-  if (m_wake) CloseHandle(m_wake);
-}
-
 uint32_t CThreadWorker::Run() {
-  if (!m_wake) return 0;
+  if (!m_wake.valid()) return 0;
   while (!m_stopRequested) {
-    switch (WaitForSingleObjectEx(m_wake, INFINITE, TRUE)) {
+    switch (WaitForSingleObjectEx(m_wake.get(), INFINITE, TRUE)) {
       case WAIT_OBJECT_0:
         RunQueuedJobs();
         break;

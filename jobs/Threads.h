@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "core/Containers.h"
+#include "core/Handle.h"
 #include "jobs/Notify.h"
 
 class CJobMgr;
@@ -26,7 +27,7 @@ class CThreadBase {
  public:
   CThreadBase() = default;
   // Closes the handle when still held; stop the thread first.
-  virtual ~CThreadBase();
+  virtual ~CThreadBase() = default;
   CThreadBase(const CThreadBase&) = delete;
   CThreadBase& operator=(const CThreadBase&) = delete;
 
@@ -41,7 +42,7 @@ class CThreadBase {
   int Stop(DWORD timeoutMs);
 
   // The running thread's handle, owned by the object; null when none.
-  HANDLE Handle() const { return m_thread; }
+  HANDLE Handle() const { return m_thread.get(); }
 
  protected:
   // The thread body; its result is the thread's exit code.
@@ -53,7 +54,7 @@ class CThreadBase {
   static unsigned __stdcall ThreadProc(void* object);
   static void CALLBACK ThreadStopApc(ULONG_PTR object);
 
-  HANDLE m_thread = nullptr;
+  CHandle m_thread;
 };
 
 // What the capture thread needs of the capture store (CTraceCapture).
@@ -119,11 +120,11 @@ class CThreadWorker : public CThreadBase {
   // Neither is owned. Makes the wake event (auto-reset, not signalled);
   // HasWakeEvent tells whether that worked.
   CThreadWorker(IJobWorkerHost* manager, CGrowArray<JobItem*>* queue);
-  ~CThreadWorker() override;
+  ~CThreadWorker() override = default;
 
-  int HasWakeEvent() const { return m_wake != nullptr; }
+  int HasWakeEvent() const { return m_wake.valid(); }
   // Signalled by whoever appends to the queue; owned by the worker.
-  HANDLE WakeEvent() const { return m_wake; }
+  HANDLE WakeEvent() const { return m_wake.get(); }
 
  protected:
   uint32_t Run() override;
@@ -132,7 +133,7 @@ class CThreadWorker : public CThreadBase {
  private:
   void RunQueuedJobs();
 
-  HANDLE m_wake;
+  CHandle m_wake;
   IJobWorkerHost* m_manager;
   CGrowArray<JobItem*>* m_queue;
   // Set by the stop APC on this thread. A job that waits alertably itself

@@ -59,7 +59,7 @@ std::wstring EncodeComputerName(const wchar_t* name) {
 }
 
 JobSendToTalmo::JobSendToTalmo(HWND promptWindow, HWND progressWindow, CTraceMgr* store, CTraceView* view)
-    : JobItem(store ? kJobTitleSending : kJobTitleSendingView, nullptr),
+    : JobItem(store ? IDS_JOB_SENDING : IDS_JOB_SENDING_VIEW, nullptr),
       m_promptWindow(promptWindow),
       m_progressWindow(progressWindow),
       m_store(store),
@@ -68,7 +68,7 @@ JobSendToTalmo::JobSendToTalmo(HWND promptWindow, HWND progressWindow, CTraceMgr
   if (m_store) m_store->AddRef();
   if (m_view) m_view->AddRef();
   if (m_viewStore) m_viewStore->AddRef();
-  SetTitle(m_store ? kJobTitlePrepareSending : kJobTitlePrepareSendingView, nullptr);
+  SetTitle(m_store ? IDS_JOB_PREPARE_SENDING : IDS_JOB_PREPARE_SENDING_VIEW, nullptr);
 }
 
 JobSendToTalmo::~JobSendToTalmo() {
@@ -86,7 +86,7 @@ void JobSendToTalmo::Cancel() {
   // The flag first: a worker that finds it still set after storing new
   // handles has them closed here; one that finds it clear opens nothing.
   InterlockedExchange(&m_running, 0);
-  m_request.CloseHandles();
+  m_request.Disconnect();
 }
 
 void JobSendToTalmo::PostStep(uint16_t step, uint32_t errorId, LPARAM value) {
@@ -149,9 +149,9 @@ void JobSendToTalmo::Run() {
     return;
   }
   if (m_store) {
-    SetTitle(kJobTitleSending, m_store->m_fileName.c_str());
+    SetTitle(IDS_JOB_SENDING, m_store->m_fileName.c_str());
   } else {
-    SetTitle(kJobTitleSendingView, m_view->m_title.c_str());
+    SetTitle(IDS_JOB_SENDING_VIEW, m_view->m_title.c_str());
   }
   SetProgress(0);
   PostStep(kUploadStepPrepare, 0, 0);

@@ -12,16 +12,11 @@
 #include "core/SysUtil.h"
 #include "jobs/JobItem.h"
 #include "net/Inet.h"
+#include "res/resource.h"
 
 class CTraceMgr;
 class CTraceView;
 struct ZipHandle;
-
-// Title ids of the upload (string table).
-constexpr uint32_t kJobTitleSending = 61483;
-constexpr uint32_t kJobTitleSendingView = 61484;
-constexpr uint32_t kJobTitlePrepareSending = 61485;
-constexpr uint32_t kJobTitlePrepareSendingView = 61486;
 
 // Steps reported to the progress window: WM_APP with the step in the low
 // word of wParam and an error string id (0 for none) in the high word;

@@ -3,8 +3,8 @@
 #include <new>
 #include <string>
 
+#include "core/Handle.h"
 #include "core/SysUtil.h"
-#include "formats/FileHandle.h"
 #include "net/Inet.h"
 #include "net/RemoteServer.h"
 
@@ -126,8 +126,8 @@ DWORD CInetConnect::FtpList(const CRemoteServer& server, CFtpListing& listing, v
 DWORD CInetConnect::FtpGetFile(const CRemoteServer& server, const wchar_t* remoteName, uint32_t size,
                                const wchar_t* localPath, volatile uint32_t* progress) {
   if (!remoteName || !remoteName[0] || !localPath) return ERROR_INVALID_PARAMETER;
-  CFileHandle local(CreateFileW(localPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  CHandle local(CreateFileW(localPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!local.valid()) return LastErrorOr(ERROR_OPEN_FAILED);
 
   DWORD error = 0;

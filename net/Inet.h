@@ -135,7 +135,7 @@ class CInetRequest {
   // from another thread while a WinINet call on them may be running, which
   // then returns with an error. Each handle is closed once, by whichever
   // side takes it first.
-  void CloseHandles() {
+  void Disconnect() {
     m_request.Close();
     m_connection.Close();
   }

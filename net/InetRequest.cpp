@@ -212,5 +212,5 @@ UINT CInetRequest::Post(HWND promptWindow, const wchar_t* url, const void* body,
 
 void CInetRequest::Reset() {
   m_error = 0;
-  CloseHandles();
+  Disconnect();
 }

@@ -146,6 +146,10 @@
 #define IDS_CAPTURE_STOPPED             61600
 #define IDS_RECORDS_LOST                61601
 #define IDS_CHANNEL_FAILED              61602
+// Texts of the frame's commands (res/commands.rc); a string block of
+// sixteen ids of their own, since two files may not share one.
+#define IDS_PATH_TOO_LONG               61616
+#define IDS_INVALID_PATTERN             61617
 
 // ---- Toolbar 128 -------------------------------------------------------------
 // A button's tool tip is the string with the button's command id.

@@ -74,7 +74,7 @@ std::wstring Text(UINT id) {
   return text.c_str();
 }
 
-bool StartsWith(const std::wstring& text, const std::wstring& head) { return text.rfind(head, 0) == 0; }
+bool StartsWith(std::wstring_view text, std::wstring_view head) { return text.starts_with(head); }
 
 // Generated files of these tests come from one seed.
 constexpr uint32_t kFileSeed = 7;
@@ -102,7 +102,7 @@ class FailingFilter : public JobFilter {
 // Held running until released, so the status bar shows its progress.
 class HeldJob : public JobItem {
  public:
-  explicit HeldJob(HANDLE release) : JobItem(kJobTitleSaving, L"held.ktr"), m_release(release) {}
+  explicit HeldJob(HANDLE release) : JobItem(IDS_JOB_SAVING, L"held.ktr"), m_release(release) {}
   void Run() override { ::WaitForSingleObject(m_release, kWaitMs); }
   uint32_t GetPercent() override { return 40; }
 
@@ -116,14 +116,28 @@ class FakeRemoteDlg : public IRemoteFileDlg {
   int listed = 0;
   int enabled = 0;
   HWND DialogWindow() const override { return window; }
-  void OnListFilesDone() override { ++listed; }
+  size_t entries = 0;
+  void OnListFilesDone(CFtpListing& listing) override {
+    ++listed;
+    entries = listing.Count();
+  }
   void EnableControls() override { ++enabled; }
+};
+
+class FakeUploadDlg : public IUploadDlg {
+ public:
+  HWND window = nullptr;
+  std::vector<const JobItem*> forgotten;
+  HWND DialogWindow() const override { return window; }
+  void ForgetJob(const JobItem* job) override { forgotten.push_back(job); }
 };
 
 class FakeStatisticDlg : public IStatisticDlg {
  public:
   bool pending = false;
   bool RequestPending() const override { return pending; }
+  const wchar_t* ResultText() const override { return L""; }
+  void ClearRequest() override { pending = false; }
 };
 
 class FrameStates : public ::testing::Test {
@@ -371,11 +385,11 @@ TEST_F(FrameStates, FailedJobsAreReportedWithTheirCodesText) {
     std::wstring head;  // the report starts with this
     bool systemText;    // a text in brackets other than N/A
   } const cases[] = {
-      {kJobTitleOpening, L"a.ktr", 0, L"Opening \"a.ktr\" failed.", false},
-      {kJobTitleOpening, L"a.ktr", ERROR_FILE_NOT_FOUND, L"Opening \"a.ktr\" failed, error 2 [", true},
-      {kJobTitleRemoteGet, L"b.ktr", 12007, L"Get \"b.ktr\" failed, error 12007 [", true},  // WinINet: name not resolved
-      {kJobTitleSaving, L"c.ktr", 0x2FFFFFFF, L"Saving \"c.ktr\" failed, error 805306367 [N/A]", false},
-      {kJobTitleSaving, longName.c_str(), 0, L"Saving \"" + longName.substr(0, 100), false},
+      {IDS_JOB_OPENING, L"a.ktr", 0, L"Opening \"a.ktr\" failed.", false},
+      {IDS_JOB_OPENING, L"a.ktr", ERROR_FILE_NOT_FOUND, L"Opening \"a.ktr\" failed, error 2 [", true},
+      {IDS_JOB_REMOTE_GET, L"b.ktr", 12007, L"Get \"b.ktr\" failed, error 12007 [", true},  // WinINet: name not resolved
+      {IDS_JOB_SAVING, L"c.ktr", 0x2FFFFFFF, L"Saving \"c.ktr\" failed, error 805306367 [N/A]", false},
+      {IDS_JOB_SAVING, longName.c_str(), 0, L"Saving \"" + longName.substr(0, 100), false},
   };
   for (const Case& c : cases) {
     g_boxes.clear();
@@ -400,7 +414,8 @@ TEST_F(FrameStates, FailedJobsAreReportedWithTheirCodesText) {
 
 TEST_F(FrameStates, ListingAndFetchEndsReachTheRemoteFileDialog) {
   // Without the dialog the reports go to the frame and nothing else happens.
-  ReportedJob lostList(kJobTitleRemoteList, L"/logs", true, 0);
+  JobRmtList lostList(CRemoteServer(L"127.0.0.1", kProtocolNone, 0, L"/logs", L"", L""));
+  lostList.Run();
   Frame().OnThreadFinished(&lostList);
   ASSERT_EQ(g_boxes.size(), 1u);
   EXPECT_EQ(g_boxes[0].owner, Frame().m_hWnd);
@@ -415,15 +430,19 @@ TEST_F(FrameStates, ListingAndFetchEndsReachTheRemoteFileDialog) {
     int listed, enabled;
     bool overDialog;
   } const cases[] = {
-      {kJobTitleRemoteList, false, true, 1, 0, false},  {kJobTitleRemoteList, true, true, 1, 0, true},
-      {kJobTitleRemoteGet, true, true, 0, 1, true},     {kJobTitleRemoteList, true, false, 1, 0, false},
-      {kJobTitleOpening, true, true, 0, 0, false},  // a local job is never shown over it
+      {IDS_JOB_REMOTE_LIST, false, true, 1, 0, false},  {IDS_JOB_REMOTE_LIST, true, true, 1, 0, true},
+      {IDS_JOB_REMOTE_GET, true, true, 0, 1, true},     {IDS_JOB_REMOTE_LIST, true, false, 1, 0, false},
+      {IDS_JOB_OPENING, true, true, 0, 0, false},  // a local job is never shown over it
   };
   for (const Case& c : cases) {
     g_boxes.clear();
     dialog.listed = dialog.enabled = 0;
     ::ShowWindow(dialog.window, c.visible ? SW_SHOWNA : SW_HIDE);
-    ReportedJob job(c.titleId, L"f.ktr", c.failed, 0);
+    // A listing's end hands its entries over: it is always the list job.
+    ReportedJob reported(c.titleId, L"f.ktr", c.failed, 0);
+    JobRmtList listed(CRemoteServer(L"127.0.0.1", kProtocolNone, 0, L"/", L"", L""));
+    if (c.failed) listed.Run();
+    JobItem& job = c.titleId == IDS_JOB_REMOTE_LIST ? static_cast<JobItem&>(listed) : reported;
     Frame().OnThreadFinished(&job);
     EXPECT_EQ(dialog.listed, c.listed) << c.titleId;
     EXPECT_EQ(dialog.enabled, c.enabled) << c.titleId;
@@ -451,7 +470,7 @@ TEST_F(FrameStates, AFetchedFileBecomesADocumentAndTheStripComesAndGoes) {
   EXPECT_EQ(ChildRect(Frame().List().m_hWnd).bottom, statusBar.top);
   FakeRemoteDlg dialog;
   Frame().SetRemoteFileDlg(&dialog);
-  auto* job = new JobRmtGet(nullptr, L"remote.ktr", 0, L"C:\\temp\\kelrmt_remote.ktr");
+  auto* job = new JobRmtGet(CRemoteServer(), L"remote.ktr", 0, L"C:\\temp\\kelrmt_remote.ktr");
   CTraceMgr* store = job->Store();
   store->SetFileName(L"C:\\temp\\kelrmt_remote.ktr", L"kelrmt_remote.ktr");
   store->GrowBuffer(kStoreBytes);

@@ -11,6 +11,7 @@
 
 #include <fstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "capture/LocalFileList.h"
@@ -194,7 +195,9 @@ TEST_F(MainDlgTest, CaptureNoticesCloseTheWindowOnlyWhenTheCaptureIsGone) {
     const WindowCloser closer{dialog.m_hWnd};
     dialog.SendMessage(ThreadsNotify, kNotifyNotice, LPARAM(c.notice));
     ASSERT_EQ(g_boxes.size(), c.box != nullptr ? 1u : 0u);
-    if (c.box != nullptr) EXPECT_EQ(g_boxes[0], c.box);
+    if (c.box != nullptr) {
+      EXPECT_EQ(g_boxes[0], c.box);
+    }
     // A close was posted: it ends the window when the queue is run.
     PumpUntil([] {
       MSG queued;
@@ -219,20 +222,21 @@ struct ViewerScript {
     auto* script = static_cast<ViewerScript*>(context);
     HWND window = nullptr;
     auto waitFor = [](auto condition) { return capture_test::WaitFor(condition, kTimeoutMs); };
-    auto status = [&] {
+    // Notes the status text when it changed; true when it begins with prefix.
+    auto statusBegins = [&](std::wstring_view prefix) {
       const std::wstring text = StatusText(window);
       if (script->seen.empty() || script->seen.back() != text) script->seen.push_back(text);
-      return text;
+      return std::wstring_view(text).starts_with(prefix);
     };
     if (!waitFor([&] { return (window = FindWindowW(nullptr, L"keltracer remote server")) != nullptr; })) return 1;
     // The waiting text is read before the viewer connects: a server quick to
     // accept would otherwise replace it before it was ever seen.
-    waitFor([&] { return status().rfind(L"Wait for connection", 0) == 0; });
+    waitFor([&] { return statusBegins(L"Wait for connection"); });
     SOCKET viewer = INVALID_SOCKET;
     if (!waitFor([&] { return (viewer = Viewer(script->port)) != INVALID_SOCKET; })) return 2;
-    waitFor([&] { return status().rfind(L"Client connected", 0) == 0; });
+    waitFor([&] { return statusBegins(L"Client connected"); });
     closesocket(viewer);
-    waitFor([&] { return status().rfind(L"Wait for connection", 0) == 0; });
+    waitFor([&] { return statusBegins(L"Wait for connection"); });
     script->done = true;
     PostMessageW(window, WM_CLOSE, 0, 0);
     return 0;

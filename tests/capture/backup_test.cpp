@@ -173,7 +173,7 @@ TEST_F(Backups, MissingFolderGivesTheNoticeAndResumesWhenItAppears) {
   Store(20);
   m_capture->FlushBackup();
   m_capture->FlushBackup();
-  EXPECT_EQ(1u, NoticeLog::Get().Count(kNotifyNotice, kIdsCreateBackupFailed));
+  EXPECT_EQ(1u, NoticeLog::Get().Count(kNotifyNotice, IDS_BACKUP_CREATE_FAILED));
   EXPECT_EQ(0u, m_capture->BackupWritten());
   ASSERT_TRUE(CreateDirectoryW(missing.c_str(), nullptr));
   Store(5);
@@ -194,7 +194,7 @@ TEST_F(Backups, EmptyFolderNeverWritesIntoTheCurrentFolder) {
   const size_t before = BackupFiles(current).size();
   Store(5);
   m_capture->FlushBackup();
-  EXPECT_EQ(1u, NoticeLog::Get().Count(kNotifyNotice, kIdsCreateBackupFailed));
+  EXPECT_EQ(1u, NoticeLog::Get().Count(kNotifyNotice, IDS_BACKUP_CREATE_FAILED));
   EXPECT_EQ(before, BackupFiles(current).size());
   EXPECT_EQ(0u, m_capture->BackupWritten());
 }
@@ -204,7 +204,7 @@ TEST_F(Backups, FailedWriteGoesOnInANewFileWithoutLosingRecords) {
   Store(30);
   g_writesLeft = 11;  // the header and ten records go through
   m_capture->FlushBackup();
-  EXPECT_EQ(1u, NoticeLog::Get().Count(kNotifyNotice, kIdsWriteBackupFailed));
+  EXPECT_EQ(1u, NoticeLog::Get().Count(kNotifyNotice, IDS_BACKUP_WRITE_FAILED));
   EXPECT_EQ(10u, m_capture->BackupWritten());
   Store(10);
   m_capture->FlushBackup();

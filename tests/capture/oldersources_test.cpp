@@ -252,7 +252,7 @@ TEST_F(OlderSources, MissingMutexIsIdleMissingMappingIsReportedOnce) {
   HANDLE mutex = CreateMutexW(nullptr, FALSE, (QrcTableName(false, m_tag) + L"Mutex").c_str());
   EXPECT_EQ(-1, m_capture->ImportQrc(&view));
   EXPECT_EQ(0, m_capture->ImportQrc(&view));
-  EXPECT_EQ(1u, NoticeLog::Get().Count(kNotifyNotice, kIdsStartQrcFailed));
+  EXPECT_EQ(1u, NoticeLog::Get().Count(kNotifyNotice, IDS_START_QRC_FAILED));
   CloseHandle(mutex);
 }
 

@@ -10,7 +10,7 @@ namespace {
 
 class IdleJob : public JobItem {
  public:
-  IdleJob() : JobItem(kJobTitleOpening, L"idle") {}
+  IdleJob() : JobItem(IDS_JOB_OPENING, L"idle") {}
   void Run() override {}
   uint32_t GetPercent() override { return 0; }
 };

@@ -47,7 +47,7 @@ std::vector<std::string> LogFor(const std::string& name) {
 class ProbeJob : public JobItem {
  public:
   ProbeJob(const char* name, HANDLE hold = nullptr)
-      : JobItem(kJobTitleOpening, std::wstring(name, name + strlen(name)).c_str()), m_name(name), m_hold(hold) {}
+      : JobItem(IDS_JOB_OPENING, std::wstring(name, name + strlen(name)).c_str()), m_name(name), m_hold(hold) {}
   ~ProbeJob() override {
     Log(std::string(g_manager && g_manager->IsRunning(this) ? "deleted-while-running " : "deleted ") + m_name);
     const std::lock_guard<std::mutex> lock(g_logLock);
@@ -310,9 +310,9 @@ TEST_F(JobMgrTest, ProgressTextTable) {
 // A title that changes while the window's timer reads progress texts.
 class RetitlingJob : public JobItem {
  public:
-  explicit RetitlingJob(HANDLE done) : JobItem(kJobTitleOpening, L"first"), m_done(done) {}
+  explicit RetitlingJob(HANDLE done) : JobItem(IDS_JOB_OPENING, L"first"), m_done(done) {}
   void Run() override {
-    for (int i = 0; i < 2000; ++i) SetTitle(i % 2 ? kJobTitleOpening : kJobTitleSaving, L"a-longer-file-name.ktr");
+    for (int i = 0; i < 2000; ++i) SetTitle(i % 2 ? IDS_JOB_OPENING : IDS_JOB_SAVING, L"a-longer-file-name.ktr");
     SetEvent(m_done);
   }
   uint32_t GetPercent() override { return 1; }

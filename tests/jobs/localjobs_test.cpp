@@ -243,7 +243,7 @@ TEST(JobFile, SaveAndOpenRoundTrips) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(std::wstring(c.file)));
     const std::wstring path = folder.File(c.file);
-    JobFile save(c.wholeStore ? kJobTitleSaving : kJobTitleSavingView, path.c_str(), c.wholeStore ? store : nullptr,
+    JobFile save(c.wholeStore ? IDS_JOB_SAVING : IDS_JOB_SAVING_VIEW, path.c_str(), c.wholeStore ? store : nullptr,
                  c.wholeStore ? nullptr : view);
     EXPECT_EQ(save.Title(), CString((std::wstring(c.wholeStore ? L"Saving \"" : L"Saving view \"") + c.file + L"\"").c_str()));
     save.Run();
@@ -251,7 +251,7 @@ TEST(JobFile, SaveAndOpenRoundTrips) {
     EXPECT_EQ(save.GetPercent(), 100u);
 
     auto* opened = new CTraceFile;
-    JobFile open(kJobTitleOpening, path.c_str(), opened, nullptr);
+    JobFile open(IDS_JOB_OPENING, path.c_str(), opened, nullptr);
     opened->Release();
     EXPECT_EQ(open.Title(), CString((std::wstring(L"Opening \"") + c.file + L"\"").c_str()));
     open.Run();
@@ -270,7 +270,7 @@ TEST(JobFile, FailuresKeepTheTitleForTheReport) {
   auto* store = new WatchedStore;
   Fill(store);
   const std::wstring missingFolder = folder.File(L"missing\\out.ktr");
-  JobFile save(kJobTitleSaving, missingFolder.c_str(), store, nullptr);
+  JobFile save(IDS_JOB_SAVING, missingFolder.c_str(), store, nullptr);
   save.Run();
   EXPECT_EQ(save.Failed(), 1);
   EXPECT_EQ(save.ErrorCode(), 0u);
@@ -279,19 +279,19 @@ TEST(JobFile, FailuresKeepTheTitleForTheReport) {
 
   auto* opened = new CTraceFile;
   const std::wstring missingFile = folder.File(L"none.ktr");
-  JobFile open(kJobTitleOpening, missingFile.c_str(), opened, nullptr);
+  JobFile open(IDS_JOB_OPENING, missingFile.c_str(), opened, nullptr);
   opened->Release();
   open.Run();
   EXPECT_EQ(open.Failed(), 1);
   EXPECT_STREQ(open.Title().c_str(), L"Opening \"none.ktr\"");
 
-  JobFile locked(kJobTitleSaving, folder.File(L"x.ktr").c_str(), new WatchedStore(nullptr, true), nullptr);
+  JobFile locked(IDS_JOB_SAVING, folder.File(L"x.ktr").c_str(), new WatchedStore(nullptr, true), nullptr);
   locked.Store()->Release();
   locked.Run();
   EXPECT_EQ(locked.Failed(), 1);
   EXPECT_EQ(GetFileAttributesW(folder.File(L"x.ktr").c_str()), INVALID_FILE_ATTRIBUTES);
 
-  JobFile unknown(kJobTitleSearching, folder.File(L"y.ktr").c_str(), store, nullptr);
+  JobFile unknown(IDS_JOB_SEARCHING, folder.File(L"y.ktr").c_str(), store, nullptr);
   unknown.Run();
   EXPECT_EQ(unknown.Failed(), 1);
   store->Release();
@@ -306,7 +306,7 @@ TEST(JobFile, SavingAViewHoldsItsStore) {
   Fill(store);
   CTraceView* view = AllRecordsView(store);
   ASSERT_NE(view, nullptr);
-  auto* job = new JobFile(kJobTitleSavingView, folder.File(L"v.ktr").c_str(), nullptr, view);
+  auto* job = new JobFile(IDS_JOB_SAVING_VIEW, folder.File(L"v.ktr").c_str(), nullptr, view);
   view->Release();
   store->Release();
   EXPECT_FALSE(deleted);
@@ -475,7 +475,7 @@ TEST(LocalJobs, PostedJobsReportToTheOwnerWindow) {
   ASSERT_EQ(manager.PostOpenFile(saved.c_str()), 1);
   ASSERT_EQ(manager.PostSaveDump(saved.c_str(), folder.File(L"copy.ktr").c_str(), 1), 1);
 
-  const uint32_t titles[] = {kJobTitleSaving, kJobTitleOpening, kJobTitleSavingDump};
+  const uint32_t titles[] = {IDS_JOB_SAVING, IDS_JOB_OPENING, IDS_JOB_SAVING_DUMP};
   for (uint32_t title : titles) {
     SCOPED_TRACE(title);
     MSG started = {};
@@ -488,11 +488,11 @@ TEST(LocalJobs, PostedJobsReportToTheOwnerWindow) {
     auto* job = reinterpret_cast<JobItem*>(ended.lParam);
     EXPECT_EQ(job->TitleId(), title);
     EXPECT_EQ(job->Failed(), 0);
-    if (title == kJobTitleOpening) {
+    if (title == IDS_JOB_OPENING) {
       EXPECT_EQ(Messages(static_cast<JobFile*>(job)->Store()),
                 (std::vector<std::wstring>{L"r0", L"r1", L"r2", L"r3", L"r4", L"r5"}));
     }
-    if (title == kJobTitleSavingDump) {
+    if (title == IDS_JOB_SAVING_DUMP) {
       EXPECT_EQ(std::wstring(static_cast<JobSaveDump*>(job)->Destination().c_str()), folder.File(L"copy(0).ktr"));
     }
     delete job;

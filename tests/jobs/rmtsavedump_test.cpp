@@ -391,11 +391,11 @@ TEST_F(RmtSaveDump, PostedThroughTheManagerItRunsOnTheRemoteWorker) {
   manager.SetPostFunctions(KeepFinishedJob, NoPause);
   ASSERT_EQ(1, manager.Start(&capture, reinterpret_cast<HWND>(0x1000), 0));
   remote.Play({Send(Word(5000) + payload), Close()}, nullptr);
-  EXPECT_EQ(0, manager.PostRemoteList(nullptr, nullptr));
+  EXPECT_EQ(0, manager.PostRemoteList(nullptr));
   ASSERT_EQ(1, manager.PostRemoteSaveDump(remote.Address(), kRemotePath, Target().c_str()));
   ASSERT_TRUE(finished.WaitSet());
   ASSERT_NE(nullptr, g_finishedJob);
-  EXPECT_EQ(kJobTitleRemoteDump, g_finishedJob->TitleId());
+  EXPECT_EQ(IDS_JOB_SAVING_REMOTE_DUMP, g_finishedJob->TitleId());
   EXPECT_STREQ(L"Saving remote dump file \"copy.dmp\"", g_finishedJob->Title().c_str());
   EXPECT_EQ(0, g_finishedJob->Failed());
   delete g_finishedJob;

@@ -203,7 +203,7 @@ TEST_F(Upload, ThreePiecesReassembleToTheZipOfTheStore) {
   ASSERT_LE(size, 3 * kUploadPieceBytes);
   source.ExchangeHasData(1);
   std::unique_ptr<JobSendToTalmo> job(MakeJob(&source, nullptr));
-  EXPECT_EQ(kJobTitleSending, job->TitleId());
+  EXPECT_EQ(IDS_JOB_SENDING, job->TitleId());
   EXPECT_STREQ(L"Prepare sending", job->Title().c_str());
   job->Run();
 
@@ -263,7 +263,7 @@ TEST_F(Upload, AViewIsSentUnderItsTitleAndItsChangedFlagCleared) {
   CTraceView* view = source.m_views[source.m_views.count - 1];
   view->ExchangeChanged(1);
   std::unique_ptr<JobSendToTalmo> job(MakeJob(nullptr, view));
-  EXPECT_EQ(kJobTitleSendingView, job->TitleId());
+  EXPECT_EQ(IDS_JOB_SENDING_VIEW, job->TitleId());
   EXPECT_STREQ(L"Prepare sending view", job->Title().c_str());
   job->Run();
   EXPECT_EQ(std::wstring(L"Sending view \"") + view->m_title.c_str() + L"\"", job->Title().c_str());

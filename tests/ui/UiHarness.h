@@ -48,6 +48,11 @@ CPixels CapturePixels(HWND hwnd);
 // uncovered window; empty when the window is not visible.
 CPixels CaptureScreenPixels(HWND hwnd);
 
+// The client area as the screen shows it now: what the window has left to
+// paint is painted first, nothing else is asked to paint again. This is
+// what the user sees, stale pixels included.
+CPixels CaptureShownPixels(HWND hwnd);
+
 // Writes the pixels as a 24-bit BMP file. False when the file cannot be written.
 bool WriteBmp(const CPixels& pixels, const std::wstring& path);
 // The folder for screenshots: "ui-screenshots" beside the test executable.
@@ -158,11 +163,14 @@ struct RecordedModal {
 // object, sets what the user would have chosen (cast it to its class) and
 // returns DoModal's result; otherwise DoModal returns `answer`.
 //
-// For real (`runReal` true): the dialog is created and runs its modal loop;
-// `drive(dialogWindow)` is called once from inside that loop after the
-// dialog was initialised, and must end it (click a button). A dialog still
-// open after `timeoutMs` is ended with -1 and the test fails, so no test
-// ever blocks on a dialog.
+// For real (`runReal` true, or `runRealWhen(templateId)` true when that is
+// set, so a real dialog can open another that is answered without a
+// window): the dialog is created and runs its modal loop; `drive(dialog
+// window)` is called once from inside that loop after the dialog was
+// initialised, with `drivenTemplateId` naming the dialog, and must end it
+// (click a button). A dialog still open after `timeoutMs` is ended with -1
+// and the test fails, so no test ever blocks on a dialog. Dialogs are added
+// to `dialogs` when they end (an inner one before its outer one).
 //
 // Common dialogs are answered by `openFile`, `saveFile`, `chooseFont` and
 // `browseFolder` (unset: cancelled) and named in `commonDialogs`.
@@ -176,7 +184,9 @@ class CModalRecorder {
   INT_PTR answer = IDCANCEL;
   std::function<INT_PTR(CDialogImplBase& dialog, UINT templateId)> answerWith;
   bool runReal = false;
+  std::function<bool(UINT templateId)> runRealWhen;
   std::function<void(HWND dialog)> drive;
+  UINT drivenTemplateId = 0;
   DWORD timeoutMs = 15000;
   std::vector<RecordedModal> dialogs;
 

@@ -64,11 +64,6 @@ PIDLIST_ABSOLUTE WINAPI UnexpectedFolderDialog(BROWSEINFOW*) {
   return nullptr;
 }
 
-HWND WINAPI UnexpectedFindDialog(FINDREPLACEW*) {
-  ADD_FAILURE() << "unexpected find dialog";
-  return nullptr;
-}
-
 void InstallUnexpectedModals() {
   g_runModal = &UnexpectedModal;
   g_getOpenFileName = &UnexpectedFileDialog;
@@ -79,30 +74,46 @@ void InstallUnexpectedModals() {
 
 // The real modal run of a recorded dialog: a thread timer calls the test's
 // driver from inside the dialog's own modal loop once the window exists, a
-// second one ends a dialog the driver left open.
+// second one ends a dialog the driver left open. Runs nest (a dialog that
+// opens another); each timer knows its own run.
 struct CRealModalRun {
   CDialogImplBase* dialog = nullptr;
+  UINT templateId = 0;
+  UINT_PTR driveTimer = 0;
+  UINT_PTR watchdogTimer = 0;
   bool driven = false;
   bool timedOut = false;
 };
-CRealModalRun* g_realRun = nullptr;
+std::vector<CRealModalRun*> g_realRuns;  // innermost last
 constexpr UINT kDriveTickMs = 10;
 
+CRealModalRun* RunOfTimer(UINT_PTR timer) {
+  for (CRealModalRun* run : g_realRuns) {
+    if (run->driveTimer == timer || run->watchdogTimer == timer) {
+      return run;
+    }
+  }
+  return nullptr;
+}
+
 void CALLBACK DriveTick(HWND, UINT, UINT_PTR timer, DWORD) {
-  CRealModalRun* run = g_realRun;
+  CRealModalRun* run = RunOfTimer(timer);
   if (run == nullptr || run->driven || run->dialog->m_hWnd == nullptr) {
     return;
   }
   ::KillTimer(nullptr, timer);
   run->driven = true;
   if (g_modalRecorder->drive) {
+    const UINT outer = g_modalRecorder->drivenTemplateId;
+    g_modalRecorder->drivenTemplateId = run->templateId;
     g_modalRecorder->drive(run->dialog->m_hWnd);
+    g_modalRecorder->drivenTemplateId = outer;
   }
 }
 
 void CALLBACK WatchdogTick(HWND, UINT, UINT_PTR timer, DWORD) {
   ::KillTimer(nullptr, timer);
-  CRealModalRun* run = g_realRun;
+  CRealModalRun* run = RunOfTimer(timer);
   if (run != nullptr && run->dialog->m_hWnd != nullptr) {
     run->timedOut = true;
     ::EndDialog(run->dialog->m_hWnd, -1);
@@ -113,21 +124,22 @@ INT_PTR RecordModal(CDialogImplBase& dialog, const CDialogSource& source, HWND p
   CModalRecorder& recorder = *g_modalRecorder;
   const UINT id = ktui::DialogTemplateId(source);
   INT_PTR result = recorder.answer;
-  if (!recorder.runReal) {
+  const bool real = recorder.runRealWhen ? recorder.runRealWhen(id) : recorder.runReal;
+  if (!real) {
     if (recorder.answerWith) {
       result = recorder.answerWith(dialog, id);
     }
   } else {
     CRealModalRun run;
     run.dialog = &dialog;
-    CRealModalRun* const outer = g_realRun;
-    g_realRun = &run;
-    const UINT_PTR drive = ::SetTimer(nullptr, 0, kDriveTickMs, &DriveTick);
-    const UINT_PTR watchdog = ::SetTimer(nullptr, 0, recorder.timeoutMs, &WatchdogTick);
+    run.templateId = id;
+    g_realRuns.push_back(&run);
+    run.driveTimer = ::SetTimer(nullptr, 0, kDriveTickMs, &DriveTick);
+    run.watchdogTimer = ::SetTimer(nullptr, 0, recorder.timeoutMs, &WatchdogTick);
     result = dialog.RunModalWindow(source, parent, initParam);
-    ::KillTimer(nullptr, drive);
-    ::KillTimer(nullptr, watchdog);
-    g_realRun = outer;
+    ::KillTimer(nullptr, run.driveTimer);
+    ::KillTimer(nullptr, run.watchdogTimer);
+    g_realRuns.pop_back();
     EXPECT_FALSE(run.timedOut) << "dialog " << id << " was still open after " << recorder.timeoutMs << " ms";
   }
   recorder.dialogs.push_back({&dialog, id, parent, result});
@@ -226,7 +238,6 @@ class CUiEnvironment : public ::testing::Environment {
     g_messageBox = &UnexpectedMessageBox;
     g_trackPopupMenu = &UnexpectedPopupMenu;
     InstallUnexpectedModals();
-    g_findText = &UnexpectedFindDialog;
     std::printf("UI screenshots are written to %s\n", HostPath(ScreenshotFolder()).c_str());
   }
   // The shared top window is left to the end of the process: destroying a
@@ -239,7 +250,6 @@ class CUiEnvironment : public ::testing::Environment {
     g_getSaveFileName = &::GetSaveFileNameW;
     g_chooseFont = &::ChooseFontW;
     g_browseForFolder = &::SHBrowseForFolderW;
-    g_findText = &::FindTextW;
   }
 };
 
@@ -348,6 +358,25 @@ CPixels CaptureScreenPixels(HWND hwnd) {
     return CPixels();
   }
   ::RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  CCaptureSurface surface(client.right, client.bottom);
+  HDC screen = ::GetDC(hwnd);
+  if (!surface.IsValid() || screen == nullptr) {
+    if (screen != nullptr) {
+      ::ReleaseDC(hwnd, screen);
+    }
+    return CPixels();
+  }
+  ::BitBlt(surface.dc(), 0, 0, client.right, client.bottom, screen, 0, 0, SRCCOPY);
+  ::ReleaseDC(hwnd, screen);
+  return surface.Take();
+}
+
+CPixels CaptureShownPixels(HWND hwnd) {
+  RECT client = {};
+  if (!::IsWindowVisible(hwnd) || !::GetClientRect(hwnd, &client) || client.right <= 0 || client.bottom <= 0) {
+    return CPixels();
+  }
+  ::UpdateWindow(hwnd);
   CCaptureSurface surface(client.right, client.bottom);
   HDC screen = ::GetDC(hwnd);
   if (!surface.IsValid() || screen == nullptr) {

@@ -54,31 +54,25 @@ ChannelNames MakeChannelNames(uint32_t kind, bool global, const std::wstring& ta
   return {prefix + kindNames.mutex + suffix, prefix + kindNames.event + suffix, prefix + kindNames.mapping + suffix};
 }
 
-CWriterChannel::~CWriterChannel() {
-  if (m_ring != nullptr) {
-    UnmapViewOfFile(m_ring);
-  }
-}
-
-uint32_t CWriterChannel::Capacity() const { return m_ring != nullptr ? m_ring->capacity : 0; }
+uint32_t CWriterChannel::Capacity() const { return m_view.valid() ? Ring()->capacity : 0; }
 
 int CWriterChannel::Open(uint32_t ringBytes, std::wstring* error) {
   CNullDacl security;
   m_ringBytes = ringBytes;
-  m_mutex = CFileHandle(CreateMutexW(security.get(), FALSE, m_names.mutex.c_str()));
+  m_mutex = CHandle(CreateMutexW(security.get(), FALSE, m_names.mutex.c_str()));
   if (!m_mutex.valid()) {
     *error = L"CreateMutexW " + m_names.mutex + L" failed, error " + std::to_wstring(GetLastError());
     return 0;
   }
-  m_mapping = CFileHandle(
+  m_mapping = CHandle(
       CreateFileMappingW(INVALID_HANDLE_VALUE, security.get(), PAGE_READWRITE, 0, ringBytes, m_names.mapping.c_str()));
   if (!m_mapping.valid()) {
     *error = L"CreateFileMappingW " + m_names.mapping + L" failed, error " + std::to_wstring(GetLastError());
     return 0;
   }
-  m_ring = static_cast<TraceBufferHeader*>(MapViewOfFile(m_mapping.get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
+  m_view.reset(MapViewOfFile(m_mapping.get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
   MEMORY_BASIC_INFORMATION info{};
-  if (m_ring == nullptr || VirtualQuery(m_ring, &info, sizeof(info)) == 0) {
+  if (!m_view.valid() || VirtualQuery(m_view.get(), &info, sizeof(info)) == 0) {
     *error = L"MapViewOfFile " + m_names.mapping + L" failed, error " + std::to_wstring(GetLastError());
     return 0;
   }
@@ -96,12 +90,12 @@ TraceBufferHeader* CWriterChannel::Lock() {
   if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
     return nullptr;
   }
-  if (!IsSoundWriterRing(m_ring, m_mappedBytes)) {
+  if (!IsSoundWriterRing(Ring(), m_mappedBytes)) {
     // A mapping this writer created, or one another writer damaged.
     const size_t capacity = m_ringBytes < m_mappedBytes ? m_ringBytes : m_mappedBytes;
-    InitWriterRing(m_ring, uint32_t(capacity), NewGeneration());
+    InitWriterRing(Ring(), uint32_t(capacity), NewGeneration());
   }
-  return m_ring;
+  return Ring();
 }
 
 void CWriterChannel::Unlock() { ReleaseMutex(m_mutex.get()); }
@@ -111,7 +105,7 @@ void CWriterChannel::TouchRing() {
   if (Lock() == nullptr) {
     return;
   }
-  auto* bytes = reinterpret_cast<volatile uint8_t*>(m_ring);
+  auto* bytes = reinterpret_cast<volatile uint8_t*>(m_view.bytes());
   for (size_t at = 0; at < m_mappedBytes; at += kPageBytes) {
     bytes[at] = bytes[at];
   }
@@ -122,7 +116,7 @@ bool CWriterChannel::OpenToolEvent() {
   if (m_event.valid()) {
     return true;
   }
-  m_event = CFileHandle(OpenEventW(EVENT_MODIFY_STATE, FALSE, m_names.event.c_str()));
+  m_event = CHandle(OpenEventW(EVENT_MODIFY_STATE, FALSE, m_names.event.c_str()));
   return m_event.valid();
 }
 

@@ -9,8 +9,8 @@
 #include <mutex>
 #include <string>
 
+#include "core/Handle.h"
 #include "core/TraceRecord.h"
-#include "formats/FileHandle.h"
 
 struct ChannelNames {
   std::wstring mutex;
@@ -27,7 +27,6 @@ class CWriterChannel {
   explicit CWriterChannel(ChannelNames names) : m_names(std::move(names)) {}
   CWriterChannel(const CWriterChannel&) = delete;
   CWriterChannel& operator=(const CWriterChannel&) = delete;
-  ~CWriterChannel();
 
   // Creates or opens the mutex and the mapping (`ringBytes` when this call
   // creates it) and makes sure the mapping holds a sound ring. Returns 1, or
@@ -59,10 +58,12 @@ class CWriterChannel {
   bool OpenToolEvent();
 
   ChannelNames m_names;
-  CFileHandle m_mutex;
-  CFileHandle m_mapping;
-  CFileHandle m_event;
-  TraceBufferHeader* m_ring = nullptr;
+  CHandle m_mutex;
+  CHandle m_mapping;
+  CHandle m_event;
+  TraceBufferHeader* Ring() const { return static_cast<TraceBufferHeader*>(m_view.get()); }
+
+  CMappedView m_view;  // the ring
   size_t m_mappedBytes = 0;
   uint32_t m_ringBytes = 0;
   std::mutex m_eventLock;  // guards the event handle and the look times

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "core/Cipher.h"
-#include "formats/FileHandle.h"
+#include "core/Handle.h"
 #include "tools/trace-writer/WriterBytes.h"
 #include "tools/trace-writer/WriterRecord.h"
 #include "tools/trace-writer/WriterRun.h"
@@ -30,17 +30,15 @@ constexpr DWORD kMutexWaitMs = 10000;
 
 // A shared region a writer creates: its mutex and its mapping.
 struct Section {
-  CFileHandle mutex, mapping;
-  uint8_t* view = nullptr;
-  ~Section() {
-    if (view != nullptr) UnmapViewOfFile(view);
-  }
+  CHandle mutex, mapping;
+  CMappedView view;
   bool Create(const std::wstring& name, uint32_t size, std::wstring* error) {
-    mutex = CFileHandle(CreateMutexW(nullptr, FALSE, (name + L"Mutex").c_str()));
-    mapping = CFileHandle(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size, name.c_str()));
-    view = mapping.valid() ? static_cast<uint8_t*>(MapViewOfFile(mapping.get(), FILE_MAP_ALL_ACCESS, 0, 0, size))
-                           : nullptr;
-    if (!mutex.valid() || view == nullptr) {
+    mutex = CHandle(CreateMutexW(nullptr, FALSE, (name + L"Mutex").c_str()));
+    mapping = CHandle(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size, name.c_str()));
+    if (mapping.valid()) {
+      view.reset(MapViewOfFile(mapping.get(), FILE_MAP_ALL_ACCESS, 0, 0, size));
+    }
+    if (!mutex.valid() || !view.valid()) {
       *error = L"cannot create " + name + L" and its mutex, error " + std::to_wstring(GetLastError());
       return false;
     }
@@ -223,7 +221,7 @@ int RunQrvWriter(const WriterOptions& options, uint32_t* written, std::wstring* 
   if (!section.Create(QrvRegionName(options.tag), size, error)) {
     return kWriterExitFailed;
   }
-  CQrvRegion region(section.view, size);
+  CQrvRegion region(section.view.bytes(), size);
   bool held = false;
   const ULONGLONG start = GetTickCount64();
   for (uint32_t done = 0; done < options.count;) {
@@ -275,7 +273,7 @@ int RunQrcWriter(const WriterOptions& options, uint32_t* written, std::wstring* 
     *error = L"the region's mutex stayed busy";
     return kWriterExitFailed;
   }
-  InitQrcRegion(region.view, size, pid, uint32_t(ms / kMsPerSecond), options.fault);
+  InitQrcRegion(region.view.bytes(), size, pid, uint32_t(ms / kMsPerSecond), options.fault);
   region.Unlock();
   // Listed only once the region stands, so a reader never finds a pid
   // without its region.
@@ -283,8 +281,8 @@ int RunQrcWriter(const WriterOptions& options, uint32_t* written, std::wstring* 
     *error = L"the process table's mutex stayed busy";
     return kWriterExitFailed;
   }
-  const bool listed = RegisterQrcPid(table.view, pid) &&
-                      (options.fault != WriterFault::kDeadPid || RegisterQrcPid(table.view, kQrcDeadPid));
+  const bool listed = RegisterQrcPid(table.view.bytes(), pid) &&
+                      (options.fault != WriterFault::kDeadPid || RegisterQrcPid(table.view.bytes(), kQrcDeadPid));
   table.Unlock();
   if (!listed) {
     *error = L"the process table is full";
@@ -305,7 +303,7 @@ int RunQrcWriter(const WriterOptions& options, uint32_t* written, std::wstring* 
       const std::string text = NarrowMessage(options, sequence, kQrcMaxText, CP_UTF8);
       const size_t length = BuildQrcEvent(event, sizeof(event), 0, uint8_t(sequence % 3), GetTickCount() - startTick,
                                           uint16_t(GetCurrentThreadId()), sequence, text.c_str());
-      AppendQrcBytes(QrcRing(region.view, size, QrcAreaOf(sequence)), event, uint32_t(length));
+      AppendQrcBytes(QrcRing(region.view.bytes(), size, QrcAreaOf(sequence)), event, uint32_t(length));
     }
     region.Unlock();
     done += count;
@@ -316,7 +314,7 @@ int RunQrcWriter(const WriterOptions& options, uint32_t* written, std::wstring* 
     // One damaged event after the good ones, in the trace area.
     uint8_t bad[kQrcMinEvent] = {};
     PutBe16(bad, options.fault == WriterFault::kShortEvent ? kShortEventLength : kLongEventLength);
-    AppendQrcBytes(QrcRing(region.view, size, 1), bad, sizeof(bad));
+    AppendQrcBytes(QrcRing(region.view.bytes(), size, 1), bad, sizeof(bad));
     region.Unlock();
   }
   if (options.lingerMs != 0) {

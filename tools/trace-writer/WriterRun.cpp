@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/Handle.h"
 #include "core/TraceRecord.h"
 #include "tools/trace-writer/WriterBytes.h"
 #include "tools/trace-writer/WriterChannel.h"
@@ -164,13 +165,12 @@ bool SignalOnly(const WriterOptions& options, std::wstring* error) {
 
 // The starter may make the event before or after this process opens it.
 bool WaitForStart(const std::wstring& name, std::wstring* error) {
-  HANDLE start = CreateEventW(nullptr, TRUE, FALSE, name.c_str());
-  if (start == nullptr) {
+  const CHandle start(CreateEventW(nullptr, TRUE, FALSE, name.c_str()));
+  if (!start.valid()) {
     *error = L"cannot open start event " + name;
     return false;
   }
-  const DWORD waited = WaitForSingleObject(start, kStartEventWaitMs);
-  CloseHandle(start);
+  const DWORD waited = WaitForSingleObject(start.get(), kStartEventWaitMs);
   if (waited != WAIT_OBJECT_0) {
     *error = L"no start from " + name + L" after " + std::to_wstring(kStartEventWaitMs) + L" ms";
     return false;

@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "formats/FileHandle.h"
+#include "core/Handle.h"
 #include "tools/trace-writer/WriterBytes.h"
 #include "tools/trace-writer/WriterRecord.h"
 #include "tools/trace-writer/WriterRun.h"
@@ -104,22 +104,19 @@ int RunThreads(const WriterOptions& options, uint32_t* written, std::wstring* er
 
 // The two events and the mapped buffer of a hand-over protocol.
 struct HandOver {
-  CFileHandle ready, data, mapping;
-  uint8_t* view = nullptr;
-  ~HandOver() {
-    if (view != nullptr) UnmapViewOfFile(view);
-  }
+  CHandle ready, data, mapping;
+  CMappedView view;
   bool Open(const std::wstring& readyName, const std::wstring& dataName, const std::wstring& bufferName, uint32_t waitMs,
             std::wstring* error) {
-    ready = CFileHandle(PollForObject([&] { return OpenEventW(SYNCHRONIZE, FALSE, readyName.c_str()); }, waitMs));
-    data = CFileHandle(OpenEventW(EVENT_MODIFY_STATE, FALSE, dataName.c_str()));
-    mapping = CFileHandle(OpenFileMappingW(FILE_MAP_WRITE, FALSE, bufferName.c_str()));
+    ready = CHandle(PollForObject([&] { return OpenEventW(SYNCHRONIZE, FALSE, readyName.c_str()); }, waitMs));
+    data = CHandle(OpenEventW(EVENT_MODIFY_STATE, FALSE, dataName.c_str()));
+    mapping = CHandle(OpenFileMappingW(FILE_MAP_WRITE, FALSE, bufferName.c_str()));
     if (!ready.valid() || !data.valid() || !mapping.valid()) {
       *error = L"no " + bufferName + L" and its events";
       return false;
     }
-    view = static_cast<uint8_t*>(MapViewOfFile(mapping.get(), FILE_MAP_WRITE, 0, 0, 0));
-    if (view == nullptr) {
+    view.reset(MapViewOfFile(mapping.get(), FILE_MAP_WRITE, 0, 0, 0));
+    if (!view.valid()) {
       *error = L"cannot map " + bufferName;
       return false;
     }
@@ -218,7 +215,7 @@ int RunKelBufferWriter(const WriterOptions& options, uint32_t* written, std::wst
     if (!buffer.Take(e)) {
       return false;
     }
-    FillKelBuffer(buffer.view, m);
+    FillKelBuffer(buffer.view.bytes(), m);
     buffer.Give();
     return true;
   });
@@ -240,7 +237,7 @@ int RunDbwinWriter(const WriterOptions& options, uint32_t* written, std::wstring
                    InputObjectName(kDbwinBufferName, false, options.tag), options.waitEventMs, error)) {
     return kWriterExitFailed;
   }
-  CFileHandle mutex(CreateMutexW(nullptr, FALSE, InputObjectName(kDbwinMutexName, false, options.tag).c_str()));
+  CHandle mutex(CreateMutexW(nullptr, FALSE, InputObjectName(kDbwinMutexName, false, options.tag).c_str()));
   if (!mutex.valid()) {
     *error = L"cannot create the debugger-output mutex";
     return kWriterExitFailed;
@@ -254,7 +251,7 @@ int RunDbwinWriter(const WriterOptions& options, uint32_t* written, std::wstring
     }
     const bool taken = buffer.Take(e);
     if (taken) {
-      FillDbwinBuffer(buffer.view, GetCurrentProcessId(), text.c_str(), options.fault);
+      FillDbwinBuffer(buffer.view.bytes(), GetCurrentProcessId(), text.c_str(), options.fault);
       buffer.Give();
     }
     ReleaseMutex(mutex.get());

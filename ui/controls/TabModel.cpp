@@ -28,12 +28,12 @@ int LayoutWidth(const TabItem* item) {
 
 UINT TabToolTipStringId(int64_t hitCode) {
   switch (hitCode) {
-    case kTabHitClose: return kTabTipCloseTab;
-    case kTabHitScrollLeft: return kTabTipScrollLeft;
-    case kTabHitScrollRight: return kTabTipScrollRight;
-    case kTabHitList: return kTabTipList;
-    case kTabHitCloseAll: return kTabTipCloseAll;
-    case kTabHitAdd: return kTabTipAddTab;
+    case kTabHitClose: return IDS_TIP_CLOSE_TAB;
+    case kTabHitScrollLeft: return IDS_TIP_SCROLL_LEFT;
+    case kTabHitScrollRight: return IDS_TIP_SCROLL_RIGHT;
+    case kTabHitList: return IDS_TIP_TAB_LIST;
+    case kTabHitCloseAll: return IDS_TIP_CLOSE_ALL_TABS;
+    case kTabHitAdd: return IDS_TIP_ADD_TAB;
     default: return 0;
   }
 }
@@ -94,6 +94,13 @@ LRESULT CTabStripModel::Notify(UINT code, uint64_t a, uint64_t b) {
 
 void CTabStripModel::Repaint() {
   if (m_sink) m_sink->RepaintTabStrip();
+}
+
+void CTabStripModel::ClearPressed() {
+  if (!m_pressed) return;
+  m_hot = kTabHitNone;
+  m_pressed = false;
+  RepaintIfVisible();
 }
 
 void CTabStripModel::RepaintIfVisible() {

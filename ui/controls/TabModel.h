@@ -12,6 +12,7 @@
 
 #include "core/Containers.h"
 #include "core/RefString.h"
+#include "res/resource.h"
 
 // Strip styles, set by the owner before the window exists.
 constexpr uint32_t TCX_CLOSEBUTTON = 0x2;
@@ -62,14 +63,6 @@ constexpr size_t kMaxTabItems = 128;
 constexpr int64_t kTabItemNotFound = 128;
 // Command of the list menu's entry for item i is this plus i.
 constexpr UINT kTabListCommandBase = 32820;
-
-// Tool tips of the buttons (string table).
-constexpr UINT kTabTipCloseTab = 61440;
-constexpr UINT kTabTipScrollLeft = 61441;
-constexpr UINT kTabTipScrollRight = 61442;
-constexpr UINT kTabTipList = 61443;
-constexpr UINT kTabTipAddTab = 61444;
-constexpr UINT kTabTipCloseAll = 61445;
 
 // The string id of a button's tool tip, or 0 for items and nothing (items
 // show their own text).
@@ -264,6 +257,9 @@ class CTabStripModel {
   const TabButton* GetButton(int64_t code) const;
   int64_t Hot() const { return m_hot; }
   bool Pressed() const { return m_pressed; }
+  // Drops a pressed button (the owner ran a menu or a question inside its
+  // click): no hot code, not pressed, repainted.
+  void ClearPressed();
   int ClientWidth() const { return m_clientWidth; }
   int ClientHeight() const { return m_clientHeight; }
 

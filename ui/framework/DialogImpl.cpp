@@ -99,7 +99,9 @@ INT_PTR CDialogImplBase::Dispatch(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
       [&]() -> INT_PTR {
         LRESULT result = 0;
         const BOOL handled = ProcessWindowMessage(hwnd, msg, wParam, lParam, result, 0);
-        if (msg == WM_NCDESTROY) {
+        // Common dialogs stop calling their hook after WM_DESTROY (the find
+        // dialog frees its data there), so for a hook that is the end.
+        if (msg == WM_NCDESTROY || (m_hooked && msg == WM_DESTROY)) {
           if (m_hooked) {
             ::RemovePropW(hwnd, kHookObjectProperty);
           } else {

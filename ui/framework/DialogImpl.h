@@ -24,16 +24,23 @@
 //   CMyDlg dialog;  dialog.m_flag = 1;
 //   if (dialog.DoModal(owner) == IDOK) { use dialog.m_flag, dialog.m_name }
 //
-// CStdDialogImpl centres the dialog over its parent, runs OnInit and then
-// loads the DDX map into the controls at WM_INITDIALOG, reads it back on OK (a failed exchange keeps
-// the dialog open with the focus on that control), ends with the button's id
-// (IDOK 1, IDCANCEL 2) and reflects owner-draw messages to the children.
-// Members are written only by a successful OK, so a Cancel leaves them as
-// the caller set them. DoModal goes through the modal seam (ModalSeam.h),
-// which tests answer without a window. Message boxes: MessageBoxes.h.
+// CStdDialogImpl centres the dialog over its parent, runs OnInit, then loads
+// the DDX map into the controls (WM_INITDIALOG); on OK it reads them back (a
+// failed exchange keeps the dialog open with the focus on that control, and
+// no member changes), then OnOk, then ends with the button's id (IDOK 1,
+// IDCANCEL 2). It reflects owner-draw and custom-draw messages to the
+// children (DDX_CONTROL binds a CListCtrlEx). A Cancel leaves the members as
+// the caller set them.
+//
+// Tests: DoModal goes through the modal seam (ModalSeam.h); tests answer it
+// with kt_test::CModalRecorder (tests/ui/UiHarness.h), with or without a
+// window. Message boxes: ktui::MessageBoxFromId (MessageBoxes.h). Common
+// dialogs: CommonDialogs.h.
 //
 // A modeless dialog derives from CStdDialogImpl<T, CModelessDialog<T>> (or
-// CModelessDialog<T> alone): `new`, then Create(parent, &ownerPointer).
+// CModelessDialog<T> alone): `new`, then Create(parent, &ownerPointer); Close
+// and OK destroy it, it deletes itself and clears the owner's pointer, and it
+// gets its keys from the message loop's registry.
 //
 // CDialogImpl<T> is the bare base: T's message map for a dialog made from
 // T::IDD in the executable's resources, or from whatever T::GetDialogSource
@@ -91,6 +98,7 @@ class CDialogImplBase : public CWindow, public CMessageMap {
   // (OPENFILENAMEW, CHOOSEFONTW, FINDREPLACEW) carries the object in
   // lCustData: the hook's messages run through this object's message map.
   // Unhandled messages return FALSE, so the common dialog does its default.
+  // The hook's last message is WM_DESTROY; OnFinalMessage follows it.
   template <class Request>
   static UINT_PTR CALLBACK HookProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (msg == WM_INITDIALOG && lParam != 0 && FromHook(hwnd) == nullptr) {

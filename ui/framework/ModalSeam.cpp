@@ -23,3 +23,4 @@ GetFileNameFn g_getSaveFileName = &::GetSaveFileNameW;
 ChooseFontFn g_chooseFont = &::ChooseFontW;
 BrowseForFolderFn g_browseForFolder = &::SHBrowseForFolderW;
 FindTextFn g_findText = &::FindTextW;
+FindTextFn g_replaceText = &::ReplaceTextW;

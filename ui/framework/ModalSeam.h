@@ -35,4 +35,6 @@ extern GetFileNameFn g_getOpenFileName;       // ::GetOpenFileNameW
 extern GetFileNameFn g_getSaveFileName;       // ::GetSaveFileNameW
 extern ChooseFontFn g_chooseFont;             // ::ChooseFontW
 extern BrowseForFolderFn g_browseForFolder;   // ::SHBrowseForFolderW
-extern FindTextFn g_findText;                 // ::FindTextW (modeless: it returns at once)
+// Modeless, they return at once: tests may leave these as they are.
+extern FindTextFn g_findText;                 // ::FindTextW
+extern FindTextFn g_replaceText;              // ::ReplaceTextW

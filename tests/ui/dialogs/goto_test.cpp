@@ -71,7 +71,9 @@ class GotoDialog : public ::testing::Test {
     kt_test::CModalRecorder recorder;
     recorder.runReal = true;
     recorder.drive = std::move(drive);
+    recorderInUse = &recorder;
     const INT_PTR result = dialog.DoModal(host.get());
+    recorderInUse = nullptr;
     EXPECT_EQ(1u, recorder.dialogs.size());
     if (!recorder.dialogs.empty()) {
       EXPECT_EQ(UINT(IDD_GOTO), recorder.dialogs[0].templateId);
@@ -86,6 +88,7 @@ class GotoDialog : public ::testing::Test {
 
   kt_test::CTestHostWindow host{600, 400};
   CGotoDlg dialog;
+  kt_test::CModalRecorder* recorderInUse = nullptr;
 };
 
 TEST_F(GotoDialog, ShowsTheLineAndOffersEveryLine) {
@@ -93,8 +96,10 @@ TEST_F(GotoDialog, ShowsTheLineAndOffersEveryLine) {
   dialog.m_lineCount = 70000;
   std::wstring shown, caption, afterSpin;
   int lo = 0, hi = 0;
+  UINT driven = 0;
   const INT_PTR result = Run([&](HWND hwnd) {
     kt_test::SaveWindowShot(hwnd, L"goto");
+    driven = recorderInUse->drivenTemplateId;
     shown = Text(hwnd, IDC_GOTO_LINE);
     wchar_t text[32] = {};
     ::GetWindowTextW(hwnd, text, 32);
@@ -106,6 +111,7 @@ TEST_F(GotoDialog, ShowsTheLineAndOffersEveryLine) {
     afterSpin = Text(hwnd, IDC_GOTO_LINE);
     kt_test::ClickButton(hwnd, IDOK);
   });
+  EXPECT_EQ(UINT(IDD_GOTO), driven);
   EXPECT_EQ(L"40000", shown);
   EXPECT_EQ(L"Goto", caption);
   EXPECT_EQ(1, lo);

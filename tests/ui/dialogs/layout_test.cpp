@@ -255,9 +255,12 @@ class CDialogLayout {
     ::GetClientRect(m_hwnd, &client);
     RECT window;
     ::GetWindowRect(m_hwnd, &window);
-    if (window.right - window.left > kSmallScreenWidth || window.bottom - window.top > kSmallScreenHeight) {
-      faults.push_back(Prefix() + "is larger than a " + std::to_string(kSmallScreenWidth) + "x" +
-                       std::to_string(kSmallScreenHeight) + " screen");
+    // The small screen grows with the DPI as the dialog does.
+    const int screenWidth = kSmallScreenWidth * m_scale / 100;
+    const int screenHeight = kSmallScreenHeight * m_scale / 100;
+    if (window.right - window.left > screenWidth || window.bottom - window.top > screenHeight) {
+      faults.push_back(Prefix() + "is larger than a " + std::to_string(screenWidth) + "x" +
+                       std::to_string(screenHeight) + " screen");
     }
     const std::vector<Control> controls = Controls();
     for (const Control& c : controls) {

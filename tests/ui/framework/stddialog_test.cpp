@@ -1,5 +1,6 @@
 #include <windows.h>
 #include <commctrl.h>
+#include <dlgs.h>
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
@@ -439,6 +440,65 @@ TEST(ModalSeam, RecorderAnswersWithoutAWindow) {
   EXPECT_EQ(IDCANCEL, dialog.DoModal(nullptr));
 }
 
+// A real dialog opens another one from a button: the inner one is answered
+// without a window, or driven by the same driver, told apart by its id.
+constexpr WORD kOpenInner = 210;
+constexpr UINT kInnerId = 7001;
+
+const DLGTEMPLATE* OuterTemplate() {
+  static CDialogTemplateBuilder builder = [] {
+    CDialogTemplateBuilder b(WS_POPUP | WS_CAPTION, 120, 40, L"outer");
+    b.Add(CDialogTemplateBuilder::kButton, BS_PUSHBUTTON | WS_TABSTOP, 5, 20, 50, 14, kOpenInner, L"Inner");
+    b.Add(CDialogTemplateBuilder::kButton, BS_DEFPUSHBUTTON | WS_TABSTOP, 60, 20, 50, 14, IDOK, L"OK");
+    return b;
+  }();
+  return builder.get();
+}
+
+class CInnerDlg : public CStdDialogImpl<CInnerDlg> {
+ public:
+  uint32_t count = 1;
+  CDialogSource GetDialogSource() const { return InMemory(OuterTemplate()); }
+};
+
+class COuterDlg : public CStdDialogImpl<COuterDlg> {
+ public:
+  INT_PTR innerResult = 0;
+  uint32_t innerCount = 0;
+  CDialogSource GetDialogSource() const { return InMemory(OuterTemplate()); }
+  BEGIN_MSG_MAP(COuterDlg)
+    COMMAND_ID_HANDLER(kOpenInner, OnOpenInner)
+    CHAIN_MSG_MAP(CStdDialogImpl<COuterDlg>)
+  END_MSG_MAP()
+  LRESULT OnOpenInner(WORD, WORD, HWND) {
+    CInnerDlg inner;
+    innerResult = inner.DoModal(m_hWnd);
+    innerCount = inner.count;
+    return 0;
+  }
+};
+
+TEST(ModalSeam, RealDialogOpensAnotherAnsweredWithoutAWindow) {
+  kt_test::CTestHostWindow host;
+  kt_test::CModalRecorder recorder;
+  COuterDlg outer;
+  int opened = 0;
+  recorder.runRealWhen = [&](UINT) { return opened++ == 0; };  // the outer one only
+  recorder.answerWith = [](CDialogImplBase& dialog, UINT) {
+    static_cast<CInnerDlg&>(dialog).count = 9;
+    return INT_PTR(IDOK);
+  };
+  recorder.drive = [](HWND hwnd) {
+    kt_test::ClickButton(hwnd, kOpenInner);
+    kt_test::ClickButton(hwnd, IDOK);
+  };
+  EXPECT_EQ(IDOK, outer.DoModal(host.get()));
+  EXPECT_EQ(IDOK, outer.innerResult);
+  EXPECT_EQ(9u, outer.innerCount);
+  ASSERT_EQ(2u, recorder.dialogs.size());
+  EXPECT_EQ(&outer, recorder.dialogs[1].dialog);  // the outer one ends last
+}
+
 TEST(ModalSeam, ResourceDialogsAreNamedByTheirId) {
   CDialogSource source;
   source.resource = MAKEINTRESOURCEW(250);
@@ -525,6 +585,108 @@ TEST(DialogHook, BindsThroughTheRequestAndDispatchesToTheMap) {
   ASSERT_NE(nullptr, hwnd);
   EXPECT_EQ(hwnd, hooked.m_hWnd);
   EXPECT_EQ(reinterpret_cast<LPARAM>(&request), hooked.initLParam);
+  EXPECT_EQ(1234, ::SendMessageW(hwnd, kHookQuery, 0, 0));
+  ::DestroyWindow(hwnd);
+  EXPECT_EQ(nullptr, hooked.m_hWnd);
+  EXPECT_EQ(1, hooked.finals);
+}
+
+// The system's save dialog for real, with the hook: its notifications
+// reach the object's map, and what a CDN_FILEOK handler answers reaches the
+// dialog (through DWLP_MSGRESULT).
+constexpr UINT kPressSave = WM_APP + 32;
+
+HWND g_watchedHook = nullptr;  // the running save dialog's hook window
+
+class CSaveHook : public CDialogImplBase {
+ public:
+  int initDone = 0;
+  int fileOks = 0;
+  bool refuseFirst = true;
+  int finals = 0;
+  BEGIN_MSG_MAP(CSaveHook)
+    NOTIFY_CODE_HANDLER(CDN_INITDONE, OnInitDone)
+    NOTIFY_CODE_HANDLER(CDN_FILEOK, OnFileOk)
+    MESSAGE_HANDLER(kPressSave, OnPressSave)
+  END_MSG_MAP()
+  LRESULT OnInitDone(int, NMHDR*) {
+    ++initDone;
+    g_watchedHook = m_hWnd;
+    PostMessage(kPressSave);
+    return 0;
+  }
+  LRESULT OnPressSave(UINT, WPARAM, LPARAM) {
+    HWND explorer = GetParent();
+    ::SendMessageW(explorer, CDM_SETCONTROLTEXT, WPARAM(cmb13), reinterpret_cast<LPARAM>(L"hooked.ktr"));
+    ::PostMessageW(explorer, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    return 0;
+  }
+  LRESULT OnFileOk(int, NMHDR*) {
+    ++fileOks;
+    if (refuseFirst) {
+      refuseFirst = false;
+      PostMessage(kPressSave);
+      return 1;  // not accepted: the dialog stays
+    }
+    return 0;
+  }
+  void OnFinalMessage(HWND) override { ++finals; }
+};
+
+void CALLBACK CancelLeftOpenDialog(HWND, UINT, UINT_PTR timer, DWORD) {
+  ::KillTimer(nullptr, timer);
+  if (g_watchedHook != nullptr && ::IsWindow(g_watchedHook)) {
+    ADD_FAILURE() << "the save dialog was still open";
+    ::PostMessageW(::GetParent(g_watchedHook), WM_COMMAND, IDCANCEL, 0);
+  }
+}
+
+TEST(DialogHook, RealSaveDialogSendsItsNotificationsToTheMap) {
+  kt_test::CTestHostWindow host;
+  CSaveHook hook;
+  wchar_t folder[MAX_PATH] = {};
+  ::GetTempPathW(MAX_PATH, folder);
+  wchar_t file[MAX_PATH] = {};
+  OPENFILENAMEW request = {};
+  request.lStructSize = sizeof(request);
+  request.hwndOwner = ::GetAncestor(host.get(), GA_ROOT);
+  request.lpstrFile = file;
+  request.nMaxFile = MAX_PATH;
+  request.lpstrInitialDir = folder;
+  request.lpstrFilter = L"Trace files\0*.ktr\0";
+  request.Flags = OFN_EXPLORER | OFN_ENABLEHOOK | OFN_ENABLESIZING | OFN_NOCHANGEDIR;
+  request.lpfnHook = &CDialogImplBase::HookProc<OPENFILENAMEW>;
+  request.lCustData = reinterpret_cast<LPARAM>(&hook);
+  g_watchedHook = nullptr;
+  const UINT_PTR watchdog = ::SetTimer(nullptr, 0, 15000, &CancelLeftOpenDialog);
+  const BOOL saved = ::GetSaveFileNameW(&request);
+  ::KillTimer(nullptr, watchdog);
+  g_watchedHook = nullptr;
+  EXPECT_TRUE(saved);
+  EXPECT_EQ(1, hook.initDone);
+  EXPECT_EQ(2, hook.fileOks);  // the first was refused
+  EXPECT_NE(nullptr, wcsstr(file, L"hooked.ktr")) << std::wstring(file);
+  EXPECT_EQ(nullptr, hook.m_hWnd);
+  EXPECT_EQ(1, hook.finals);
+}
+
+// The system's find dialog calls its hook up to WM_DESTROY only: that is
+// where the object lets go of it.
+TEST(DialogHook, RealFindDialogEndsTheHookAtItsDestruction) {
+  kt_test::CTestHostWindow host;
+  CHookedDlg hooked;
+  wchar_t findText[128] = L"needle";
+  FINDREPLACEW request = {};
+  request.lStructSize = sizeof(request);
+  request.hwndOwner = ::GetAncestor(host.get(), GA_ROOT);
+  request.Flags = FR_ENABLEHOOK | FR_HIDEWHOLEWORD | FR_DOWN;
+  request.lpstrFindWhat = findText;
+  request.wFindWhatLen = 128;
+  request.lpfnHook = &CDialogImplBase::HookProc<FINDREPLACEW>;
+  request.lCustData = reinterpret_cast<LPARAM>(&hooked);
+  HWND hwnd = ::FindTextW(&request);
+  ASSERT_NE(nullptr, hwnd);
+  EXPECT_EQ(hwnd, hooked.m_hWnd);
   EXPECT_EQ(1234, ::SendMessageW(hwnd, kHookQuery, 0, 0));
   ::DestroyWindow(hwnd);
   EXPECT_EQ(nullptr, hooked.m_hWnd);
