@@ -17,6 +17,7 @@
 
 #include "ui/framework/ModalSeam.h"
 #include "app/MainFrame.h"
+#include "jobs/UploadJob.h"
 #include "capture/TraceCapture.h"
 #include "core/AppConfig.h"
 #include "core/ModuleGroups.h"
@@ -258,9 +259,22 @@ TEST_F(FrameCommands, EveryAcceleratorReachesItsCommandWithoutAMenuBar) {
   ACCEL keys[64];
   const int count = ::CopyAcceleratorTableW(table, keys, 64);
   ASSERT_EQ(count, 21);
-  kt_test::CModalRecorder modal;  // Open, Save and Goto are cancelled
   Select({3});
   const bool onTop = g_appConfig.m_alwaysOnTop != 0;
+  // The keys open the Open, Save, Goto, connect and history dialogs
+  // (answered with Cancel), the remote file dialog and an upload, which goes
+  // to a closed port here.
+  kt_test::CModalRecorder modal;
+  SOCKET probe = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in unused = {};
+  unused.sin_family = AF_INET;
+  unused.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int length = sizeof(unused);
+  ::bind(probe, reinterpret_cast<sockaddr*>(&unused), sizeof(unused));
+  ::getsockname(probe, reinterpret_cast<sockaddr*>(&unused), &length);
+  ::closesocket(probe);
+  const std::wstring origin = L"http://127.0.0.1:" + std::to_wstring(ntohs(unused.sin_port));
+  ::SetEnvironmentVariableW(kLogServerEnvironment, origin.c_str());
   for (int i = 0; i < count; ++i) {
     g_commands.clear();
     EXPECT_TRUE(PressKey(List().m_hWnd, keys[i].key, (keys[i].fVirt & FCONTROL) != 0, (keys[i].fVirt & FSHIFT) != 0))
@@ -272,6 +286,11 @@ TEST_F(FrameCommands, EveryAcceleratorReachesItsCommandWithoutAMenuBar) {
   }
   // The switches pressed once are pressed again, so the frame is as before.
   for (UINT id : {UINT(ID_TOOLS_CAPTURE), UINT(ID_VIEW_ALWAYS_ON_TOP), UINT(ID_VIEW_AUTO_SCROLL)}) Command(id);
+  for (HWND dialog : {s_frame->RemoteFileDlg() != nullptr ? s_frame->RemoteFileDlg()->DialogWindow() : nullptr,
+                      s_frame->UploadDlg() != nullptr ? s_frame->UploadDlg()->DialogWindow() : nullptr}) {
+    if (dialog != nullptr) ::DestroyWindow(dialog);
+  }
+  ::SetEnvironmentVariableW(kLogServerEnvironment, nullptr);
   EXPECT_TRUE(s_frame->CaptureOn());
   EXPECT_EQ(g_appConfig.m_alwaysOnTop != 0, onTop);
   s_file->ClearMarks();

@@ -269,9 +269,7 @@ KmpFile KmpFixture() {
   const Bytes traceArea = KmpArea(64, uint32_t(kSurfaceLost.size()), 0, kSurfaceLost);
   const Bytes emptyArea = KmpArea(32, 10, 10, Bytes(32, 0));
 
-  Bytes module0(kLogAreaOffset, 0);
-  module0.insert(module0.end(), logArea.begin(), logArea.end());
-  module0.insert(module0.end(), traceArea.begin(), traceArea.end());
+  const Bytes module0 = Concat({Bytes(kLogAreaOffset, 0), logArea, traceArea});
   const uint32_t base2 = kKmpBase0 + uint32_t(module0.size());
   const std::vector<KmpEntry> entries = {
       {kKmpBase0, kLogAreaOffset, uint32_t(logArea.size()), uint32_t(traceArea.size())},
