@@ -28,6 +28,7 @@
 #include "ui/controls/StatusBarEx.h"
 #include "ui/controls/TabStrip.h"
 #include "ui/controls/ToolTipEx.h"
+#include "ui/dialogs/StatisticRequest.h"
 #include "ui/dialogs/ModelessLinks.h"
 #include "ui/framework/FrameWindow.h"
 #include "ui/framework/Gdi.h"
@@ -35,6 +36,7 @@
 #include "ui/framework/MessageLoop.h"
 
 class CTraceCapture;
+class CTraceStatisticDlg;
 class CRemoteDumpListRequest;
 class CTraceFilter;
 class CTraceMgr;
@@ -75,7 +77,7 @@ constexpr size_t kMaxOpenPathChars = MAX_PATH - 1;
 // posted) by the dialog on this thread, wParam its request flag, lParam the
 // message text (const wchar_t*, valid during the call). WM_NULL, which the
 // system and other programs send for their own reasons, carries nothing.
-constexpr UINT kStatisticResultMessage = WM_APP + 0x100;
+constexpr UINT kStatisticResultMessage = WM_KT_STATISTIC_REQUEST;
 // A streak of capture troubles (lost records, a failed channel) is reported
 // once; it ends after this many refresh ticks without another notice.
 constexpr uint32_t kTroubleQuietTicks = 10;
@@ -366,6 +368,7 @@ class CMainFrame : public CFrameWindowImpl<CMainFrame>,
   // The modeless dialogs register themselves while they exist (null: gone).
   void SetRemoteFileDlg(IRemoteFileDlg* dialog) { m_remoteFileDlg = dialog; }
   void SetStatisticDlg(IStatisticDlg* dialog) { m_statisticDlg = dialog; }
+  CTraceStatisticDlg* StatisticWindow() const { return m_statisticWindow; }
   void SetFindDlg(HWND dialog) { m_findDlg = dialog; }
   HWND FindDlg() const { return m_findDlg; }
   void SetUploadDlg(IUploadDlg* dialog) { m_uploadDlg = dialog; }
@@ -472,6 +475,8 @@ class CMainFrame : public CFrameWindowImpl<CMainFrame>,
   IRemoteFileDlg* m_remoteFileDlg = nullptr;
   IUploadDlg* m_uploadDlg = nullptr;
   IStatisticDlg* m_statisticDlg = nullptr;
+  CTraceStatisticDlg* m_statisticWindow = nullptr;  // the statistic dialog's own slot
+  bool m_statisticRequest = false;  // a result request is being served
   CTroubleStreak m_lossStreak;
   CTroubleStreak m_channelStreak;
   CHandle m_saveLogMutex;

@@ -232,16 +232,18 @@ LRESULT CMainFrame::OnStatisticFilter(UINT, WPARAM wParam, LPARAM lParam) {
   const auto* text = reinterpret_cast<const wchar_t*>(lParam);
   CTraceMgr* store = CurrentStore();
   CTraceView* view = ShownView();
-  if (wParam == 0 || text == nullptr || ::InSendMessage() || store == nullptr || m_statisticDlg == nullptr ||
-      !m_statisticDlg->RequestPending()) {
+  const bool open = m_statisticWindow != nullptr || (m_statisticDlg != nullptr && m_statisticDlg->RequestPending());
+  if (wParam == 0 || text == nullptr || ::InSendMessage() || store == nullptr || !open) {
     return 0;
   }
   CTraceFilter filter;
   filter.AddCondition(kConditionMessage, kOperatorInclude, text, -1);
   const uint32_t mask = view != nullptr ? view->m_groupMask : kAllGroups;
+  m_statisticRequest = true;
   if (!AddViewTab(store, mask, filter)) {
     MessageBoxId(IDS_ADD_TAB_FAILED, MB_ICONERROR);
   }
+  m_statisticRequest = false;
   if (m_statisticDlg != nullptr) {
     m_statisticDlg->ClearRequest();
   }

@@ -112,7 +112,7 @@ CommandFacts CMainFrame::GatherFacts() {
   facts.documentHasData = store != nullptr && store->HasData() == 1;
   facts.viewChanged = view != nullptr && view->Changed() == 1;
   facts.uploadDialogOpen = m_uploadDlg != nullptr;
-  facts.statisticDialogOpen = m_statisticDlg != nullptr;
+  facts.statisticDialogOpen = m_statisticDlg != nullptr || m_statisticWindow != nullptr;
   facts.lastBookmarkCommand = m_lastBookmarkCommand;
   return facts;
 }

@@ -11,11 +11,13 @@
 #include "resource.h"
 #include "ui/dialogs/AboutDlg.h"
 #include "ui/dialogs/Base64ConvDlg.h"
+#include "ui/dialogs/DetailDlg.h"
 #include "ui/dialogs/ErrorLookUpDlg.h"
 #include "ui/dialogs/FilterDlg.h"
 #include "ui/dialogs/GotoDlg.h"
 #include "ui/dialogs/OptionsDlg.h"
 #include "ui/dialogs/SelectColumnsDlg.h"
+#include "ui/dialogs/StatisticDlg.h"
 
 void CMainFrame::OnClearDisplay(UINT) {
   if (m_capture == nullptr) {
@@ -161,9 +163,12 @@ void CMainFrame::OnSelectColumns(UINT) {
   m_list.Invalidate(TRUE);
 }
 
-// The statistic dialog comes with its own change; until then the command
-// shows nothing.
-void CMainFrame::OnTraceStatistic(UINT) {}
+// At most one: the command is refused while the dialog's slot is taken.
+void CMainFrame::OnTraceStatistic(UINT) {
+  if (m_statisticWindow == nullptr) {
+    CTraceStatisticDlg::Open(&m_statisticWindow, m_hWnd, &m_viewStrip.Model());
+  }
+}
 
 void CMainFrame::OnErrorLookup(UINT) { CErrorLookUpDlg::Run(::GetActiveWindow()); }
 
@@ -179,6 +184,20 @@ void CMainFrame::OnAppAbout(UINT) {
   dialog.DoModal(::GetActiveWindow());
 }
 
-// The detail dialog comes with the statistic dialog's change; until then a
-// double click shows nothing.
-LRESULT CMainFrame::OnShowDetail(int) { return 0; }
+// The record as it is stored (its message not blanked for the list).
+LRESULT CMainFrame::OnShowDetail(int row) {
+  CTraceView* view = ShownView();
+  if (row < 0 || !IsUsable(view)) {
+    return 0;
+  }
+  CDetailDlg dialog;
+  {
+    const CStoreLock lock(CurrentStore(), kLockShared);
+    if (!lock.Held() || size_t(row) >= view->RecordCount()) {
+      return 0;
+    }
+    dialog.SetRecord(*view->RecordAt(size_t(row)), size_t(row));
+  }
+  dialog.DoModal(::GetActiveWindow());
+  return 0;
+}

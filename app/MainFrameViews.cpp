@@ -115,7 +115,7 @@ int CMainFrame::AddViewTab(CTraceMgr* store, uint32_t mask, const CTraceFilter& 
     return 0;
   }
   // A view made for the statistic dialog's request is named as its detail.
-  const bool statistic = m_statisticDlg != nullptr && m_statisticDlg->RequestPending();
+  const bool statistic = m_statisticRequest || (m_statisticDlg != nullptr && m_statisticDlg->RequestPending());
   if (statistic) {
     store->m_isStatisticsStore = 1;
   }

@@ -32,10 +32,12 @@
 #include "tests/core/TempFolder.h"
 #include "tests/ui/UiHarness.h"
 #include "ui/dialogs/AddTabDlg.h"
+#include "ui/dialogs/DetailDlg.h"
 #include "ui/dialogs/FilterDlg.h"
 #include "ui/dialogs/GotoDlg.h"
 #include "ui/dialogs/OptionsDlg.h"
 #include "ui/dialogs/SelectColumnsDlg.h"
+#include "ui/dialogs/StatisticDlg.h"
 #include "ui/framework/ModalSeam.h"
 #include "ui/framework/PopupSeam.h"
 
@@ -746,6 +748,47 @@ TEST_F(FrameCommands, TheStatisticRequestOpensATabOfItsMessageAndWmNullCarriesNo
   EXPECT_NE(std::wstring(group->Item(tabs)->text.c_str()).find(kStatisticsViewName), std::wstring::npos);
   s_frame->SetStatisticDlg(nullptr);
   s_frame->ViewStrip().CloseItem(tabs, 1);
+}
+
+TEST_F(FrameCommands, ADoubleClickShowsTheRowsDetail) {
+  kt_test::CModalRecorder modal;
+  std::wstring number, message, pidTid;
+  modal.answerWith = [&](CDialogImplBase& dialog, UINT templateId) -> INT_PTR {
+    EXPECT_EQ(templateId, UINT(IDD_DETAIL));
+    auto& detail = static_cast<CDetailDlg&>(dialog);
+    number = detail.m_number.c_str();
+    message = detail.m_message.c_str();
+    pidTid = detail.m_procThread.c_str();
+    return IDOK;
+  };
+  NMITEMACTIVATE click = {};
+  click.hdr = {List().m_hWnd, ktframe::kListId, UINT(NM_DBLCLK)};
+  click.iItem = 20;
+  s_frame->SendMessage(WM_NOTIFY, ktframe::kListId, LPARAM(&click));
+  EXPECT_EQ(number, L"21");
+  EXPECT_EQ(message, L"row 20 needle");
+  EXPECT_EQ(pidTid, L"[300:10]");
+  click.iItem = -1;  // on no row: nothing
+  s_frame->SendMessage(WM_NOTIFY, ktframe::kListId, LPARAM(&click));
+  EXPECT_EQ(modal.dialogs.size(), 1u);
+}
+
+TEST_F(FrameCommands, TheStatisticCommandOpensOneDialogWhoseRequestsOpenTabs) {
+  Command(ID_TOOLS_STATISTIC);
+  CTraceStatisticDlg* dialog = s_frame->StatisticWindow();
+  ASSERT_NE(dialog, nullptr);
+  Command(ID_TOOLS_STATISTIC);  // refused while it is open
+  EXPECT_EQ(s_frame->StatisticWindow(), dialog);
+  const TabGroup* group = s_frame->ViewStrip().Model().CurrentGroup();
+  const size_t tabs = group->Count();
+  s_frame->SendMessage(ktframe::kStatisticResultMessage, 1, LPARAM(L"needle"));
+  ASSERT_EQ(group->Count(), tabs + 1);
+  EXPECT_NE(std::wstring(group->Item(tabs)->text.c_str()).find(kStatisticsViewName), std::wstring::npos);
+  ASSERT_TRUE(PumpUntil([&] { return (group->Item(tabs)->flags & TBF_NOCLOSE) == 0; }));
+  s_frame->ViewStrip().CloseItem(tabs, 1);
+  ::DestroyWindow(dialog->m_hWnd);
+  kt_test::PumpMessages();
+  EXPECT_EQ(s_frame->StatisticWindow(), nullptr);
 }
 
 TEST_F(FrameCommands, AStatusBarCounterGoesToTheNextRecordOfItsLevel) {
