@@ -6,6 +6,7 @@
 
 #include <malloc.h>
 
+#include <atomic>
 #include <climits>
 #include <cstring>
 
@@ -58,8 +59,10 @@ enum Slot {
 // share one. The owner is made on
 // first use after libcrypto's own set-up, so it is destroyed (once, at
 // process exit) before libcrypto cleans up; no context belongs to a thread.
-// Idle contexts wait on lock-free lists: taking and giving one costs no
-// lock, which every record would pay.
+// Idle contexts wait in a few atomic places per slot: taking and giving one
+// is one exchange, which every record pays (the system's lock-free lists
+// cost a guarded call each). A context given back when every place is taken
+// is freed.
 class CCipherContexts {
  public:
   static CCipherContexts& Get() {
@@ -76,9 +79,12 @@ class CCipherContexts {
   CCipherContexts(const CCipherContexts&) = delete;
   CCipherContexts& operator=(const CCipherContexts&) = delete;
 
-  // An idle context on a slot's lock-free list.
-  struct alignas(MEMORY_ALLOCATION_ALIGNMENT) IdleContext {
-    SLIST_ENTRY entry;
+  // Contexts kept idle per slot: more threads than this ciphering at once
+  // is rare, and costs them a context copy.
+  static constexpr size_t kIdlePlaces = 8;
+
+  // An idle context in one of a slot's places.
+  struct IdleContext {
     EVP_CIPHER_CTX* context;
     // The context's CBC chaining block: the fixed vector after keying, then
     // the last cipher block of the previous call.
@@ -88,20 +94,18 @@ class CCipherContexts {
   bool Key(Slot slot, const EVP_CIPHER* cipher, const uint8_t* key, int direction);
   IdleContext* Take(Slot slot);
   void Give(Slot slot, IdleContext* idle);
+  static void Free(IdleContext* idle);
 
   EVP_CIPHER* m_aes128 = nullptr;
   EVP_CIPHER* m_aes256 = nullptr;
   // Keyed contexts that are only ever copied.
   EVP_CIPHER_CTX* m_keyed[kSlotCount] = {};
-  SLIST_HEADER m_idle[kSlotCount];
+  std::atomic<IdleContext*> m_idle[kSlotCount][kIdlePlaces] = {};
   uint8_t m_vector[kCipherBlockSize] = {};
   bool m_ready = false;
 };
 
 CCipherContexts::CCipherContexts() {
-  for (SLIST_HEADER& idle : m_idle) {
-    InitializeSListHead(&idle);
-  }
   if (OPENSSL_init_crypto(0, nullptr) != 1) {
     return;
   }
@@ -137,12 +141,11 @@ CCipherContexts::CCipherContexts() {
 
 CCipherContexts::~CCipherContexts() {
   for (int slot = 0; slot < kSlotCount; ++slot) {
-    SLIST_ENTRY* entry = InterlockedFlushSList(&m_idle[slot]);
-    while (entry != nullptr) {
-      auto* idle = reinterpret_cast<IdleContext*>(entry);
-      entry = entry->Next;
-      EVP_CIPHER_CTX_free(idle->context);
-      _aligned_free(idle);
+    for (std::atomic<IdleContext*>& place : m_idle[slot]) {
+      IdleContext* idle = place.exchange(nullptr, std::memory_order_acquire);
+      if (idle != nullptr) {
+        Free(idle);
+      }
     }
     EVP_CIPHER_CTX_free(m_keyed[slot]);
   }
@@ -162,9 +165,13 @@ bool CCipherContexts::Key(Slot slot, const EVP_CIPHER* cipher, const uint8_t* ke
 }
 
 CCipherContexts::IdleContext* CCipherContexts::Take(Slot slot) {
-  SLIST_ENTRY* entry = InterlockedPopEntrySList(&m_idle[slot]);
-  if (entry != nullptr) {
-    return reinterpret_cast<IdleContext*>(entry);
+  for (std::atomic<IdleContext*>& place : m_idle[slot]) {
+    if (place.load(std::memory_order_relaxed) != nullptr) {
+      IdleContext* idle = place.exchange(nullptr, std::memory_order_acquire);
+      if (idle != nullptr) {
+        return idle;
+      }
+    }
   }
   // One more thread ciphers at the same time: a copy of the keyed context.
   auto* idle = static_cast<IdleContext*>(_aligned_malloc(sizeof(IdleContext), alignof(IdleContext)));
@@ -181,7 +188,20 @@ CCipherContexts::IdleContext* CCipherContexts::Take(Slot slot) {
   return idle;
 }
 
-void CCipherContexts::Give(Slot slot, IdleContext* idle) { InterlockedPushEntrySList(&m_idle[slot], &idle->entry); }
+void CCipherContexts::Give(Slot slot, IdleContext* idle) {
+  for (std::atomic<IdleContext*>& place : m_idle[slot]) {
+    IdleContext* empty = nullptr;
+    if (place.compare_exchange_strong(empty, idle, std::memory_order_release, std::memory_order_relaxed)) {
+      return;
+    }
+  }
+  Free(idle);
+}
+
+void CCipherContexts::Free(IdleContext* idle) {
+  EVP_CIPHER_CTX_free(idle->context);
+  _aligned_free(idle);
+}
 
 bool AcceptableLength(const uint8_t* data, size_t length) {
   return data != nullptr && length != 0 && length % kCipherBlockSize == 0;
@@ -226,8 +246,7 @@ int CCipherContexts::Run(Slot slot, uint8_t* data, size_t length) {
   }
   if (!done) {
     // The context's chaining block is unknown now: it is not used again.
-    EVP_CIPHER_CTX_free(idle->context);
-    _aligned_free(idle);
+    Free(idle);
     return 0;
   }
   if (encrypt) {

@@ -9,6 +9,7 @@
 #include <cwchar>
 
 #include "core/StrUtil.h"
+#include "core/ThreadCache.h"
 
 CModuleGroups g_moduleGroups;
 
@@ -37,7 +38,10 @@ struct LastHit {
   size_t group = 0;
   size_t word = 0;
 };
-thread_local LastHit t_lastHit;
+LastHit* ThreadLastHit() {
+  static CThreadCache<LastHit> cache;
+  return cache.Get();
+}
 
 // The answers for the last few module texts, as given, per thread: the
 // records of a file or a capture come from a handful of modules, so most
@@ -55,7 +59,27 @@ struct RecentModules {
   RecentModule entries[kRecentModules];
   size_t next = 0;
 };
-thread_local RecentModules t_recent;
+RecentModules* ThreadRecentModules() {
+  static CThreadCache<RecentModules> cache;
+  return cache.Get();
+}
+
+// The runtime's wide-string calls are plain loops behind a call into another
+// module; module texts are short and looked up for every record.
+inline bool SameText(const wchar_t* a, const wchar_t* b) {
+  while (*a == *b) {
+    if (*a == 0) return true;
+    ++a;
+    ++b;
+  }
+  return false;
+}
+
+inline size_t UnitsBounded(const wchar_t* text, size_t most) {
+  size_t n = 0;
+  while (n < most && text[n] != 0) ++n;
+  return n;
+}
 
 wchar_t* DuplicateWide(const wchar_t* text, size_t length) {
   auto* copy = static_cast<wchar_t*>(std::malloc((length + 1) * sizeof(wchar_t)));
@@ -265,12 +289,14 @@ int CModuleGroups::Find(const wchar_t* module) const {
   if (count <= 1) return static_cast<int>(count) - 1;
   if (!module) return FindLowered(module);
 
-  RecentModules& recent = t_recent;
+  RecentModules* cached = ThreadRecentModules();
+  if (cached == nullptr) return FindLowered(module);
+  RecentModules& recent = *cached;
   for (const RecentModule& entry : recent.entries) {
-    if (entry.generation == m_generation && std::wcscmp(entry.text, module) == 0) return entry.group;
+    if (entry.generation == m_generation && SameText(entry.text, module)) return entry.group;
   }
   const int group = FindLowered(module);
-  const size_t units = wcsnlen(module, kRecentUnits);
+  const size_t units = UnitsBounded(module, kRecentUnits);
   if (units < kRecentUnits) {
     RecentModule& entry = recent.entries[recent.next];
     recent.next = (recent.next + 1) % kRecentModules;
@@ -289,7 +315,9 @@ int CModuleGroups::FindLowered(const wchar_t* module) const {
   WcsToLowerInPlace(name);
 
   const size_t catchAll = count - 1;
-  LastHit& hit = t_lastHit;
+  LastHit unkept;
+  LastHit* kept = ThreadLastHit();
+  LastHit& hit = kept != nullptr ? *kept : unkept;
   if (hit.generation == m_generation && hit.group < catchAll) {
     const CModuleGroup* group = m_groups[hit.group];
     if (hit.word < group->m_words.count && std::wcscmp(group->m_words[hit.word], name) == 0) {

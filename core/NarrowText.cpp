@@ -115,16 +115,18 @@ size_t BoundedBytes(const uint8_t* text, size_t most) {
   return n;
 }
 
-void NarrowToWide(UINT codePage, const uint8_t* text, size_t bytes, wchar_t* dest, size_t units) {
+size_t NarrowToWide(UINT codePage, const uint8_t* text, size_t bytes, wchar_t* dest, size_t units) {
   size_t n = BoundedBytes(text, bytes < units - 1 ? bytes : units - 1);
   int written = 0;
   if (n != 0) {
     written = MultiByteToWideChar(codePage, 0, reinterpret_cast<const char*>(text), int(n), dest, int(units - 1));
   }
-  dest[written > 0 ? written : 0] = 0;
+  const size_t made = written > 0 ? size_t(written) : 0;
+  dest[made] = 0;
+  return made;
 }
 
-void Utf8ToWide(const uint8_t* text, size_t bytes, wchar_t* dest, size_t units) {
+size_t Utf8ToWide(const uint8_t* text, size_t bytes, wchar_t* dest, size_t units) {
   // Each byte gives at most one unit, so out never passes in and the cut
   // input always fits.
   const size_t limit = bytes < units - 1 ? bytes : units - 1;
@@ -136,9 +138,9 @@ void Utf8ToWide(const uint8_t* text, size_t bytes, wchar_t* dest, size_t units) 
       break;
     }
     if (!DecodeMultiByteRun(text, limit, dest, &in, &out)) {
-      NarrowToWide(CP_UTF8, text, bytes, dest, units);
-      return;
+      return NarrowToWide(CP_UTF8, text, bytes, dest, units);
     }
   }
   dest[out] = 0;
+  return out;
 }

@@ -15,11 +15,11 @@ size_t BoundedBytes(const uint8_t* text, size_t most);
 // Text of an ANSI, OEM or UTF-8 code page through the system converter,
 // cut to units - 1 bytes first: no byte of these code pages yields more
 // than one unit, so the cut text always fits. A failed conversion gives an
-// empty string.
-void NarrowToWide(UINT codePage, const uint8_t* text, size_t bytes, wchar_t* dest, size_t units);
+// empty string. Returns the units written, the terminator excluded.
+size_t NarrowToWide(UINT codePage, const uint8_t* text, size_t bytes, wchar_t* dest, size_t units);
 
 // The same result as NarrowToWide(CP_UTF8, ...) for every input. Well-formed
 // text is decoded here; text holding anything ill-formed before its end
 // goes to the system converter whole, whose replacement rules stay the
-// reference.
-void Utf8ToWide(const uint8_t* text, size_t bytes, wchar_t* dest, size_t units);
+// reference. Returns the units written, the terminator excluded.
+size_t Utf8ToWide(const uint8_t* text, size_t bytes, wchar_t* dest, size_t units);

@@ -11,6 +11,7 @@
 #include "core/ModuleGroups.h"
 #include "core/RecordImport.h"
 #include "core/StrUtil.h"
+#include "core/ThreadCache.h"
 #include "core/TraceStore.h"
 
 CBlockWordList g_blockWords;
@@ -63,6 +64,38 @@ size_t FormatProcThread(wchar_t* out, uint32_t pid, uint32_t tid) {
   out[n++] = L']';
   out[n] = 0;
   return n;
+}
+
+// Copies n units that do not overlap. Names are short: the runtime's memcpy
+// is a call into another module, which costs more than the copy.
+inline void CopyUnits(wchar_t* to, const wchar_t* from, size_t n) {
+  constexpr size_t kStep = 8;
+  constexpr size_t kHalf = kStep / 2;
+  constexpr size_t kQuarter = kStep / 4;
+  if (n >= kStep) {
+    size_t i = 0;
+    for (; i + kStep <= n; i += kStep) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i)));
+    }
+    if (i < n) {  // the last eight units, some written again
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(to + n - kStep),
+                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + n - kStep)));
+    }
+  } else if (n >= kHalf) {
+    uint64_t head, tail;
+    std::memcpy(&head, from, sizeof(head));
+    std::memcpy(&tail, from + n - kHalf, sizeof(tail));
+    std::memcpy(to, &head, sizeof(head));
+    std::memcpy(to + n - kHalf, &tail, sizeof(tail));
+  } else if (n >= kQuarter) {
+    uint32_t head, tail;
+    std::memcpy(&head, from, sizeof(head));
+    std::memcpy(&tail, from + n - kQuarter, sizeof(tail));
+    std::memcpy(to, &head, sizeof(head));
+    std::memcpy(to + n - kQuarter, &tail, sizeof(tail));
+  } else if (n == 1) {
+    to[0] = from[0];
+  }
 }
 
 size_t BoundedUnits(const wchar_t* text, size_t most) { return text ? WcsLengthBounded(text, most) : 0; }
@@ -172,7 +205,10 @@ struct TimeTextCache {
   size_t clockUnits = 0;
   size_t dateUnits = 0;
 };
-thread_local TimeTextCache t_timeCache;
+TimeTextCache* ThreadTimeCache() {
+  static CThreadCache<TimeTextCache> cache;
+  return cache.Get();
+}
 
 // "HH:MM:SS" and "MM/DD/YY" of a local time given as seconds since 1970.
 void FormatLocalSeconds(int64_t local, TimeTextCache& cache) {
@@ -406,8 +442,9 @@ void CBlockWordList::Clear() {
   ReleaseSRWLockExclusive(&m_lock);
 }
 
-int FormatRecordTimeText(uint32_t time, uint16_t milliseconds, wchar_t* out) {
-  TimeTextCache& cache = t_timeCache;
+namespace {
+
+int FormatTimeText(uint32_t time, uint16_t milliseconds, wchar_t* out, TimeTextCache& cache) {
   if (!cache.filled || cache.time != time) {
     ConvertSecond(time, cache);
   }
@@ -416,26 +453,43 @@ int FormatRecordTimeText(uint32_t time, uint16_t milliseconds, wchar_t* out) {
     return 0;
   }
   // "%s.%03hu " of the clock and the milliseconds, then the date, cut to 23.
-  wchar_t text[kClockUnits * 2 + kDecimalUnits];
-  size_t n = cache.clockUnits;
-  wmemcpy(text, cache.clock, n);
-  text[n++] = L'.';
+  // Unit by unit into place: each small copy would be a call into the runtime.
+  constexpr size_t kLast = kRecordTimeTextUnits - 1;
+  size_t n = 0;
+  auto put = [out, &n](wchar_t unit) {
+    if (n < kLast) {
+      out[n++] = unit;
+    }
+  };
+  for (size_t i = 0; i < cache.clockUnits; ++i) {
+    put(cache.clock[i]);
+  }
+  put(L'.');
   wchar_t digits[kDecimalUnits];
   const size_t count = PutDecimal(digits, milliseconds);
   for (size_t pad = count; pad < kMillisecondDigits; ++pad) {
-    text[n++] = L'0';
+    put(L'0');
   }
-  wmemcpy(text + n, digits, count);
-  n += count;
-  text[n++] = L' ';
-  wmemcpy(text + n, cache.date, cache.dateUnits);
-  n += cache.dateUnits;
-  if (n > kRecordTimeTextUnits - 1) {
-    n = kRecordTimeTextUnits - 1;
+  for (size_t i = 0; i < count; ++i) {
+    put(digits[i]);
   }
-  wmemcpy(out, text, n);
+  put(L' ');
+  for (size_t i = 0; i < cache.dateUnits; ++i) {
+    put(cache.date[i]);
+  }
   out[n] = 0;
   return 1;
+}
+
+}  // namespace
+
+int FormatRecordTimeText(uint32_t time, uint16_t milliseconds, wchar_t* out) {
+  TimeTextCache* kept = ThreadTimeCache();
+  if (kept != nullptr) {
+    return FormatTimeText(time, milliseconds, out, *kept);
+  }
+  TimeTextCache unkept;
+  return FormatTimeText(time, milliseconds, out, unkept);
 }
 
 void CurrentRecordTime(uint32_t* seconds, uint16_t* milliseconds) {
@@ -455,10 +509,12 @@ int CTraceMgr::AddBlockWord(const wchar_t* word) { return g_blockWords.Add(word)
 TraceRecord* CTraceMgr::AddTraceItem(CTraceBase* store, int group, uint32_t level, const wchar_t* module,
                                      const wchar_t* hint, const wchar_t* message, uint32_t pid, uint32_t tid,
                                      uint32_t time, uint16_t milliseconds, const uint32_t* stamp,
-                                     const wchar_t* subName, int mode, uint32_t messageLimit) {
+                                     const wchar_t* subName, int mode, uint32_t messageLimit, size_t messageUnits) {
   if (message == nullptr) {
     message = L"";
+    messageUnits = 0;
   }
+  const wchar_t* given = message;
   message = SkipLeadingNewlines(message);
   if (mode == kModeScan) {
     RegisterBlockWord(message);
@@ -479,7 +535,14 @@ TraceRecord* CTraceMgr::AddTraceItem(CTraceBase* store, int group, uint32_t leve
   }
   level &= kLevelMask;
   const uint32_t limit = messageLimit == 0 ? 1 : (messageLimit > kMaxMessageLimit ? kMaxMessageLimit : messageLimit);
-  const uint32_t G = uint32_t(WcsLengthBounded(message, limit - 1)) + 1;
+  size_t units = 0;
+  if (messageUnits != SIZE_MAX) {
+    const size_t left = messageUnits - size_t(message - given);
+    units = left < limit - 1 ? left : limit - 1;
+  } else {
+    units = WcsLengthBounded(message, limit - 1);
+  }
+  const uint32_t G = uint32_t(units) + 1;
   const size_t subUnits = BoundedUnits(subName, kRecordNameUnits - 1);
   const uint32_t S = subUnits != 0 ? uint32_t(subUnits) + 1 : 0;
   const uint32_t length = (2 * (G + S + H + M + P) + kRecordFixedSize + 3) & ~uint32_t(3);
@@ -518,9 +581,7 @@ TraceRecord* CTraceMgr::AddTraceItem(CTraceBase* store, int group, uint32_t leve
   auto* bytes = reinterpret_cast<uint8_t*>(record);
   auto put = [bytes](uint32_t at, const wchar_t* text, uint32_t units) {
     auto* target = reinterpret_cast<wchar_t*>(bytes + at);
-    if (units > 1) {
-      wmemcpy(target, text, units - 1);
-    }
+    CopyUnits(target, text, units - 1);
     target[units - 1] = 0;
     return target;
   };

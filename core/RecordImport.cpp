@@ -5,12 +5,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <memory>
+#include <new>
 
 #include "core/Cipher.h"
 #include "core/ModuleGroups.h"
 #include "core/NarrowText.h"
 #include "core/RecordBuilder.h"
 #include "core/StrUtil.h"
+#include "core/ThreadCache.h"
 #include "core/TraceStore.h"
 
 namespace {
@@ -56,7 +59,7 @@ void SwapU32At(uint8_t* p) {
 }
 
 // UTF-16LE units of at most `bytes` bytes, at any alignment, terminated.
-void Utf16ToWide(const uint8_t* text, size_t bytes, wchar_t* dest, size_t units) {
+size_t Utf16ToWide(const uint8_t* text, size_t bytes, wchar_t* dest, size_t units) {
   const size_t most = bytes / sizeof(wchar_t) < units - 1 ? bytes / sizeof(wchar_t) : units - 1;
   size_t n = 0;
   for (; n < most; ++n) {
@@ -67,6 +70,7 @@ void Utf16ToWide(const uint8_t* text, size_t bytes, wchar_t* dest, size_t units)
     dest[n] = wchar_t(unit);
   }
   dest[n] = 0;
+  return n;
 }
 
 // Whether `size` bytes of a message could hold the block-word marker once
@@ -108,6 +112,22 @@ struct RecordStrings {
   wchar_t hint[kModuleTextUnits];
   wchar_t message[kMaxNarrowRecord + 1];
 };
+
+// The strings are converted into a buffer of the thread's: on the stack its
+// size would make every record pay a probe of each of its pages.
+RecordStrings* ThreadRecordStrings() {
+  static CThreadCache<RecordStrings> cache;
+  return cache.Get();
+}
+
+// A deciphered copy of an enciphered record that must stay as it is; apart,
+// so the copy's room is not on the stack of every record.
+__attribute__((noinline)) TraceRecord* DecipherCopy(CTraceBase* store, uint32_t ignoreMask, const void* record,
+                                                    uint16_t length, int mode) {
+  alignas(16) uint8_t work[kMaxNarrowRecord];
+  std::memcpy(work, record, length);
+  return CTraceMgr::DecipherAndImport(store, ignoreMask, work, mode);
+}
 
 // "(module:pid:tid)" at the very start, both ids decimal digits.
 struct DbgPrefix {
@@ -352,20 +372,30 @@ TraceRecord* CTraceMgr::ImportRecord(CTraceBase* store, uint32_t ignoreMask, con
                                                     head.encoding == kNarrowEncodingUtf16)) {
     return nullptr;
   }
-  RecordStrings strings;
+  std::unique_ptr<RecordStrings> own;
+  RecordStrings* kept = ThreadRecordStrings();
+  if (kept == nullptr) {
+    own.reset(new (std::nothrow) RecordStrings);
+    kept = own.get();
+    if (kept == nullptr) {
+      return nullptr;
+    }
+  }
+  RecordStrings& strings = *kept;
   auto load = [&](uint16_t offset, wchar_t* dest, size_t units) {
     const size_t available = size_t(head.length) - offset;
     if (head.encoding == kNarrowEncodingUtf16) {
-      Utf16ToWide(bytes + offset, available, dest, units);
-    } else if (head.encoding == kNarrowEncodingUtf8) {
-      Utf8ToWide(bytes + offset, available, dest, units);
-    } else {
-      NarrowToWide(codePage, bytes + offset, available, dest, units);
+      return Utf16ToWide(bytes + offset, available, dest, units);
     }
+    if (head.encoding == kNarrowEncodingUtf8) {
+      return Utf8ToWide(bytes + offset, available, dest, units);
+    }
+    return NarrowToWide(codePage, bytes + offset, available, dest, units);
   };
   load(head.moduleOffset, strings.module, kModuleTextUnits);
   load(head.hintOffset, strings.hint, kModuleTextUnits);
-  load(head.messageOffset, strings.message, kMaxNarrowRecord + 1);
+  // The builder need not count the message again.
+  const size_t messageUnits = load(head.messageOffset, strings.message, kMaxNarrowRecord + 1);
 
   // With a sub-name only the module part names the group.
   wchar_t modulePart[kRecordNameUnits];
@@ -384,7 +414,7 @@ TraceRecord* CTraceMgr::ImportRecord(CTraceBase* store, uint32_t ignoreMask, con
   }
   const uint32_t* stamp = (head.flags & kRecordStampValid) != 0 ? head.stamp : nullptr;
   return AddTraceItem(store, group, head.level, module, strings.hint, strings.message, head.pid, head.tid, head.time,
-                      head.milliseconds, stamp, sub, mode, kLiveMessageLimit);
+                      head.milliseconds, stamp, sub, mode, kLiveMessageLimit, messageUnits);
 }
 
 TraceRecord* CTraceMgr::AddRecord(CTraceBase* store, uint32_t ignoreMask, const void* record, int copy, int mode) {
@@ -396,9 +426,7 @@ TraceRecord* CTraceMgr::AddRecord(CTraceBase* store, uint32_t ignoreMask, const 
     return ImportRecord(store, ignoreMask, record, mode);
   }
   if (copy != 0) {
-    alignas(16) uint8_t work[kMaxNarrowRecord];
-    std::memcpy(work, record, head.length);
-    return DecipherAndImport(store, ignoreMask, work, mode);
+    return DecipherCopy(store, ignoreMask, record, head.length, mode);
   }
   // The caller lets the source change: decipher where it lies, so a second
   // pass over the same record reads it plain.
@@ -433,8 +461,16 @@ TraceRecord* CTraceMgr::AddNetRecord(CTraceBase* store, uint32_t ignoreMask, con
 
 int CTraceMgr::SplitModuleName(const wchar_t* module, wchar_t* modulePart, wchar_t* subName, int* group,
                                uint32_t ignoreMask) {
-  const wchar_t* at = module != nullptr ? wcschr(module, L'@') : nullptr;
-  if (at == nullptr) {
+  if (module == nullptr) {
+    return 0;
+  }
+  // A loop of its own: the runtime's wcschr is a call into another module
+  // for every record.
+  const wchar_t* at = module;
+  while (*at != 0 && *at != L'@') {
+    ++at;
+  }
+  if (*at == 0) {
     return 0;
   }
   size_t units = size_t(at - module);

@@ -95,11 +95,13 @@ class CTraceMgr : public CTraceBase {
   // `store` is any buffer owner (a store or the capture's staging buffer) and
   // is written by the calling thread only. Records returned point into its
   // buffer; null means nothing was stored. Modes and limits: RecordBuilder.h;
-  // validation rules and layouts: RecordImport.h.
+  // validation rules and layouts: RecordImport.h. `messageUnits` is the
+  // message's length in units when the caller knows it (SIZE_MAX: counted here).
   static TraceRecord* AddTraceItem(CTraceBase* store, int group, uint32_t level, const wchar_t* module,
                                    const wchar_t* hint, const wchar_t* message, uint32_t pid, uint32_t tid,
                                    uint32_t time, uint16_t milliseconds, const uint32_t* stamp,
-                                   const wchar_t* subName, int mode, uint32_t messageLimit);
+                                   const wchar_t* subName, int mode, uint32_t messageLimit,
+                                   size_t messageUnits = SIZE_MAX);
   static int AddBlockWord(const wchar_t* word);
   static TraceRecord* DecipherAndImport(CTraceBase* store, uint32_t ignoreMask, uint8_t* record, int mode);
   static TraceRecord* CopyRecord(CTraceBase* store, const TraceRecord* record);

@@ -186,4 +186,12 @@ TEST(Cipher, ThreadsCipheringTogetherEachGetTheKnownAnswers) {
   EXPECT_EQ(std::vector<int>(kThreads, 0), wrong);
 }
 
+// More threads than contexts are kept idle: the ones given back beyond that
+// are freed, and every thread still ciphers from the fixed vector.
+TEST(Cipher, MoreThreadsThanIdleContextsEachGetTheKnownAnswers) {
+  constexpr int kThreads = 20;
+  const std::vector<int> wrong = RunCipherThreads(kThreads, MixedLoop, [] {});
+  EXPECT_EQ(std::vector<int>(kThreads, 0), wrong);
+}
+
 }  // namespace

@@ -26,13 +26,10 @@ class Utf8Decoding : public testing::Test {
     std::memcpy(placed, text.data(), bytes);
     auto* dest = reinterpret_cast<wchar_t*>(m_destGuard.End()) - units;
     for (size_t i = 0; i < units; ++i) dest[i] = L'?';
-    if (fast) {
-      Utf8ToWide(placed, bytes, dest, units);
-    } else {
-      NarrowToWide(CP_UTF8, placed, bytes, dest, units);
-    }
+    const size_t made = fast ? Utf8ToWide(placed, bytes, dest, units) : NarrowToWide(CP_UTF8, placed, bytes, dest, units);
     const size_t length = wcsnlen(dest, units);
     EXPECT_LT(length, units) << "no terminator";
+    EXPECT_EQ(length, made) << "the count returned is the text's length";
     return std::wstring(dest, length);
   }
 

@@ -132,6 +132,36 @@ TEST_P(BuilderStrings, StoredAsCutAndTrimmed) {
   EXPECT_LE(r->subNameOffset + 2 * (wcslen(r->SubName()) + 1), r->length);
   EXPECT_EQ(0u, r->length % 4);
   EXPECT_EQ(r->length, store.Buffer()->write - kTraceHeaderSize);
+
+  // A caller that knows the message's length gets the same record (the
+  // bytes that round its length up to four are never written).
+  const size_t used = r->subNameOffset + 2 * (wcslen(r->SubName()) + 1);
+  const std::vector<uint8_t> counted(reinterpret_cast<const uint8_t*>(r), reinterpret_cast<const uint8_t*>(r) + used);
+  const uint16_t countedLength = r->length;
+  TraceRecord* told = CTraceMgr::AddTraceItem(&store, 0, kLevelInfo, c.module, c.hint, c.message.c_str(), 1, 2,
+                                              kNoon2023, 0, nullptr, c.sub, kModeBuild, c.limit, c.message.size());
+  ASSERT_NE(nullptr, told);
+  EXPECT_EQ(countedLength, told->length);
+  told->sequence = reinterpret_cast<const TraceRecord*>(counted.data())->sequence;  // r may have moved
+  EXPECT_EQ(counted, std::vector<uint8_t>(reinterpret_cast<const uint8_t*>(told),
+                                          reinterpret_cast<const uint8_t*>(told) + used));
+}
+
+// Names of every length up to a few copy steps are stored whole, and never
+// with a unit of what follows them in memory.
+TEST_F(Builder, NamesOfEveryShortLengthAreStoredWhole) {
+  const std::wstring letters = L"abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOP";
+  ASSERT_EQ(1, store.GrowBuffer(1u << 16));
+  for (size_t n = 1; n <= letters.size(); ++n) {
+    const std::wstring name = letters.substr(0, n);
+    TraceRecord* r = Build(L"m", kLevelInfo, name.c_str(), name.c_str(), name.c_str());
+    ASSERT_NE(nullptr, r) << n;
+    EXPECT_EQ(name, r->Module()) << n;
+    EXPECT_EQ(name, r->Hint()) << n;
+    EXPECT_EQ(name, r->SubName()) << n;
+    EXPECT_STREQ(L"m", r->Message()) << n;
+    EXPECT_STREQ(L"[1:2]", r->ProcThreadText()) << n;
+  }
 }
 
 const std::wstring kLong(5000, L'x');
