@@ -38,6 +38,7 @@ LRESULT CMainFrame::OnCreate(UINT, WPARAM, LPARAM) {
     return -1;
   }
   m_followNewItems = g_appConfig.m_autoScroll;
+  g_remoteServers.LoadFromIni(g_appConfig.m_remoteServers);
   m_menuBar = GetMenu();
   if (g_appConfig.m_showMenu == 0) {
     SetMenu(nullptr);
@@ -90,6 +91,7 @@ void CMainFrame::CreateChildren() {
     m_hWndClient = m_list.m_hWnd;
     m_list.Init(nullptr);
     m_list.m_paintLock = this;
+    m_list.m_columnsObserver = this;
   }
   m_gridLines = g_appConfig.m_gridLines;
   m_list.m_gridLines = m_gridLines;
@@ -162,6 +164,8 @@ LRESULT CMainFrame::OnDestroy(UINT, WPARAM, LPARAM) {
     ::DestroyMenu(m_menuBar);
   }
   m_menuBar = nullptr;
+  // The modeless dialogs go before the jobs they watch are deleted.
+  DestroyRemoteWindows();
   g_jobMgr.Stop();
   ReleaseDocuments();
   wchar_t temp[MAX_PATH + 1] = {};
@@ -240,7 +244,8 @@ void CMainFrame::UpdateLayout(BOOL resizeBars) {
     if (group != nullptr && group->Count() >= 2) {
       rect.bottom -= ktframe::kDocumentStripHeight;
       m_documentStrip.SetWindowPos(nullptr, rect.left, rect.bottom, rect.right - rect.left,
-                                   ktframe::kDocumentStripHeight, SWP_NOZORDER | SWP_NOACTIVATE | SWP_SHOWWINDOW);
+                                   ktframe::kDocumentStripHeight,
+                                   SWP_NOZORDER | SWP_NOACTIVATE | SWP_SHOWWINDOW | (m_layingOut ? SWP_NOREDRAW : 0));
     } else {
       m_documentStrip.ShowWindow(SW_HIDE);
     }

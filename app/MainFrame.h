@@ -5,6 +5,7 @@
 // from a one-second timer.
 #pragma once
 
+#include <winsock2.h>
 #include <windows.h>
 #include <commctrl.h>
 #include <commdlg.h>
@@ -27,12 +28,14 @@
 #include "ui/controls/StatusBarEx.h"
 #include "ui/controls/TabStrip.h"
 #include "ui/controls/ToolTipEx.h"
+#include "ui/dialogs/ModelessLinks.h"
 #include "ui/framework/FrameWindow.h"
 #include "ui/framework/Gdi.h"
 #include "ui/framework/ImageList.h"
 #include "ui/framework/MessageLoop.h"
 
 class CTraceCapture;
+class CRemoteDumpListRequest;
 class CTraceFilter;
 class CTraceMgr;
 class CTraceView;
@@ -68,12 +71,16 @@ constexpr size_t kFindTextChars = 256;
 // The longest path the frame opens, without its terminator: a longer one is
 // refused, never cut into the name of another file.
 constexpr size_t kMaxOpenPathChars = MAX_PATH - 1;
-// The statistic dialog's result request, posted to the frame with its
-// request flag in wParam (WM_NULL is the system's own).
-constexpr UINT kStatisticResultMessage = WM_APP + 1;
+// The statistic dialog's request for the records of one result: sent (not
+// posted) by the dialog on this thread, wParam its request flag, lParam the
+// message text (const wchar_t*, valid during the call). WM_NULL, which the
+// system and other programs send for their own reasons, carries nothing.
+constexpr UINT kStatisticResultMessage = WM_APP + 0x100;
 // A streak of capture troubles (lost records, a failed channel) is reported
 // once; it ends after this many refresh ticks without another notice.
 constexpr uint32_t kTroubleQuietTicks = 10;
+// Posted by the remote dump-list request's thread when it has ended.
+constexpr UINT kDumpListDoneMessage = WM_APP + 0x40;
 
 // Background and text colour of a bookmarked row: the lowest mark bit wins.
 struct RowColours {
@@ -83,6 +90,9 @@ struct RowColours {
 RowColours BookmarkColours(uint32_t level);
 // Text colour of a row without a bookmark, by level.
 COLORREF LevelTextColour(uint32_t level);
+// The point moved into the work area of the nearest monitor when it lies on
+// none, so a menu never opens off screen.
+POINT OntoMonitor(POINT point);
 // Header text id and width of a column bit, 0 for an unknown bit.
 UINT ColumnTextId(uint32_t bit);
 int ColumnWidth(uint32_t bit);
@@ -91,27 +101,11 @@ int ColumnWidth(uint32_t bit);
 const wchar_t* CellText(uint32_t bit, int row, const TraceRecord& record, wchar_t* buffer, size_t size);
 }  // namespace ktframe
 
-// The remote-file dialog as the frame sees it: the frame tells it when its
-// listing or fetch job ended, and shows those jobs' failures over it.
-class IRemoteFileDlg {
- public:
-  virtual HWND DialogWindow() const = 0;
-  // The listing job ended (after any failure report): show what it holds.
-  virtual void OnListFilesDone() = 0;
-  // The fetch job ended: back from busy to ready.
-  virtual void EnableControls() = 0;
-
- protected:
-  ~IRemoteFileDlg() = default;
-};
-
 // The statistic dialog as the frame sees it while it opens a tab.
 class IStatisticDlg {
  public:
   // A result request is pending: a view made now is a statistic detail.
   virtual bool RequestPending() const = 0;
-  // The message text the user chose for the requested view.
-  virtual const wchar_t* ResultText() const = 0;
   // The request was served (or refused): the dialog may ask again.
   virtual void ClearRequest() = 0;
 
@@ -146,7 +140,8 @@ class CTroubleStreak {
 class CMainFrame : public CFrameWindowImpl<CMainFrame>,
                    public CMessageFilter,
                    public CIdleHandler,
-                   public IListPaintLock {
+                   public IListPaintLock,
+                   public IListColumnsObserver {
   using FrameBase = CFrameWindowImpl<CMainFrame>;
 
  public:
@@ -174,6 +169,8 @@ class CMainFrame : public CFrameWindowImpl<CMainFrame>,
     MESSAGE_HANDLER(WM_APP, OnThreadsNotifyMessage)
     MESSAGE_HANDLER(ktframe::kStatisticResultMessage, OnStatisticFilter)
     MESSAGE_HANDLER(WM_COPYDATA, OnCopyData)
+    MESSAGE_HANDLER(ktframe::kDumpListDoneMessage, OnDumpListDone)
+    MESSAGE_HANDLER(WM_SETCURSOR, OnSetCursor)
     MESSAGE_HANDLER(WM_MOUSEMOVE, OnDragMouseMove)
     MESSAGE_HANDLER(WM_LBUTTONUP, OnDragButtonUp)
     MESSAGE_HANDLER(WM_CAPTURECHANGED, OnDragCaptureChanged)
@@ -199,6 +196,8 @@ class CMainFrame : public CFrameWindowImpl<CMainFrame>,
   // IListPaintLock: the shown document's shared lock around a list paint.
   bool LockForPaint() override;
   void UnlockAfterPaint() override;
+  // IListColumnsObserver: a dragged column's new place goes to the ini file.
+  void OnColumnsMoved() override { StoreColumnOrder(); }
 
   // --- command table and menus (MainFrameMenus.cpp) ---
   // One row per command or id range: its handler, its enable rule and its
@@ -363,12 +362,32 @@ class CMainFrame : public CFrameWindowImpl<CMainFrame>,
   // The connect command starts a connection (state 1 with the typed
   // address); tests put the frame into any state.
   void SetConnection(uint32_t state, const wchar_t* address);
+  void SetRemoteServerAddress(const sockaddr_in& address) { m_remoteServer = address; }
   // The modeless dialogs register themselves while they exist (null: gone).
   void SetRemoteFileDlg(IRemoteFileDlg* dialog) { m_remoteFileDlg = dialog; }
   void SetStatisticDlg(IStatisticDlg* dialog) { m_statisticDlg = dialog; }
   void SetFindDlg(HWND dialog) { m_findDlg = dialog; }
   HWND FindDlg() const { return m_findDlg; }
-  void SetUploadDlg(HWND dialog) { m_uploadDlg = dialog; }
+  void SetUploadDlg(IUploadDlg* dialog) { m_uploadDlg = dialog; }
+  IRemoteFileDlg* RemoteFileDlg() const { return m_remoteFileDlg; }
+  IUploadDlg* UploadDlg() const { return m_uploadDlg; }
+
+  // --- remote connection, dump files, history, remote files, upload ---
+  void OnSockConnect();
+  void OnSockDisconnect();
+  void OnSaveDumpFile();
+  void OnHistoryManage();
+  void OnOpenRemote();
+  // The upload of the current document (view false) or its current view.
+  void OnSendToTalmo(bool view);
+  // The remote dump-list request ended: show what it read.
+  LRESULT OnDumpListDone(UINT, WPARAM, LPARAM);
+  LRESULT OnSetCursor(UINT, WPARAM, LPARAM);
+  // Whether a remote dump-list request is under way.
+  bool DumpListPending() const;
+  // Where "Connect..." starts from: the typed text, refused (warning box)
+  // when it does not make an address or the connect fails at once.
+  void ConnectTo(const wchar_t* text);
 
  private:
   void CreateChildren();
@@ -379,6 +398,9 @@ class CMainFrame : public CFrameWindowImpl<CMainFrame>,
   void ShowCaptureFailure(uint32_t stringId, UINT icon);
   void CaptureEnded(uint32_t stringId);
   void ResetConnection();
+  // Ends the dump-list request and destroys the remote file and upload
+  // dialogs (at shutdown).
+  void DestroyRemoteWindows();
   void ReportFailedJob(const JobItem& job);
   void FinishFilterJob(CTraceView* view);
   HWND RemoteFileOwner() const;
@@ -395,10 +417,12 @@ class CMainFrame : public CFrameWindowImpl<CMainFrame>,
   void KeepListPosition(CTraceView* view);
   HFONT ListFontHandle() const { return m_listFont.get(); }
   std::vector<int> SelectedRows() const;
+  bool SelectedBlock(UINT count, int* first, int* last) const;
   void MarkSelectedRows(bool recolour);
   bool ConfirmLongCopy(UINT rows);
   void ReportTooLongPath(const wchar_t* path, size_t length);
   uint32_t ShownColumnMask() const;
+  void ReplaceListFont();
   void EndDrag(POINT clientPoint, bool drop);
 
   CToolBarCtrl m_toolBar;
@@ -446,10 +470,16 @@ class CMainFrame : public CFrameWindowImpl<CMainFrame>,
   // pointer on closing.
   HWND m_findDlg = nullptr;
   IRemoteFileDlg* m_remoteFileDlg = nullptr;
-  HWND m_uploadDlg = nullptr;
+  IUploadDlg* m_uploadDlg = nullptr;
   IStatisticDlg* m_statisticDlg = nullptr;
   CTroubleStreak m_lossStreak;
   CTroubleStreak m_channelStreak;
   CHandle m_saveLogMutex;
   bool m_inLoop = false;  // added to the thread's message loop
+  // While a document is added: what it changes is painted once, at the end.
+  bool m_layingOut = false;
+  // The server address of the connection (state 1 or 2).
+  sockaddr_in m_remoteServer = {};
+  // The remote dump-list request while one runs; made on first use.
+  CRemoteDumpListRequest* m_dumpList = nullptr;
 };

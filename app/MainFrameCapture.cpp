@@ -187,6 +187,9 @@ LRESULT CMainFrame::OnThreadsNotify(uint32_t code, LPARAM value) {
       }
       UpdateStatusBar(1);
       OnThreadFinished(job);
+      if (m_uploadDlg != nullptr) {
+        m_uploadDlg->ForgetJob(job);
+      }
       delete job;
       return 0;
     }
@@ -255,7 +258,7 @@ void CMainFrame::OnThreadFinished(JobItem* job) {
       break;
     case IDS_JOB_REMOTE_LIST:
       if (m_remoteFileDlg != nullptr) {
-        m_remoteFileDlg->OnListFilesDone();
+        m_remoteFileDlg->OnListFilesDone(static_cast<JobRmtList*>(job)->Listing());
       }
       break;
     case IDS_JOB_REMOTE_GET:

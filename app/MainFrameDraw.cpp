@@ -175,7 +175,7 @@ void CMainFrame::DrawRow(const DRAWITEMSTRUCT& draw, CTraceView* view) {
     ::FillRect(draw.hDC, &draw.rcItem, fill.get());
     ::SetTextColor(draw.hDC, colours.text);
   } else {
-    m_list.DrawRowBackground(draw.hDC, row, draw.rcItem, draw.itemState);
+    m_list.DrawRowBackground(draw.hDC, row, draw.rcItem, m_list.RowState(row, draw.itemState));
     ::SetTextColor(draw.hDC, ktframe::LevelTextColour(record->level));
   }
   CPen pen;

@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "ui/framework/ModalSeam.h"
 #include "app/FileNames.h"
 #include "app/MainFrame.h"
 
@@ -17,10 +16,10 @@
 #include "core/TraceView.h"
 #include "jobs/JobMgr.h"
 #include "resource.h"
-#include "ui/framework/PopupSeam.h"
+#include "ui/dialogs/KelFileDialog.h"
+#include "ui/framework/MessageBoxes.h"
 
 namespace {
-constexpr size_t kReportChars = 512;
 // The part of a refused path the message shows.
 constexpr size_t kShownPathChars = 300;
 constexpr wchar_t kDefaultExtension[] = L"ktr";
@@ -43,37 +42,12 @@ constexpr wchar_t kSaveFilter[] =
     L"HTML Files (*.html; *.htm)\0*.html; *.htm\0"
     L"All Files (*.*)\0*.*\0";
 
-// The save dialog's check box, read when the user presses Save.
-UINT_PTR CALLBACK SaveHook(HWND dialog, UINT msg, WPARAM, LPARAM lParam) {
-  if (msg == WM_INITDIALOG) {
-    ::SetWindowLongPtrW(dialog, GWLP_USERDATA, LONG_PTR(reinterpret_cast<const OPENFILENAMEW*>(lParam)->lCustData));
-  } else if (msg == WM_NOTIFY && reinterpret_cast<const NMHDR*>(lParam)->code == UINT(CDN_FILEOK)) {
-    auto* ticked = reinterpret_cast<bool*>(::GetWindowLongPtrW(dialog, GWLP_USERDATA));
-    if (ticked != nullptr) {
-      *ticked = ::IsDlgButtonChecked(dialog, IDC_SAVE_DUMP_FILES) == BST_CHECKED;
-    }
-  }
-  return 0;
-}
-
-bool HasSaveTemplate() {
-  return ::FindResourceW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_SAVE_TEMPLATE), MAKEINTRESOURCEW(5)) !=
-         nullptr;
-}
 }  // namespace
 
 void CMainFrame::OnFileOpen(UINT) {
-  wchar_t path[MAX_PATH] = {};
-  OPENFILENAMEW dialog = {};
-  dialog.lStructSize = sizeof(dialog);
-  dialog.hwndOwner = ::GetActiveWindow() != nullptr ? ::GetActiveWindow() : m_hWnd;
-  dialog.lpstrFilter = kOpenFilter;
-  dialog.lpstrFile = path;
-  dialog.nMaxFile = MAX_PATH;
-  dialog.lpstrDefExt = kDefaultExtension;
-  dialog.Flags = OFN_HIDEREADONLY | OFN_EXPLORER;
-  if (g_getOpenFileName(&dialog)) {
-    OpenPath(path, wcslen(path));
+  KelFileDialog dialog(TRUE, kDefaultExtension, nullptr, OFN_HIDEREADONLY, kOpenFilter, m_hWnd);
+  if (dialog.DoModal(::GetActiveWindow()) == IDOK) {
+    OpenPath(dialog.m_fileName, wcslen(dialog.m_fileName));
   }
 }
 
@@ -90,34 +64,23 @@ void CMainFrame::OnFileSave(UINT id) {
     group = g_moduleGroups.FormatNamesPipe(view->m_groupMask);
   }
   const std::wstring name = DefaultSaveName(now, group.IsEmpty() ? nullptr : group.c_str());
-  wchar_t path[MAX_PATH] = {};
-  StrCopyNW(path, MAX_PATH, name.c_str());
-  bool copyDumps = false;
-  OPENFILENAMEW dialog = {};
-  dialog.lStructSize = sizeof(dialog);
-  dialog.hwndOwner = ::GetActiveWindow() != nullptr ? ::GetActiveWindow() : m_hWnd;
-  dialog.hInstance = ::GetModuleHandleW(nullptr);
-  dialog.lpstrFilter = kSaveFilter;
-  dialog.lpstrFile = path;
-  dialog.nMaxFile = MAX_PATH;
-  dialog.lpstrDefExt = kDefaultExtension;
-  dialog.Flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT | OFN_EXPLORER;
-  if (m_connectionState == ktframe::kNotConnected && g_localFileList.DumpFiles().count != 0 && HasSaveTemplate()) {
-    dialog.Flags |= OFN_ENABLETEMPLATE | OFN_ENABLEHOOK;
-    dialog.lpTemplateName = MAKEINTRESOURCEW(IDD_SAVE_TEMPLATE);
-    dialog.lpfnHook = SaveHook;
-    dialog.lCustData = LPARAM(&copyDumps);
+  DWORD flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
+  // The check box to copy the local dump files is offered only when there
+  // are some and they are this machine's.
+  if (m_connectionState == ktframe::kNotConnected && g_localFileList.DumpFiles().count != 0) {
+    flags |= OFN_ENABLETEMPLATE;
   }
-  if (!g_getSaveFileName(&dialog)) {
+  KelFileDialogEx dialog(FALSE, kDefaultExtension, name.c_str(), flags, kSaveFilter, m_hWnd);
+  if (dialog.DoModal(::GetActiveWindow()) != IDOK) {
     return;
   }
   if (id == ID_FILE_SAVE_VIEW) {
-    g_jobMgr.PostSaveFile(path, nullptr, view);
+    g_jobMgr.PostSaveFile(dialog.m_fileName, nullptr, view);
   } else {
-    g_jobMgr.PostSaveFile(path, store, nullptr);
+    g_jobMgr.PostSaveFile(dialog.m_fileName, store, nullptr);
   }
-  if (copyDumps) {
-    CopyDumpFilesBeside(path);
+  if ((flags & OFN_ENABLETEMPLATE) != 0 && dialog.m_saveLocalDumps != 0) {
+    CopyDumpFilesBeside(dialog.m_fileName);
   }
 }
 
@@ -138,17 +101,11 @@ void CMainFrame::CopyDumpFilesBeside(const wchar_t* savedPath) {
 void CMainFrame::OnFileExit(UINT) { PostMessage(WM_CLOSE); }
 
 void CMainFrame::ReportTooLongPath(const wchar_t* path, size_t length) {
-  HINSTANCE module = ::GetModuleHandleW(nullptr);
-  CString format, caption;
-  format.LoadString(module, IDS_PATH_TOO_LONG);
-  caption.LoadString(module, IDS_APP_CAPTION);
   std::wstring shown(path, length < kShownPathChars ? length : kShownPathChars);
   if (length > kShownPathChars) {
     shown += L"...";
   }
-  wchar_t text[kReportChars] = {};
-  StrPrintfW(text, kReportChars, format.c_str(), unsigned(ktframe::kMaxOpenPathChars), shown.c_str());
-  g_messageBox(m_hWnd, text, caption.c_str(), MB_ICONERROR);
+  ktui::MessageBoxFromId(m_hWnd, IDS_PATH_TOO_LONG, MB_ICONERROR, unsigned(ktframe::kMaxOpenPathChars), shown.c_str());
 }
 
 // A path is opened whole or not at all: a cut one would name another file.

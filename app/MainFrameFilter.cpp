@@ -15,28 +15,17 @@
 #include "core/TraceStore.h"
 #include "core/TraceView.h"
 #include "resource.h"
+#include "ui/dialogs/AddTabDlg.h"
 #include "ui/framework/Menu.h"
+#include "ui/framework/MessageBoxes.h"
 #include "ui/framework/PopupSeam.h"
 
 namespace {
-constexpr size_t kReportChars = 512;
 constexpr size_t kItemTextChars = 256;
 constexpr size_t kMaxProcessItems = ID_PID_LAST - ID_PID_FIRST + 1;
 constexpr int kMenuGap = 2;  // between a status-bar item and the menu above it
 constexpr int kProcessMenu = 1;
 constexpr UINT kGrayed = MF_GRAYED | MF_DISABLED;
-
-POINT OnMonitor(POINT point) {
-  if (::MonitorFromPoint(point, MONITOR_DEFAULTTONULL) != nullptr) {
-    return point;
-  }
-  MONITORINFO info = {sizeof(info)};
-  if (::GetMonitorInfoW(::MonitorFromPoint(point, MONITOR_DEFAULTTONEAREST), &info)) {
-    if (point.x < info.rcWork.left) point.x = info.rcWork.left;
-    if (point.x >= info.rcWork.right) point.x = info.rcWork.right - 1;
-  }
-  return point;
-}
 
 void FreeStats(CGrowArray<CTraceProcessStat*>& stats) {
   for (size_t i = 0; i < stats.count; ++i) {
@@ -62,13 +51,7 @@ void CMainFrame::OnSearchFilter(UINT) {
   CTraceFilter filter;
   std::wstring pattern;
   if (BuildQuickFilter(text.c_str(), ShownColumnMask(), &filter, &pattern) == QuickFilterResult::kInvalidPattern) {
-    HINSTANCE module = ::GetModuleHandleW(nullptr);
-    CString format, caption;
-    format.LoadString(module, IDS_INVALID_PATTERN);
-    caption.LoadString(module, IDS_APP_CAPTION);
-    wchar_t report[kReportChars] = {};
-    StrPrintfW(report, kReportChars, format.c_str(), pattern.c_str());
-    g_messageBox(m_hWnd, report, caption.c_str(), MB_ICONWARNING);
+    ktui::MessageBoxFromId(m_hWnd, IDS_INVALID_PATTERN, MB_ICONWARNING, pattern.c_str());
     return;
   }
   const TabGroup* group = m_viewStrip.Model().CurrentGroup();
@@ -123,7 +106,7 @@ void CMainFrame::ShowFilterMenu(int which) {
     point = {item->rect.left, item->rect.top - kMenuGap};
   }
   m_statusBar.ClientToScreen(&point);
-  point = OnMonitor(point);
+  point = ktframe::OntoMonitor(point);
   const int64_t group = m_viewStrip.Model().Current();
   const UINT id = UINT(g_trackPopupMenu(popup, TPM_RETURNCMD | TPM_BOTTOMALIGN, point.x, point.y, 0, m_hWnd, nullptr));
   if (id == 0 || id == checked || group < 0) {
@@ -194,22 +177,42 @@ void CMainFrame::OnAddTabMenu() {
   if (position > 0) {
     ::InsertMenuW(popup, position, MF_BYPOSITION | MF_SEPARATOR, 0, nullptr);
   }
-  FreeStats(stats);
   POINT point = {kTabAddButtonRect.left, kTabAddButtonRect.bottom};
   m_viewStrip.ClientToScreen(&point);
-  point = OnMonitor(point);
+  point = ktframe::OntoMonitor(point);
   const int64_t current = m_viewStrip.Model().Current();
   const UINT id = UINT(g_trackPopupMenu(popup, TPM_RETURNCMD, point.x, point.y, 0, m_hWnd, nullptr));
   if (id == 0 || current < 0) {
+    FreeStats(stats);
     return;
   }
   m_viewStrip.Model().ClearPressed();
   m_viewStrip.SelectGroup(size_t(current));
   CTraceFilter filter;
   uint32_t mask = 0;
-  if (id >= ID_ADD_TAB_GROUP_FIRST && id <= ID_ADD_TAB_GROUP_LAST) {
+  if (id == ID_ADD_TAB_CUSTOM) {
+    CAddTabDlg dialog(pidList ? 0 : 1, pids.count != 0 ? pids[0] : 0, &stats);
+    HINSTANCE module = ::GetModuleHandleW(nullptr);
+    CString format;
+    format.LoadString(module, IDS_ADD_TAB_CAPTION);
+    wchar_t title[kItemTextChars] = {};
+    const TabGroup* group = m_viewStrip.Model().CurrentGroup();
+    StrPrintfW(title, kItemTextChars, format.c_str(), group != nullptr ? group->name.c_str() : L"");
+    dialog.m_title.Assign(title);
+    if (current == 0 && stats.count >= kAddTabMinProcessEntries) {
+      dialog.m_processes.Refresh();
+    }
+    if (dialog.DoModal(::GetActiveWindow()) == IDOK) {
+      m_viewStrip.SelectGroup(size_t(current));
+      if (dialog.m_all == 0) {
+        filter.AddProcessId(dialog.m_pid);
+      }
+      mask = dialog.m_resultMask;
+    }
+  } else if (id >= ID_ADD_TAB_GROUP_FIRST && id <= ID_ADD_TAB_GROUP_LAST) {
     const CModuleGroup* group = g_moduleGroups.GroupAt(id - ID_ADD_TAB_GROUP_FIRST);
     if (group == nullptr) {
+      FreeStats(stats);
       return;
     }
     for (size_t i = 0; i < pids.count; ++i) {
@@ -217,21 +220,24 @@ void CMainFrame::OnAddTabMenu() {
     }
     mask = group->Flag();
   }
+  FreeStats(stats);
   if (mask != 0 && !AddViewTab(store, mask, filter)) {
     MessageBoxId(IDS_ADD_TAB_FAILED, MB_ICONERROR);
   }
 }
 
-// Only a request the dialog marked as pending is served: the message is
-// ours (WM_APP based), but any process can post it.
-LRESULT CMainFrame::OnStatisticFilter(UINT, WPARAM wParam, LPARAM) {
+// Only a request of the open dialog on this thread is served: the text
+// pointer means nothing in a message from another thread or process.
+LRESULT CMainFrame::OnStatisticFilter(UINT, WPARAM wParam, LPARAM lParam) {
+  const auto* text = reinterpret_cast<const wchar_t*>(lParam);
   CTraceMgr* store = CurrentStore();
   CTraceView* view = ShownView();
-  if (wParam == 0 || store == nullptr || m_statisticDlg == nullptr || !m_statisticDlg->RequestPending()) {
+  if (wParam == 0 || text == nullptr || ::InSendMessage() || store == nullptr || m_statisticDlg == nullptr ||
+      !m_statisticDlg->RequestPending()) {
     return 0;
   }
   CTraceFilter filter;
-  filter.AddCondition(kConditionMessage, kOperatorInclude | kConditionOr, m_statisticDlg->ResultText(), -1);
+  filter.AddCondition(kConditionMessage, kOperatorInclude, text, -1);
   const uint32_t mask = view != nullptr ? view->m_groupMask : kAllGroups;
   if (!AddViewTab(store, mask, filter)) {
     MessageBoxId(IDS_ADD_TAB_FAILED, MB_ICONERROR);
@@ -245,13 +251,8 @@ LRESULT CMainFrame::OnStatisticFilter(UINT, WPARAM wParam, LPARAM) {
 
 bool CMainFrame::ConfirmCloseDocument() {
   const TabGroup* group = m_viewStrip.Model().CurrentGroup();
-  HINSTANCE module = ::GetModuleHandleW(nullptr);
-  CString format, caption;
-  format.LoadString(module, IDS_CONFIRM_CLOSE_FILE);
-  caption.LoadString(module, IDS_APP_CAPTION);
-  wchar_t text[kReportChars] = {};
-  StrPrintfW(text, kReportChars, format.c_str(), group != nullptr ? group->name.c_str() : L"");
-  return g_messageBox(m_hWnd, text, caption.c_str(), MB_OKCANCEL | MB_ICONQUESTION) == IDOK;
+  return ktui::MessageBoxFromId(m_hWnd, IDS_CONFIRM_CLOSE_FILE, MB_OKCANCEL | MB_ICONQUESTION,
+                                group != nullptr ? group->name.c_str() : L"") == IDOK;
 }
 
 // The view strip's selection decides the shown view; the document strip

@@ -14,10 +14,10 @@
 #include "core/TraceStore.h"
 #include "core/TraceView.h"
 #include "resource.h"
-#include "ui/framework/PopupSeam.h"
+#include "ui/framework/MessageBoxes.h"
+#include "ui/framework/ModalSeam.h"
 
 namespace {
-constexpr size_t kReportChars = 256;
 constexpr UINT kConfirmCopyRows = 50000;
 constexpr int kMaxCopyColumns = 12;
 constexpr size_t kCopyCharsPerRow = 32;
@@ -51,7 +51,7 @@ void CMainFrame::OnFind(UINT id) {
   m_findRequest.Flags = FR_HIDEWHOLEWORD | (m_findDown != 0 ? FR_DOWN : 0) | (m_matchCase != 0 ? FR_MATCHCASE : 0);
   m_findRequest.lpstrFindWhat = m_findBuffer;
   m_findRequest.wFindWhatLen = WORD(ktframe::kFindTextChars);
-  m_findDlg = ::FindTextW(&m_findRequest);
+  m_findDlg = g_findText(&m_findRequest);
   if (m_findDlg != nullptr) {
     ::ShowWindow(m_findDlg, SW_SHOW);
   }
@@ -87,13 +87,7 @@ void CMainFrame::FindText(bool down, HWND focusWindow) {
       m_list.SetFocus();
     }
   } else {
-    HINSTANCE module = ::GetModuleHandleW(nullptr);
-    CString format, caption;
-    format.LoadString(module, IDS_CANNOT_FIND_STRING);
-    caption.LoadString(module, IDS_APP_CAPTION);
-    wchar_t text[kReportChars] = {};
-    StrPrintfW(text, kReportChars, format.c_str(), m_findText.c_str());
-    g_messageBox(m_hWnd, text, caption.c_str(), MB_ICONWARNING);
+    ktui::MessageBoxFromId(m_hWnd, IDS_CANNOT_FIND_STRING, MB_ICONWARNING, m_findText.c_str());
     if (focusWindow != nullptr) {
       ::SetFocus(focusWindow);
     }
@@ -153,16 +147,42 @@ void CMainFrame::SelectItem(int index) {
   m_list.RepaintHeld();
 }
 
-// The usual selection is one row, the focused one: found without a walk.
-// Otherwise Wine's list walks the rows up to the first selected one.
+// The selection of one block of rows around the focused row, [*first,
+// *last]: found by looking at the rows next to the focus only. False when
+// the selected rows are not all in that block.
+bool CMainFrame::SelectedBlock(UINT count, int* first, int* last) const {
+  const int focused = m_list.GetNextItem(-1, LVNI_FOCUSED);
+  if (count == 0 || focused < 0 || (m_list.GetItemState(focused, LVIS_SELECTED) & LVIS_SELECTED) == 0) {
+    return false;
+  }
+  int low = focused, high = focused;
+  while (UINT(high - low + 1) < count && low > 0 && (m_list.GetItemState(low - 1, LVIS_SELECTED) & LVIS_SELECTED) != 0) {
+    --low;
+  }
+  const int rows = m_list.GetItemCount();
+  while (UINT(high - low + 1) < count && high + 1 < rows &&
+         (m_list.GetItemState(high + 1, LVIS_SELECTED) & LVIS_SELECTED) != 0) {
+    ++high;
+  }
+  if (UINT(high - low + 1) != count) {
+    return false;
+  }
+  *first = low;
+  *last = high;
+  return true;
+}
+
+// Finding a selected row through the list walks every row before it in
+// Wine's owner-data list (seconds at millions of rows): a selection around
+// the focused row, the usual one, is found from the focus instead.
 int CMainFrame::FirstSelectedRow() const {
   const UINT count = m_list.GetSelectedCount();
   if (count == 0) {
     return -1;
   }
-  const int focused = m_list.GetNextItem(-1, LVNI_FOCUSED);
-  if (count == 1 && focused >= 0 && (m_list.GetItemState(focused, LVIS_SELECTED) & LVIS_SELECTED) != 0) {
-    return focused;
+  int first = -1, last = -1;
+  if (SelectedBlock(count, &first, &last)) {
+    return first;
   }
   return m_list.GetNextItem(-1, LVNI_SELECTED);
 }
@@ -173,7 +193,15 @@ std::vector<int> CMainFrame::SelectedRows() const {
   std::vector<int> rows;
   const UINT count = m_list.GetSelectedCount();
   rows.reserve(count);
-  for (int row = FirstSelectedRow(); row >= 0 && rows.size() < count; row = m_list.GetNextItem(row, LVNI_SELECTED)) {
+  int first = -1, last = -1;
+  if (SelectedBlock(count, &first, &last)) {
+    for (int row = first; row <= last; ++row) {
+      rows.push_back(row);
+    }
+    return rows;
+  }
+  for (int row = m_list.GetNextItem(-1, LVNI_SELECTED); row >= 0 && rows.size() < count;
+       row = m_list.GetNextItem(row, LVNI_SELECTED)) {
     rows.push_back(row);
   }
   return rows;

@@ -18,10 +18,10 @@ constexpr size_t kStatusTextChars = 256;
 constexpr size_t kCounterChars = 32;
 constexpr size_t kColumnTextChars = 128;
 constexpr UINT kAllRowsState = LVIS_SELECTED | LVIS_FOCUSED;
-constexpr UINT kRowByRowClearLimit = 4096;
 constexpr uint32_t kLevelOrder[] = {kLevelDebug, kLevelInfo, kLevelWarning, kLevelError, kLevelPersonal};
 constexpr wchar_t kHiddenLevelText[] = L"hide";
 constexpr wchar_t kFilterStatusFormat[] = L"Filter is %s, %d items of read %d, total items %d";
+constexpr wchar_t kFilterStatusCountFormat[] = L"Filter is %s, %d items";
 
 uint32_t Clamp32(uint64_t value) { return value > UINT32_MAX ? UINT32_MAX : uint32_t(value); }
 
@@ -68,7 +68,14 @@ int CMainFrame::AddDocument(CTraceMgr* store) {
     m_documentStrip.RemoveItem(size_t(document));
     return 0;
   }
+  // The frame is laid out before anything shows the new document, then
+  // list, strips and status bar are painted one after the other, and the
+  // bars keep their size: a list painted and then resized, a status bar
+  // ahead of its list and a toolbar erased behind a held view strip each
+  // showed for a moment.
+  m_list.HoldDrawing();
   m_viewStrip.SetRedraw(FALSE);
+  m_layingOut = true;
   {
     const CStoreLock lock(store, kLockShared);
     for (size_t i = 0; lock.Held() && i < store->m_views.count; ++i) {
@@ -81,14 +88,19 @@ int CMainFrame::AddDocument(CTraceMgr* store) {
   const TabGroup* added = m_viewStrip.Model().GetGroup(size_t(group));
   if (added != nullptr && added->Count() >= 1) {
     m_viewStrip.SelectGroup(size_t(group));
-    UpdateLayout(TRUE);
+    UpdateLayout(FALSE);
   } else {
     m_viewStrip.RemoveGroup(size_t(group));
     m_documentStrip.RemoveItem(size_t(document));
     result = 0;
   }
+  m_layingOut = false;
+  m_list.RepaintHeld();
+  constexpr UINT kRepaintNow = RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW;
   m_viewStrip.SetRedraw(TRUE);
-  m_viewStrip.RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+  m_viewStrip.RedrawWindow(nullptr, nullptr, kRepaintNow);
+  m_statusBar.UpdateWindow();
+  m_documentStrip.RedrawWindow(nullptr, nullptr, kRepaintNow);
   return result;
 }
 
@@ -187,32 +199,9 @@ void CMainFrame::ApplyFilterToTab(size_t itemIndex, uint32_t mode, const CTraceF
   }
 }
 
-// Wine's list view applies a state change on row -1 to every row one by one,
-// seconds at millions of rows: the rows that carry a state are cleared alone,
-// unless so many are selected that walking them costs as much.
-void CMainFrame::ClearListSelection() {
-  const UINT selected = m_list.GetSelectedCount();
-  if (selected > kRowByRowClearLimit) {
-    m_list.SetItemState(-1, 0, kAllRowsState);
-    return;
-  }
-  // Finding a selected row walks the rows before it: the usual single
-  // selection on the focused row is cleared without a walk.
-  const int focused = m_list.GetNextItem(-1, LVNI_FOCUSED);
-  if (selected == 1 && focused >= 0 && (m_list.GetItemState(focused, LVIS_SELECTED) & LVIS_SELECTED) != 0) {
-    m_list.SetItemState(focused, 0, kAllRowsState);
-    return;
-  }
-  int row = -1;
-  for (UINT left = selected; left > 0; --left) {
-    row = m_list.GetNextItem(row, LVNI_SELECTED);
-    if (row < 0) break;
-    m_list.SetItemState(row, 0, LVIS_SELECTED);
-  }
-  if (focused >= 0) {
-    m_list.SetItemState(focused, 0, LVIS_FOCUSED);
-  }
-}
+// The list keeps its selection itself: clearing it costs the same at any
+// row count.
+void CMainFrame::ClearListSelection() { m_list.SetItemState(-1, 0, kAllRowsState); }
 
 void CMainFrame::ReadCounts(CTraceView* view, uint32_t* count, uint32_t* read, uint32_t* total) {
   *count = *read = *total = 0;
@@ -230,6 +219,10 @@ void CMainFrame::WriteFilterStatus(const CTraceView* view, uint32_t count, uint3
   wchar_t text[kStatusTextChars] = {};
   const bool on = (view->m_filter.m_flags & kFilterAllFlags) != 0;
   StrPrintfW(text, kStatusTextChars, kFilterStatusFormat, on ? L"ON" : L"OFF", int(count), int(read), int(total));
+  // Down to the frame's smallest width the text reads whole up to its count.
+  wchar_t upToCount[kStatusTextChars] = {};
+  StrPrintfW(upToCount, kStatusTextChars, kFilterStatusCountFormat, on ? L"ON" : L"OFF", int(count));
+  m_statusBar.SetTextPaneMinimum(upToCount);
   m_statusBar.SendMessage(SB_SETTEXTW, 0, LPARAM(text));
 }
 
@@ -319,7 +312,7 @@ void CMainFrame::UpdateView(CTraceView* view, int enableControls, int showFilter
   if (enableControls != 0) {
     EnableViewControls(usable);
   }
-  m_statusBar.RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+  m_statusBar.RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | (m_layingOut ? 0 : RDW_UPDATENOW));
   UpdateTitle();
   m_list.RepaintHeld();
 }

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -73,25 +74,51 @@ struct FrameSetup {
   // A file document whose one view holds 10 million rows: the distinct
   // records repeat, which costs painting the same as 10 million of them.
   bool AddBigFile() {
-    if (file != nullptr) return true;
+    if (file == nullptr) file = AddFile(kViewRecords);
+    return file != nullptr;
+  }
+
+  // A file document of `rows` rows, made once; it becomes the shown one.
+  CTraceMgr* ShowFile(size_t rows) {
+    for (const SizedFile& made : sized) {
+      if (made.rows == rows) {
+        frame->ViewStrip().SelectGroup(made.group);
+        Pump();
+        return made.store;
+      }
+    }
+    CTraceMgr* store = AddFile(rows);
+    if (store != nullptr) sized.push_back({rows, size_t(frame->ViewStrip().Model().Current()), store});
+    return store;
+  }
+
+ private:
+  struct SizedFile {
+    size_t rows;
+    size_t group;
+    CTraceMgr* store;
+  };
+  std::vector<SizedFile> sized;
+
+  CTraceMgr* AddFile(size_t rows) {
     auto* store = new CTraceFile;
     store->SetFileName(L"C:\\bench\\big.ktr", L"big.ktr");
-    if (!store->GrowBuffer(kStoreBytes) || GenerateRecords(store, kDistinctRecords, 5) != kDistinctRecords ||
-        !store->AddView(L"", kAllGroups, kViewRecords)) {
+    const uint32_t distinct = rows < kDistinctRecords ? uint32_t(rows) : kDistinctRecords;
+    if (!store->GrowBuffer(kStoreBytes) || GenerateRecords(store, distinct, 5) != distinct ||
+        !store->AddView(L"", kAllGroups, rows)) {
       store->Release();
-      return false;
+      return nullptr;
     }
     CTraceView* view = store->m_views[0];
-    for (size_t i = view->RecordCount(); i < kViewRecords; ++i) {
-      if (!view->m_records.Append(view->m_records[i % kDistinctRecords])) break;
+    for (size_t i = view->RecordCount(); i < rows; ++i) {
+      if (!view->m_records.Append(view->m_records[i % distinct])) break;
     }
     if (!frame->AddDocument(store)) {
       store->Release();
-      return false;
+      return nullptr;
     }
-    file = store;
     Pump();
-    return true;
+    return store;
   }
 };
 
@@ -138,6 +165,74 @@ void BM_ShowViewAt10MWithSelection(benchmark::State& state) {
   state.counters["selected_after"] = double(list.GetSelectedCount());
 }
 BENCHMARK(BM_ShowViewAt10MWithSelection)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+double NowMs() {
+  LARGE_INTEGER frequency, now;
+  ::QueryPerformanceFrequency(&frequency);
+  ::QueryPerformanceCounter(&now);
+  return double(now.QuadPart) * 1000.0 / double(frequency.QuadPart);
+}
+
+enum SelectionInput { kInputDown = 0, kInputPageDown = 1, kInputClick = 2 };
+
+// A selection move as the user makes it, from the input to the repainted
+// list: Down, Page Down or a click on a row a few rows further, each from a
+// selected row in the middle of a view of 10 thousand to 10 million rows.
+void BM_SelectionMove(benchmark::State& state) {
+  FrameSetup& setup = Setup();
+  const size_t rows = size_t(state.range(0));
+  const auto input = SelectionInput(state.range(1));
+  if (setup.frame == nullptr || setup.ShowFile(rows) == nullptr) {
+    state.SkipWithError("no frame");
+    return;
+  }
+  CKeltracerView& list = setup.frame->List();
+  list.SetFocus();
+  const int start = int(rows / 2);
+  constexpr UINT kBoth = LVIS_SELECTED | LVIS_FOCUSED;
+  constexpr int kClickedRowsFurther = 3;
+  double worst = 0;
+  for (auto _ : state) {
+    list.SetItemState(-1, 0, kBoth);
+    list.SetItemState(start, kBoth, kBoth);
+    list.SendMessage(LVM_SETSELECTIONMARK, 0, start);
+    list.EnsureVisible(start + list.GetCountPerPage() / 2, FALSE);  // the row in the middle of the page
+    list.RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    Pump();
+    RECT target = {};
+    list.GetItemRect(start + kClickedRowsFurther, &target, LVIR_BOUNDS);
+    const LPARAM at = MAKELPARAM(target.left + 20, (target.top + target.bottom) / 2);
+    const double began = NowMs();
+    switch (input) {
+      case kInputDown:
+      case kInputPageDown: {
+        const WPARAM key = input == kInputDown ? VK_DOWN : VK_NEXT;
+        list.SendMessage(WM_KEYDOWN, key, 1);
+        list.SendMessage(WM_KEYUP, key, LPARAM(0xC0000001));
+        break;
+      }
+      case kInputClick:
+        // The release waits in the queue, as a real one would.
+        list.PostMessage(WM_LBUTTONUP, 0, at);
+        list.SendMessage(WM_LBUTTONDOWN, MK_LBUTTON, at);
+        break;
+    }
+    Pump();
+    list.UpdateWindow();
+    const double took = NowMs() - began;
+    worst = took > worst ? took : worst;
+    state.SetIterationTime(took / 1000.0);
+  }
+  const int selected = list.GetNextItem(-1, LVNI_SELECTED);
+  state.counters["moved_by"] = double(selected - start);
+  state.counters["rows_per_page"] = list.GetCountPerPage();
+  state.counters["worst_ms"] = worst;
+}
+BENCHMARK(BM_SelectionMove)
+    ->ArgsProduct({{10000, 1000000, 10000000}, {kInputDown, kInputPageDown, kInputClick}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(10);
 
 double ThreadCpuMs() {
   FILETIME created, exited, kernel, user;
@@ -191,6 +286,73 @@ struct LoopStall {
   }
 };
 
+// The live delay as the user sees it: from a trace writer's record to its
+// row painted in the live capture's list, with sorting off (0) and on (1).
+// Each round starts a writer that waits for an event, releases it and pumps
+// the frame's messages until the row count grows.
+void BM_LiveDelay(benchmark::State& state) {
+  FrameSetup& setup = Setup();
+  if (setup.frame == nullptr || setup.frame->Capture() == nullptr) {
+    state.SkipWithError("no capture");
+    return;
+  }
+  const int previousSort = int(g_appConfig.m_sortEnable);
+  g_appConfig.m_sortEnable = uint32_t(state.range(0));
+  setup.frame->ViewStrip().SelectGroup(0);
+  Pump();
+  CKeltracerView& list = setup.frame->List();
+  constexpr DWORD kWriterReadyMs = 700;
+  constexpr DWORD kRowWaitMs = 8000;
+  std::vector<double> delays;
+  int round = 0;
+  for (auto _ : state) {
+    const std::wstring event = L"ktbench_live_" + std::to_wstring(::GetCurrentProcessId()) + L"_" +
+                               std::to_wstring(++round);
+    HANDLE start = ::CreateEventW(nullptr, TRUE, FALSE, event.c_str());
+    std::wstring command = L"\"" + WriterPath() + L"\" --count 1 --batch 1 --linger 3000 --start-event " + event;
+    STARTUPINFOW startup = {sizeof(startup)};
+    PROCESS_INFORMATION info = {};
+    if (start == nullptr || !::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                                              nullptr, nullptr, &startup, &info)) {
+      if (start != nullptr) ::CloseHandle(start);
+      state.SkipWithError("no writer");
+      break;
+    }
+    // The writer maps its ring and waits; the frame's list settles meanwhile.
+    // The extra wait spreads the releases over the second of the capture's
+    // and the window's timers, whose phase decides most of the delay.
+    constexpr DWORD kPhaseStepMs = 379;
+    constexpr DWORD kPhaseSpanMs = 1000;
+    LoopStall idle;
+    idle.Pump(kWriterReadyMs + DWORD(round) * kPhaseStepMs % kPhaseSpanMs, [] { return false; });
+    const int rowsBefore = list.GetItemCount();
+    const double began = NowMs();
+    ::SetEvent(start);
+    LoopStall wait;
+    wait.Pump(kRowWaitMs, [&] { return list.GetItemCount() > rowsBefore; });
+    list.UpdateWindow();
+    const double took = NowMs() - began;
+    const bool arrived = list.GetItemCount() > rowsBefore;
+    ::TerminateProcess(info.hProcess, 0);
+    ::WaitForSingleObject(info.hProcess, INFINITE);
+    ::CloseHandle(info.hProcess);
+    ::CloseHandle(info.hThread);
+    ::CloseHandle(start);
+    if (!arrived) {
+      state.SkipWithError("the record never arrived");
+      break;
+    }
+    delays.push_back(took);
+    state.SetIterationTime(took / 1000.0);
+  }
+  g_appConfig.m_sortEnable = uint32_t(previousSort);
+  if (delays.empty()) return;
+  std::sort(delays.begin(), delays.end());
+  state.counters["median_ms"] = delays[delays.size() / 2];
+  state.counters["shortest_ms"] = delays.front();
+  state.counters["longest_ms"] = delays.back();
+}
+
 // The live capture shown while four writers write without pause: every
 // dispatched message is timed, the refresh timer's and the paints included.
 // The first refresh that shows rows is counted apart (first_stall_ms): it
@@ -242,5 +404,6 @@ void BM_RefreshWhileWritersWrite(benchmark::State& state) {
   state.counters["capture_hold_ms"] = double(setup.frame->Capture()->TakeLongestHoldMicros()) / 1000.0;
 }
 BENCHMARK(BM_RefreshWhileWritersWrite)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_LiveDelay)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(12);
 
 }  // namespace

@@ -175,6 +175,8 @@ CLocalFileList::~CLocalFileList() {
   }
 }
 
+void CLocalFileList::FreeEntry(LocalFileEntry* entry) { std::free(entry); }
+
 void CLocalFileList::FreeList(LocalFileArray& list) {
   for (size_t i = 0; i < list.count; ++i) {
     std::free(list[i]);

@@ -79,6 +79,10 @@ class CLocalFileList {
 
   // The trace list: .ktr files newest first, then .kdv captures newest first.
   const LocalFileArray& TraceFiles() const { return m_traceFiles; }
+  // The history dialog removes the entries of files it deleted (and frees
+  // them with FreeEntry).
+  LocalFileArray& TraceFiles() { return m_traceFiles; }
+  static void FreeEntry(LocalFileEntry* entry);
   // The dump list, newest first.
   LocalFileArray& DumpFiles() { return m_dumpFiles; }
   void FreeList(LocalFileArray& list);

@@ -64,14 +64,34 @@ int FinishPrintf(int written, size_t size)
     return written;
 }
 
+namespace {
+// The system's lower case of every UTF-16 unit, asked for once: one call per
+// unit costs a trip into the system for each non-ASCII character a search or
+// a filter looks at.
+struct LowerTable {
+    static constexpr size_t kUnits = 0x10000;
+    wchar_t units[kUnits];
+    LowerTable()
+    {
+        for (size_t i = 0; i < kUnits; ++i)
+            units[i] = static_cast<wchar_t>(i);
+        CharLowerBuffW(units, static_cast<DWORD>(kUnits));
+    }
+};
+
+const LowerTable& Lowered()
+{
+    static const LowerTable table;
+    return table;
+}
+}  // namespace
+
 wchar_t LowerUnit(wchar_t c)
 {
     constexpr wchar_t kFirstNonAscii = 0x80;
     if (c < kFirstNonAscii)
         return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
-    wchar_t one = c;
-    CharLowerBuffW(&one, 1);
-    return one;
+    return Lowered().units[c];
 }
 
 constexpr char kBase64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -248,10 +268,21 @@ bool ContainsExact(const wchar_t* text, const wchar_t* pattern)
     unsigned valid = ~0u << (address & (kBlockBytes - 1));
     const __m128i zero = _mm_setzero_si128();
     const __m128i first = _mm_set1_epi16(static_cast<short>(pattern[0]));
+    // With two units or more, a start also needs the second one next to it;
+    // the next block is read only when the text goes on into it.
+    const bool pair = pattern[1] != 0;
+    const __m128i second = _mm_set1_epi16(static_cast<short>(pattern[1]));
+    constexpr int kLastLaneShift = 14;
     for (;; ++block, valid = ~0u) {
         const __m128i units = _mm_load_si128(block);
         const unsigned ends = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(units, zero))) & valid;
-        unsigned starts = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(units, first))) & valid;
+        __m128i hits = _mm_cmpeq_epi16(units, first);
+        if (pair) {
+            const __m128i following = ends ? zero : _mm_load_si128(block + 1);
+            const __m128i next = _mm_or_si128(_mm_srli_si128(units, 2), _mm_slli_si128(following, kLastLaneShift));
+            hits = _mm_and_si128(hits, _mm_cmpeq_epi16(next, second));
+        }
+        unsigned starts = static_cast<unsigned>(_mm_movemask_epi8(hits)) & valid;
         if (ends)
             starts &= (1u << __builtin_ctz(ends)) - 1;  // only starts before the terminator
         while (starts) {
@@ -271,6 +302,124 @@ bool ContainsExact(const wchar_t* text, const wchar_t* pattern)
     }
 }
 
+// The non-ASCII units whose lower case is an ASCII unit (the Kelvin sign is
+// "k"): at most two per ASCII unit are kept, a third marks the unit as
+// having too many to list.
+struct AsciiFolds {
+    static constexpr size_t kMost = 2;
+    wchar_t units[0x80][kMost] = {};
+    bool tooMany[0x80] = {};
+};
+
+const AsciiFolds& FoldsToAscii()
+{
+    static const AsciiFolds folds = [] {
+        AsciiFolds made;
+        for (unsigned u = 0x80; u <= 0xFFFF; ++u) {
+            const wchar_t lower = LowerUnit(static_cast<wchar_t>(u));
+            if (lower >= 0x80)
+                continue;
+            wchar_t* slots = made.units[lower];
+            if (!slots[0])
+                slots[0] = static_cast<wchar_t>(u);
+            else if (!slots[1])
+                slots[1] = static_cast<wchar_t>(u);
+            else
+                made.tooMany[lower] = true;
+        }
+        return made;
+    }();
+    return folds;
+}
+
+// Which units may lower to `lower`: both ASCII cases, the few non-ASCII
+// units folding to an ASCII letter, or every non-ASCII unit for a pattern
+// unit that is not ASCII.
+struct FoldedUnit {
+    __m128i lower, upper, extra0, extra1;
+    bool anyNonAscii;
+
+    explicit FoldedUnit(wchar_t unit)
+    {
+        const wchar_t up = (unit >= L'a' && unit <= L'z') ? static_cast<wchar_t>(unit - L'a' + L'A') : unit;
+        anyNonAscii = unit >= 0x80;
+        wchar_t extra[AsciiFolds::kMost] = {unit, unit};
+        if (!anyNonAscii) {
+            const AsciiFolds& folds = FoldsToAscii();
+            anyNonAscii = folds.tooMany[unit];
+            for (size_t i = 0; i < AsciiFolds::kMost; ++i)
+                if (folds.units[unit][i])
+                    extra[i] = folds.units[unit][i];
+        }
+        lower = _mm_set1_epi16(static_cast<short>(unit));
+        upper = _mm_set1_epi16(static_cast<short>(up));
+        extra0 = _mm_set1_epi16(static_cast<short>(extra[0]));
+        extra1 = _mm_set1_epi16(static_cast<short>(extra[1]));
+    }
+
+    // Lanes whose unit may lower to this one.
+    __m128i Hits(__m128i units) const
+    {
+        constexpr short kNonAsciiBits = static_cast<short>(0xFF80);
+        __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(units, lower), _mm_cmpeq_epi16(units, upper)),
+                                    _mm_or_si128(_mm_cmpeq_epi16(units, extra0), _mm_cmpeq_epi16(units, extra1)));
+        if (anyNonAscii) {
+            const __m128i zero = _mm_setzero_si128();
+            const __m128i ascii = _mm_cmpeq_epi16(_mm_and_si128(units, _mm_set1_epi16(kNonAsciiBits)), zero);
+            hits = _mm_or_si128(hits, _mm_andnot_si128(ascii, _mm_cmpeq_epi16(zero, zero)));
+        }
+        return hits;
+    }
+};
+
+// Case-blind containment of a lowered pattern, eight units at a time: a
+// match can start where a unit may lower to the pattern's first unit and
+// the next one to its second; those places are compared exactly as the
+// scalar walk would. The next block is read only when the text goes on
+// into it.
+bool ContainsFolded(const wchar_t* text, const wchar_t* pattern)
+{
+    constexpr uintptr_t kBlockBytes = sizeof(__m128i);
+    constexpr int kLastLaneShift = 14;
+    const auto address = reinterpret_cast<uintptr_t>(text);
+    const wchar_t lower = pattern[0];
+    const FoldedUnit first(lower);
+    const bool pair = pattern[1] != 0;
+    const FoldedUnit second(pair ? pattern[1] : lower);
+    const auto* block = reinterpret_cast<const __m128i*>(address & ~(kBlockBytes - 1));
+    unsigned valid = ~0u << (address & (kBlockBytes - 1));
+    const __m128i zero = _mm_setzero_si128();
+    for (;; ++block, valid = ~0u) {
+        const __m128i units = _mm_load_si128(block);
+        const unsigned ends = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(units, zero))) & valid;
+        __m128i hits = first.Hits(units);
+        if (pair) {
+            const __m128i following = ends ? zero : _mm_load_si128(block + 1);
+            const __m128i next = _mm_or_si128(_mm_srli_si128(units, 2), _mm_slli_si128(following, kLastLaneShift));
+            hits = _mm_and_si128(hits, second.Hits(next));
+        }
+        unsigned starts = static_cast<unsigned>(_mm_movemask_epi8(hits)) & valid;
+        if (ends)
+            starts &= (1u << __builtin_ctz(ends)) - 1;
+        while (starts) {
+            const unsigned bit = static_cast<unsigned>(__builtin_ctz(starts));
+            const auto* at = reinterpret_cast<const wchar_t*>(reinterpret_cast<const char*>(block) + bit);
+            if (LowerUnit(at[0]) == lower) {
+                size_t k = 1;
+                while (pattern[k] && at[k] && LowerUnit(at[k]) == pattern[k])
+                    ++k;
+                if (!pattern[k])
+                    return true;
+                if (!at[k])
+                    return false;
+            }
+            starts &= ~(3u << bit);
+        }
+        if (ends)
+            return false;
+    }
+}
+
 }  // namespace
 
 bool WcsContains(const wchar_t* text, const wchar_t* pattern, int caseSensitive)
@@ -281,6 +430,8 @@ bool WcsContains(const wchar_t* text, const wchar_t* pattern, int caseSensitive)
         return ContainsExact(text, pattern);
     if (!pattern[0])
         return true;
+    if ((reinterpret_cast<uintptr_t>(text) & 1) == 0)
+        return ContainsFolded(text, pattern);
     // Lowering on the fly compares exactly as a lowered copy would, without
     // an allocation per record during a search.
     for (const wchar_t* t = text; *t; ++t) {

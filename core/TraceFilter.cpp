@@ -151,11 +151,18 @@ struct TraceFilterFieldCache {
                                                             (record->length & ~1u));
       raw[slot] = record->StringAt(offset);
       rawLength[slot] = (offset & 1u) == 0 && raw[slot] < end ? BoundedLength(raw[slot], end) : 0;
+      rawTerminated[slot] = !rawLength[slot] || raw[slot] + rawLength[slot] < end;
       if (!rawLength[slot]) raw[slot] = L"";
       rawKnown[slot] = true;
     }
     *length = rawLength[slot];
     return raw[slot];
+  }
+
+  // The raw string when its terminator lies inside the record, else null.
+  const wchar_t* Terminated(uint8_t kind, size_t* length) {
+    const wchar_t* text = Raw(kind, length);
+    return rawTerminated[Slot(kind)] ? text : nullptr;
   }
 
   const wchar_t* Lower(uint8_t kind, size_t* length) {
@@ -196,6 +203,7 @@ struct TraceFilterFieldCache {
   const wchar_t* raw[kFields] = {};
   size_t rawLength[kFields] = {};
   bool rawKnown[kFields] = {};
+  bool rawTerminated[kFields] = {};
   const wchar_t* lower[kFields] = {};
   size_t lowerLength[kFields] = {};
   wchar_t* heapMessage = nullptr;
@@ -545,6 +553,14 @@ int CTraceFilter::MatchCondition(const TraceFilterNode* node, const TraceRecord*
     return m_regexes[node->regexSlot]->Search(text, length) ? 1 : 0;
   }
   const bool caseSensitive = (node->flags & kConditionCaseSensitive) != 0;
+  // A case-blind containment folds the record's string as it reads it,
+  // instead of lowering a copy first (the quick filter's conditions).
+  if (!caseSensitive && (node->op == kOperatorInclude || node->op == kOperatorExclude)) {
+    if (const wchar_t* raw = cache->Terminated(node->kind, &length)) {
+      const bool found = node->textChars == 0 || (length >= node->textChars && WcsContains(raw, node->Text(), 0));
+      return (node->op == kOperatorInclude) == found ? 1 : 0;
+    }
+  }
   const wchar_t* text = caseSensitive ? cache->Raw(node->kind, &length) : cache->Lower(node->kind, &length);
   switch (node->op) {
     case kOperatorIs:

@@ -11,6 +11,7 @@
 #include "formats/ByteOrder.h"
 #include "formats/Ktr.h"
 #include "formats/SourceFile.h"
+#include "formats/StoreToucher.h"
 
 namespace {
 
@@ -137,6 +138,10 @@ class CImageWalk {
   CImageWalk(CTraceMgr* store, const uint8_t* bytes, size_t size, const ImageHeader& header, int copy)
       : m_store(store), m_bytes(bytes), m_size(size), m_header(header), m_copy(copy) {}
 
+  // Helper threads touch the store's reserved pages ahead of the records:
+  // a fresh store's first write to each page costs more than the record.
+  void StartTouching() { m_toucher.Start(m_store); }
+
   // Each walk returns 1 when every record the header promises was found,
   // 0 at the first damaged record or header field (records before it stay).
   int Ring();
@@ -157,6 +162,7 @@ class CImageWalk {
   size_t m_size;
   ImageHeader m_header;
   int m_copy;
+  CStoreToucher m_toucher;
   uint32_t m_found = 0;
   uint32_t m_refused = 0;
 };
@@ -179,6 +185,7 @@ uint32_t CImageWalk::LengthAt(const uint8_t* at, uint64_t offset, uint64_t limit
 
 void CImageWalk::Import(const uint8_t* record, int copy) {
   ++m_found;
+  m_toucher.BeforeRecord(m_store);
   TraceRecord* stored = nullptr;
   if (m_header.bigEndian) {
     // Big-endian images come from the other byte order's writers, which may
@@ -343,6 +350,7 @@ int LoadLinearKtr(CTraceMgr* store, HANDLE file, uint32_t bytes, uint32_t* refus
     return 0;
   }
   CImageWalk walk(store, nullptr, bytes, header, 0);
+  walk.StartTouching();
   return FinishWalk(store, walk, walk.Linear(image), refused);
 }
 
@@ -367,6 +375,7 @@ int ParseKeltImage(CTraceMgr* store, const void* image, size_t size, int copy, u
       break;
   }
   CImageWalk walk(store, bytes, size, header, copy);
+  walk.StartTouching();
   CMemoryImage memory(bytes, size);
   const int walked = (header.flags & kTraceBufferLinear) != 0 ? walk.Linear(memory) : walk.Ring();
   return FinishWalk(store, walk, walked, refused);

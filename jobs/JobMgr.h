@@ -73,9 +73,11 @@ class CJobMgr : public IJobWorkerHost {
   int PostFilter(CTraceView* view, uint32_t partMask, const CTraceFilter& filter, int selected);
   // Copies a dump file; with avoidOverwrite an existing file is never replaced.
   int PostSaveDump(const wchar_t* source, const wchar_t* destination, int avoidOverwrite);
-  // Lists the entry's folder into the listing (both stay the caller's).
-  int PostRemoteList(const CRemoteServer* server, CFtpListing* listing);
-  // Fetches the entry's file into the local temporary path and opens it.
+  // Lists the entry's folder; the job copies the entry and holds the
+  // listing (JobRmtList::Listing) until it is deleted.
+  int PostRemoteList(const CRemoteServer* server);
+  // Fetches the entry's file into the local temporary path and opens it;
+  // the job copies the entry.
   int PostRemoteGet(const CRemoteServer* server, const wchar_t* remoteName, uint32_t size, const wchar_t* localPath);
   // Fetches a dump file from a remote instance into the local path.
   int PostRemoteSaveDump(const sockaddr_in& address, const wchar_t* remotePath, const wchar_t* localPath);

@@ -8,16 +8,16 @@
 #include "jobs/RemoteJobs.h"
 #include "jobs/UploadJob.h"
 
-int CJobMgr::PostRemoteList(const CRemoteServer* server, CFtpListing* listing) {
-  if (!server || !listing || !EnsureRemoteWorker()) return 0;
-  auto* job = new (std::nothrow) JobRmtList(server, listing);
+int CJobMgr::PostRemoteList(const CRemoteServer* server) {
+  if (!server || !EnsureRemoteWorker()) return 0;
+  auto* job = new (std::nothrow) JobRmtList(*server);
   return job ? PostRemoteJob(job) : 0;
 }
 
 int CJobMgr::PostRemoteGet(const CRemoteServer* server, const wchar_t* remoteName, uint32_t size,
                            const wchar_t* localPath) {
   if (!server || !EnsureRemoteWorker()) return 0;
-  auto* job = new (std::nothrow) JobRmtGet(server, remoteName, size, localPath);
+  auto* job = new (std::nothrow) JobRmtGet(*server, remoteName, size, localPath);
   if (!job) return 0;
   if (!job->Store()) {
     delete job;

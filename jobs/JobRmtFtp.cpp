@@ -12,21 +12,17 @@ namespace {
 
 constexpr uint32_t kDone = 100;
 
-CString ServerUrl(const CRemoteServer* server) { return server ? server->GetUrl() : CString(); }
-
 }  // namespace
 
-JobRmtList::JobRmtList(const CRemoteServer* server, CFtpListing* listing)
-    : JobItem(IDS_JOB_REMOTE_LIST, ServerUrl(server).c_str()), m_server(server), m_listing(listing) {}
+JobRmtList::JobRmtList(const CRemoteServer& server)
+    : JobItem(IDS_JOB_REMOTE_LIST, server.GetUrl().c_str()), m_server(server) {}
 
 void JobRmtList::Run() {
   m_progress = 0;
-  if (!m_server || !m_listing) {
-    SetFailed(0);
-  } else if (m_server->protocol == kProtocolFtp || m_server->protocol == kProtocolSftp) {
-    const DWORD result = m_server->protocol == kProtocolFtp
-                             ? CInetConnect::FtpList(*m_server, *m_listing, &m_progress)
-                             : CInetConnect::SftpList(*m_server, *m_listing, &m_progress);
+  if (m_server.protocol == kProtocolFtp || m_server.protocol == kProtocolSftp) {
+    const DWORD result = m_server.protocol == kProtocolFtp
+                             ? CInetConnect::FtpList(m_server, m_listing, &m_progress)
+                             : CInetConnect::SftpList(m_server, m_listing, &m_progress);
     if (result != 0) SetFailed(result);
   } else {
     SetFailed(0);
@@ -34,7 +30,7 @@ void JobRmtList::Run() {
   m_progress = kDone;
 }
 
-JobRmtGet::JobRmtGet(const CRemoteServer* server, const wchar_t* remoteName, uint32_t size, const wchar_t* localPath)
+JobRmtGet::JobRmtGet(const CRemoteServer& server, const wchar_t* remoteName, uint32_t size, const wchar_t* localPath)
     : JobItem(IDS_JOB_REMOTE_GET, remoteName),
       m_server(server),
       m_remoteName(remoteName ? remoteName : L""),
@@ -52,17 +48,17 @@ uint32_t JobRmtGet::GetPercent() {
 }
 
 DWORD JobRmtGet::Download() {
-  if (m_server->protocol == kProtocolFtp) {
-    return CInetConnect::FtpGetFile(*m_server, m_remoteName.c_str(), m_size, m_localPath.c_str(), &m_downloadProgress);
+  if (m_server.protocol == kProtocolFtp) {
+    return CInetConnect::FtpGetFile(m_server, m_remoteName.c_str(), m_size, m_localPath.c_str(), &m_downloadProgress);
   }
-  return CInetConnect::SftpGetFile(*m_server, m_remoteName.c_str(), m_size, m_localPath.c_str(),
+  return CInetConnect::SftpGetFile(m_server, m_remoteName.c_str(), m_size, m_localPath.c_str(),
                                    &m_downloadProgress);
 }
 
 void JobRmtGet::Run() {
   m_downloadProgress = 0;
   if (m_store) m_store->SetProgress(0);
-  const bool known = m_server && (m_server->protocol == kProtocolFtp || m_server->protocol == kProtocolSftp);
+  const bool known = m_server.protocol == kProtocolFtp || m_server.protocol == kProtocolSftp;
   if (!known || !m_store || m_localPath.IsEmpty()) {
     SetFailed(0);
     m_downloadProgress = kDone;

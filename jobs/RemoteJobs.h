@@ -12,25 +12,29 @@
 #include "jobs/JobItem.h"
 #include "net/Inet.h"
 #include "net/RemoteProtocol.h"
+#include "net/RemoteServer.h"
 #include "res/resource.h"
 
-class CRemoteServer;
 class CSocketClient;
 class CTraceMgr;
 
-// Lists the server entry's folder into the dialog's listing.
+// Lists a server entry's folder. The job works on a copy of the entry and
+// fills a listing of its own: the dialog that asked may be gone by the time
+// the job ends, and takes the entries from the job when it is not.
 class JobRmtList : public JobItem {
  public:
-  // The entry and the listing belong to the dialog, which keeps them alive
-  // and leaves them alone while the job runs.
-  JobRmtList(const CRemoteServer* server, CFtpListing* listing);
+  explicit JobRmtList(const CRemoteServer& server);
 
   void Run() override;
   uint32_t GetPercent() override { return m_progress; }
 
+  const CRemoteServer& Server() const { return m_server; }
+  // After the job ran; the job keeps ownership.
+  CFtpListing& Listing() { return m_listing; }
+
  private:
-  const CRemoteServer* m_server;
-  CFtpListing* m_listing;
+  CRemoteServer m_server;
+  CFtpListing m_listing;
   volatile uint32_t m_progress = 0;
 };
 
@@ -38,9 +42,9 @@ class JobRmtList : public JobItem {
 // opens it into a new file store.
 class JobRmtGet : public JobItem {
  public:
-  // size: the file's size from the listing, 0 when unknown. The job makes
-  // the store and holds one reference of it.
-  JobRmtGet(const CRemoteServer* server, const wchar_t* remoteName, uint32_t size, const wchar_t* localPath);
+  // size: the file's size from the listing, 0 when unknown. The job keeps a
+  // copy of the entry, makes the store and holds one reference of it.
+  JobRmtGet(const CRemoteServer& server, const wchar_t* remoteName, uint32_t size, const wchar_t* localPath);
   ~JobRmtGet() override;
 
   void Run() override;
@@ -54,7 +58,7 @@ class JobRmtGet : public JobItem {
  private:
   DWORD Download();
 
-  const CRemoteServer* m_server;
+  CRemoteServer m_server;
   CString m_remoteName;
   uint32_t m_size;
   CString m_localPath;

@@ -32,6 +32,12 @@ class COwnedList {
   void SortFrom(size_t first, int (*compare)(const void*, const void*)) {
     if (first < m_items.count) std::qsort(m_items.data + first, m_items.count - first, sizeof(T*), compare);
   }
+  // Exchanges the objects of the two lists.
+  void Swap(COwnedList& other) {
+    CGrowArray<T*> held(static_cast<CGrowArray<T*>&&>(m_items));
+    m_items = static_cast<CGrowArray<T*>&&>(other.m_items);
+    other.m_items = static_cast<CGrowArray<T*>&&>(held);
+  }
   void Clear() {
     for (size_t i = 0; i < m_items.count; ++i) delete m_items[i];
     m_items.count = 0;

@@ -17,6 +17,7 @@
 
 #include "ui/framework/ModalSeam.h"
 #include "app/MainFrame.h"
+#include "jobs/UploadJob.h"
 #include "capture/TraceCapture.h"
 #include "core/AppConfig.h"
 #include "core/ModuleGroups.h"
@@ -30,6 +31,12 @@
 #include "tests/app/FrameFixture.h"
 #include "tests/core/TempFolder.h"
 #include "tests/ui/UiHarness.h"
+#include "ui/dialogs/AddTabDlg.h"
+#include "ui/dialogs/FilterDlg.h"
+#include "ui/dialogs/GotoDlg.h"
+#include "ui/dialogs/OptionsDlg.h"
+#include "ui/dialogs/SelectColumnsDlg.h"
+#include "ui/framework/ModalSeam.h"
 #include "ui/framework/PopupSeam.h"
 
 namespace {
@@ -65,8 +72,6 @@ BOOL WINAPI AnswerMenu(HMENU menu, UINT, int, int, int, HWND, const RECT*) {
   }
   return BOOL(g_menuAnswer);
 }
-
-BOOL WINAPI RefuseFileDialog(OPENFILENAMEW*) { return FALSE; }
 
 // Commands that reach the frame, with their source (1 for a key).
 HWND g_watched = nullptr;
@@ -139,10 +144,12 @@ class FrameCommands : public ::testing::Test {
     frame_test::LoadConfig(s_temp->path());
     g_appConfig.m_showMenu = 0;
     g_appConfig.m_columns |= kColumnHint | kColumnName;
+    s_messageBox = g_messageBox;
+    s_trackPopupMenu = g_trackPopupMenu;
+    s_findText = g_findText;
     g_messageBox = RecordBox;
     g_trackPopupMenu = AnswerMenu;
-    g_getOpenFileName = RefuseFileDialog;
-    g_getSaveFileName = RefuseFileDialog;
+    g_findText = ::FindTextW;  // the real find dialog, driven by the tests
     s_loop = new CMessageLoop;
     s_frame = frame_test::StartFrame(kFrameWidth, kFrameHeight);
     if (s_frame == nullptr) return;
@@ -159,10 +166,9 @@ class FrameCommands : public ::testing::Test {
     s_frame = nullptr;
     delete s_loop;
     s_loop = nullptr;
-    g_messageBox = ::MessageBoxW;
-    g_trackPopupMenu = ::TrackPopupMenu;
-    g_getOpenFileName = ::GetOpenFileNameW;
-    g_getSaveFileName = ::GetSaveFileNameW;
+    g_messageBox = s_messageBox;
+    g_trackPopupMenu = s_trackPopupMenu;
+    g_findText = s_findText;
     s_temp.reset();
   }
 
@@ -234,7 +240,13 @@ class FrameCommands : public ::testing::Test {
   static CMessageLoop* s_loop;
   static CTraceFile* s_file;
   static HHOOK s_hook;
+  static MessageBoxFn s_messageBox;
+  static TrackPopupMenuFn s_trackPopupMenu;
+  static FindTextFn s_findText;
 };
+MessageBoxFn FrameCommands::s_messageBox = nullptr;
+TrackPopupMenuFn FrameCommands::s_trackPopupMenu = nullptr;
+FindTextFn FrameCommands::s_findText = nullptr;
 std::unique_ptr<TempFolder> FrameCommands::s_temp;
 CMainFrame* FrameCommands::s_frame = nullptr;
 CMessageLoop* FrameCommands::s_loop = nullptr;
@@ -249,6 +261,20 @@ TEST_F(FrameCommands, EveryAcceleratorReachesItsCommandWithoutAMenuBar) {
   ASSERT_EQ(count, 21);
   Select({3});
   const bool onTop = g_appConfig.m_alwaysOnTop != 0;
+  // The keys open the Open, Save, Goto, connect and history dialogs
+  // (answered with Cancel), the remote file dialog and an upload, which goes
+  // to a closed port here.
+  kt_test::CModalRecorder modal;
+  SOCKET probe = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in unused = {};
+  unused.sin_family = AF_INET;
+  unused.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int length = sizeof(unused);
+  ::bind(probe, reinterpret_cast<sockaddr*>(&unused), sizeof(unused));
+  ::getsockname(probe, reinterpret_cast<sockaddr*>(&unused), &length);
+  ::closesocket(probe);
+  const std::wstring origin = L"http://127.0.0.1:" + std::to_wstring(ntohs(unused.sin_port));
+  ::SetEnvironmentVariableW(kLogServerEnvironment, origin.c_str());
   for (int i = 0; i < count; ++i) {
     g_commands.clear();
     EXPECT_TRUE(PressKey(List().m_hWnd, keys[i].key, (keys[i].fVirt & FCONTROL) != 0, (keys[i].fVirt & FSHIFT) != 0))
@@ -260,6 +286,11 @@ TEST_F(FrameCommands, EveryAcceleratorReachesItsCommandWithoutAMenuBar) {
   }
   // The switches pressed once are pressed again, so the frame is as before.
   for (UINT id : {UINT(ID_TOOLS_CAPTURE), UINT(ID_VIEW_ALWAYS_ON_TOP), UINT(ID_VIEW_AUTO_SCROLL)}) Command(id);
+  for (HWND dialog : {s_frame->RemoteFileDlg() != nullptr ? s_frame->RemoteFileDlg()->DialogWindow() : nullptr,
+                      s_frame->UploadDlg() != nullptr ? s_frame->UploadDlg()->DialogWindow() : nullptr}) {
+    if (dialog != nullptr) ::DestroyWindow(dialog);
+  }
+  ::SetEnvironmentVariableW(kLogServerEnvironment, nullptr);
   EXPECT_TRUE(s_frame->CaptureOn());
   EXPECT_EQ(g_appConfig.m_alwaysOnTop != 0, onTop);
   s_file->ClearMarks();
@@ -393,6 +424,328 @@ TEST_F(FrameCommands, CopyPutsTheCellsInDisplayOrderOnTheClipboard) {
   EXPECT_NE(text.find(L"\t100\t"), std::wstring::npos);  // the pid as its own number
   Command(ID_EDIT_COPY_MESSAGE);
   EXPECT_EQ(ClipboardText(s_frame->m_hWnd), L"row 0 needle\r\nrow 1\r\nrow 3\r\n");
+}
+
+TEST_F(FrameCommands, GotoOpensTheDialogAtTheSelectedLineAndSelectsTheLineChosen) {
+  kt_test::CModalRecorder modal;
+  int shownLine = 0;
+  uint32_t shownCount = 0;
+  modal.answerWith = [&](CDialogImplBase& dialog, UINT templateId) -> INT_PTR {
+    EXPECT_EQ(templateId, UINT(IDD_GOTO));
+    auto& go = static_cast<CGotoDlg&>(dialog);
+    shownLine = go.m_line;
+    shownCount = go.m_lineCount;
+    go.m_line = 17;
+    return IDOK;
+  };
+  Select({4});
+  Command(ID_VIEW_GOTO);
+  EXPECT_EQ(shownLine, 5);
+  EXPECT_EQ(shownCount, uint32_t(kRows));
+  EXPECT_EQ(Selected(), std::vector<int>{16});
+  modal.answerWith = nullptr;
+  modal.answer = IDCANCEL;
+  Command(ID_VIEW_GOTO);
+  EXPECT_EQ(Selected(), std::vector<int>{16});
+}
+
+TEST_F(FrameCommands, TheFilterDialogsFilterRefiltersTheShownView) {
+  CTraceView* view = s_file->m_views[0];
+  kt_test::CModalRecorder modal;
+  modal.answerWith = [&](CDialogImplBase& dialog, UINT templateId) -> INT_PTR {
+    EXPECT_EQ(templateId, UINT(IDD_FILTER));
+    static_cast<CFilterDlg&>(dialog).m_filter.SetLevelMask(kLevelError);
+    return IDOK;
+  };
+  Command(ID_VIEW_FILTER);
+  ASSERT_TRUE(WaitForFilter(view));
+  EXPECT_EQ(List().GetItemCount(), 2);
+  modal.answerWith = [&](CDialogImplBase& dialog, UINT) -> INT_PTR {
+    auto& filter = static_cast<CFilterDlg&>(dialog);
+    EXPECT_EQ(filter.m_filter.m_levelMask, kLevelError);  // a copy of the view's
+    filter.m_filter = CTraceFilter();
+    return IDOK;
+  };
+  Command(ID_VIEW_FILTER);
+  ASSERT_TRUE(WaitForFilter(view));
+  EXPECT_EQ(List().GetItemCount(), kRows);
+  modal.answerWith = nullptr;
+  modal.answer = IDCANCEL;
+  Command(ID_VIEW_FILTER);
+  EXPECT_EQ(view->State(), kViewIdle);
+}
+
+TEST_F(FrameCommands, OptionsApplyTheirChangesToTheFrame) {
+  kt_test::CModalRecorder modal;
+  modal.answerWith = [&](CDialogImplBase& dialog, UINT) -> INT_PTR {
+    auto& options = static_cast<COptionsDlg&>(dialog);
+    g_appConfig.m_showMenu = 1;
+    options.m_changes.showMenu = 1;
+    g_appConfig.m_fontPoint = 140;
+    options.m_changes.font = 1;
+    return IDOK;
+  };
+  Select({12});
+  List().EnsureVisible(12, FALSE);
+  const UINT rowHeight = List().m_rowHeight;
+  Command(ID_VIEW_OPTIONS);
+  EXPECT_EQ(s_frame->GetMenu(), s_frame->MenuBar());
+  EXPECT_GT(List().m_rowHeight, rowHeight);  // measured again for the larger font
+  modal.answerWith = [&](CDialogImplBase& dialog, UINT) -> INT_PTR {
+    auto& options = static_cast<COptionsDlg&>(dialog);
+    g_appConfig.m_showMenu = 0;
+    options.m_changes.showMenu = 1;
+    g_appConfig.m_fontPoint = 100;
+    options.m_changes.font = 1;
+    return IDOK;
+  };
+  Command(ID_VIEW_OPTIONS);
+  EXPECT_EQ(s_frame->GetMenu(), nullptr);
+  EXPECT_EQ(List().m_rowHeight, rowHeight);
+}
+
+TEST_F(FrameCommands, SelectColumnsShowsTheChosenColumnsInTheChosenOrder) {
+  const uint32_t mask = g_appConfig.m_columns;
+  kt_test::CModalRecorder modal;
+  modal.answerWith = [&](CDialogImplBase& dialog, UINT) -> INT_PTR {
+    auto& columns = static_cast<CSelectColumnsDlg&>(dialog);
+    EXPECT_EQ(columns.m_mask, mask);
+    EXPECT_EQ(columns.m_order[0], kColumnNumber);
+    const uint32_t chosen[] = {kColumnNumber, kColumnMessage, kColumnTime, kColumnDelta};
+    columns.m_mask = kColumnTime | kColumnDelta;
+    for (size_t i = 0; i < 4; ++i) columns.m_order[i] = chosen[i];
+    columns.m_count = 4;
+    columns.m_changed = 1;
+    return IDOK;
+  };
+  Command(ID_VIEW_SELECT_COLUMNS);
+  ASSERT_EQ(s_frame->ShownColumns().count, 4u);
+  int order[4] = {};
+  ASSERT_TRUE(List().m_header.SendMessage(HDM_GETORDERARRAY, 4, LPARAM(order)));
+  const uint32_t expected[] = {kColumnNumber, kColumnMessage, kColumnTime, kColumnDelta};
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(s_frame->ShownColumns()[size_t(order[i])], expected[i]) << i;
+  modal.answerWith = [&](CDialogImplBase& dialog, UINT) -> INT_PTR {
+    auto& columns = static_cast<CSelectColumnsDlg&>(dialog);
+    columns.m_mask = mask;
+    const uint32_t back[] = {kColumnNumber, kColumnTime, kColumnName, kColumnHint, kColumnId, kColumnTid, kColumnMessage};
+    columns.m_count = 0;
+    for (uint32_t bit : back)
+      if ((bit & (mask | kColumnsAlwaysShown)) != 0) columns.m_order[columns.m_count++] = bit;
+    columns.m_changed = 1;
+    return IDOK;
+  };
+  Command(ID_VIEW_SELECT_COLUMNS);
+  EXPECT_EQ(g_appConfig.m_columns, mask);
+}
+
+TEST_F(FrameCommands, OpenAndSaveGoThroughTheFileDialogs) {
+  CTraceFile* source = frame_test::MakeFile(L"opened.ktr", 300, 4);
+  const std::wstring opened = s_temp->File(L"opened.ktr");
+  ASSERT_EQ(SaveKtr(source, opened.c_str(), nullptr), 1);
+  source->Release();
+  kt_test::CModalRecorder modal;
+  modal.openFile = [&](OPENFILENAMEW& request) -> BOOL {
+    EXPECT_EQ(std::wstring(request.lpstrDefExt), L"ktr");
+    EXPECT_EQ(std::wstring(request.lpstrFilter).rfind(L"All Support Files", 0), 0u);
+    wcscpy(request.lpstrFile, opened.c_str());
+    return TRUE;
+  };
+  const TabGroup* documents = s_frame->DocumentStrip().Model().GetGroup(0);
+  const size_t before = documents->Count();
+  Command(ID_FILE_OPEN);
+  ASSERT_TRUE(PumpUntil([&] { return documents->Count() == before + 1; }));
+  ShowKnownFile();
+  const std::wstring saved = s_temp->File(L"saved view.ktr");
+  std::wstring suggested;
+  modal.saveFile = [&](OPENFILENAMEW& request) -> BOOL {
+    suggested = request.lpstrFile;
+    wcscpy(request.lpstrFile, saved.c_str());
+    return TRUE;
+  };
+  Command(ID_FILE_SAVE_VIEW);
+  EXPECT_EQ(suggested.rfind(L"keltra_", 0), 0u);
+  EXPECT_EQ(suggested.size(), std::wstring(L"keltra_MMDDYYYY_hhmmss").size());
+  ASSERT_TRUE(PumpUntil([&] { return ::GetFileAttributesW(saved.c_str()) != INVALID_FILE_ATTRIBUTES; }));
+  EXPECT_EQ(modal.commonDialogs, (std::vector<std::wstring>{L"open", L"save"}));
+}
+
+TEST_F(FrameCommands, TheSmallDialogsOpenFromTheirCommands) {
+  kt_test::CModalRecorder modal;
+  Command(ID_APP_ABOUT);
+  Command(ID_TOOLS_BASE64);
+  Command(ID_TOOLS_ERROR_LOOKUP);
+  std::vector<UINT> shown;
+  for (const auto& dialog : modal.dialogs) shown.push_back(dialog.templateId);
+  EXPECT_EQ(shown, (std::vector<UINT>{IDD_ABOUTBOX, IDD_BASE64_CONVERT, IDD_ERROR_LOOKUP}));
+}
+
+TEST_F(FrameCommands, TheAddTabMenuOffersGroupsWithRecordsAndCustomAsksTheDialog) {
+  const uint32_t flag = s_file->m_views[0]->RecordAt(0)->groupFlag;
+  const size_t groupIndex = size_t(HighestBitIndex(flag));
+  const size_t tabs = s_frame->ViewStrip().Model().CurrentGroup()->Count();
+  NMTABCTRLEX add = {{s_frame->ViewStrip().m_hWnd, ID_VIEW_STRIP, TCXN_ADDTAB}, 0, 0};
+  g_menuAnswer = UINT(ID_ADD_TAB_GROUP_FIRST + groupIndex);
+  s_frame->SendMessage(WM_NOTIFY, ID_VIEW_STRIP, LPARAM(&add));
+  // One group with records, a separator, "Custom...".
+  ASSERT_EQ(g_menuItems.size(), 3u);
+  EXPECT_EQ(g_menuItems[0].first, UINT(ID_ADD_TAB_GROUP_FIRST + groupIndex));
+  EXPECT_EQ(g_menuItems[2].first, UINT(ID_ADD_TAB_CUSTOM));
+  const TabGroup* group = s_frame->ViewStrip().Model().CurrentGroup();
+  ASSERT_EQ(group->Count(), tabs + 1);
+  auto* byGroup = reinterpret_cast<CTraceView*>(group->Item(tabs)->data);
+  EXPECT_EQ(byGroup->m_groupMask, flag);
+  ASSERT_TRUE(PumpUntil([&] { return (group->Item(tabs)->flags & TBF_NOCLOSE) == 0; }));
+
+  kt_test::CModalRecorder modal;
+  modal.answerWith = [&](CDialogImplBase& dialog, UINT templateId) -> INT_PTR {
+    EXPECT_EQ(templateId, UINT(IDD_ADD_TAB));
+    auto& addTab = static_cast<CAddTabDlg&>(dialog);
+    EXPECT_EQ(addTab.m_all, 1u);
+    EXPECT_NE(std::wstring(addTab.m_title.c_str()).find(L"known.ktr"), std::wstring::npos);
+    addTab.m_all = 0;
+    addTab.m_pid = 200;
+    addTab.m_resultMask = flag;
+    return IDOK;
+  };
+  ShowKnownFile();
+  g_menuAnswer = ID_ADD_TAB_CUSTOM;
+  s_frame->SendMessage(WM_NOTIFY, ID_VIEW_STRIP, LPARAM(&add));
+  ASSERT_EQ(group->Count(), tabs + 2);
+  auto* custom = reinterpret_cast<CTraceView*>(group->Item(tabs + 1)->data);
+  ASSERT_TRUE(PumpUntil([&] { return (group->Item(tabs + 1)->flags & TBF_NOCLOSE) == 0; }));
+  EXPECT_EQ(custom->RecordCount(), size_t(kRows / 3));
+  for (size_t i = group->Count(); i-- > tabs;) s_frame->ViewStrip().CloseItem(i, 1);
+  EXPECT_EQ(group->Count(), tabs);
+}
+
+TEST_F(FrameCommands, TheHeaderMenuShowsAColumnBeforeTheLastOneAndHidesIt) {
+  const uint32_t mask = g_appConfig.m_columns;
+  NMHDR click = {List().m_header.m_hWnd, IDC_LIST_HEADER, UINT(NM_RCLICK)};
+  g_menuAnswer = ID_COLUMN_DELTA;
+  s_frame->SendMessage(WM_NOTIFY, IDC_LIST_HEADER, LPARAM(&click));
+  // Seven columns offered, the shown ones checked; "#" and "Message" never.
+  ASSERT_EQ(g_menuItems.size(), 7u);
+  for (size_t i = 0; i < 7; ++i) {
+    const uint32_t bit = 1u << (g_menuItems[i].first - ID_COLUMN_BASE);
+    EXPECT_EQ((g_menuItems[i].second & MF_CHECKED) != 0, (mask & bit) != 0) << i;
+  }
+  const CGrowArray<uint32_t>& columns = s_frame->ShownColumns();
+  const int count = int(columns.count);
+  std::vector<int> order(static_cast<size_t>(count));
+  ASSERT_TRUE(List().m_header.SendMessage(HDM_GETORDERARRAY, WPARAM(count), LPARAM(order.data())));
+  EXPECT_EQ(columns[size_t(order[size_t(count - 2)])], kColumnDelta);
+  EXPECT_EQ(columns[size_t(order[size_t(count - 1)])], kColumnMessage);
+  g_menuAnswer = ID_COLUMN_DELTA;
+  s_frame->SendMessage(WM_NOTIFY, IDC_LIST_HEADER, LPARAM(&click));
+  EXPECT_EQ(g_appConfig.m_columns, mask);
+  EXPECT_EQ(int(s_frame->ShownColumns().count), count - 1);
+  EXPECT_EQ(int(List().m_header.SendMessage(HDM_GETITEMCOUNT)), count - 1);
+  g_menuAnswer = 0;
+  s_frame->SendMessage(WM_NOTIFY, IDC_LIST_HEADER, LPARAM(&click));
+  EXPECT_EQ(g_appConfig.m_columns, mask);
+}
+
+TEST_F(FrameCommands, ADoubleClickClosesAViewTabOnlyWithTheOption) {
+  CTraceFilter errors;
+  errors.SetLevelMask(kLevelError);
+  ASSERT_EQ(s_frame->AddViewTab(s_file, kAllGroups, errors), 1);
+  const TabGroup* group = s_frame->ViewStrip().Model().CurrentGroup();
+  const size_t last = group->Count() - 1;
+  ASSERT_TRUE(PumpUntil([&] { return (group->Item(last)->flags & TBF_NOCLOSE) == 0; }));
+  NMTABCTRLEX twice = {{s_frame->ViewStrip().m_hWnd, ID_VIEW_STRIP, TCXN_ITEMDBLCLK}, last, 0};
+  const uint32_t option = g_appConfig.m_tabDBClose;
+  g_appConfig.m_tabDBClose = 0;
+  s_frame->SendMessage(WM_NOTIFY, ID_VIEW_STRIP, LPARAM(&twice));
+  EXPECT_EQ(group->Count(), last + 1);
+  g_appConfig.m_tabDBClose = 1;
+  s_frame->SendMessage(WM_NOTIFY, ID_VIEW_STRIP, LPARAM(&twice));
+  EXPECT_EQ(group->Count(), last);
+  EXPECT_EQ(s_file->m_views.count, last);  // the view left its document too
+  g_appConfig.m_tabDBClose = option;
+}
+
+TEST_F(FrameCommands, SelectedRowsAreFoundAroundTheFocusAndWithGapsToo) {
+  const auto copied = [&] {
+    Command(ID_EDIT_COPY_MESSAGE);
+    return ClipboardText(s_frame->m_hWnd);
+  };
+  // One block with the focus inside it.
+  Select({10, 11, 12, 13, 14});
+  List().SetItemState(12, LVIS_FOCUSED, LVIS_FOCUSED);
+  EXPECT_EQ(copied(), L"row 10\r\nrow 11\r\nrow 12\r\nrow 13\r\nrow 14\r\n");
+  // A gap: the block around the focus is not all of it.
+  Select({4, 5, 9});
+  List().SetItemState(5, LVIS_FOCUSED, LVIS_FOCUSED);
+  EXPECT_EQ(copied(), L"row 4\r\nrow 5\r\nrow 9\r\n");
+  // The focus on a row that is not selected.
+  Select({2, 3});
+  List().SetItemState(20, LVIS_FOCUSED, LVIS_FOCUSED);
+  EXPECT_EQ(copied(), L"row 2\r\nrow 3\r\n");
+}
+
+TEST_F(FrameCommands, TheToolTipGetsTheTextsOfStatusItemsAndDocumentTabs) {
+  wchar_t text[512] = {};
+  NMTOOLTIPEX request = {};
+  request.hdr = {s_frame->ToolTip().m_hWnd, ktframe::kToolTipId, kTipNotifyGetText};
+  request.hwndTool = s_frame->StatusBar().m_hWnd;
+  request.item = 3;
+  request.pszText = text;
+  request.cchTextMax = 512;
+  s_frame->SendMessage(WM_NOTIFY, ktframe::kToolTipId, LPARAM(&request));
+  EXPECT_EQ(std::wstring(text), Text(IDS_TIP_NEXT_DEBUG));
+  RECT bar;
+  s_frame->StatusBar().GetWindowRect(&bar);
+  EXPECT_EQ(request.pt.y, bar.top - 20);
+  request.item = 7;
+  s_frame->SendMessage(WM_NOTIFY, ktframe::kToolTipId, LPARAM(&request));
+  EXPECT_EQ(std::wstring(text), Text(IDS_TIP_NEXT_PII));
+
+  const size_t known = GroupOf(s_file);
+  request.hwndTool = s_frame->DocumentStrip().m_hWnd;
+  request.item = int64_t(known);
+  s_frame->SendMessage(WM_NOTIFY, ktframe::kToolTipId, LPARAM(&request));
+  EXPECT_EQ(std::wstring(text), L"known.ktr\r\nLocation : C:\\logs\\known.ktr");
+  request.item = 0;  // the live capture: its name only
+  s_frame->SendMessage(WM_NOTIFY, ktframe::kToolTipId, LPARAM(&request));
+  EXPECT_EQ(std::wstring(text), Text(IDS_CAPTURE_NAME));
+  request.item = kTabHitClose;
+  s_frame->SendMessage(WM_NOTIFY, ktframe::kToolTipId, LPARAM(&request));
+  EXPECT_EQ(std::wstring(text), Text(IDS_TIP_CLOSE_TAB));
+  wchar_t small[6] = {};
+  request.pszText = small;
+  request.cchTextMax = 6;
+  request.item = int64_t(known);
+  s_frame->SendMessage(WM_NOTIFY, ktframe::kToolTipId, LPARAM(&request));
+  EXPECT_EQ(std::wstring(small), L"known");  // cut to the buffer
+}
+
+class PendingStatistic : public IStatisticDlg {
+ public:
+  bool pending = true;
+  bool RequestPending() const override { return pending; }
+  void ClearRequest() override { pending = false; }
+};
+
+TEST_F(FrameCommands, TheStatisticRequestOpensATabOfItsMessageAndWmNullCarriesNothing) {
+  PendingStatistic dialog;
+  const TabGroup* group = s_frame->ViewStrip().Model().CurrentGroup();
+  const size_t tabs = group->Count();
+  s_frame->SendMessage(WM_NULL, 1, LPARAM(L"needle"));
+  s_frame->SendMessage(ktframe::kStatisticResultMessage, 1, LPARAM(L"needle"));  // no dialog open
+  EXPECT_EQ(group->Count(), tabs);
+  s_frame->SetStatisticDlg(&dialog);
+  s_frame->SendMessage(ktframe::kStatisticResultMessage, 0, LPARAM(L"needle"));  // no request flag
+  EXPECT_EQ(group->Count(), tabs);
+  s_frame->SendMessage(ktframe::kStatisticResultMessage, 1, LPARAM(L"NEEDLE"));
+  ASSERT_EQ(group->Count(), tabs + 1);
+  EXPECT_FALSE(dialog.pending);
+  EXPECT_EQ(s_file->m_isStatisticsStore, 0);
+  auto* made = reinterpret_cast<CTraceView*>(group->Item(tabs)->data);
+  ASSERT_TRUE(PumpUntil([&] { return (group->Item(tabs)->flags & TBF_NOCLOSE) == 0; }));
+  EXPECT_EQ(made->RecordCount(), 2u);
+  EXPECT_NE(std::wstring(group->Item(tabs)->text.c_str()).find(kStatisticsViewName), std::wstring::npos);
+  s_frame->SetStatisticDlg(nullptr);
+  s_frame->ViewStrip().CloseItem(tabs, 1);
 }
 
 TEST_F(FrameCommands, AStatusBarCounterGoesToTheNextRecordOfItsLevel) {
@@ -625,4 +978,133 @@ TEST_F(FrameCommands, TheHistorySubmenuOpensTheFileItShowed) {
   EXPECT_EQ(s_frame->DocumentStrip().Model().GetGroup(0)->Count(), jobsBefore);
 }
 
+}  // namespace
+
+namespace {
+HWND g_shotWindow = nullptr;
+std::wstring g_shotPath;
+// The frame's part of the screen, the open menu over it included (a
+// window's own picture would leave the menu out).
+bool SaveScreenPart(HWND window, const std::wstring& path) {
+  RECT rect;
+  ::GetWindowRect(window, &rect);
+  const int width = rect.right - rect.left, height = rect.bottom - rect.top;
+  HDC screen = ::GetDC(nullptr);
+  HDC memory = ::CreateCompatibleDC(screen);
+  BITMAPINFO info = {};
+  info.bmiHeader = {sizeof(info.bmiHeader), width, height, 1, 24, BI_RGB};
+  void* bits = nullptr;
+  HBITMAP bitmap = ::CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = ::SelectObject(memory, bitmap);
+  ::BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+  ::GdiFlush();
+  const DWORD rowBytes = DWORD((width * 3 + 3) & ~3);
+  BITMAPFILEHEADER file = {0x4D42, DWORD(sizeof(file) + sizeof(info.bmiHeader) + rowBytes * height), 0, 0,
+                           DWORD(sizeof(file) + sizeof(info.bmiHeader))};
+  HANDLE out = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD written = 0;
+  bool ok = out != INVALID_HANDLE_VALUE && ::WriteFile(out, &file, sizeof(file), &written, nullptr) &&
+            ::WriteFile(out, &info.bmiHeader, sizeof(info.bmiHeader), &written, nullptr) &&
+            ::WriteFile(out, bits, rowBytes * DWORD(height), &written, nullptr);
+  if (out != INVALID_HANDLE_VALUE) ::CloseHandle(out);
+  ::SelectObject(memory, old);
+  ::DeleteObject(bitmap);
+  ::DeleteDC(memory);
+  ::ReleaseDC(nullptr, screen);
+  return ok;
+}
+
+void CALLBACK ShootOpenMenu(HWND, UINT, UINT_PTR timer, DWORD) {
+  ::KillTimer(nullptr, timer);
+  const std::wstring path = kt_test::ScreenshotFolder() + L"\\main_window_commands.bmp";
+  if (SaveScreenPart(g_shotWindow, path)) g_shotPath = path;
+  ::EndMenu();
+}
+BOOL WINAPI ShowMenuForTheShot(HMENU menu, UINT flags, int x, int y, int reserved, HWND owner, const RECT* rect) {
+  ::SetTimer(nullptr, 0, 500, ShootOpenMenu);
+  return ::TrackPopupMenu(menu, flags, x, y, reserved, owner, rect);
+}
+
+// Several documents and view tabs, a quick filter, coloured bookmarks and
+// the list's context menu open: the picture of the README.
+TEST_F(FrameCommands, ScreenshotWithDocumentsTabsBookmarksAndAnOpenMenu) {
+  CTraceFile* second = frame_test::MakeFile(L"service.ktr", 800, 21);
+  ASSERT_EQ(s_frame->AddDocument(second), 1);
+  ShowKnownFile();
+  CTraceFilter errors;
+  errors.SetLevelMask(kLevelError | kLevelWarning);
+  ASSERT_EQ(s_frame->AddViewTab(s_file, kAllGroups, errors), 1);
+  ShowKnownFile();
+  for (UINT id = ID_BOOKMARK_GRAY; id <= ID_BOOKMARK_PURPLE; ++id) {
+    Select({int(1 + 2 * (id - ID_BOOKMARK_GRAY))});
+    Command(id);
+  }
+  Select({4});
+  ::SetFocus(s_frame->QuickFilter().Edit().m_hWnd);
+  ::SetWindowTextW(s_frame->QuickFilter().Edit().m_hWnd, L"plain:row");
+  s_frame->List().SetFocus();
+  s_frame->RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  kt_test::PumpMessages();
+  RECT list;
+  s_frame->List().GetWindowRect(&list);
+  ::SetCursorPos(list.left + 260, list.top + 60);
+  g_shotWindow = s_frame->m_hWnd;
+  g_trackPopupMenu = ShowMenuForTheShot;
+  NMHDR click = {s_frame->List().m_hWnd, ktframe::kListId, UINT(NM_RCLICK)};
+  s_frame->SendMessage(WM_NOTIFY, ktframe::kListId, LPARAM(&click));
+  g_trackPopupMenu = AnswerMenu;
+  EXPECT_FALSE(g_shotPath.empty());
+  s_file->ClearMarks();
+}
+}  // namespace
+
+namespace {
+// Fills the system's own file dialog once it is up and presses its OK.
+std::wstring g_dialogPath;
+HWND g_dialogOwner = nullptr;
+int g_dialogsFilled = 0;
+void CALLBACK FillFileDialog(HWND, UINT, UINT_PTR timer, DWORD) {
+  HWND dialog = nullptr;
+  for (HWND window = ::FindWindowW(L"#32770", nullptr); window != nullptr;
+       window = ::FindWindowExW(nullptr, window, L"#32770", nullptr)) {
+    if (::GetWindow(window, GW_OWNER) == g_dialogOwner && ::IsWindowVisible(window)) dialog = window;
+  }
+  if (dialog == nullptr) return;  // not up yet: the next tick looks again
+  ::KillTimer(nullptr, timer);
+  constexpr int kFileNameCombo = 1148;  // cmb13, the explorer dialog's name box
+  constexpr int kFileNameEdit = 1152;   // edt1, the older one's
+  if (!::SetDlgItemTextW(dialog, kFileNameCombo, g_dialogPath.c_str())) {
+    ::SetDlgItemTextW(dialog, kFileNameEdit, g_dialogPath.c_str());
+  }
+  ++g_dialogsFilled;
+  ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+}
+
+TEST_F(FrameCommands, OpenAndSaveThroughTheSystemsOwnFileDialogs) {
+  CTraceFile* source = frame_test::MakeFile(L"real.ktr", 200, 8);
+  const std::wstring real = s_temp->File(L"real.ktr");
+  ASSERT_EQ(SaveKtr(source, real.c_str(), nullptr), 1);
+  source->Release();
+  const GetFileNameFn open = g_getOpenFileName, save = g_getSaveFileName;
+  g_getOpenFileName = ::GetOpenFileNameW;
+  g_getSaveFileName = ::GetSaveFileNameW;
+  g_dialogOwner = s_frame->m_hWnd;
+  g_dialogsFilled = 0;
+  const TabGroup* documents = s_frame->DocumentStrip().Model().GetGroup(0);
+  const size_t before = documents->Count();
+  g_dialogPath = real;
+  ::SetTimer(nullptr, 0, 100, FillFileDialog);
+  Command(ID_FILE_OPEN);
+  EXPECT_EQ(g_dialogsFilled, 1);
+  EXPECT_TRUE(PumpUntil([&] { return documents->Count() == before + 1; }));
+  ShowKnownFile();
+  const std::wstring saved = s_temp->File(L"saved through the dialog.ktr");
+  g_dialogPath = saved;
+  ::SetTimer(nullptr, 0, 100, FillFileDialog);
+  Command(ID_FILE_SAVE);
+  EXPECT_EQ(g_dialogsFilled, 2);
+  EXPECT_TRUE(PumpUntil([&] { return ::GetFileAttributesW(saved.c_str()) != INVALID_FILE_ATTRIBUTES; }));
+  g_getOpenFileName = open;
+  g_getSaveFileName = save;
+}
 }  // namespace

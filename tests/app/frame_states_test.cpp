@@ -116,15 +116,26 @@ class FakeRemoteDlg : public IRemoteFileDlg {
   int listed = 0;
   int enabled = 0;
   HWND DialogWindow() const override { return window; }
-  void OnListFilesDone() override { ++listed; }
+  size_t entries = 0;
+  void OnListFilesDone(CFtpListing& listing) override {
+    ++listed;
+    entries = listing.Count();
+  }
   void EnableControls() override { ++enabled; }
+};
+
+class FakeUploadDlg : public IUploadDlg {
+ public:
+  HWND window = nullptr;
+  std::vector<const JobItem*> forgotten;
+  HWND DialogWindow() const override { return window; }
+  void ForgetJob(const JobItem* job) override { forgotten.push_back(job); }
 };
 
 class FakeStatisticDlg : public IStatisticDlg {
  public:
   bool pending = false;
   bool RequestPending() const override { return pending; }
-  const wchar_t* ResultText() const override { return L""; }
   void ClearRequest() override { pending = false; }
 };
 
@@ -402,7 +413,8 @@ TEST_F(FrameStates, FailedJobsAreReportedWithTheirCodesText) {
 
 TEST_F(FrameStates, ListingAndFetchEndsReachTheRemoteFileDialog) {
   // Without the dialog the reports go to the frame and nothing else happens.
-  ReportedJob lostList(IDS_JOB_REMOTE_LIST, L"/logs", true, 0);
+  JobRmtList lostList(CRemoteServer(L"127.0.0.1", kProtocolNone, 0, L"/logs", L"", L""));
+  lostList.Run();
   Frame().OnThreadFinished(&lostList);
   ASSERT_EQ(g_boxes.size(), 1u);
   EXPECT_EQ(g_boxes[0].owner, Frame().m_hWnd);
@@ -425,7 +437,11 @@ TEST_F(FrameStates, ListingAndFetchEndsReachTheRemoteFileDialog) {
     g_boxes.clear();
     dialog.listed = dialog.enabled = 0;
     ::ShowWindow(dialog.window, c.visible ? SW_SHOWNA : SW_HIDE);
-    ReportedJob job(c.titleId, L"f.ktr", c.failed, 0);
+    // A listing's end hands its entries over: it is always the list job.
+    ReportedJob reported(c.titleId, L"f.ktr", c.failed, 0);
+    JobRmtList listed(CRemoteServer(L"127.0.0.1", kProtocolNone, 0, L"/", L"", L""));
+    if (c.failed) listed.Run();
+    JobItem& job = c.titleId == IDS_JOB_REMOTE_LIST ? static_cast<JobItem&>(listed) : reported;
     Frame().OnThreadFinished(&job);
     EXPECT_EQ(dialog.listed, c.listed) << c.titleId;
     EXPECT_EQ(dialog.enabled, c.enabled) << c.titleId;
@@ -453,7 +469,7 @@ TEST_F(FrameStates, AFetchedFileBecomesADocumentAndTheStripComesAndGoes) {
   EXPECT_EQ(ChildRect(Frame().List().m_hWnd).bottom, statusBar.top);
   FakeRemoteDlg dialog;
   Frame().SetRemoteFileDlg(&dialog);
-  auto* job = new JobRmtGet(nullptr, L"remote.ktr", 0, L"C:\\temp\\kelrmt_remote.ktr");
+  auto* job = new JobRmtGet(CRemoteServer(), L"remote.ktr", 0, L"C:\\temp\\kelrmt_remote.ktr");
   CTraceMgr* store = job->Store();
   store->SetFileName(L"C:\\temp\\kelrmt_remote.ktr", L"kelrmt_remote.ktr");
   store->GrowBuffer(kStoreBytes);

@@ -243,6 +243,27 @@ TEST(TraceFilterMatch, AStringIsReadOnlyInsideItsRecord) {
   EXPECT_EQ(0, filter.Match(record.get()));
 }
 
+TEST(TraceFilterMatch, CaseBlindContainmentReadsOnlyInsideItsRecord) {
+  RecordSpec spec;
+  spec.message = L"hello WORLD";
+  OwnedRecord record(spec);
+  CTraceFilter include, exclude;
+  include.AddCondition(kConditionMessage, kOperatorInclude, L"World", -1);
+  exclude.AddCondition(kConditionMessage, kOperatorExclude, L"World", -1);
+  ASSERT_EQ(1, include.Compile());
+  ASSERT_EQ(1, exclude.Compile());
+  EXPECT_EQ(1, include.Match(record.get()));
+  EXPECT_EQ(0, exclude.Match(record.get()));
+  auto* damaged = const_cast<TraceRecord*>(record.get());
+  damaged->length = uint16_t(damaged->messageOffset + 8 * sizeof(wchar_t));  // "hello WO", no terminator
+  EXPECT_EQ(0, include.Match(record.get()));
+  EXPECT_EQ(1, exclude.Match(record.get()));
+  CTraceFilter cut;
+  cut.AddCondition(kConditionMessage, kOperatorInclude, L"LO w", -1);
+  ASSERT_EQ(1, cut.Compile());
+  EXPECT_EQ(1, cut.Match(record.get()));
+}
+
 TEST(TraceFilterRegex, IsMatchedAsWritten) {
   struct Row {
     uint8_t flags;

@@ -297,6 +297,8 @@ TEST(WcsContainsExact, ATextThatEndsAtAPageEndIsReadNoFurther) {
     text[length] = 0;
     EXPECT_EQ(Reference(text, L"needle"), WcsContains(text, L"needle", 1)) << length;
     EXPECT_EQ(Reference(text, L"e"), WcsContains(text, L"e", 1)) << length;
+    EXPECT_EQ(Reference(text, L"needle"), WcsContains(text, L"needle", 0)) << length;
+    EXPECT_EQ(Reference(text, L"le"), WcsContains(text, L"le", 0)) << length;
     EXPECT_TRUE(WcsContains(text, L"", 1));
   }
   // A text at an odd address cannot be read in aligned units.
@@ -305,3 +307,28 @@ TEST(WcsContainsExact, ATextThatEndsAtAPageEndIsReadNoFurther) {
 }
 
 }  // namespace
+
+// The case-blind search against a lowered copy and wcsstr, at every start,
+// over ASCII letters of both cases and units whose lower case is ASCII
+// (the Kelvin sign) or non-ASCII (A with diaeresis).
+TEST(WcsContainsFolded, AgreesWithALoweredCopyAtEveryAlignment) {
+  std::mt19937 random(4321);
+  alignas(16) wchar_t buffer[96];
+  const wchar_t alphabet[] = {L'a', L'A', L'k', L'K', 0x212A, 0x00C4, 0x00E4, L'b'};
+  for (int round = 0; round < 20000; ++round) {
+    const size_t start = random() % 16;
+    const size_t length = random() % 40;
+    for (size_t i = 0; i < std::size(buffer); ++i) buffer[i] = alphabet[random() % std::size(alphabet)];
+    buffer[start + length] = 0;
+    wchar_t pattern[8];
+    const size_t patternLength = random() % 5;
+    for (size_t i = 0; i < patternLength; ++i) pattern[i] = alphabet[random() % std::size(alphabet)];
+    pattern[patternLength] = 0;
+    WcsToLowerInPlace(pattern);
+    std::wstring lowered(buffer + start);
+    WcsToLowerInPlace(lowered.data());
+    const wchar_t* text = buffer + start;
+    ASSERT_EQ(Reference(lowered.c_str(), pattern), WcsContains(text, pattern, 0))
+        << "text of " << length << " units at " << start << ", pattern of " << patternLength;
+  }
+}

@@ -56,8 +56,7 @@ class RmtFtp : public FtpSuite<CStoreTest> {
 TEST_F(RmtFtp, ListsAFolderWithItsTitle) {
   PutTraceFile(L"trace.ktr");
   const CRemoteServer server = Server(L"/logs");
-  CFtpListing listing;
-  JobRmtList job(&server, &listing);
+  JobRmtList job(server);
   EXPECT_EQ(IDS_JOB_REMOTE_LIST, job.TitleId());
   EXPECT_STREQ(L"List \"ftp://127.0.0.1/logs\"", job.Title().c_str());
   job.Run();
@@ -65,7 +64,22 @@ TEST_F(RmtFtp, ListsAFolderWithItsTitle) {
   EXPECT_EQ(100u, job.GetPercent());
   EXPECT_EQ((std::vector<std::wstring>{L"[..", L"[Beta", L"[old", L"A.txt", L"b.ktr", L"big.bin", L"c.log", L"noext",
                                        L"trace.ktr"}),
-            Names(listing));
+            Names(job.Listing()));
+}
+
+// The dialog that posted a listing may be destroyed while the job waits or
+// runs: the job works on its own copy of the entry and its own listing.
+TEST_F(RmtFtp, ListingOutlivesTheEntryItWasMadeFrom) {
+  PutTraceFile(L"trace.ktr");
+  auto* server = new CRemoteServer(Server(L"/logs/"));
+  JobRmtList job(*server);
+  server->host = L"256.0.0.1";
+  server->path = L"/nowhere/";
+  delete server;
+  job.Run();
+  EXPECT_EQ(0, job.Failed()) << job.ErrorCode();
+  EXPECT_EQ(L"/logs/", std::wstring(job.Server().path.c_str()));
+  EXPECT_EQ(L"trace.ktr", Names(job.Listing()).back());
 }
 
 TEST_F(RmtFtp, ListingResultsByServerEntry) {
@@ -84,13 +98,12 @@ TEST_F(RmtFtp, ListingResultsByServerEntry) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    CFtpListing listing;
-    JobRmtList job(&c.server, &listing);
+    JobRmtList job(c.server);
     job.Run();
     EXPECT_EQ(c.failed, job.Failed());
     EXPECT_EQ(c.error, job.ErrorCode());
     EXPECT_EQ(100u, job.GetPercent());
-    EXPECT_EQ(c.names, Names(listing));
+    EXPECT_EQ(c.names, Names(job.Listing()));
   }
 }
 
@@ -98,7 +111,7 @@ TEST_F(RmtFtp, FetchedTraceFileOpensThroughTheDispatch) {
   PutTraceFile(L"trace.ktr");
   const CRemoteServer server = Server(L"/logs/");
   const std::wstring local = TempName(L"trace.ktr");
-  JobRmtGet job(&server, L"trace.ktr", 0, local.c_str());
+  JobRmtGet job(server, L"trace.ktr", 0, local.c_str());
   EXPECT_STREQ(L"Get \"trace.ktr\"", job.Title().c_str());
   job.Run();
   ASSERT_EQ(0, job.Failed()) << job.ErrorCode();
@@ -134,7 +147,7 @@ TEST_F(RmtFtp, FetchFailuresLeaveNoTemporaryFile) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const std::wstring local = TempName(c.name);
-    JobRmtGet job(&c.server, c.name, 0, local.c_str());
+    JobRmtGet job(c.server, c.name, 0, local.c_str());
     job.Run();
     EXPECT_EQ(1, job.Failed());
     if (!c.codeExpected) {

@@ -391,7 +391,7 @@ TEST_F(RmtSaveDump, PostedThroughTheManagerItRunsOnTheRemoteWorker) {
   manager.SetPostFunctions(KeepFinishedJob, NoPause);
   ASSERT_EQ(1, manager.Start(&capture, reinterpret_cast<HWND>(0x1000), 0));
   remote.Play({Send(Word(5000) + payload), Close()}, nullptr);
-  EXPECT_EQ(0, manager.PostRemoteList(nullptr, nullptr));
+  EXPECT_EQ(0, manager.PostRemoteList(nullptr));
   ASSERT_EQ(1, manager.PostRemoteSaveDump(remote.Address(), kRemotePath, Target().c_str()));
   ASSERT_TRUE(finished.WaitSet());
   ASSERT_NE(nullptr, g_finishedJob);

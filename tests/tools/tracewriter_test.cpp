@@ -298,6 +298,18 @@ class TestChannel {
     return bytes;
   }
   const TraceBufferHeader* Header() const { return reinterpret_cast<const TraceBufferHeader*>(m_view); }
+  // Lays out an empty ring of the channel's whole size, as a writer that
+  // finds none does.
+  bool InitRing() {
+    if (WaitForSingleObject(m_mutex, 10000) != WAIT_OBJECT_0) return false;
+    void* bytes = MapViewOfFile(m_mapping, FILE_MAP_WRITE, 0, 0, 0);
+    if (bytes) {
+      InitWriterRing(static_cast<TraceBufferHeader*>(bytes), m_size, 1);
+      UnmapViewOfFile(bytes);
+    }
+    ReleaseMutex(m_mutex);
+    return bytes != nullptr;
+  }
 
  private:
   std::wstring m_tag;
@@ -398,6 +410,10 @@ TEST_F(TraceWriter, TwoProcessesShareOneRing) {
   constexpr uint32_t kCount = 400;
   TestChannel channel(0, kDefaultRingBytes);
   ASSERT_TRUE(channel.valid());
+  // The second writer asks for a smaller ring: had it been the first to lock,
+  // it would lay the ring out at its own size and the first writer's records
+  // would lap it. The ring is there before either starts.
+  ASSERT_TRUE(channel.InitRing());
   CTraceWriterProcess first, second;
   ASSERT_TRUE(first.Start(Args(channel, 0, L"--count 400 --batch 16 --id 1")));
   ASSERT_TRUE(second.Start(Args(channel, 0, L"--count 400 --batch 16 --id 2 --ring 65536")));

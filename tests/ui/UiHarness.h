@@ -48,6 +48,11 @@ CPixels CapturePixels(HWND hwnd);
 // uncovered window; empty when the window is not visible.
 CPixels CaptureScreenPixels(HWND hwnd);
 
+// The client area as the screen shows it now: what the window has left to
+// paint is painted first, nothing else is asked to paint again. This is
+// what the user sees, stale pixels included.
+CPixels CaptureShownPixels(HWND hwnd);
+
 // Writes the pixels as a 24-bit BMP file. False when the file cannot be written.
 bool WriteBmp(const CPixels& pixels, const std::wstring& path);
 // The folder for screenshots: "ui-screenshots" beside the test executable.

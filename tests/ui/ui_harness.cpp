@@ -371,6 +371,25 @@ CPixels CaptureScreenPixels(HWND hwnd) {
   return surface.Take();
 }
 
+CPixels CaptureShownPixels(HWND hwnd) {
+  RECT client = {};
+  if (!::IsWindowVisible(hwnd) || !::GetClientRect(hwnd, &client) || client.right <= 0 || client.bottom <= 0) {
+    return CPixels();
+  }
+  ::UpdateWindow(hwnd);
+  CCaptureSurface surface(client.right, client.bottom);
+  HDC screen = ::GetDC(hwnd);
+  if (!surface.IsValid() || screen == nullptr) {
+    if (screen != nullptr) {
+      ::ReleaseDC(hwnd, screen);
+    }
+    return CPixels();
+  }
+  ::BitBlt(surface.dc(), 0, 0, client.right, client.bottom, screen, 0, 0, SRCCOPY);
+  ::ReleaseDC(hwnd, screen);
+  return surface.Take();
+}
+
 bool WriteBmp(const CPixels& pixels, const std::wstring& path) {
   if (pixels.IsEmpty()) {
     return false;

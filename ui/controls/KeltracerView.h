@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "ui/controls/ListCtrlEx.h"
+#include "ui/controls/ListSelection.h"
 
 // Whoever supplies the rows may hold its store for a whole paint, so a page
 // waits for a busy store at most once instead of once per row.
@@ -20,6 +21,15 @@ class IListPaintLock {
 
  protected:
   ~IListPaintLock() = default;
+};
+
+// Told when the user dropped a column at a new place.
+class IListColumnsObserver {
+ public:
+  virtual void OnColumnsMoved() = 0;
+
+ protected:
+  ~IListColumnsObserver() = default;
 };
 
 class CKeltracerView : public CListCtrlExImpl<CKeltracerView> {
@@ -36,6 +46,7 @@ class CKeltracerView : public CListCtrlExImpl<CKeltracerView> {
   uint32_t m_scrollCheck = 0;   // m_atEnd must be read from the scroll bar again
   uint32_t m_tracking = 0;      // only while the live capture is shown
   IListPaintLock* m_paintLock = nullptr;
+  IListColumnsObserver* m_columnsObserver = nullptr;
 
  private:
   struct HeldState {
@@ -46,18 +57,66 @@ class CKeltracerView : public CListCtrlExImpl<CKeltracerView> {
     SCROLLINFO bars[2] = {};  // SB_HORZ, SB_VERT
   };
   HeldState m_held;
+  int m_holdDepth = 0;  // holds inside a hold repaint nothing: the outermost one repaints
+  // Selection, focus and mark of the rows. The list control's own stay
+  // empty: the selection messages are answered from here, and the keys and
+  // clicks that select are handled here.
+  CListSelection m_selection;
+  // A left button press on a row, until it is released or becomes a drag.
+  struct Press {
+    bool down = false;
+    int row = -1;
+    POINT point = {};
+    bool selectOnRelease = false;  // a plain click on a selected row of several
+  };
+  Press m_press;
 
   void RedrawChangedBars();
 
  public:
 
   BEGIN_MSG_MAP(CKeltracerView)
+    MESSAGE_HANDLER(LVM_SETITEMSTATE, OnSetItemState)
+    MESSAGE_HANDLER(LVM_GETITEMSTATE, OnGetItemState)
+    MESSAGE_HANDLER(LVM_GETSELECTEDCOUNT, OnGetSelectedCount)
+    MESSAGE_HANDLER(LVM_GETNEXTITEM, OnGetNextItem)
+    MESSAGE_HANDLER(LVM_GETSELECTIONMARK, OnGetSelectionMark)
+    MESSAGE_HANDLER(LVM_SETSELECTIONMARK, OnSetSelectionMark)
+    MESSAGE_HANDLER(LVM_SETITEMCOUNT, OnSetItemCount)
+    MESSAGE_HANDLER(LVM_DELETEALLITEMS, OnDeleteAllItems)
+    MESSAGE_HANDLER(LVM_GETITEMW, OnGetItem)
+    MESSAGE_HANDLER(LVM_GETITEMA, OnGetItem)
+    MESSAGE_HANDLER(WM_KEYDOWN, OnKeyDown)
+    MESSAGE_HANDLER(WM_LBUTTONDOWN, OnButtonDown)
+    MESSAGE_HANDLER(WM_LBUTTONDBLCLK, OnButtonDown)
+    MESSAGE_HANDLER(WM_RBUTTONDOWN, OnButtonDown)
+    MESSAGE_HANDLER(WM_RBUTTONDBLCLK, OnButtonDown)
+    MESSAGE_HANDLER(WM_MOUSEMOVE, OnMouseMove)
+    MESSAGE_HANDLER(WM_LBUTTONUP, OnLButtonUp)
+    MESSAGE_HANDLER(WM_RBUTTONUP, OnRButtonUp)
+    MESSAGE_HANDLER(WM_CAPTURECHANGED, OnCaptureChanged)
+    MESSAGE_HANDLER(WM_SETFOCUS, OnFocusChange)
+    MESSAGE_HANDLER(WM_KILLFOCUS, OnFocusChange)
     CHAIN_MSG_MAP(Base)
     MESSAGE_HANDLER(WM_KEYUP, OnKeyUp)
     MESSAGE_HANDLER(WM_VSCROLL, OnScrollAction)
     MESSAGE_HANDLER(WM_MOUSEWHEEL, OnScrollAction)
     NOTIFY_HANDLER(0, HDN_BEGINDRAG, OnHeaderBeginDrag)
   END_MSG_MAP()
+
+  // Header items act as buttons, which the header needs before it lets
+  // them be dragged; the list sorts nothing on a click all the same.
+  void Init(HIMAGELIST imageList);
+  void ColumnsMoved() {
+    if (m_columnsObserver != nullptr) {
+      m_columnsObserver->OnColumnsMoved();
+    }
+  }
+
+  const CListSelection& Selection() const { return m_selection; }
+  // The owner-draw item state of `row`: the request's other bits with
+  // selection and focus from this list's own record of them.
+  UINT RowState(int row, UINT drawState) const;
 
   // Whether the list is scrolled to its end, read from the scroll bar only
   // when an action asked for it.
@@ -76,10 +135,41 @@ class CKeltracerView : public CListCtrlExImpl<CKeltracerView> {
   // bars that changed; everything, frame and header included, when the
   // scroll bars came or went, the client area changed, or a repaint was
   // pending before the hold. Without a hold it only repaints the rows.
+  // Holds nest: only the release of the outermost one repaints.
   void HoldDrawing();
   void RepaintHeld();
 
+  LRESULT OnSetItemState(UINT msg, WPARAM wParam, LPARAM lParam);
+  LRESULT OnGetItemState(UINT msg, WPARAM wParam, LPARAM lParam);
+  LRESULT OnGetSelectedCount(UINT, WPARAM, LPARAM) { return m_selection.Count(); }
+  LRESULT OnGetNextItem(UINT msg, WPARAM wParam, LPARAM lParam);
+  LRESULT OnGetSelectionMark(UINT, WPARAM, LPARAM) { return m_selection.Mark(); }
+  LRESULT OnSetSelectionMark(UINT, WPARAM, LPARAM lParam);
+  LRESULT OnSetItemCount(UINT msg, WPARAM wParam, LPARAM lParam);
+  LRESULT OnDeleteAllItems(UINT msg, WPARAM wParam, LPARAM lParam);
+  LRESULT OnGetItem(UINT msg, WPARAM wParam, LPARAM lParam);
+  LRESULT OnKeyDown(UINT msg, WPARAM wParam, LPARAM lParam);
+  LRESULT OnButtonDown(UINT msg, WPARAM wParam, LPARAM lParam);
+  LRESULT OnMouseMove(UINT msg, WPARAM wParam, LPARAM lParam);
+  LRESULT OnLButtonUp(UINT msg, WPARAM wParam, LPARAM lParam);
+  LRESULT OnRButtonUp(UINT msg, WPARAM wParam, LPARAM lParam);
+  LRESULT OnCaptureChanged(UINT msg, WPARAM wParam, LPARAM lParam);
+  LRESULT OnFocusChange(UINT msg, WPARAM wParam, LPARAM lParam);
   LRESULT OnKeyUp(UINT msg, WPARAM wParam, LPARAM lParam);
   LRESULT OnScrollAction(UINT msg, WPARAM wParam, LPARAM lParam);
   LRESULT OnHeaderBeginDrag(int, NMHDR*) { return 0; }
+
+ private:
+  // The row a navigation key moves the focus to; -1 for a key that moves nothing.
+  int KeyTarget(UINT key) const;
+  // Focus to `row` with what the modifier keys ask: Shift extends from the
+  // mark, Ctrl moves only the focus (or toggles with `toggle`), neither
+  // selects the row alone.
+  void SelectByInput(int row, bool shift, bool control, bool toggle);
+  // Selection or focus changed on rows [first, last]: those on screen are
+  // repainted, and the parent is told as the list itself would tell it.
+  void RowsChanged(int first, int last, UINT newState, UINT oldState);
+  void InvalidateRows(int first, int last);
+  void NotifyParent(NMHDR* header);
+  void SendClickNotify(UINT code, int row, POINT point);
 };

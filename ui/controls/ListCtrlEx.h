@@ -27,6 +27,9 @@ constexpr COLORREF kSelectedInnerTop = RGB(242, 249, 254);
 constexpr COLORREF kSelectedInnerBottom = RGB(214, 240, 253);
 constexpr COLORREF kRowFrameColor = RGB(154, 223, 254);
 constexpr int kCellTextInset = 3;
+// Posted to a list by itself after a column was dropped at a new place: the
+// header applies the new order only after its drop notification returns.
+constexpr UINT kColumnsMovedMessage = WM_APP + 1;
 constexpr UINT kCellTextFormat = DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS;
 
 // The font the list draws and measures its rows with: its own (WM_GETFONT),
@@ -75,6 +78,8 @@ class CListCtrlExImpl : public CWindowImpl<T, TBase> {
     MESSAGE_HANDLER(WM_DRAWITEM, OnDrawItemMessage)
     MESSAGE_HANDLER(OCM_DRAWITEM, OnDrawItemMessage)
     MESSAGE_HANDLER(WM_VSCROLL, OnVScroll)
+    MESSAGE_HANDLER(WM_NOTIFY, OnHeaderNotify)
+    MESSAGE_HANDLER(ktlist::kColumnsMovedMessage, OnColumnsMoved)
   END_MSG_MAP()
 
   // Runs once after Create or SubclassWindow: owner-drawn rows, T's extended
@@ -169,6 +174,49 @@ class CListCtrlExImpl : public CWindowImpl<T, TBase> {
         return 0;
     }
   }
+
+  // A column that changed its width or place moves every cell to its right:
+  // the list itself only shifts the bits it painted before, which leaves
+  // cells of the old layout under the new header. The rows are painted anew.
+  LRESULT OnHeaderNotify(UINT msg, WPARAM wParam, LPARAM lParam) {
+    const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+    if (header == nullptr || header->hwndFrom != m_header.m_hWnd) {
+      SetMsgHandled(FALSE);
+      return 0;
+    }
+    switch (header->code) {
+      case UINT(HDN_ITEMCHANGEDW):
+      case UINT(HDN_ITEMCHANGEDA):
+      case UINT(HDN_ENDTRACKW):
+      case UINT(HDN_ENDTRACKA): {
+        const LRESULT result = this->DefWindowProc(msg, wParam, lParam);
+        this->Invalidate(FALSE);
+        return result;
+      }
+      case UINT(HDN_ENDDRAG): {
+        const LRESULT result = static_cast<T*>(this)->OnHeaderEndDrag(msg, wParam, lParam);
+        if (result == 0) {
+          this->PostMessage(ktlist::kColumnsMovedMessage);
+        }
+        return result;
+      }
+      default:
+        SetMsgHandled(FALSE);
+        return 0;
+    }
+  }
+
+  // The drop of a dragged column; 0 lets the header take the new order.
+  LRESULT OnHeaderEndDrag(UINT msg, WPARAM wParam, LPARAM lParam) { return this->DefWindowProc(msg, wParam, lParam); }
+
+  LRESULT OnColumnsMoved(UINT, WPARAM, LPARAM) {
+    this->Invalidate(FALSE);
+    static_cast<T*>(this)->ColumnsMoved();
+    return 0;
+  }
+
+  // Called after the header took a new column order; T may act on it.
+  void ColumnsMoved() {}
 
   void DoPaint(HDC dc) {
     RECT client;

@@ -1,9 +1,11 @@
 #include "ui/controls/StatusBarEx.h"
 
+#include <cwchar>
 #include <new>
 
 #include "resource.h"
 #include "ui/framework/DeviceContext.h"
+#include "ui/framework/Gdi.h"
 
 namespace {
 
@@ -28,6 +30,8 @@ constexpr int kArrowLeftFromRight = 8;
 constexpr int kArrowRightFromRight = 2;
 constexpr int kItemSeparatorOffset = 2;  // right of the item's right edge
 constexpr int kDefaultTextLeft = 2;
+// Room a counter keeps beside its number, so ten digits never touch the edge.
+constexpr int kCounterTextSlack = 4;
 
 constexpr UINT kPaneTextFormat = DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS;
 constexpr UINT kItemTextFormat = kPaneTextFormat | DT_CENTER;
@@ -168,11 +172,114 @@ void CStatusBarEx::SetPaneTexts(const wchar_t* debug, const wchar_t* info, const
       m_items.data[position]->text.Assign(texts[i] != nullptr ? texts[i] : L"");
     }
   }
+  if (m_hWnd == nullptr) {
+    return;
+  }
+  if (FitItemsPane()) {
+    UpdatePanes();
+    Invalidate(FALSE);
+    return;
+  }
   // Stale counters would otherwise stay on screen until something else repaints.
   RECT pane = {};
-  if (m_hWnd != nullptr && GetPaneRect(ID_PANE_ITEMS, &pane)) {
+  if (GetPaneRect(ID_PANE_ITEMS, &pane)) {
     InvalidateRect(&pane, FALSE);
   }
+}
+
+void CStatusBarEx::SetTextPaneMinimum(const wchar_t* text) {
+  int width = 0;
+  if (text != nullptr && text[0] != L'\0' && m_hWnd != nullptr) {
+    width = kDefaultTextLeft + TextExtent(text) + kTextRightMargin;
+  }
+  if (width != m_textMinimum) {
+    m_textMinimum = width;
+    if (m_hWnd != nullptr && FitItemsPane()) {
+      UpdatePanes();
+      Invalidate(FALSE);
+    }
+  }
+}
+
+int CStatusBarEx::TextExtent(const wchar_t* text) const {
+  CClientDC dc(m_hWnd);
+  SIZE extent = {0, 0};
+  if (!dc.IsNull()) {
+    CSelectObject font(dc.get(), ::GetStockObject(DEFAULT_GUI_FONT));
+    ::GetTextExtentPoint32W(dc.get(), text, int(wcslen(text)), &extent);
+  }
+  return extent.cx;
+}
+
+bool CStatusBarEx::FitItemsPane() {
+  const bool wasCompact = m_compactCounters;
+  uint32_t before[kStatusItemCount] = {};
+  for (size_t i = 0; i < kStatusItemCount && i < m_items.count; ++i) {
+    before[i] = m_items.data[i]->width;
+  }
+  m_compactCounters = false;
+  FitCounters();
+  int width = ItemsPaneWidth();
+  if (m_textMinimum > 0) {
+    // Too narrow for the counters and the text both: the counters give up
+    // their pictures before the text is cut.
+    RECT client = {};
+    GetClientRect(&client);
+    const int grip = ::GetSystemMetrics(SM_CXVSCROLL) + ::GetSystemMetrics(SM_CXEDGE);
+    const int progress = GetPaneWidth(ID_PANE_PROGRESS);
+    const int room = (client.right - client.left) - grip - (progress > 0 ? progress : 0) - m_textMinimum;
+    if (width > room) {
+      m_compactCounters = true;
+      FitCounters();
+      width = ItemsPaneWidth();
+    }
+  }
+  bool changed = wasCompact != m_compactCounters;
+  for (size_t i = 0; i < kStatusItemCount && i < m_items.count; ++i) {
+    changed = changed || before[i] != m_items.data[i]->width;
+  }
+  if (width != GetPaneWidth(ID_PANE_ITEMS)) {
+    SetPaneWidth(ID_PANE_ITEMS, width);
+    changed = true;
+  }
+  return changed;
+}
+
+bool CStatusBarEx::FitCounters() {
+  CClientDC dc(m_hWnd);
+  if (dc.IsNull()) {
+    return false;
+  }
+  CSelectObject font(dc.get(), ::GetStockObject(DEFAULT_GUI_FONT));
+  bool changed = false;
+  for (size_t position = kStatusItemDebug; position < kStatusItemCount && position < m_items.count; ++position) {
+    StatusIndicatorItem* item = m_items.data[position];
+    SIZE extent = {0, 0};
+    if (!item->text.IsEmpty()) {
+      ::GetTextExtentPoint32W(dc.get(), item->text.c_str(), int(item->text.GetLength()), &extent);
+    }
+    const int picture = item->image >= 0 && !m_compactCounters ? kImageTextShift : 0;
+    const uint32_t needed = uint32_t(picture + extent.cx + kTextRightMargin + kCounterTextSlack);
+    const uint32_t least = m_compactCounters ? needed : kDefaultItems[position].width;
+    const uint32_t width = needed > least ? needed : least;
+    if (width != item->width) {
+      item->width = width;
+      changed = true;
+    }
+  }
+  return changed;
+}
+
+int CStatusBarEx::ItemsPaneWidth() const {
+  int width = 0;
+  for (size_t i = 0; i < m_items.count; ++i) {
+    width += int(m_items.data[i]->width) + (i != 0 ? kItemGap : 0);
+  }
+  // The separator of the last item stands two pixels right of it.
+  width += kItemSeparatorOffset;
+  // Compact counters give their room to the text: the pane holds no more
+  // than its items then.
+  return width > kItemsPaneWidth || m_compactCounters ? width : kItemsPaneWidth;
 }
 
 void CStatusBarEx::SetItemsDisabled(bool disabled) {
@@ -229,6 +336,7 @@ void CStatusBarEx::PlaceProgressBar() {
 }
 
 void CStatusBarEx::UpdatePanes() {
+  FitItemsPane();
   UpdatePanesLayout();
   if (m_progress.m_hWnd != nullptr && (m_progress.GetStyle() & WS_VISIBLE) != 0) {
     ShowPaneWindow(-1);
@@ -307,7 +415,7 @@ void CStatusBarEx::PaintItem(CDCHandle& dc, const StatusIndicatorItem& item, boo
   }
   const bool disabled = (item.flags & kStatusItemDisabled) != 0;
   RECT textRect = rect;
-  if (item.image >= 0) {
+  if (item.image >= 0 && !(m_compactCounters && IsCounter(item))) {
     const int x = rect.left + kImageLeft;
     const int y = rect.top + 1 + (rect.bottom - rect.top - kImageSize) / 2;
     if (disabled) {
@@ -334,6 +442,15 @@ void CStatusBarEx::PaintItem(CDCHandle& dc, const StatusIndicatorItem& item, boo
                   color);
   }
   DrawSeparator(dc, rect.right + kItemSeparatorOffset, rect.top, rect.bottom);
+}
+
+bool CStatusBarEx::IsCounter(const StatusIndicatorItem& item) const {
+  for (size_t position = kStatusItemDebug; position < kStatusItemCount && position < m_items.count; ++position) {
+    if (m_items.data[position] == &item) {
+      return true;
+    }
+  }
+  return false;
 }
 
 void CStatusBarEx::PaintSizeGrip(CDCHandle& dc, const RECT& client) {

@@ -161,9 +161,17 @@ class CStatusBarEx : public CMultiPaneStatusBarCtrlImpl<CStatusBarEx>,
   BOOL AddItem(uint16_t kind, int32_t image, uint32_t width, const wchar_t* text);
   // The first enabled item whose rectangle holds `point`, -1 when none.
   int64_t HitTestItem(POINT point) const;
-  // Texts of items 3 to 7: the level counters.
+  // Texts of items 3 to 7: the level counters. A counter whose number does
+  // not fit its item grows to fit it (never below its first width), and the
+  // item pane with it.
   void SetPaneTexts(const wchar_t* debug, const wchar_t* info, const wchar_t* warning, const wchar_t* error,
                     const wchar_t* pii);
+  // The text pane keeps room for `text` (its start that must read whole)
+  // while the bar has it: when the items and the text do not both fit, the
+  // counters drop their pictures and the item pane shrinks to its items.
+  // Null or empty: no such room.
+  void SetTextPaneMinimum(const wchar_t* text);
+  bool CountersCompact() const { return m_compactCounters; }
   // Sets or clears the disabled flag of every item.
   void SetItemsDisabled(bool disabled);
   // The picture of the item at `position` (an image beyond the bar's list
@@ -196,6 +204,14 @@ class CStatusBarEx : public CMultiPaneStatusBarCtrlImpl<CStatusBarEx>,
   LRESULT OnBarSize(UINT msg, WPARAM wParam, LPARAM lParam);
 
   BOOL AppendDefaultItems();
+  // Widths of the counters for their texts; true when one changed.
+  bool FitCounters();
+  // Counters and the item pane for the bar's width; true when either changed.
+  bool FitItemsPane();
+  bool IsCounter(const StatusIndicatorItem& item) const;
+  int TextExtent(const wchar_t* text) const;
+  // The item pane: its items and gaps, at least its first width.
+  int ItemsPaneWidth() const;
   void LayoutItems();
   void PlaceProgressBar();
   void PaintPaneSeparator(CDCHandle& dc, int paneId);
@@ -207,4 +223,6 @@ class CStatusBarEx : public CMultiPaneStatusBarCtrlImpl<CStatusBarEx>,
   UINT m_notifyId = 0;
   CImageList m_images;
   CGrowArray<StatusIndicatorItem*> m_items;  // owned
+  int m_textMinimum = 0;  // pixels the text pane keeps, 0 for none
+  bool m_compactCounters = false;  // counters drawn without their pictures
 };

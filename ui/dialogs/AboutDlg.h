@@ -1,6 +1,6 @@
 // The about box: the program's icon, name and file version.
 //
-//   CAboutDlg about(g_appConfig.m_version);
+//   CAboutDlg about;             // the version CAppConfig read at start
 //   about.DoModal(frame);        // IDOK for "OK", IDCANCEL for Escape
 #pragma once
 
@@ -14,8 +14,10 @@ class CAboutDlg : public CStdDialogImpl<CAboutDlg> {
   enum { IDD = IDD_ABOUTBOX };
   static constexpr size_t kVersionChars = 32;
 
+  // The program's version as g_appConfig keeps it.
+  CAboutDlg();
   // The version as "%d.%d.%d.%d"; null or empty shows "N/A". Cut to 31 characters.
-  explicit CAboutDlg(const wchar_t* version = nullptr);
+  explicit CAboutDlg(const wchar_t* version);
 
   wchar_t m_version[kVersionChars] = {};
 

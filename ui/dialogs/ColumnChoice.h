@@ -7,15 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 
-constexpr uint32_t kColumnNumber = 0x001;   // "#"
-constexpr uint32_t kColumnTime = 0x002;
-constexpr uint32_t kColumnModule = 0x004;
-constexpr uint32_t kColumnName = 0x008;     // "Dll/Exe Name"
-constexpr uint32_t kColumnHint = 0x010;
-constexpr uint32_t kColumnPid = 0x020;
-constexpr uint32_t kColumnDelta = 0x040;
-constexpr uint32_t kColumnTid = 0x080;
-constexpr uint32_t kColumnMessage = 0x100;
+#include "core/AppConfig.h"  // the column bits, defined once
+
+constexpr uint32_t kColumnPid = kColumnId;
 constexpr size_t kColumnKinds = 9;
 
 // What Reset brings back: "#", "Time", "Dll/Exe Name", "Pid", "Message".

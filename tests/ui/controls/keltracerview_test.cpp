@@ -133,4 +133,19 @@ TEST_F(HeldList, AHiddenListStaysHiddenAndARepaintWithoutHoldPaintsOnce) {
   EXPECT_EQ(1, lock.paints);
 }
 
+TEST_F(HeldList, AHoldInsideAHoldPaintsOnlyWhenTheOuterOneEnds) {
+  list.HoldDrawing();
+  list.HoldDrawing();
+  list.SetItemCountEx(kJumpedRows, kCountFlags);
+  list.RepaintHeld();
+  EXPECT_FALSE(Shown());
+  EXPECT_EQ(0, lock.paints);
+  list.RepaintHeld();
+  EXPECT_TRUE(Shown());
+  EXPECT_EQ(1, lock.paints);
+  list.RepaintHeld();  // one release too many: the rows only, as without a hold
+  EXPECT_TRUE(Shown());
+  EXPECT_EQ(2, lock.paints);
+}
+
 }  // namespace

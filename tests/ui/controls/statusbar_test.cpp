@@ -432,6 +432,46 @@ TEST_F(StatusBarTest, SetPaneTextsFillsTheFiveCountersInOrder) {
   }
 }
 
+// The width a text takes in the bar's font.
+int TextWidth(HWND bar, const wchar_t* text) {
+  HDC dc = ::GetDC(bar);
+  HGDIOBJ old = ::SelectObject(dc, ::GetStockObject(DEFAULT_GUI_FONT));
+  SIZE extent = {0, 0};
+  ::GetTextExtentPoint32W(dc, text, int(wcslen(text)), &extent);
+  ::SelectObject(dc, old);
+  ::ReleaseDC(bar, dc);
+  return extent.cx;
+}
+
+TEST_F(StatusBarTest, EachCounterIsWideEnoughForItsNumber) {
+  const RECT first = PaneRect(ID_PANE_ITEMS);
+  const wchar_t* const counts[] = {L"1", L"999999", L"4294967295"};
+  for (const wchar_t* count : counts) {
+    bar.SetPaneTexts(count, count, count, count, count);
+    const RECT pane = PaneRect(ID_PANE_ITEMS);
+    for (size_t position = kStatusItemDebug; position <= kStatusItemPii; ++position) {
+      const RECT& rect = ItemRect(position);
+      // The text area: right of the picture, two pixels in from the right.
+      const int room = (rect.right - 2) - (rect.left + 18);
+      EXPECT_LE(TextWidth(bar.m_hWnd, count), room) << count << " in item " << position;
+      EXPECT_GE(int(bar.GetItem(position)->width), int(kExpectedItems[position].width)) << count;
+    }
+    for (size_t position = 1; position < bar.GetItemCount(); ++position) {
+      EXPECT_EQ(ItemRect(position - 1).right + 4, ItemRect(position).left) << count;  // the gaps stay
+    }
+    EXPECT_EQ(pane.left, ItemRect(0).left) << count;
+    EXPECT_LE(ItemRect(kStatusItemPii).right, pane.right) << count;
+  }
+  // Back to small numbers: the first widths and the first pane again.
+  bar.SetPaneTexts(L"1", L"2", L"3", L"4", L"5");
+  for (size_t position = 0; position < bar.GetItemCount(); ++position) {
+    EXPECT_EQ(kExpectedItems[position].width, bar.GetItem(position)->width) << position;
+  }
+  const RECT pane = PaneRect(ID_PANE_ITEMS);
+  EXPECT_EQ(first.left, pane.left);
+  EXPECT_EQ(first.right, pane.right);
+}
+
 TEST_F(StatusBarTest, ProgressPaneKeepsItsWidthAcrossAResize) {
   const int edge = PaneRect(0).right;
   const int narrow = PaneRect(ID_PANE_PROGRESS).right - PaneRect(ID_PANE_PROGRESS).left;

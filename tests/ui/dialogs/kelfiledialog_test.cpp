@@ -185,6 +185,7 @@ TEST_F(RealFileDialog, CancelledSaveChangesNothing) {
   });
   EXPECT_EQ(IDCANCEL, result);
   EXPECT_EQ(0u, save.m_saveLocalDumps);
+  EXPECT_EQ(L"kept.ktr", std::wstring(save.m_fileName));
 }
 
 TEST_F(RealFileDialog, OpenGivesTheFullPathOfAnExistingFile) {

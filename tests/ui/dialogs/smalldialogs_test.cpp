@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "core/AppConfig.h"
+#include "core/StrUtil.h"
 #include "tests/ui/dialogs/RealDialog.h"
 #include "ui/dialogs/AboutDlg.h"
 #include "ui/dialogs/Base64ConvDlg.h"
@@ -162,6 +164,17 @@ TEST(AboutDialog, ShowsTheVersionAndEndsWithOkOrEscape) {
     EXPECT_EQ(L"About", caption);
     EXPECT_EQ(c.result, result) << (c.escape ? "escape" : "OK");
   }
+}
+
+TEST(AboutDialog, ByDefaultShowsTheVersionTheConfigurationRead) {
+  wchar_t saved[kVersionTextChars];
+  StrCopyNW(saved, kVersionTextChars, g_appConfig.m_version);
+  StrCopyNW(g_appConfig.m_version, kVersionTextChars, L"8.7.6.5");
+  CAboutDlg dialog;
+  StrCopyNW(g_appConfig.m_version, kVersionTextChars, saved);
+  EXPECT_STREQ(L"8.7.6.5", dialog.m_version);
+  CAboutDlg cut(std::wstring(40, L'9').c_str());
+  EXPECT_EQ(std::wstring(31, L'9'), cut.m_version);
 }
 
 }  // namespace
