@@ -111,7 +111,7 @@ constexpr size_t kBackupPathChars = kBackupFolderChars + 64;
 
 // A buffer that writers hand over one message at a time (the one-record
 // buffer, the debugger buffer): its ready and data events, its mapping and
-// the mapping's view. Members go in reverse: the view first.
+// the mapping's view. Closed, like destroyed, in reverse: the view first.
 struct CaptureHandOver {
   CHandle ready;
   CHandle data;
