@@ -71,9 +71,11 @@ constexpr size_t kFindTextChars = 256;
 // The longest path the frame opens, without its terminator: a longer one is
 // refused, never cut into the name of another file.
 constexpr size_t kMaxOpenPathChars = MAX_PATH - 1;
-// The statistic dialog's result request, posted to the frame with its
-// request flag in wParam (WM_NULL is the system's own).
-constexpr UINT kStatisticResultMessage = WM_APP + 1;
+// The statistic dialog's request for the records of one result: sent (not
+// posted) by the dialog on this thread, wParam its request flag, lParam the
+// message text (const wchar_t*, valid during the call). WM_NULL, which the
+// system and other programs send for their own reasons, carries nothing.
+constexpr UINT kStatisticResultMessage = WM_APP + 0x100;
 // A streak of capture troubles (lost records, a failed channel) is reported
 // once; it ends after this many refresh ticks without another notice.
 constexpr uint32_t kTroubleQuietTicks = 10;
@@ -88,6 +90,9 @@ struct RowColours {
 RowColours BookmarkColours(uint32_t level);
 // Text colour of a row without a bookmark, by level.
 COLORREF LevelTextColour(uint32_t level);
+// The point moved into the work area of the nearest monitor when it lies on
+// none, so a menu never opens off screen.
+POINT OntoMonitor(POINT point);
 // Header text id and width of a column bit, 0 for an unknown bit.
 UINT ColumnTextId(uint32_t bit);
 int ColumnWidth(uint32_t bit);
@@ -101,8 +106,6 @@ class IStatisticDlg {
  public:
   // A result request is pending: a view made now is a statistic detail.
   virtual bool RequestPending() const = 0;
-  // The message text the user chose for the requested view.
-  virtual const wchar_t* ResultText() const = 0;
   // The request was served (or refused): the dialog may ask again.
   virtual void ClearRequest() = 0;
 

@@ -27,18 +27,6 @@ constexpr int kMenuGap = 2;  // between a status-bar item and the menu above it
 constexpr int kProcessMenu = 1;
 constexpr UINT kGrayed = MF_GRAYED | MF_DISABLED;
 
-POINT OnMonitor(POINT point) {
-  if (::MonitorFromPoint(point, MONITOR_DEFAULTTONULL) != nullptr) {
-    return point;
-  }
-  MONITORINFO info = {sizeof(info)};
-  if (::GetMonitorInfoW(::MonitorFromPoint(point, MONITOR_DEFAULTTONEAREST), &info)) {
-    if (point.x < info.rcWork.left) point.x = info.rcWork.left;
-    if (point.x >= info.rcWork.right) point.x = info.rcWork.right - 1;
-  }
-  return point;
-}
-
 void FreeStats(CGrowArray<CTraceProcessStat*>& stats) {
   for (size_t i = 0; i < stats.count; ++i) {
     delete stats[i];
@@ -118,7 +106,7 @@ void CMainFrame::ShowFilterMenu(int which) {
     point = {item->rect.left, item->rect.top - kMenuGap};
   }
   m_statusBar.ClientToScreen(&point);
-  point = OnMonitor(point);
+  point = ktframe::OntoMonitor(point);
   const int64_t group = m_viewStrip.Model().Current();
   const UINT id = UINT(g_trackPopupMenu(popup, TPM_RETURNCMD | TPM_BOTTOMALIGN, point.x, point.y, 0, m_hWnd, nullptr));
   if (id == 0 || id == checked || group < 0) {
@@ -191,7 +179,7 @@ void CMainFrame::OnAddTabMenu() {
   }
   POINT point = {kTabAddButtonRect.left, kTabAddButtonRect.bottom};
   m_viewStrip.ClientToScreen(&point);
-  point = OnMonitor(point);
+  point = ktframe::OntoMonitor(point);
   const int64_t current = m_viewStrip.Model().Current();
   const UINT id = UINT(g_trackPopupMenu(popup, TPM_RETURNCMD, point.x, point.y, 0, m_hWnd, nullptr));
   if (id == 0 || current < 0) {
@@ -238,16 +226,18 @@ void CMainFrame::OnAddTabMenu() {
   }
 }
 
-// Only a request the dialog marked as pending is served: the message is
-// ours (WM_APP based), but any process can post it.
-LRESULT CMainFrame::OnStatisticFilter(UINT, WPARAM wParam, LPARAM) {
+// Only a request of the open dialog on this thread is served: the text
+// pointer means nothing in a message from another thread or process.
+LRESULT CMainFrame::OnStatisticFilter(UINT, WPARAM wParam, LPARAM lParam) {
+  const auto* text = reinterpret_cast<const wchar_t*>(lParam);
   CTraceMgr* store = CurrentStore();
   CTraceView* view = ShownView();
-  if (wParam == 0 || store == nullptr || m_statisticDlg == nullptr || !m_statisticDlg->RequestPending()) {
+  if (wParam == 0 || text == nullptr || ::InSendMessage() || store == nullptr || m_statisticDlg == nullptr ||
+      !m_statisticDlg->RequestPending()) {
     return 0;
   }
   CTraceFilter filter;
-  filter.AddCondition(kConditionMessage, kOperatorInclude | kConditionOr, m_statisticDlg->ResultText(), -1);
+  filter.AddCondition(kConditionMessage, kOperatorInclude, text, -1);
   const uint32_t mask = view != nullptr ? view->m_groupMask : kAllGroups;
   if (!AddViewTab(store, mask, filter)) {
     MessageBoxId(IDS_ADD_TAB_FAILED, MB_ICONERROR);

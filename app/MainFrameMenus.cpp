@@ -59,9 +59,9 @@ const CMainFrame::CommandRow kCommandTable[] = {
     {ID_QUICK_FILTER, ID_QUICK_FILTER, &CMainFrame::OnSearchFilter, ViewUsable, CheckRule::kNone},
 };
 
-// The point moved into the work area of the nearest monitor when it lies on
-// none, so a menu never opens off screen.
-POINT OntoMonitor(POINT point) {
+}  // namespace
+
+POINT ktframe::OntoMonitor(POINT point) {
   if (::MonitorFromPoint(point, MONITOR_DEFAULTTONULL) != nullptr) {
     return point;
   }
@@ -72,8 +72,6 @@ POINT OntoMonitor(POINT point) {
   }
   return point;
 }
-}  // namespace
-
 
 const CMainFrame::CommandRow* CMainFrame::FindCommand(UINT id) {
   for (const CommandRow& row : kCommandTable) {
@@ -245,7 +243,7 @@ LRESULT CMainFrame::OnToolbarDropDown(NMHDR* header) {
   m_toolBar.GetItemRect(index, &rect);
   POINT point = {rect.left, rect.bottom};
   m_toolBar.ClientToScreen(&point);
-  point = OntoMonitor(point);
+  point = ktframe::OntoMonitor(point);
   g_trackPopupMenu(popup, 0, point.x, point.y, 0, m_hWnd, nullptr);
   return 0;
 }
@@ -286,7 +284,7 @@ LRESULT CMainFrame::OnListContextMenu() {
   }
   POINT point;
   ::GetCursorPos(&point);
-  point = OntoMonitor(point);
+  point = ktframe::OntoMonitor(point);
   g_trackPopupMenu(view, 0, point.x, point.y, 0, m_hWnd, nullptr);
   return 0;
 }
@@ -308,7 +306,7 @@ LRESULT CMainFrame::OnColumnMenu() {
   }
   POINT point;
   ::GetCursorPos(&point);
-  point = OntoMonitor(point);
+  point = ktframe::OntoMonitor(point);
   const UINT id = UINT(g_trackPopupMenu(menu.get(), TPM_RETURNCMD, point.x, point.y, 0, m_hWnd, nullptr));
   if (id < ID_COLUMN_TIME || id > ID_COLUMN_LAST) {
     return 1;

@@ -7,6 +7,7 @@
 #include "resource.h"
 
 namespace {
+constexpr UINT kLargestItemCode = 0xFFFF;  // item positions fit in 16 bits
 constexpr int64_t kItemFilter = 0;
 constexpr int64_t kItemProcessMenu = 1;
 constexpr int64_t kItemLevelMenu = 2;
@@ -40,7 +41,7 @@ int TipX(int cursorX, const RECT& item) {
 }  // namespace
 
 LRESULT CMainFrame::OnStatusBarNotify(NMHDR* header) {
-  if (header->hwndFrom != m_statusBar.m_hWnd || header->code > 0xFFFF) {
+  if (header->hwndFrom != m_statusBar.m_hWnd || header->code > kLargestItemCode) {
     return 0;
   }
   const int64_t code = int64_t(header->code);

@@ -703,6 +703,71 @@ TEST_F(FrameCommands, SelectedRowsAreFoundAroundTheFocusAndWithGapsToo) {
   EXPECT_EQ(copied(), L"row 2\r\nrow 3\r\n");
 }
 
+TEST_F(FrameCommands, TheToolTipGetsTheTextsOfStatusItemsAndDocumentTabs) {
+  wchar_t text[512] = {};
+  NMTOOLTIPEX request = {};
+  request.hdr = {s_frame->ToolTip().m_hWnd, ktframe::kToolTipId, kTipNotifyGetText};
+  request.hwndTool = s_frame->StatusBar().m_hWnd;
+  request.item = 3;
+  request.pszText = text;
+  request.cchTextMax = 512;
+  s_frame->SendMessage(WM_NOTIFY, ktframe::kToolTipId, LPARAM(&request));
+  EXPECT_EQ(std::wstring(text), Text(IDS_TIP_NEXT_DEBUG));
+  RECT bar;
+  s_frame->StatusBar().GetWindowRect(&bar);
+  EXPECT_EQ(request.pt.y, bar.top - 20);
+  request.item = 7;
+  s_frame->SendMessage(WM_NOTIFY, ktframe::kToolTipId, LPARAM(&request));
+  EXPECT_EQ(std::wstring(text), Text(IDS_TIP_NEXT_PII));
+
+  const size_t known = GroupOf(s_file);
+  request.hwndTool = s_frame->DocumentStrip().m_hWnd;
+  request.item = int64_t(known);
+  s_frame->SendMessage(WM_NOTIFY, ktframe::kToolTipId, LPARAM(&request));
+  EXPECT_EQ(std::wstring(text), L"known.ktr\r\nLocation : C:\\logs\\known.ktr");
+  request.item = 0;  // the live capture: its name only
+  s_frame->SendMessage(WM_NOTIFY, ktframe::kToolTipId, LPARAM(&request));
+  EXPECT_EQ(std::wstring(text), Text(IDS_CAPTURE_NAME));
+  request.item = kTabHitClose;
+  s_frame->SendMessage(WM_NOTIFY, ktframe::kToolTipId, LPARAM(&request));
+  EXPECT_EQ(std::wstring(text), Text(IDS_TIP_CLOSE_TAB));
+  wchar_t small[6] = {};
+  request.pszText = small;
+  request.cchTextMax = 6;
+  request.item = int64_t(known);
+  s_frame->SendMessage(WM_NOTIFY, ktframe::kToolTipId, LPARAM(&request));
+  EXPECT_EQ(std::wstring(small), L"known");  // cut to the buffer
+}
+
+class PendingStatistic : public IStatisticDlg {
+ public:
+  bool pending = true;
+  bool RequestPending() const override { return pending; }
+  void ClearRequest() override { pending = false; }
+};
+
+TEST_F(FrameCommands, TheStatisticRequestOpensATabOfItsMessageAndWmNullCarriesNothing) {
+  PendingStatistic dialog;
+  const TabGroup* group = s_frame->ViewStrip().Model().CurrentGroup();
+  const size_t tabs = group->Count();
+  s_frame->SendMessage(WM_NULL, 1, LPARAM(L"needle"));
+  s_frame->SendMessage(ktframe::kStatisticResultMessage, 1, LPARAM(L"needle"));  // no dialog open
+  EXPECT_EQ(group->Count(), tabs);
+  s_frame->SetStatisticDlg(&dialog);
+  s_frame->SendMessage(ktframe::kStatisticResultMessage, 0, LPARAM(L"needle"));  // no request flag
+  EXPECT_EQ(group->Count(), tabs);
+  s_frame->SendMessage(ktframe::kStatisticResultMessage, 1, LPARAM(L"NEEDLE"));
+  ASSERT_EQ(group->Count(), tabs + 1);
+  EXPECT_FALSE(dialog.pending);
+  EXPECT_EQ(s_file->m_isStatisticsStore, 0);
+  auto* made = reinterpret_cast<CTraceView*>(group->Item(tabs)->data);
+  ASSERT_TRUE(PumpUntil([&] { return (group->Item(tabs)->flags & TBF_NOCLOSE) == 0; }));
+  EXPECT_EQ(made->RecordCount(), 2u);
+  EXPECT_NE(std::wstring(group->Item(tabs)->text.c_str()).find(kStatisticsViewName), std::wstring::npos);
+  s_frame->SetStatisticDlg(nullptr);
+  s_frame->ViewStrip().CloseItem(tabs, 1);
+}
+
 TEST_F(FrameCommands, AStatusBarCounterGoesToTheNextRecordOfItsLevel) {
   Select({8});
   const StatusIndicatorItem* error = s_frame->StatusBar().GetItem(6);

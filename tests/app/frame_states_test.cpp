@@ -136,7 +136,6 @@ class FakeStatisticDlg : public IStatisticDlg {
  public:
   bool pending = false;
   bool RequestPending() const override { return pending; }
-  const wchar_t* ResultText() const override { return L""; }
   void ClearRequest() override { pending = false; }
 };
 

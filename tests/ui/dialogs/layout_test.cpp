@@ -308,10 +308,14 @@ class CDialogLayout {
     return controls;
   }
 
-  // `outer` may overlap `inner`: a group box or frame that holds it whole,
-  // or an up-down control on its buddy.
+  // `outer` may overlap `inner`: a group box, frame or tab control that
+  // holds it whole (a tab control's page), or an up-down control on its buddy.
   static bool MayOverlap(const Control& outer, const Control& inner) {
     if ((outer.kind == Kind::kGroupBox || outer.kind == Kind::kFrame) && inner.kind != Kind::kGroupBox &&
+        Contains(outer.rect, inner.rect)) {
+      return true;
+    }
+    if (Is(outer.className, WC_TABCONTROLW) && !Is(inner.className, WC_TABCONTROLW) &&
         Contains(outer.rect, inner.rect)) {
       return true;
     }
@@ -447,6 +451,22 @@ TEST(DialogLayoutCheck, FindsClippedOverlappingAndOutsideControls) {
   EXPECT_FALSE(reported("control 305 (Button \"Group\") overlaps"));  // a group box holds its members
   EXPECT_FALSE(reported("control 306"));
   EXPECT_EQ(4u, faults.size()) << ::testing::PrintToString(faults);
+}
+
+// A tab control holds the controls of its page; one that sticks out of it
+// still overlaps it.
+TEST(DialogLayoutCheck, ATabControlHoldsItsPage) {
+  kt_test::CDialogTemplateBuilder dialog(WS_POPUP | WS_CAPTION, 140, 80, L"tabs");
+  dialog.Add(kt_test::CDialogTemplateBuilder::kEdit, WS_VISIBLE | WS_BORDER | ES_MULTILINE, 10, 20, 80, 25, 402)
+      .Add(kt_test::CDialogTemplateBuilder::kEdit, WS_VISIBLE | WS_BORDER, 90, 50, 30, 12, 403)
+      .Add(WC_TABCONTROLW, WS_VISIBLE, 5, 5, 100, 50, 401);
+  const BYTE* bytes = reinterpret_cast<const BYTE*>(dialog.get());
+  kt_test::CTestHostWindow host;
+  CDialogLayout layout(L"tabs", std::vector<BYTE>(bytes, bytes + dialog.SizeInBytes()), 100, host.get());
+  const std::vector<std::string> faults = layout.Check();
+  ASSERT_EQ(1u, faults.size()) << ::testing::PrintToString(faults);
+  EXPECT_NE(std::string::npos, faults[0].find("control 403")) << faults[0];
+  EXPECT_NE(std::string::npos, faults[0].find("control 401")) << faults[0];
 }
 
 }  // namespace
