@@ -61,7 +61,7 @@ constexpr DWORD kListStyle = 0x56009419;
 constexpr uint32_t TBF_PERMANENT = 0x100;
 constexpr int kDocumentImage = 2;
 constexpr int kViewImage = 0;
-constexpr int kFilterActiveImage = 8;
+constexpr int kFilterActiveImage = kStatusImageFilterActive;
 constexpr size_t kColumnBits = 9;
 // Connection to a remote server.
 constexpr uint32_t kNotConnected = 0;

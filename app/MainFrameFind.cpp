@@ -15,6 +15,7 @@
 #include "core/TraceView.h"
 #include "resource.h"
 #include "ui/framework/MessageBoxes.h"
+#include "ui/framework/MessageLoop.h"
 #include "ui/framework/ModalSeam.h"
 
 namespace {
@@ -53,6 +54,9 @@ void CMainFrame::OnFind(UINT id) {
   m_findRequest.wFindWhatLen = WORD(ktframe::kFindTextChars);
   m_findDlg = g_findText(&m_findRequest);
   if (m_findDlg != nullptr) {
+    // In the loop's registry the dialog gets Enter, Tab, Escape and its
+    // mnemonics.
+    CMessageLoop::AddModelessDialog(m_findDlg);
     ::ShowWindow(m_findDlg, SW_SHOW);
   }
 }
@@ -63,6 +67,7 @@ LRESULT CMainFrame::OnFindReplaceMsg(UINT, WPARAM, LPARAM lParam) {
     return 0;
   }
   if ((request->Flags & FR_DIALOGTERM) != 0) {
+    CMessageLoop::RemoveModelessDialog(m_findDlg);
     m_findDlg = nullptr;
     return 0;
   }

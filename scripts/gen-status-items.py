@@ -1,7 +1,8 @@
 #!/usr/bin/python3
-"""Writes res/status_items.bmp: the eight 16x16 pictures of the status bar's
+"""Writes res/status_items.bmp: the nine 16x16 pictures of the status bar's
 items in one strip (filter, process, level, then debug, info, warning, error
-and PII), 24 bits per pixel.
+and PII, then the filter item's picture while the shown view is filtered),
+24 bits per pixel.
 
 The build never runs this; the bitmap is committed. The background is
 magenta and the strip's top-left pixel has it, because the image list takes
@@ -18,26 +19,32 @@ ROOT = pathlib.Path(__file__).resolve().parent.parent
 OUT = ROOT / "res" / "status_items.bmp"
 
 SIZE = 16
-COUNT = 8
+COUNT = 9
 WHITE = (255, 255, 255)
 
 # Colours the tests look for stay named here and in the test.
 FILTER_FILL = (60, 120, 220)
 FILTER_EDGE = (20, 60, 140)
+FILTER_ON_FILL = (240, 140, 0)
+FILTER_ON_EDGE = (150, 70, 0)
 
 
-def filter_funnel(s, i):
+def filter_funnel(s, i, fill=FILTER_FILL, edge=FILTER_EDGE):
     # A funnel: a trapezoid narrowing from 14 to 4 pixels, then a stem.
     for y in range(2, 8):
         left, right = y - 1, 16 - y
-        s.rect(i, left, y, right, y, FILTER_FILL)
-        s.put(i, left, y, FILTER_EDGE)
-        s.put(i, right, y, FILTER_EDGE)
-    s.rect(i, 1, 2, 14, 2, FILTER_EDGE)
-    s.rect(i, 6, 8, 9, 13, FILTER_FILL)
-    s.rect(i, 6, 8, 6, 13, FILTER_EDGE)
-    s.rect(i, 9, 8, 9, 13, FILTER_EDGE)
-    s.rect(i, 6, 13, 9, 13, FILTER_EDGE)
+        s.rect(i, left, y, right, y, fill)
+        s.put(i, left, y, edge)
+        s.put(i, right, y, edge)
+    s.rect(i, 1, 2, 14, 2, edge)
+    s.rect(i, 6, 8, 9, 13, fill)
+    s.rect(i, 6, 8, 6, 13, edge)
+    s.rect(i, 9, 8, 9, 13, edge)
+    s.rect(i, 6, 13, 9, 13, edge)
+
+
+def filter_funnel_on(s, i):
+    filter_funnel(s, i, FILTER_ON_FILL, FILTER_ON_EDGE)
 
 
 def process_window(s, i):
@@ -106,7 +113,7 @@ def pii_person(s, i):
 
 
 PAINTERS = [filter_funnel, process_window, level_bars, debug_bug, info_badge, warning_triangle, error_badge,
-            pii_person]
+            pii_person, filter_funnel_on]
 
 
 def main():

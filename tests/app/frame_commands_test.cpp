@@ -375,6 +375,26 @@ TEST_F(FrameCommands, FindNextAndPreviousWrapRoundThroughTheFindDialog) {
   EXPECT_EQ(s_frame->FindDlg(), nullptr);
 }
 
+TEST_F(FrameCommands, EnterInTheFindDialogFindsNextAsItsButtonDoes) {
+  Select({25});
+  Command(ID_EDIT_FIND);
+  HWND dialog = s_frame->FindDlg();
+  ASSERT_NE(dialog, nullptr);
+  HWND edit = ::GetDlgItem(dialog, kFindEdit);
+  ::SetWindowTextW(edit, L"NEEDLE");
+  ::CheckRadioButton(dialog, kFindUp, kFindDown, kFindDown);
+  ::SetFocus(edit);
+  MSG enter = {edit, WM_KEYDOWN, VK_RETURN, 0x001C0001, 0, {}};
+  EXPECT_TRUE(s_loop->PreTranslateMessage(&enter));
+  kt_test::PumpMessages();
+  EXPECT_EQ(Selected(), std::vector<int>{0});
+  CloseFindDialog();
+  ASSERT_EQ(s_frame->FindDlg(), nullptr);
+  // Closed, the dialog no longer takes keys.
+  MSG late = {edit, WM_KEYDOWN, VK_RETURN, 0x001C0001, 0, {}};
+  EXPECT_FALSE(CMessageLoop::IsModelessDialogMessage(&late));
+}
+
 TEST_F(FrameCommands, SevenColourBookmarksAndTheirNextAndPrevious) {
   for (UINT id = ID_BOOKMARK_GRAY; id <= ID_BOOKMARK_PURPLE; ++id) {
     const int row = int(2 + 3 * (id - ID_BOOKMARK_GRAY));

@@ -104,6 +104,28 @@ std::unique_ptr<TempFolder> Viewer::s_temp;
 std::unique_ptr<CProcess> Viewer::s_process;
 HWND Viewer::s_frame = nullptr;
 
+// The about box and exported files show the program's file version, "N/A"
+// when the program has none.
+TEST(ViewerFile, CarriesAFileVersion) {
+  HMODULE image = ::LoadLibraryExW(ViewerPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  ASSERT_NE(image, nullptr);
+  HRSRC found = ::FindResourceW(image, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(16));  // RT_VERSION
+  ASSERT_NE(found, nullptr);
+  const auto* bytes = static_cast<const BYTE*>(::LockResource(::LoadResource(image, found)));
+  const DWORD size = ::SizeofResource(image, found);
+  const VS_FIXEDFILEINFO* fixed = nullptr;
+  for (DWORD at = 0; bytes != nullptr && at + sizeof(VS_FIXEDFILEINFO) <= size; at += 4) {
+    const auto* candidate = reinterpret_cast<const VS_FIXEDFILEINFO*>(bytes + at);
+    if (candidate->dwSignature == 0xFEEF04BD) {
+      fixed = candidate;
+      break;
+    }
+  }
+  ASSERT_NE(fixed, nullptr);
+  EXPECT_NE(fixed->dwFileVersionMS | fixed->dwFileVersionLS, 0u);
+  ::FreeLibrary(image);
+}
+
 TEST_F(Viewer, StartsWithTheLiveCaptureShown) {
   EXPECT_EQ(View().ListCount(), 0);
   EXPECT_EQ(View().Title().rfind(L"keltracer - ", 0), 0u) << "title: " << std::string(View().Title().begin(), View().Title().end());

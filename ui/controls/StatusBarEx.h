@@ -36,6 +36,10 @@ enum StatusItemPosition : uint32_t {
   kStatusItemCount = 8,
 };
 
+// The filter item's picture while the shown view is filtered; the pictures
+// before it are the items' own, in item order.
+constexpr int32_t kStatusImageFilterActive = 8;
+
 // One indicator item; the bar owns it.
 struct StatusIndicatorItem {
   uint16_t kind = 0;

@@ -406,6 +406,18 @@ TEST_F(StatusBarTest, TextArrowAndPictureColoursFollowTheEnabledState) {
   }
 }
 
+TEST_F(StatusBarTest, TheFilterItemShowsItsFilteredPicture) {
+  constexpr COLORREF kFunnelOnFill = RGB(240, 140, 0);
+  bar.SetItemImage(kStatusItemFilter, kStatusImageFilterActive);
+  bar.UpdateWindow();
+  const kt_test::CPixels pixels = kt_test::CapturePixels(bar.m_hWnd);
+  const POINT origin = ImageOrigin(kStatusItemFilter);
+  const RECT picture = {origin.x, origin.y, origin.x + kImageSize, origin.y + kImageSize};
+  EXPECT_GT(pixels.CountColor(kFunnelOnFill, picture), 20);
+  EXPECT_EQ(0, pixels.CountColor(kFunnelFill, picture));
+  EXPECT_EQ(Sys(COLOR_BTNFACE), pixels.Pixel(origin.x, origin.y));  // the mask shows the face
+}
+
 TEST_F(StatusBarTest, ItemWithoutTextDrawsOnlyItsPictureAndSeparator) {
   const kt_test::CPixels pixels = kt_test::CapturePixels(bar.m_hWnd);
   const RECT& rect = ItemRect(kStatusItemDebug);
