@@ -91,12 +91,12 @@ int CompareFileTime64(const void* a, const void* b) {
   return left > right ? -1 : left < right ? 1 : 0;
 }
 
-int FormatFileTime(const LocalFileEntry* entry, wchar_t* text, size_t size) {
+int FormatFileTimeText(uint64_t fileTime, wchar_t* text, size_t size) {
   if (text == nullptr || size == 0) {
     return 0;
   }
   text[0] = 0;
-  FILETIME utc{DWORD(entry->lastWrite), DWORD(entry->lastWrite >> 32)};
+  const FILETIME utc{DWORD(fileTime), DWORD(fileTime >> 32)};
   FILETIME local;
   SYSTEMTIME time;
   if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &time)) {
@@ -109,6 +109,14 @@ int FormatFileTime(const LocalFileEntry* entry, wchar_t* text, size_t size) {
     return 0;
   }
   return 1;
+}
+
+int FormatFileTime(const LocalFileEntry* entry, wchar_t* text, size_t size) {
+  if (entry == nullptr) {
+    if (text != nullptr && size != 0) text[0] = 0;
+    return 0;
+  }
+  return FormatFileTimeText(entry->lastWrite, text, size);
 }
 
 int ScanFolderFiles(const wchar_t* folder, const wchar_t* pattern, int readHeader, LocalFileArray& list) {

@@ -41,8 +41,10 @@ LocalFileEntry* NewLocalFileEntry(const wchar_t* path, uint64_t lastWrite, uint3
 // over entry pointers.
 int CompareFileTime64(const void* a, const void* b);
 
-// The entry's last-write time in local time as "MM/DD/YYYY hh:mm:ss". 1, or 0
+// A FILETIME (as 64 bits) in local time as "MM/DD/YYYY hh:mm:ss". 1, or 0
 // (empty text) when the time cannot be converted or `size` is too small.
+int FormatFileTimeText(uint64_t fileTime, wchar_t* text, size_t size);
+// The entry's last-write time, as FormatFileTimeText writes it.
 int FormatFileTime(const LocalFileEntry* entry, wchar_t* text, size_t size);
 
 // Appends the files of `folder` (no trailing backslash needed) matching

@@ -2,6 +2,7 @@
 
 #include <cwchar>
 
+#include "capture/LocalFileList.h"
 #include "core/StrUtil.h"
 
 namespace {
@@ -22,23 +23,7 @@ int FormatSizeText(uint32_t bytes, wchar_t* text, size_t size) {
 }
 
 int FormatListTime(uint64_t fileTime, wchar_t* text, size_t size) {
-  if (text == nullptr || size == 0) {
-    return 0;
-  }
-  text[0] = 0;
-  const FILETIME utc{DWORD(fileTime), DWORD(fileTime >> 32)};
-  FILETIME local;
-  SYSTEMTIME time;
-  if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &time)) {
-    return 0;
-  }
-  const int written = StrPrintfW(text, size, L"%02hu/%02hu/%04hu %02hu:%02hu:%02hu", time.wMonth, time.wDay,
-                                 time.wYear, time.wHour, time.wMinute, time.wSecond);
-  if (written < 0 || size_t(written) >= size) {
-    text[0] = 0;
-    return 0;
-  }
-  return 1;
+  return FormatFileTimeText(fileTime, text, size);
 }
 
 const wchar_t* ListFileName(const wchar_t* path) {

@@ -98,31 +98,26 @@ LRESULT CRemoteFileDlg::OnHistorySelect(WORD, WORD, HWND) {
   return 0;
 }
 
-LRESULT CRemoteFileDlg::OnOpenCommand(WORD, WORD, HWND) {
-  const int row = m_list.GetNextItem(-1, LVNI_SELECTED);
+// A folder is entered, a file fetched; nothing while the listing is not ready.
+void CRemoteFileDlg::OpenRow(int row) {
   const CFtpFileEntry* entry = row >= 0 ? m_listing[size_t(row)] : nullptr;
   if (m_ready == 0 || entry == nullptr) {
-    return 0;
+    return;
   }
   if (entry->IsFolder()) {
     OpenDirectory(*entry);
   } else {
     GetFile(*entry);
   }
+}
+
+LRESULT CRemoteFileDlg::OnOpenCommand(WORD, WORD, HWND) {
+  OpenRow(m_list.GetNextItem(-1, LVNI_SELECTED));
   return 0;
 }
 
 LRESULT CRemoteFileDlg::OnDblClk(int, NMHDR* header) {
-  const auto* activate = reinterpret_cast<const NMITEMACTIVATE*>(header);
-  const CFtpFileEntry* entry = activate->iItem >= 0 ? m_listing[size_t(activate->iItem)] : nullptr;
-  if (m_ready == 0 || entry == nullptr) {
-    return 0;
-  }
-  if (entry->IsFolder()) {
-    OpenDirectory(*entry);
-  } else {
-    GetFile(*entry);
-  }
+  OpenRow(reinterpret_cast<const NMITEMACTIVATE*>(header)->iItem);
   return 0;
 }
 

@@ -51,6 +51,7 @@ class CRemoteFileDlg : public CModelessDialog<CRemoteFileDlg>,
   // Saves the controls into the entry and lists its folder. A port that is
   // not a number stops here, with the focus on the port.
   void OnListFiles();
+  void OpenRow(int row);
   void OpenDirectory(const CFtpFileEntry& entry);
   void GetFile(const CFtpFileEntry& entry);
 
