@@ -30,7 +30,10 @@ constexpr COLORREF kToolImageMask = RGB(255, 0, 255);
 CMainFrame::CMainFrame() { DebugTraceA("CMainFrame::CMainFrame"); }
 
 // Documents went in OnDestroy; a frame that never got a window holds none.
-CMainFrame::~CMainFrame() = default;
+// The class goes with the last frame: a window made later under its name
+// (another viewer's stand-in, a frame reopened) must not find our procedure.
+// Unregistering fails harmlessly while another frame's window is open.
+CMainFrame::~CMainFrame() { GetWndClassInfo().Unregister(); }
 
 LRESULT CMainFrame::OnCreate(UINT, WPARAM, LPARAM) {
   if (!g_inetSession.Open()) {

@@ -11,6 +11,7 @@
 #include "core/AppConfig.h"
 #include "core/ModuleGroups.h"
 #include "core/TraceStore.h"
+#include "core/TraceView.h"
 #include "tools/trace-dump/Generate.h"
 
 namespace frame_test {

@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "app/MainFrame.h"
+#include "tests/app/FrameFixture.h"
+#include "tests/core/TempFolder.h"
+
 namespace {
 
 TEST(ParseRemotePort, SwitchAndPortTable) {
@@ -201,6 +205,47 @@ TEST_F(SingleInstance, NoWindowAtAllGivesUpAfterItsWait) {
     timing.findIntervalMs = 20;
     EXPECT_EQ(CheckSingleInstance(nullptr, L"lost.ktr", timing), nullptr);
     EXPECT_TRUE(received_.empty());
+}
+
+// A frame that was opened and closed in this process leaves the class name
+// free: the next viewer window under it (here the stand-in) gets the
+// hand-over, and a frame opened after that one works again.
+TEST(SingleInstanceAfterFrame, AClosedFrameLeavesTheNameToTheNextViewer) {
+    TempFolder temp(L"ktafterframe");
+    frame_test::LoadConfig(temp.path());
+    CMessageLoop loop;
+    CMainFrame* frame = frame_test::StartFrame(400, 300);
+    ASSERT_NE(frame, nullptr);
+    frame_test::CloseFrame(frame);
+    delete frame;
+    WNDCLASSEXW info = {sizeof(info)};
+    EXPECT_FALSE(GetClassInfoExW(GetModuleHandleW(nullptr), kMainFrameClassName, &info));
+
+    HANDLE first = CheckSingleInstance(nullptr, L"");
+    ASSERT_NE(first, nullptr) << "another instance holds the event in this prefix";
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = FakeViewer::Proc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = kMainFrameClassName;
+    const ATOM fake = RegisterClassW(&wc);
+    EXPECT_NE(fake, 0);
+    std::vector<std::wstring> received;
+    FakeViewer::received = &received;
+    HWND viewer = CreateWindowW(kMainFrameClassName, L"viewer", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
+                                GetModuleHandleW(nullptr), nullptr);
+    ASSERT_NE(viewer, nullptr);
+    EXPECT_EQ(CheckSingleInstance(nullptr, L"after.ktr"), nullptr);
+    DestroyWindow(viewer);
+    UnregisterClassW(kMainFrameClassName, GetModuleHandleW(nullptr));
+    CloseHandle(first);
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_EQ(received[0], L"after.ktr");
+
+    frame = frame_test::StartFrame(400, 300);
+    ASSERT_NE(frame, nullptr) << "a frame reopened after the stand-in's class went";
+    EXPECT_NE(FindWindowW(kMainFrameClassName, nullptr), nullptr);
+    frame_test::CloseFrame(frame);
+    delete frame;
 }
 
 class FileTypes : public ::testing::Test {

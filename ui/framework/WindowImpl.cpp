@@ -51,3 +51,14 @@ ATOM CWndClassInfo::Register(WNDPROC startProc) {
   atom = ::RegisterClassExW(&wc);
   return atom;
 }
+
+bool CWndClassInfo::Unregister() {
+  if (atom == 0) {
+    return true;
+  }
+  if (!::UnregisterClassW(MAKEINTATOM(atom), ::GetModuleHandleW(nullptr))) {
+    return false;
+  }
+  atom = 0;
+  return true;
+}

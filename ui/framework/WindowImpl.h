@@ -34,6 +34,9 @@ struct CWndClassInfo {
   // Registers the class once with `startProc` as its procedure. Returns the
   // atom, 0 when the superclass does not exist or registration fails.
   ATOM Register(WNDPROC startProc);
+  // Unregisters the class once no window of it is left, so that a later
+  // Register makes it afresh. False while windows of it exist.
+  bool Unregister();
   const wchar_t* Name() const { return className != nullptr ? className : generatedName; }
 };
 
