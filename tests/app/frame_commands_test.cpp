@@ -88,24 +88,10 @@ LRESULT CALLBACK WatchCommands(int code, WPARAM wParam, LPARAM lParam) {
 
 template <class Condition>
 bool PumpUntil(Condition condition) {
-  const DWORD start = ::GetTickCount();
-  while (!condition()) {
-    if (::GetTickCount() - start > kWaitMs) return false;
-    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-    MSG msg;
-    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      ::TranslateMessage(&msg);
-      ::DispatchMessageW(&msg);
-    }
-  }
-  return true;
+  return frame_test::PumpUntil(condition, kWaitMs);
 }
 
-std::wstring Text(UINT id) {
-  CString text;
-  text.LoadString(::GetModuleHandleW(nullptr), id);
-  return text.c_str();
-}
+using frame_test::Text;
 
 std::wstring ClipboardText(HWND owner) {
   std::wstring text;
