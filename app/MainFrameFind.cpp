@@ -24,6 +24,26 @@ constexpr int kMaxCopyColumns = 12;
 constexpr size_t kCopyCharsPerRow = 32;
 constexpr size_t kDeltaChars = 128;
 constexpr UINT kRowState = LVIS_SELECTED | LVIS_FOCUSED;
+
+// Hands `rows` of `view` up to its end to `append`, under the store's shared
+// lock so no load changes them meanwhile; false when the lock could not be
+// had.
+template <class AppendRow>
+bool ReadRows(CTraceMgr* store, const CTraceView& view, const std::vector<int>& rows, std::wstring* text,
+              AppendRow append) {
+  text->reserve(rows.size() * kCopyCharsPerRow);
+  const CStoreLock lock(store, kLockShared);
+  if (!lock.Held()) {
+    return false;
+  }
+  for (int row : rows) {
+    if (size_t(row) >= view.RecordCount()) {
+      break;
+    }
+    append(row, *view.RecordAt(size_t(row)));
+  }
+  return true;
+}
 }  // namespace
 
 UINT CMainFrame::FindReplaceMessage() {
@@ -345,28 +365,21 @@ void CMainFrame::OnEditCopy(UINT) {
   }
   const CWaitCursor wait;
   const std::vector<int> rows = SelectedRows();
+  bool withDelta = false;
+  for (int i = 0; i < count; ++i) {
+    withDelta = withDelta || bits[i] == kColumnDelta;
+  }
   std::wstring text;
-  text.reserve(rows.size() * kCopyCharsPerRow);
-  {
-    const CStoreLock lock(CurrentStore(), kLockShared);
-    if (!lock.Held()) {
-      return;
+  wchar_t delta[kDeltaChars];
+  const bool read = ReadRows(CurrentStore(), *view, rows, &text, [&](int row, const TraceRecord& record) {
+    delta[0] = L'\0';
+    if (withDelta) {
+      view->FormatDelta(row, delta, kDeltaChars);
     }
-    bool withDelta = false;
-    for (int i = 0; i < count; ++i) {
-      withDelta = withDelta || bits[i] == kColumnDelta;
-    }
-    wchar_t delta[kDeltaChars];
-    for (int row : rows) {
-      if (size_t(row) >= view->RecordCount()) {
-        break;
-      }
-      delta[0] = L'\0';
-      if (withDelta) {
-        view->FormatDelta(row, delta, kDeltaChars);
-      }
-      AppendCopyRow(&text, bits, size_t(count), row, *view->RecordAt(size_t(row)), delta);
-    }
+    AppendCopyRow(&text, bits, size_t(count), row, record, delta);
+  });
+  if (!read) {
+    return;
   }
   CopyTextToClipboard(m_hWnd, text.c_str(), text.size());
 }
@@ -380,19 +393,12 @@ void CMainFrame::OnCopyMessage(UINT) {
   const CWaitCursor wait;
   const std::vector<int> rows = SelectedRows();
   std::wstring text;
-  text.reserve(rows.size() * kCopyCharsPerRow);
-  {
-    const CStoreLock lock(CurrentStore(), kLockShared);
-    if (!lock.Held()) {
-      return;
-    }
-    for (int row : rows) {
-      if (size_t(row) >= view->RecordCount()) {
-        break;
-      }
-      text += view->RecordAt(size_t(row))->Message();
-      text += L"\r\n";
-    }
+  const bool read = ReadRows(CurrentStore(), *view, rows, &text, [&text](int, const TraceRecord& record) {
+    text += record.Message();
+    text += L"\r\n";
+  });
+  if (!read) {
+    return;
   }
   CopyTextToClipboard(m_hWnd, text.c_str(), text.size());
 }

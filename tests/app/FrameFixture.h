@@ -61,4 +61,28 @@ inline void CloseFrame(CMainFrame* frame) {
   }
 }
 
+// Runs this thread's messages until `condition` holds; false once
+// `timeoutMs` has passed.
+template <class Condition>
+bool PumpUntil(Condition condition, DWORD timeoutMs) {
+  const DWORD start = ::GetTickCount();
+  while (!condition()) {
+    if (::GetTickCount() - start > timeoutMs) return false;
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      ::TranslateMessage(&msg);
+      ::DispatchMessageW(&msg);
+    }
+  }
+  return true;
+}
+
+// A string of the program's resources.
+inline std::wstring Text(UINT id) {
+  CString text;
+  text.LoadString(::GetModuleHandleW(nullptr), id);
+  return text.c_str();
+}
+
 }  // namespace frame_test

@@ -215,15 +215,10 @@ struct PlanCase {
   SearchRange second;
 };
 
-TEST(SearchRanges, ForwardWrapsRoundToTheSelectedRowItself) {
-  const PlanCase cases[] = {
-      {-1, 10, {0, 10}, false, {}},  // nothing selected: the whole list once
-      {0, 10, {1, 10}, true, {0, 1}},
-      {4, 10, {5, 10}, true, {0, 5}},
-      {9, 10, {10, 10}, true, {0, 10}},  // the last row: round to the top
-  };
+template <size_t N>
+void ExpectPlans(const PlanCase (&cases)[N], SearchPlan (*makePlan)(int, int)) {
   for (const PlanCase& c : cases) {
-    const SearchPlan plan = ForwardSearchPlan(c.selected, c.rows);
+    const SearchPlan plan = makePlan(c.selected, c.rows);
     EXPECT_EQ(plan.first.from, c.first.from) << c.selected;
     EXPECT_EQ(plan.first.to, c.first.to) << c.selected;
     ASSERT_EQ(plan.hasSecond, c.hasSecond) << c.selected;
@@ -234,6 +229,16 @@ TEST(SearchRanges, ForwardWrapsRoundToTheSelectedRowItself) {
   }
 }
 
+TEST(SearchRanges, ForwardWrapsRoundToTheSelectedRowItself) {
+  const PlanCase cases[] = {
+      {-1, 10, {0, 10}, false, {}},  // nothing selected: the whole list once
+      {0, 10, {1, 10}, true, {0, 1}},
+      {4, 10, {5, 10}, true, {0, 5}},
+      {9, 10, {10, 10}, true, {0, 10}},  // the last row: round to the top
+  };
+  ExpectPlans(cases, ForwardSearchPlan);
+}
+
 TEST(SearchRanges, BackwardWrapsRoundFromTheEnd) {
   const PlanCase cases[] = {
       {-1, 10, {0, 10}, false, {}},  // nothing selected: from the last row upward
@@ -241,16 +246,7 @@ TEST(SearchRanges, BackwardWrapsRoundFromTheEnd) {
       {1, 10, {0, 1}, true, {1, 10}},
       {9, 10, {0, 9}, true, {9, 10}},
   };
-  for (const PlanCase& c : cases) {
-    const SearchPlan plan = BackwardSearchPlan(c.selected, c.rows);
-    EXPECT_EQ(plan.first.from, c.first.from) << c.selected;
-    EXPECT_EQ(plan.first.to, c.first.to) << c.selected;
-    ASSERT_EQ(plan.hasSecond, c.hasSecond) << c.selected;
-    if (c.hasSecond) {
-      EXPECT_EQ(plan.second.from, c.second.from) << c.selected;
-      EXPECT_EQ(plan.second.to, c.second.to) << c.selected;
-    }
-  }
+  ExpectPlans(cases, BackwardSearchPlan);
 }
 
 TEST(SearchRanges, TheSecondRangeRunsOnlyWithoutAFirstHit) {

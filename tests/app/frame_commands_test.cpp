@@ -10,6 +10,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <memory>
 #include <set>
 #include <string>
@@ -18,6 +19,7 @@
 #include "ui/framework/ModalSeam.h"
 #include "app/MainFrame.h"
 #include "jobs/UploadJob.h"
+#include "capture/LocalFileList.h"
 #include "capture/TraceCapture.h"
 #include "core/AppConfig.h"
 #include "core/ModuleGroups.h"
@@ -88,24 +90,10 @@ LRESULT CALLBACK WatchCommands(int code, WPARAM wParam, LPARAM lParam) {
 
 template <class Condition>
 bool PumpUntil(Condition condition) {
-  const DWORD start = ::GetTickCount();
-  while (!condition()) {
-    if (::GetTickCount() - start > kWaitMs) return false;
-    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-    MSG msg;
-    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      ::TranslateMessage(&msg);
-      ::DispatchMessageW(&msg);
-    }
-  }
-  return true;
+  return frame_test::PumpUntil(condition, kWaitMs);
 }
 
-std::wstring Text(UINT id) {
-  CString text;
-  text.LoadString(::GetModuleHandleW(nullptr), id);
-  return text.c_str();
-}
+using frame_test::Text;
 
 std::wstring ClipboardText(HWND owner) {
   std::wstring text;
@@ -1039,6 +1027,50 @@ TEST_F(FrameCommands, TheHistorySubmenuOpensTheFileItShowed) {
   Command(UINT(ID_FILE_HISTORY_FIRST + shown.size()));
   kt_test::PumpMessages();
   EXPECT_EQ(s_frame->DocumentStrip().Model().GetGroup(0)->Count(), jobsBefore);
+}
+
+// The submenu lists the trace files newest first, as many as it has ids for;
+// with none it keeps no path to open.
+TEST_F(FrameCommands, TheHistorySubmenuListsTheNewestFilesItHasIdsFor) {
+  constexpr size_t kMostShown = ID_FILE_HISTORY_LAST - ID_FILE_HISTORY_FIRST + 1;
+  for (const size_t files : {size_t(0), size_t(1), size_t(45)}) {
+    SCOPED_TRACE(files);
+    TempFolder folder(L"kthistory");
+    FILETIME written = {0x10000000u, 0x01D00000u};
+    for (size_t i = 0; i < files; ++i) {
+      wchar_t name[32];
+      swprintf(name, 32, L"keltra_%02u.ktr", unsigned(i));
+      HANDLE file = ::CreateFileW(folder.File(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+      ASSERT_NE(file, INVALID_HANDLE_VALUE);
+      TraceBufferHeader header = {};  // the list reads each file's header
+      InitBufferHeader(&header, sizeof(header));
+      DWORD wrote = 0;
+      ::WriteFile(file, &header, sizeof(header), &wrote, nullptr);
+      written.dwLowDateTime += 10000000;  // each a second after the one before
+      ::SetFileTime(file, nullptr, nullptr, &written);
+      ::CloseHandle(file);
+    }
+    LocalFileFolders folders;
+    wcscpy(folders.temp, folder.path().c_str());
+    g_localFileList.SetFolders(folders);
+    g_localFileList.Expire(kLocalFilesTrace | kLocalFilesDump);
+    g_menuAnswer = 0;
+    NMTOOLBARW drop = {};
+    drop.hdr = {nullptr, ktui::kToolBarWindowId, UINT(TBN_DROPDOWN)};
+    drop.iItem = ID_FILE_DROPDOWN;
+    s_frame->SendMessage(WM_NOTIFY, ktui::kToolBarWindowId, LPARAM(&drop));
+    const std::vector<std::wstring> shown = s_frame->HistoryPaths();
+    ASSERT_EQ(shown.size(), std::min(files, kMostShown));
+    for (size_t i = 0; i < shown.size(); ++i) {
+      wchar_t name[32];
+      swprintf(name, 32, L"\\keltra_%02u.ktr", unsigned(files - 1 - i));
+      const std::wstring suffix = name;
+      ASSERT_GE(shown[i].size(), suffix.size());
+      EXPECT_EQ(shown[i].substr(shown[i].size() - suffix.size()), suffix);
+    }
+  }
+  g_localFileList.SetFolders(LocalFileFolders{});
+  g_localFileList.Expire(kLocalFilesTrace | kLocalFilesDump);
 }
 
 }  // namespace

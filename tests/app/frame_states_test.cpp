@@ -52,27 +52,12 @@ int WINAPI RecordBox(HWND owner, const wchar_t* text, const wchar_t*, UINT type)
   return IDOK;
 }
 
-// Runs this thread's messages until the condition holds or time runs out.
 template <class Condition>
 bool PumpUntil(Condition condition) {
-  const DWORD start = ::GetTickCount();
-  while (!condition()) {
-    if (::GetTickCount() - start > kWaitMs) return false;
-    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-    MSG msg;
-    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      ::TranslateMessage(&msg);
-      ::DispatchMessageW(&msg);
-    }
-  }
-  return true;
+  return frame_test::PumpUntil(condition, kWaitMs);
 }
 
-std::wstring Text(UINT id) {
-  CString text;
-  text.LoadString(::GetModuleHandleW(nullptr), id);
-  return text.c_str();
-}
+using frame_test::Text;
 
 bool StartsWith(std::wstring_view text, std::wstring_view head) { return text.starts_with(head); }
 

@@ -34,7 +34,9 @@
 #include "tests/app/FrameFixture.h"
 #include "tests/app/UiDriver.h"
 #include "tests/core/TempFolder.h"
+#include "tests/net/LoopbackPort.h"
 #include "tests/net/ScriptServer.h"
+#include "tests/ui/ControlText.h"
 #include "tests/ui/UiHarness.h"
 #include "ui/dialogs/DumpFileDlg.h"
 #include "ui/dialogs/RemoteFileDlg.h"
@@ -65,25 +67,9 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = kWaitMs) {
   return true;
 }
 
-std::wstring Text(HWND hwnd, int id) {
-  wchar_t buffer[1024] = {};
-  ::GetDlgItemTextW(hwnd, id, buffer, 1024);
-  return buffer;
-}
-std::wstring Caption(HWND hwnd) {
-  wchar_t buffer[512] = {};
-  ::GetWindowTextW(hwnd, buffer, 512);
-  return buffer;
-}
-std::wstring Cell(HWND list, int row, int column) {
-  wchar_t buffer[512] = {};
-  LVITEMW item = {};
-  item.iSubItem = column;
-  item.pszText = buffer;
-  item.cchTextMax = 512;
-  ::SendMessageW(list, LVM_GETITEMTEXTW, WPARAM(row), LPARAM(&item));
-  return buffer;
-}
+using kt_test::Text;
+using kt_test::Caption;
+using kt_test::Cell;
 std::vector<std::wstring> Names(HWND list) {
   std::vector<std::wstring> out;
   for (int r = 0; r < ListView_GetItemCount(list); ++r) out.push_back(Cell(list, r, 0));
@@ -207,15 +193,8 @@ TEST_F(RemoteFrame, AddressesThatMakeNoAddressAreRefusedWithTheConnectWarning) {
 // The dialog's text starts the connection; a refused port ends it with the
 // capture's notice 23 and the same warning.
 TEST_F(RemoteFrame, ConnectDialogStartsAndARefusedPortEndsIt) {
-  SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  sockaddr_in address = {};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  int length = sizeof(address);
-  bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-  getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-  closesocket(probe);
-  const std::wstring typed = L"127.0.0.1:" + std::to_wstring(ntohs(address.sin_port));
+  const uint16_t port = UnusedLoopbackPort();
+  const std::wstring typed = L"127.0.0.1:" + std::to_wstring(port);
   kt_test::CPopupRecorder boxes;
   {
     kt_test::CModalRecorder modal;
@@ -377,17 +356,10 @@ TEST_F(DumpListFrame, GarbledEndlessReplyShowsTheEntriesRead) {
 }
 
 TEST_F(DumpListFrame, NoServerIsTheSocketError) {
-  SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  sockaddr_in address = {};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  int length = sizeof(address);
-  bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-  getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-  closesocket(probe);
+  const uint16_t port = UnusedLoopbackPort();
   kt_test::CPopupRecorder boxes;
   std::vector<std::wstring> paths;
-  EXPECT_EQ(-1, RunDumpList(L"127.0.0.1:" + std::to_wstring(ntohs(address.sin_port)), &paths, boxes));
+  EXPECT_EQ(-1, RunDumpList(L"127.0.0.1:" + std::to_wstring(port), &paths, boxes));
   ASSERT_EQ(1u, boxes.messageBoxes.size());
   EXPECT_EQ(L"socket create remote dump file list failed!", boxes.messageBoxes[0].text);
   EXPECT_EQ(UINT(MB_ICONERROR), boxes.messageBoxes[0].type);
@@ -832,18 +804,6 @@ class PeerKeltracer {
   bool m_started = false;
 };
 
-uint16_t UnusedPort() {
-  SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  sockaddr_in address = {};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  int length = sizeof(address);
-  bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-  getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-  closesocket(probe);
-  return ntohs(address.sin_port);
-}
-
 using PeerFrame = RemoteFrame;
 
 TEST_F(PeerFrame, ViewerConnectsSeesRecordsCopiesADumpFileAndLeaves) {
@@ -857,7 +817,7 @@ TEST_F(PeerFrame, ViewerConnectsSeesRecordsCopiesADumpFileAndLeaves) {
     ::WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr);
     ::CloseHandle(file);
   }
-  const uint16_t port = UnusedPort();
+  const uint16_t port = UnusedLoopbackPort();
   ASSERT_TRUE(peer.Start(port));
   const std::wstring address = L"127.0.0.1:" + std::to_wstring(port);
 

@@ -337,6 +337,28 @@ class CCaptureSurface {
   HGDIOBJ m_previous = nullptr;
 };
 
+// The client area of a shown window as the screen has it, after `refresh`
+// let it paint; empty when hidden or of no size.
+template <class Refresh>
+CPixels CopyShownClient(HWND hwnd, Refresh refresh) {
+  RECT client = {};
+  if (!::IsWindowVisible(hwnd) || !::GetClientRect(hwnd, &client) || client.right <= 0 || client.bottom <= 0) {
+    return CPixels();
+  }
+  refresh();
+  CCaptureSurface surface(client.right, client.bottom);
+  HDC screen = ::GetDC(hwnd);
+  if (!surface.IsValid() || screen == nullptr) {
+    if (screen != nullptr) {
+      ::ReleaseDC(hwnd, screen);
+    }
+    return CPixels();
+  }
+  ::BitBlt(surface.dc(), 0, 0, client.right, client.bottom, screen, 0, 0, SRCCOPY);
+  ::ReleaseDC(hwnd, screen);
+  return surface.Take();
+}
+
 }  // namespace
 
 CPixels CapturePixels(HWND hwnd) {
@@ -353,41 +375,13 @@ CPixels CapturePixels(HWND hwnd) {
 }
 
 CPixels CaptureScreenPixels(HWND hwnd) {
-  RECT client = {};
-  if (!::IsWindowVisible(hwnd) || !::GetClientRect(hwnd, &client) || client.right <= 0 || client.bottom <= 0) {
-    return CPixels();
-  }
-  ::RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-  CCaptureSurface surface(client.right, client.bottom);
-  HDC screen = ::GetDC(hwnd);
-  if (!surface.IsValid() || screen == nullptr) {
-    if (screen != nullptr) {
-      ::ReleaseDC(hwnd, screen);
-    }
-    return CPixels();
-  }
-  ::BitBlt(surface.dc(), 0, 0, client.right, client.bottom, screen, 0, 0, SRCCOPY);
-  ::ReleaseDC(hwnd, screen);
-  return surface.Take();
+  return CopyShownClient(hwnd, [hwnd] {
+    ::RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  });
 }
 
 CPixels CaptureShownPixels(HWND hwnd) {
-  RECT client = {};
-  if (!::IsWindowVisible(hwnd) || !::GetClientRect(hwnd, &client) || client.right <= 0 || client.bottom <= 0) {
-    return CPixels();
-  }
-  ::UpdateWindow(hwnd);
-  CCaptureSurface surface(client.right, client.bottom);
-  HDC screen = ::GetDC(hwnd);
-  if (!surface.IsValid() || screen == nullptr) {
-    if (screen != nullptr) {
-      ::ReleaseDC(hwnd, screen);
-    }
-    return CPixels();
-  }
-  ::BitBlt(surface.dc(), 0, 0, client.right, client.bottom, screen, 0, 0, SRCCOPY);
-  ::ReleaseDC(hwnd, screen);
-  return surface.Take();
+  return CopyShownClient(hwnd, [hwnd] { ::UpdateWindow(hwnd); });
 }
 
 bool WriteBmp(const CPixels& pixels, const std::wstring& path) {

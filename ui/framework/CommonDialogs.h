@@ -98,13 +98,7 @@ class CFindReplaceDialogImpl : public CDialogImplBase {
       return nullptr;
     }
     m_created = true;
-    m_ownerSlot = ownerSlot;
-    if (m_ownerSlot != nullptr) {
-      *m_ownerSlot = static_cast<T*>(this);
-    }
-    if (CMessageLoop::AddModelessDialog(hwnd)) {
-      m_registered = hwnd;
-    }
+    m_tenure.Adopt(hwnd, static_cast<T*>(this), ownerSlot);
     return hwnd;
   }
 
@@ -122,15 +116,8 @@ class CFindReplaceDialogImpl : public CDialogImplBase {
   END_MSG_MAP()
 
   void OnFinalMessage(HWND hwnd) final {
-    if (m_registered != nullptr) {
-      CMessageLoop::RemoveModelessDialog(m_registered);
-      m_registered = nullptr;
-    }
     (void)hwnd;
-    if (m_ownerSlot != nullptr && *m_ownerSlot == static_cast<T*>(this)) {
-      *m_ownerSlot = nullptr;
-    }
-    m_ownerSlot = nullptr;
+    m_tenure.Release(static_cast<T*>(this));
     if (m_created) {
       delete this;
     }
@@ -145,7 +132,6 @@ class CFindReplaceDialogImpl : public CDialogImplBase {
     to[i] = 0;
   }
 
-  T** m_ownerSlot = nullptr;
-  HWND m_registered = nullptr;
+  CModelessTenure<T> m_tenure;
   bool m_created = false;
 };

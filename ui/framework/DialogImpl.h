@@ -157,6 +157,39 @@ class CDialogImpl : public CDialogImplBase {
   }
 };
 
+// What a heap modeless window holds while it lives: its owner's pointer to
+// it and its place in the thread's modeless registry. Adopt once the window
+// is made; Release when it is gone, so the owner never holds a deleted
+// dialog and the loop never feeds a dead window.
+template <class T>
+class CModelessTenure {
+ public:
+  void Adopt(HWND hwnd, T* dialog, T** ownerSlot) {
+    m_ownerSlot = ownerSlot;
+    if (m_ownerSlot != nullptr) {
+      *m_ownerSlot = dialog;
+    }
+    if (CMessageLoop::AddModelessDialog(hwnd)) {
+      m_registered = hwnd;
+    }
+  }
+
+  void Release(const T* dialog) {
+    if (m_registered != nullptr) {
+      CMessageLoop::RemoveModelessDialog(m_registered);
+      m_registered = nullptr;
+    }
+    if (m_ownerSlot != nullptr && *m_ownerSlot == dialog) {
+      *m_ownerSlot = nullptr;
+    }
+    m_ownerSlot = nullptr;
+  }
+
+ private:
+  T** m_ownerSlot = nullptr;
+  HWND m_registered = nullptr;
+};
+
 // A heap dialog that deletes itself on its final message. When Create
 // returns null the object was not deleted and belongs to the caller, also
 // when the window came and went during creation (OnInitDialog destroying
@@ -166,12 +199,7 @@ class CDialogImpl : public CDialogImplBase {
 template <class T>
 class CModelessDialog : public CDialogImpl<T> {
  public:
-  ~CModelessDialog() override {
-    if (m_registered != nullptr) {
-      CMessageLoop::RemoveModelessDialog(m_registered);
-    }
-    ClearOwnerSlot();
-  }
+  ~CModelessDialog() override { m_tenure.Release(static_cast<T*>(this)); }
 
   // `ownerSlot` (may be null) is the owner's pointer to this dialog: it is
   // set to this object when the window was made and cleared when the window
@@ -183,13 +211,7 @@ class CModelessDialog : public CDialogImpl<T> {
       return nullptr;
     }
     m_created = true;
-    m_ownerSlot = ownerSlot;
-    if (m_ownerSlot != nullptr) {
-      *m_ownerSlot = static_cast<T*>(this);
-    }
-    if (CMessageLoop::AddModelessDialog(hwnd)) {
-      m_registered = hwnd;
-    }
+    m_tenure.Adopt(hwnd, static_cast<T*>(this), ownerSlot);
     return hwnd;
   }
 
@@ -201,15 +223,7 @@ class CModelessDialog : public CDialogImpl<T> {
   }
 
  private:
-  void ClearOwnerSlot() {
-    if (m_ownerSlot != nullptr && *m_ownerSlot == static_cast<T*>(this)) {
-      *m_ownerSlot = nullptr;
-    }
-    m_ownerSlot = nullptr;
-  }
-
-  T** m_ownerSlot = nullptr;
-  HWND m_registered = nullptr;
+  CModelessTenure<T> m_tenure;
   bool m_created = false;
 };
 

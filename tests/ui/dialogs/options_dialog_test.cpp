@@ -11,45 +11,23 @@
 #include <vector>
 
 #include "resource.h"
+#include "tests/ui/ControlText.h"
 #include "tests/ui/UiHarness.h"
 #include "ui/dialogs/OptionsDlg.h"
 #include "ui/dialogs/SelModDlg.h"
 
 namespace {
 
-std::wstring Text(HWND hwnd, int id) {
-  wchar_t buffer[600] = {};
-  ::GetDlgItemTextW(hwnd, id, buffer, 600);
-  return buffer;
-}
+using kt_test::Text;
 
 bool Checked(HWND hwnd, int id) { return ::IsDlgButtonChecked(hwnd, id) == BST_CHECKED; }
 bool Enabled(HWND hwnd, int id) { return ::IsWindowEnabled(::GetDlgItem(hwnd, id)) != FALSE; }
 bool IsModuleSelection(HWND hwnd) { return ::GetDlgItem(hwnd, IDC_SELMOD_LIST) != nullptr; }
 
-std::wstring Cell(HWND hwnd, int listId, int row, int column) {
-  wchar_t buffer[256] = {};
-  LVITEMW item = {};
-  item.iSubItem = column;
-  item.pszText = buffer;
-  item.cchTextMax = 256;
-  ::SendDlgItemMessageW(hwnd, listId, LVM_GETITEMTEXTW, WPARAM(row), LPARAM(&item));
-  return buffer;
-}
-
-int Rows(HWND hwnd, int listId) { return int(::SendDlgItemMessageW(hwnd, listId, LVM_GETITEMCOUNT, 0, 0)); }
-
-bool RowChecked(HWND hwnd, int listId, int row) {
-  const UINT state = UINT(::SendDlgItemMessageW(hwnd, listId, LVM_GETITEMSTATE, WPARAM(row), LVIS_STATEIMAGEMASK));
-  return (state >> 12) != 1;
-}
-
-void SetRowChecked(HWND hwnd, int listId, int row, bool checked) {
-  LVITEMW item = {};
-  item.stateMask = LVIS_STATEIMAGEMASK;
-  item.state = INDEXTOSTATEIMAGEMASK(checked ? 2 : 1);
-  ::SendDlgItemMessageW(hwnd, listId, LVM_SETITEMSTATE, WPARAM(row), LPARAM(&item));
-}
+using kt_test::Cell;
+using kt_test::RowChecked;
+using kt_test::Rows;
+using kt_test::SetRowChecked;
 
 constexpr wchar_t kProgram[] = L"C:\\kt\\bin\\keltracer.exe";
 

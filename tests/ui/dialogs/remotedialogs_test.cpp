@@ -16,6 +16,8 @@
 #include "net/RemoteServer.h"
 #include "resource.h"
 #include "tests/core/TempFolder.h"
+#include "tests/ui/ControlText.h"
+#include "tests/ui/dialogs/RealDialog.h"
 #include "tests/ui/UiHarness.h"
 #include "ui/dialogs/DumpFileDlg.h"
 #include "ui/dialogs/HistroyDlg.h"
@@ -25,25 +27,9 @@
 
 namespace {
 
-std::wstring Text(HWND hwnd, int id) {
-  wchar_t buffer[2048] = {};
-  ::GetDlgItemTextW(hwnd, id, buffer, 2048);
-  return buffer;
-}
-std::wstring Caption(HWND hwnd) {
-  wchar_t buffer[512] = {};
-  ::GetWindowTextW(hwnd, buffer, 512);
-  return buffer;
-}
-std::wstring Cell(HWND list, int row, int column) {
-  wchar_t buffer[512] = {};
-  LVITEMW item = {};
-  item.iSubItem = column;
-  item.pszText = buffer;
-  item.cchTextMax = 512;
-  ::SendMessageW(list, LVM_GETITEMTEXTW, WPARAM(row), LPARAM(&item));
-  return buffer;
-}
+using kt_test::Text;
+using kt_test::Caption;
+using kt_test::Cell;
 struct Column {
   std::wstring text;
   int width;
@@ -85,18 +71,7 @@ uint64_t FileTime(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD 
   return uint64_t(file.dwLowDateTime) | (uint64_t(file.dwHighDateTime) << 32);
 }
 
-template <class Dialog>
-INT_PTR RunReal(Dialog& dialog, HWND parent, UINT templateId, std::function<void(HWND)> drive) {
-  kt_test::CModalRecorder recorder;
-  recorder.runReal = true;
-  recorder.drive = std::move(drive);
-  const INT_PTR result = dialog.DoModal(parent);
-  EXPECT_EQ(1u, recorder.dialogs.size());
-  if (!recorder.dialogs.empty()) {
-    EXPECT_EQ(templateId, recorder.dialogs[0].templateId);
-  }
-  return result;
-}
+using kt_test::RunForReal;
 
 // ------------------------------------------------------------------ connect
 
@@ -108,7 +83,7 @@ TEST(SockConnectDialog, OffersTheAddressesUsedAndTakesTheTypedOne) {
   CSockConnectDlg dialog(&history);
   int count = 0;
   std::wstring first;
-  const INT_PTR result = RunReal(dialog, host.get(), IDD_SOCK_CONNECT, [&](HWND hwnd) {
+  const INT_PTR result = RunForReal(dialog, host.get(), IDD_SOCK_CONNECT, [&](HWND hwnd) {
     kt_test::SaveWindowShot(hwnd, L"connect");
     HWND combo = ::GetDlgItem(hwnd, IDC_CONNECT_ADDRESS);
     count = int(::SendMessageW(combo, CB_GETCOUNT, 0, 0));
@@ -125,14 +100,14 @@ TEST(SockConnectDialog, OffersTheAddressesUsedAndTakesTheTypedOne) {
 TEST(SockConnectDialog, CancelTakesNothingAndOkReadsAtMost1023Characters) {
   kt_test::CTestHostWindow host(600, 400);
   CSockConnectDlg cancelled(nullptr);
-  EXPECT_EQ(IDCANCEL, RunReal(cancelled, host.get(), IDD_SOCK_CONNECT, [&](HWND hwnd) {
+  EXPECT_EQ(IDCANCEL, RunForReal(cancelled, host.get(), IDD_SOCK_CONNECT, [&](HWND hwnd) {
               ::SetDlgItemTextW(hwnd, IDC_CONNECT_ADDRESS, L"127.0.0.1");
               kt_test::ClickButton(hwnd, IDCANCEL);
             }));
   EXPECT_TRUE(cancelled.m_address.IsEmpty());
   CSockConnectDlg longText(nullptr);
   const std::wstring typed(1100, L'a');
-  EXPECT_EQ(IDOK, RunReal(longText, host.get(), IDD_SOCK_CONNECT, [&](HWND hwnd) {
+  EXPECT_EQ(IDOK, RunForReal(longText, host.get(), IDD_SOCK_CONNECT, [&](HWND hwnd) {
               ::SetDlgItemTextW(hwnd, IDC_CONNECT_ADDRESS, typed.c_str());
               kt_test::ClickButton(hwnd, IDOK);
             }));
@@ -166,7 +141,7 @@ TEST_F(DumpFileDialog, ListsTheFilesAndTakesTheSelectedOne) {
   std::vector<std::vector<std::wstring>> rows;
   bool okAtStart = true;
   std::wstring path, caption;
-  const INT_PTR result = RunReal(dialog, host.get(), IDD_DUMP_FILE, [&](HWND hwnd) {
+  const INT_PTR result = RunForReal(dialog, host.get(), IDD_DUMP_FILE, [&](HWND hwnd) {
     HWND list = ::GetDlgItem(hwnd, IDC_DUMP_LIST);
     columns = Columns(list);
     for (int r = 0; r < ListView_GetItemCount(list); ++r) {
@@ -205,7 +180,7 @@ TEST_F(DumpFileDialog, ListsTheFilesAndTakesTheSelectedOne) {
 TEST_F(DumpFileDialog, RemoteListNamesItsServerAndADoubleClickChooses) {
   CDumpFileDlg dialog(entries, L"127.0.0.1:6000");
   std::wstring caption, path;
-  const INT_PTR result = RunReal(dialog, host.get(), IDD_DUMP_FILE, [&](HWND hwnd) {
+  const INT_PTR result = RunForReal(dialog, host.get(), IDD_DUMP_FILE, [&](HWND hwnd) {
     caption = Caption(hwnd);
     Select(::GetDlgItem(hwnd, IDC_DUMP_LIST), 2);
     path = Text(hwnd, IDC_DUMP_PATH);
@@ -251,7 +226,7 @@ TEST_F(HistoryDialog, ShowsEveryTraceFileAndOpensTheSelection) {
   std::vector<std::wstring> first, last;
   bool openAtStart = true, deleteAtStart = true;
   std::wstring path;
-  const INT_PTR result = RunReal(dialog, host.get(), IDD_HISTORY, [&](HWND hwnd) {
+  const INT_PTR result = RunForReal(dialog, host.get(), IDD_HISTORY, [&](HWND hwnd) {
     HWND list = ::GetDlgItem(hwnd, IDC_HISTORY_LIST);
     columns = Columns(list);
     first = {Cell(list, 0, 0), Cell(list, 0, 1), Cell(list, 0, 2), Cell(list, 0, 3)};
@@ -297,7 +272,7 @@ TEST_F(HistoryDialog, DeletionAsksOnceAndKeepsWhatCouldNotBeDeleted) {
   kt_test::CPopupRecorder boxes;
   boxes.messageBoxAnswer = IDYES;
   std::vector<std::wstring> rowsAfter;
-  const INT_PTR result = RunReal(dialog, host.get(), IDD_HISTORY, [&](HWND hwnd) {
+  const INT_PTR result = RunForReal(dialog, host.get(), IDD_HISTORY, [&](HWND hwnd) {
     HWND list = ::GetDlgItem(hwnd, IDC_HISTORY_LIST);
     for (int row : {0, 2, 3}) Select(list, row);
     kt_test::ClickButton(hwnd, IDC_HISTORY_DELETE);
@@ -325,7 +300,7 @@ TEST_F(HistoryDialog, AnsweringNoDeletesNothing) {
   kt_test::CPopupRecorder boxes;
   boxes.messageBoxAnswer = IDNO;
   int rows = 0;
-  RunReal(dialog, host.get(), IDD_HISTORY, [&](HWND hwnd) {
+  RunForReal(dialog, host.get(), IDD_HISTORY, [&](HWND hwnd) {
     HWND list = ::GetDlgItem(hwnd, IDC_HISTORY_LIST);
     Select(list, 1);
     kt_test::ClickButton(hwnd, IDC_HISTORY_DELETE);
@@ -342,7 +317,7 @@ TEST_F(HistoryDialog, AnsweringNoDeletesNothing) {
 TEST_F(HistoryDialog, DoubleClickOpensThatFile) {
   CHistroyDlg dialog(files);
   const INT_PTR result =
-      RunReal(dialog, host.get(), IDD_HISTORY, [&](HWND hwnd) { DoubleClick(hwnd, IDC_HISTORY_LIST, 3); });
+      RunForReal(dialog, host.get(), IDD_HISTORY, [&](HWND hwnd) { DoubleClick(hwnd, IDC_HISTORY_LIST, 3); });
   EXPECT_EQ(IDOK, result);
   ASSERT_EQ(1u, dialog.m_chosen.size());
   EXPECT_EQ(folder.File(L"keltra_d.ktr"), dialog.m_chosen[0].c_str());

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "tests/ui/UiHarness.h"
+#include "tests/ui/framework/InMemoryDialog.h"
 #include "ui/framework/DataExchange.h"
 #include "ui/framework/DialogImpl.h"
 
@@ -26,12 +27,7 @@ const DLGTEMPLATE* SmallTemplate() {
   return builder.get();
 }
 
-CDialogSource InMemory(const DLGTEMPLATE* memory) {
-  CDialogSource source;
-  source.instance = ::GetModuleHandleW(nullptr);
-  source.memory = memory;
-  return source;
-}
+using kt_test::InMemory;
 
 class CModalDlg : public CDialogImpl<CModalDlg> {
  public:

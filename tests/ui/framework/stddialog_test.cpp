@@ -10,6 +10,7 @@
 
 #include "resource.h"
 #include "tests/ui/UiHarness.h"
+#include "tests/ui/framework/InMemoryDialog.h"
 #include "ui/framework/DialogImpl.h"
 #include "ui/framework/Dispatch.h"
 #include "ui/framework/MessageBoxes.h"
@@ -54,12 +55,7 @@ const DLGTEMPLATE* StdTemplate() {
   return builder.get();
 }
 
-CDialogSource InMemory(const DLGTEMPLATE* memory) {
-  CDialogSource source;
-  source.instance = ::GetModuleHandleW(nullptr);
-  source.memory = memory;
-  return source;
-}
+using kt_test::InMemory;
 
 // A framework window class bound to a dialog's control by DDX_CONTROL: it
 // counts the owner-draw and custom-draw messages reflected to it.
