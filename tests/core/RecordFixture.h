@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <cstdlib>
 #include <cwchar>
 
 #include "core/TraceRecord.h"
@@ -77,3 +78,20 @@ inline TraceRecord* AddRecord(CTraceBase* store, const RecordSpec& spec) {
   }
   return record;
 }
+
+// One record in a heap block of its own, laid out as the builder lays it out.
+class OwnedRecord {
+ public:
+  explicit OwnedRecord(const RecordSpec& spec) {
+    wchar_t pt[32];
+    m_record = static_cast<TraceRecord*>(std::malloc(RecordBytesFor(spec, pt, 32)));
+    if (m_record != nullptr) FillRecord(m_record, spec, 1);
+  }
+  ~OwnedRecord() { std::free(m_record); }
+  OwnedRecord(const OwnedRecord&) = delete;
+  OwnedRecord& operator=(const OwnedRecord&) = delete;
+  TraceRecord* get() const { return m_record; }
+
+ private:
+  TraceRecord* m_record;
+};

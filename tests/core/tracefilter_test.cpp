@@ -10,23 +10,6 @@
 
 namespace {
 
-// One record in a heap block of its own, laid out as the builder lays it out.
-class OwnedRecord {
- public:
-  explicit OwnedRecord(const RecordSpec& spec) {
-    wchar_t pt[32];
-    m_record = static_cast<TraceRecord*>(std::malloc(RecordBytesFor(spec, pt, 32)));
-    FillRecord(m_record, spec, 1);
-  }
-  ~OwnedRecord() { std::free(m_record); }
-  OwnedRecord(const OwnedRecord&) = delete;
-  OwnedRecord& operator=(const OwnedRecord&) = delete;
-  const TraceRecord* get() const { return m_record; }
-
- private:
-  TraceRecord* m_record;
-};
-
 int MatchText(const CTraceFilter& filter, const wchar_t* module, const wchar_t* hint, const wchar_t* message) {
   RecordSpec spec;
   spec.module = module;

@@ -59,22 +59,6 @@ std::wstring ComboEntry(HWND hwnd, int comboId, int index) {
   return buffer;
 }
 
-class OwnedRecord {
- public:
-  explicit OwnedRecord(const RecordSpec& spec) {
-    wchar_t pt[32];
-    m_record = static_cast<TraceRecord*>(std::malloc(RecordBytesFor(spec, pt, 32)));
-    FillRecord(m_record, spec, 1);
-  }
-  ~OwnedRecord() { std::free(m_record); }
-  OwnedRecord(const OwnedRecord&) = delete;
-  OwnedRecord& operator=(const OwnedRecord&) = delete;
-  TraceRecord* get() const { return m_record; }
-
- private:
-  TraceRecord* m_record;
-};
-
 // A store that refuses its lock, as a busy capture can.
 class CLockedStore : public CTraceFile {
  public:

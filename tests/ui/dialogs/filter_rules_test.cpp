@@ -100,22 +100,6 @@ TEST(FilterRules, EveryCombinationOfBoxesSurvivesAnotherOk) {
   }
 }
 
-class OwnedRecord {
- public:
-  explicit OwnedRecord(const RecordSpec& spec) {
-    wchar_t pt[32];
-    m_record = static_cast<TraceRecord*>(std::malloc(RecordBytesFor(spec, pt, 32)));
-    FillRecord(m_record, spec, 1);
-  }
-  ~OwnedRecord() { std::free(m_record); }
-  OwnedRecord(const OwnedRecord&) = delete;
-  OwnedRecord& operator=(const OwnedRecord&) = delete;
-  const TraceRecord* get() const { return m_record; }
-
- private:
-  TraceRecord* m_record;
-};
-
 int MatchLevel(CTraceFilter& filter, uint32_t level, uint32_t pid = 100, uint32_t tid = 200) {
   filter.Compile();
   RecordSpec spec;
