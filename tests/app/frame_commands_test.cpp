@@ -32,6 +32,7 @@
 #include "resource.h"
 #include "tests/app/FrameFixture.h"
 #include "tests/core/TempFolder.h"
+#include "tests/net/LoopbackPort.h"
 #include "tests/ui/UiHarness.h"
 #include "ui/dialogs/AddTabDlg.h"
 #include "ui/dialogs/DetailDlg.h"
@@ -255,15 +256,7 @@ TEST_F(FrameCommands, EveryAcceleratorReachesItsCommandWithoutAMenuBar) {
   // (answered with Cancel), the remote file dialog and an upload, which goes
   // to a closed port here.
   kt_test::CModalRecorder modal;
-  SOCKET probe = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  sockaddr_in unused = {};
-  unused.sin_family = AF_INET;
-  unused.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  int length = sizeof(unused);
-  ::bind(probe, reinterpret_cast<sockaddr*>(&unused), sizeof(unused));
-  ::getsockname(probe, reinterpret_cast<sockaddr*>(&unused), &length);
-  ::closesocket(probe);
-  const std::wstring origin = L"http://127.0.0.1:" + std::to_wstring(ntohs(unused.sin_port));
+  const std::wstring origin = L"http://127.0.0.1:" + std::to_wstring(UnusedLoopbackPort());
   ::SetEnvironmentVariableW(kLogServerEnvironment, origin.c_str());
   for (int i = 0; i < count; ++i) {
     g_commands.clear();

@@ -518,25 +518,6 @@ TEST_F(RemoteFileFrame, DialogDestroyedWhileItsListingRuns) {
 
 // ------------------------------------------------------------------- upload
 
-std::string HttpGet(uint16_t port, const std::string& path) {
-  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  sockaddr_in address = {};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  std::string reply;
-  if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0) {
-    const std::string request = "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
-    send(s, request.data(), int(request.size()), 0);
-    char chunk[4096];
-    int got = 0;
-    while ((got = recv(s, chunk, sizeof(chunk), 0)) > 0) reply.append(chunk, size_t(got));
-  }
-  closesocket(s);
-  const size_t body = reply.find("\r\n\r\n");
-  return body == std::string::npos ? std::string() : reply.substr(body + 4);
-}
-
 class UploadFrame : public RemoteFrame {
  public:
   static void SetUpTestSuite() {
@@ -639,7 +620,7 @@ class UploadFrame : public RemoteFrame {
 };
 
 TEST_F(UploadFrame, SmallDocumentShowsEveryStepAndTheFrameClearsTheJob) {
-  ASSERT_EQ("reset", HttpGet(s_logPort, "/control/reset"));
+  ASSERT_EQ("reset", test_net::LoopbackHttpGet(s_logPort, "/control/reset"));
   CSendToTalmoDlg* dialog = nullptr;
   const Shown shown = Upload(&dialog);
   ASSERT_NE(nullptr, dialog);
@@ -660,7 +641,7 @@ TEST_F(UploadFrame, SmallDocumentShowsEveryStepAndTheFrameClearsTheJob) {
 }
 
 TEST_F(UploadFrame, BusyServerTurnsTheConnectLineRed) {
-  ASSERT_EQ("reset", HttpGet(s_logPort, "/control/reset?query=busy"));
+  ASSERT_EQ("reset", test_net::LoopbackHttpGet(s_logPort, "/control/reset?query=busy"));
   CSendToTalmoDlg* dialog = nullptr;
   Upload(&dialog);
   ASSERT_NE(nullptr, dialog);
@@ -675,14 +656,14 @@ TEST_F(UploadFrame, BusyServerTurnsTheConnectLineRed) {
 }
 
 TEST_F(UploadFrame, CancelWhileSendingShowsTheCancelledForm) {
-  ASSERT_EQ("reset", HttpGet(s_logPort, "/control/reset?stall=1"));
+  ASSERT_EQ("reset", test_net::LoopbackHttpGet(s_logPort, "/control/reset?stall=1"));
   CSendToTalmoDlg* dialog = nullptr;
   std::wstring waiting;
   Upload(&dialog, [&](HWND hwnd) {
-    HttpGet(s_logPort, "/control/wait_stall");
+    test_net::LoopbackHttpGet(s_logPort, "/control/wait_stall");
     kt_test::ClickButton(hwnd, IDCANCEL);
     waiting = Caption(hwnd);
-    HttpGet(s_logPort, "/control/release");
+    test_net::LoopbackHttpGet(s_logPort, "/control/release");
   });
   ASSERT_NE(nullptr, dialog);
   HWND hwnd = dialog->m_hWnd;

@@ -73,25 +73,6 @@ DWORD WINAPI RefusePrompt(HWND, HINTERNET, DWORD, DWORD, void**) {
 
 // --- the test's own requests to the server's control paths ---
 
-std::string ControlGet(uint16_t port, const std::string& path) {
-  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  sockaddr_in address = {};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  std::string reply;
-  if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0) {
-    const std::string request = "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
-    send(s, request.data(), int(request.size()), 0);
-    char chunk[65536];
-    int got = 0;
-    while ((got = recv(s, chunk, sizeof(chunk), 0)) > 0) reply.append(chunk, size_t(got));
-  }
-  closesocket(s);
-  const size_t body = reply.find("\r\n\r\n");
-  return body == std::string::npos ? std::string() : reply.substr(body + 4);
-}
-
 struct Logged {
   std::string method;
   std::string path;
@@ -138,7 +119,7 @@ class Upload : public CStoreTest {
     const std::wstring origin = L"http://127.0.0.1:" + std::to_wstring(port);
     SetEnvironmentVariableW(kLogServerEnvironment, origin.c_str());
   }
-  static std::string Control(const std::string& path) { return ControlGet(s_port, path); }
+  static std::string Control(const std::string& path) { return test_net::LoopbackHttpGet(s_port, path); }
 
   static std::vector<Logged> Log() {
     std::vector<Logged> log;

@@ -5,6 +5,7 @@
 #include <winsock2.h>
 
 #include <cstdint>
+#include <string>
 
 // Host order; 0 when no port could be had.
 inline uint16_t UnusedLoopbackPort() {
@@ -33,5 +34,23 @@ inline sockaddr_in LoopbackAddress(uint16_t port) {
 }
 
 inline uint16_t FreePort() { return UnusedLoopbackPort(); }
+
+// The body of an HTTP/1.0 GET of `path` from 127.0.0.1:port (read until the
+// server closes), or empty when there is no answer.
+inline std::string LoopbackHttpGet(uint16_t port, const std::string& path) {
+  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  const sockaddr_in address = LoopbackAddress(port);
+  std::string reply;
+  if (s != INVALID_SOCKET && connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0) {
+    const std::string request = "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
+    send(s, request.data(), int(request.size()), 0);
+    char chunk[65536];
+    int got = 0;
+    while ((got = recv(s, chunk, sizeof(chunk), 0)) > 0) reply.append(chunk, size_t(got));
+  }
+  if (s != INVALID_SOCKET) closesocket(s);
+  const size_t body = reply.find("\r\n\r\n");
+  return body == std::string::npos ? std::string() : reply.substr(body + 4);
+}
 
 }  // namespace test_net
