@@ -330,6 +330,11 @@ class CMainFrame : public CFrameWindowImpl<CMainFrame>,
 
   // --- documents and views ---
   int AddDocument(CTraceMgr* store);
+  int AddDocumentHeld(CTraceMgr* store);
+  // Nothing of the frame paints between these two; the release of the
+  // outermost hold repaints the whole client area, children included, at once.
+  void HoldFramePainting();
+  void PaintFrameOnce();
   int AddViewTab(CTraceMgr* store, uint32_t mask, const CTraceFilter& filter);
   void ApplyFilterToTab(size_t item, uint32_t mode, const CTraceFilter& filter);
   void UpdateView(CTraceView* view, int enableControls, int showFilterStatus, int restorePosition,
@@ -481,8 +486,9 @@ class CMainFrame : public CFrameWindowImpl<CMainFrame>,
   CTroubleStreak m_channelStreak;
   CHandle m_saveLogMutex;
   bool m_inLoop = false;  // added to the thread's message loop
-  // While a document is added: what it changes is painted once, at the end.
-  bool m_layingOut = false;
+  // Holds of the frame's painting under way (a document being added): what
+  // they change is painted once, when the last one goes.
+  int m_frameHolds = 0;
   // The server address of the connection (state 1 or 2).
   sockaddr_in m_remoteServer = {};
   // The remote dump-list request while one runs; made on first use.

@@ -185,7 +185,6 @@ LRESULT CMainFrame::OnThreadsNotify(uint32_t code, LPARAM value) {
       if (job == nullptr || !g_jobMgr.TakeFinishedJob(job)) {
         return 0;
       }
-      UpdateStatusBar(1);
       OnThreadFinished(job);
       if (m_uploadDlg != nullptr) {
         m_uploadDlg->ForgetJob(job);
@@ -241,12 +240,22 @@ void CMainFrame::ReportFailedJob(const JobItem& job) {
 
 void CMainFrame::OnThreadFinished(JobItem* job) {
   const uint32_t titleId = job->TitleId();
+  const bool opened = !job->Failed() && (titleId == IDS_JOB_OPENING || titleId == IDS_JOB_REMOTE_GET);
+  if (!opened) {
+    UpdateStatusBar(1);
+  }
   if (job->Failed()) {
     ReportFailedJob(*job);
-  } else if (titleId == IDS_JOB_OPENING || titleId == IDS_JOB_REMOTE_GET) {
+  } else if (opened) {
     CTraceMgr* store = titleId == IDS_JOB_OPENING ? static_cast<JobFile*>(job)->Store()
                                                    : static_cast<JobRmtGet*>(job)->Store();
-    if (store != nullptr && AddDocument(store)) {
+    // The progress goes from the status bar in the paint that shows the
+    // document; a message box must not find the frame held.
+    HoldFramePainting();
+    UpdateStatusBar(1);
+    const int added = store != nullptr ? AddDocument(store) : 0;
+    PaintFrameOnce();
+    if (added != 0) {
       store->AddRef();  // the job's own reference goes with the job
     } else {
       MessageBoxId(IDS_ADD_TAB_GROUP_FAILED, MB_ICONERROR);

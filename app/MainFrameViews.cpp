@@ -54,10 +54,48 @@ CTraceMgr* CMainFrame::CurrentStore() const {
 
 bool CMainFrame::IsLiveShown() const { return m_viewStrip.Model().Current() == 0; }
 
+// A document changes the view strip, the document strip (which may show
+// and take room from the list), the list and the status bar. Each of them
+// painting on its own showed the frame half old, half new for a moment (a
+// status bar or strip ahead of its list, a list in its old size), so nothing
+// paints until the frame is laid out, and then all of it in one pass.
 int CMainFrame::AddDocument(CTraceMgr* store) {
   if (store == nullptr) {
     return 0;
   }
+  HoldFramePainting();
+  const int result = AddDocumentHeld(store);
+  PaintFrameOnce();
+  return result;
+}
+
+void CMainFrame::HoldFramePainting() {
+  ++m_frameHolds;
+  m_list.HoldDrawing();
+  m_viewStrip.HoldPainting();
+  m_documentStrip.HoldPainting();
+  m_statusBar.HoldPainting();
+}
+
+void CMainFrame::PaintFrameOnce() {
+  m_statusBar.ReleasePainting();
+  m_documentStrip.ReleasePainting();
+  m_viewStrip.ReleasePainting();
+  m_list.ReleaseHeld();
+  if (m_frameHolds == 0 || --m_frameHolds != 0) {
+    return;  // the outermost hold paints
+  }
+  // The list's scroll bars may have come or gone while it was held. The
+  // rows are painted first: bars and strips that showed the new document
+  // over the old rows looked like a frame of their own.
+  RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+  if (m_list.m_hWnd != nullptr) {
+    m_list.RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  }
+  RedrawWindow(nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+}
+
+int CMainFrame::AddDocumentHeld(CTraceMgr* store) {
   const wchar_t* name = store->m_fileName.c_str();
   const int64_t document = m_documentStrip.AddItem(0, name, ktframe::kDocumentImage, 0, 0);
   if (document < 0) {
@@ -68,14 +106,6 @@ int CMainFrame::AddDocument(CTraceMgr* store) {
     m_documentStrip.RemoveItem(size_t(document));
     return 0;
   }
-  // The frame is laid out before anything shows the new document, then
-  // list, strips and status bar are painted one after the other, and the
-  // bars keep their size: a list painted and then resized, a status bar
-  // ahead of its list and a toolbar erased behind a held view strip each
-  // showed for a moment.
-  m_list.HoldDrawing();
-  m_viewStrip.SetRedraw(FALSE);
-  m_layingOut = true;
   {
     const CStoreLock lock(store, kLockShared);
     for (size_t i = 0; lock.Held() && i < store->m_views.count; ++i) {
@@ -84,24 +114,15 @@ int CMainFrame::AddDocument(CTraceMgr* store) {
                           1);
     }
   }
-  int result = 1;
   const TabGroup* added = m_viewStrip.Model().GetGroup(size_t(group));
-  if (added != nullptr && added->Count() >= 1) {
-    m_viewStrip.SelectGroup(size_t(group));
-    UpdateLayout(FALSE);
-  } else {
+  if (added == nullptr || added->Count() == 0) {
     m_viewStrip.RemoveGroup(size_t(group));
     m_documentStrip.RemoveItem(size_t(document));
-    result = 0;
+    return 0;
   }
-  m_layingOut = false;
-  m_list.RepaintHeld();
-  constexpr UINT kRepaintNow = RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW;
-  m_viewStrip.SetRedraw(TRUE);
-  m_viewStrip.RedrawWindow(nullptr, nullptr, kRepaintNow);
-  m_statusBar.UpdateWindow();
-  m_documentStrip.RedrawWindow(nullptr, nullptr, kRepaintNow);
-  return result;
+  m_viewStrip.SelectGroup(size_t(group));
+  UpdateLayout(FALSE);
+  return 1;
 }
 
 int CMainFrame::AddViewTab(CTraceMgr* store, uint32_t mask, const CTraceFilter& filter) {
@@ -312,7 +333,7 @@ void CMainFrame::UpdateView(CTraceView* view, int enableControls, int showFilter
   if (enableControls != 0) {
     EnableViewControls(usable);
   }
-  m_statusBar.RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | (m_layingOut ? 0 : RDW_UPDATENOW));
+  m_statusBar.RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | (m_frameHolds != 0 ? 0 : RDW_UPDATENOW));
   UpdateTitle();
   m_list.RepaintHeld();
 }

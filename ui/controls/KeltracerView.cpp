@@ -135,6 +135,16 @@ void CKeltracerView::RepaintHeld() {
   RedrawWindow(nullptr, nullptr, kRepaintRows);
 }
 
+void CKeltracerView::ReleaseHeld() {
+  if (m_holdDepth > 0 && --m_holdDepth > 0) {
+    return;
+  }
+  if (m_held.held) {
+    m_held.held = false;
+    ::DefWindowProcW(m_hWnd, WM_SETREDRAW, TRUE, 0);
+  }
+}
+
 void CKeltracerView::RedrawChangedBars() {
   const DWORD style = GetStyle();
   for (size_t i = 0; i < 2; ++i) {

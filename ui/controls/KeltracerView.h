@@ -138,6 +138,9 @@ class CKeltracerView : public CListCtrlExImpl<CKeltracerView> {
   // Holds nest: only the release of the outermost one repaints.
   void HoldDrawing();
   void RepaintHeld();
+  // Ends a hold like RepaintHeld but paints nothing: the caller repaints the
+  // whole list, frame and header included.
+  void ReleaseHeld();
 
   LRESULT OnSetItemState(UINT msg, WPARAM wParam, LPARAM lParam);
   LRESULT OnGetItemState(UINT msg, WPARAM wParam, LPARAM lParam);

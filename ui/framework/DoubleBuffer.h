@@ -21,6 +21,21 @@ class CDoubleBufferImpl {
 
   LRESULT OnEraseBackground(UINT, WPARAM, LPARAM) { return 1; }
 
+  // While held, a paint is put off: the window is validated without drawing
+  // and invalidated again when the last hold goes, so an owner that changes
+  // several windows can paint them all in one pass. Holds nest.
+  void HoldPainting() { ++m_paintHolds; }
+  void ReleasePainting() {
+    if (m_paintHolds == 0 || --m_paintHolds != 0) {
+      return;
+    }
+    if (m_paintOwed) {
+      m_paintOwed = false;
+      ::InvalidateRect(static_cast<T*>(this)->m_hWnd, nullptr, FALSE);
+    }
+  }
+  bool IsPaintingHeld() const { return m_paintHolds != 0; }
+
   // WM_PRINTCLIENT, and WM_PAINT with a DC in wParam (as controls send it),
   // draw the whole client area into the given DC; a plain WM_PAINT draws
   // the update area between BeginPaint and EndPaint.
@@ -30,6 +45,9 @@ class CDoubleBufferImpl {
       RECT client;
       ::GetClientRect(hwnd, &client);
       PaintBuffered(reinterpret_cast<HDC>(wParam), client);
+    } else if (m_paintHolds != 0) {
+      m_paintOwed = true;
+      ::ValidateRect(hwnd, nullptr);
     } else {
       CPaintDC dc(hwnd);
       if (!dc.IsNull()) {
@@ -40,6 +58,9 @@ class CDoubleBufferImpl {
   }
 
  private:
+  int m_paintHolds = 0;
+  bool m_paintOwed = false;  // a paint came while held
+
   void PaintBuffered(HDC target, const RECT& area) {
     if (area.right <= area.left || area.bottom <= area.top) {
       return;

@@ -89,6 +89,41 @@ TEST_F(DoubleBufferTest, PartialPaintLandsWhereItWasAskedFor) {
   EXPECT_EQ(kLeftFirst, screen.GetPixel(kWidth / 2 - 10, 40));
 }
 
+// A held window keeps its old pixels through a paint forced with
+// RDW_UPDATENOW; the last release of nested holds leaves the paint owed, for
+// the owner's one pass, and a release with nothing owed asks for none.
+TEST_F(DoubleBufferTest, HeldPaintsAreOwedUntilTheLastReleaseAndPaintedOnceThen) {
+  window.left = kLeftSecond;
+  window.right = kRightSecond;
+  window.paints = 0;
+  window.HoldPainting();
+  window.HoldPainting();
+  window.RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+  EXPECT_EQ(0, window.paints);
+  EXPECT_FALSE(::GetUpdateRect(window.m_hWnd, nullptr, FALSE));
+  CClientDC screen(window.m_hWnd);
+  ASSERT_FALSE(screen.IsNull());
+  EXPECT_EQ(kLeftFirst, screen.GetPixel(5, 20));
+
+  window.ReleasePainting();
+  EXPECT_TRUE(window.IsPaintingHeld());
+  EXPECT_FALSE(::GetUpdateRect(window.m_hWnd, nullptr, FALSE));
+  window.ReleasePainting();
+  EXPECT_FALSE(window.IsPaintingHeld());
+  EXPECT_TRUE(::GetUpdateRect(window.m_hWnd, nullptr, FALSE));
+  EXPECT_EQ(kLeftFirst, screen.GetPixel(5, 20));  // owed, not painted yet
+  window.UpdateWindow();
+  EXPECT_EQ(1, window.paints);
+  EXPECT_EQ(kLeftSecond, screen.GetPixel(5, 20));
+  EXPECT_EQ(kRightSecond, screen.GetPixel(kWidth - 5, 20));
+
+  window.HoldPainting();
+  window.ReleasePainting();
+  EXPECT_FALSE(::GetUpdateRect(window.m_hWnd, nullptr, FALSE));
+  window.ReleasePainting();  // one release too many is ignored
+  EXPECT_FALSE(window.IsPaintingHeld());
+}
+
 TEST(Gdi, SelectionIsUndoneBeforeTheOwnerDeletesTheObject) {
   HDC dc = ::CreateCompatibleDC(nullptr);
   ASSERT_NE(nullptr, dc);
