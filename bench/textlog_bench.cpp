@@ -170,7 +170,7 @@ class CBenchFiles {
   bool m_ownIso = false;
 };
 
-enum class Opener { kIsoReader, kTextReader, kKlgReader, kDispatch };
+enum class Opener { kIsoReader, kTextReader, kKlgReader, kKlgLines, kDispatch };
 
 int RunOpener(Opener opener, CTraceFile* store, const std::wstring& path) {
   switch (opener) {
@@ -180,6 +180,8 @@ int RunOpener(Opener opener, CTraceFile* store, const std::wstring& path) {
       return LoadHtmlOrText(store, 0, 0);
     case Opener::kKlgReader:
       return LoadKlg(store);
+    case Opener::kKlgLines:  // into the store as it is, reserving nothing
+      return LoadKlgItems(store, FileSize(path), 1);
     case Opener::kDispatch:
       break;
   }
@@ -235,6 +237,9 @@ void IsoLogParseTouchedStore(benchmark::State& state) {
 void TextLogParseTouchedStore(benchmark::State& state) {
   OpenLog(state, CBenchFiles::Get().Text(), Opener::kTextReader, true);
 }
+void KlgParseTouchedStore(benchmark::State& state) {
+  OpenLog(state, CBenchFiles::Get().Klg(), Opener::kKlgLines, true);
+}
 
 BENCHMARK(IsoLogOpen)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(IsoLogOpenFile)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -242,5 +247,6 @@ BENCHMARK(IsoLogParseTouchedStore)->Unit(benchmark::kMillisecond)->UseRealTime()
 BENCHMARK(TextLogOpen)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(TextLogParseTouchedStore)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(KlgOpen)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(KlgParseTouchedStore)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
