@@ -50,7 +50,16 @@ constexpr UINT kToolTipId = 221;
 constexpr UINT kStatusBarNotifyId = 222;
 constexpr UINT kDocumentStripId = 223;
 constexpr UINT_PTR kRefreshTimerId = 225;
+// One-shot: the retry of a refresh that found the capture's store busy.
+constexpr UINT_PTR kRefreshRetryTimerId = 226;
 constexpr UINT kRefreshTimerMs = 1000;
+// Where in the system clock's second the refresh falls once it runs: after
+// the capture's tick (just past the second's change) has had time to store
+// what it holds, so new rows show at once instead of a second later. A
+// refresh that found the store busy tries again after the retry interval:
+// a store that is long on every tick would otherwise meet it every time.
+constexpr DWORD kRefreshMarkMs = 40;
+constexpr UINT kRefreshRetryMs = 50;
 constexpr int kDocumentStripHeight = 24;
 constexpr int kQuickFilterSlotWidth = 120;
 constexpr int kToolButtonSize = 24;
@@ -325,8 +334,11 @@ class CMainFrame : public CFrameWindowImpl<CMainFrame>,
   LRESULT OnThreadsNotifyMessage(UINT, WPARAM wParam, LPARAM lParam);
   LRESULT OnThreadsNotify(uint32_t code, LPARAM value);
   void OnThreadFinished(JobItem* job);
-  LRESULT OnTimerMessage(UINT, WPARAM wParam, LPARAM) { return OnTimer(wParam); }
+  LRESULT OnTimerMessage(UINT, WPARAM wParam, LPARAM);
   LRESULT OnTimer(UINT_PTR id);
+  // The shown live view's news into the list; 0 when the store was busy and
+  // the news were kept for a retry.
+  int RefreshLiveView(CTraceView* view, int busy);
 
   // --- documents and views ---
   int AddDocument(CTraceMgr* store);
