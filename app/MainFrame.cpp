@@ -151,6 +151,7 @@ void CMainFrame::StoreColumnOrder() {
 LRESULT CMainFrame::OnDestroy(UINT, WPARAM, LPARAM) {
   SetMsgHandled(FALSE);
   ::KillTimer(m_hWnd, ktframe::kRefreshTimerId);
+  ::KillTimer(m_hWnd, ktframe::kRefreshRetryTimerId);
   if (m_inLoop) {
     if (CMessageLoop* loop = CMessageLoop::ForCurrentThread()) {
       loop->RemoveMessageFilter(this);

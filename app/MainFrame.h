@@ -28,6 +28,7 @@
 #include "ui/controls/StatusBarEx.h"
 #include "ui/controls/TabStrip.h"
 #include "ui/controls/ToolTipEx.h"
+#include "ui/dialogs/FindDialog.h"
 #include "ui/dialogs/StatisticRequest.h"
 #include "ui/dialogs/ModelessLinks.h"
 #include "ui/framework/FrameWindow.h"
@@ -50,7 +51,16 @@ constexpr UINT kToolTipId = 221;
 constexpr UINT kStatusBarNotifyId = 222;
 constexpr UINT kDocumentStripId = 223;
 constexpr UINT_PTR kRefreshTimerId = 225;
+// One-shot: the retry of a refresh that found the capture's store busy.
+constexpr UINT_PTR kRefreshRetryTimerId = 226;
 constexpr UINT kRefreshTimerMs = 1000;
+// Where in the system clock's second the refresh falls once it runs: after
+// the capture's tick (just past the second's change) has had time to store
+// what it holds, so new rows show at once instead of a second later. A
+// refresh that found the store busy tries again after the retry interval:
+// a store that is long on every tick would otherwise meet it every time.
+constexpr DWORD kRefreshMarkMs = 40;
+constexpr UINT kRefreshRetryMs = 50;
 constexpr int kDocumentStripHeight = 24;
 constexpr int kQuickFilterSlotWidth = 120;
 constexpr int kToolButtonSize = 24;
@@ -69,7 +79,6 @@ constexpr uint32_t kConnecting = 1;
 constexpr uint32_t kConnected = 2;
 constexpr wchar_t kSaveLogMutexName[] = L"KEL_SAVELOG_MUTEX";
 constexpr size_t kCopyDataBytes = 2048;
-constexpr size_t kFindTextChars = 256;
 // The longest path the frame opens, without its terminator: a longer one is
 // refused, never cut into the name of another file.
 constexpr size_t kMaxOpenPathChars = MAX_PATH - 1;
@@ -165,7 +174,7 @@ class CMainFrame : public CFrameWindowImpl<CMainFrame>,
     MESSAGE_HANDLER(WM_MEASUREITEM, OnMeasureItem)
     MESSAGE_HANDLER(WM_DRAWITEM, OnDrawItem)
     MESSAGE_HANDLER(WM_COMMAND, OnCommand)
-    MESSAGE_HANDLER(FindReplaceMessage(), OnFindReplaceMsg)
+    MESSAGE_HANDLER(ktui::FindReplaceMessage(), OnFindReplaceMsg)
     MESSAGE_HANDLER(WM_DROPFILES, OnDropFiles)
     MESSAGE_HANDLER(WM_TIMER, OnTimerMessage)
     MESSAGE_HANDLER(WM_APP, OnThreadsNotifyMessage)
@@ -268,7 +277,6 @@ class CMainFrame : public CFrameWindowImpl<CMainFrame>,
   void OnUpload(UINT id);
 
   // --- find, go to, bookmarks and copy (MainFrameFind.cpp) ---
-  static UINT FindReplaceMessage();
   void OnFind(UINT id);
   LRESULT OnFindReplaceMsg(UINT, WPARAM, LPARAM lParam);
   void FindText(bool down, HWND focusWindow);
@@ -325,8 +333,11 @@ class CMainFrame : public CFrameWindowImpl<CMainFrame>,
   LRESULT OnThreadsNotifyMessage(UINT, WPARAM wParam, LPARAM lParam);
   LRESULT OnThreadsNotify(uint32_t code, LPARAM value);
   void OnThreadFinished(JobItem* job);
-  LRESULT OnTimerMessage(UINT, WPARAM wParam, LPARAM) { return OnTimer(wParam); }
+  LRESULT OnTimerMessage(UINT, WPARAM wParam, LPARAM);
   LRESULT OnTimer(UINT_PTR id);
+  // The shown live view's news into the list; 0 when the store was busy and
+  // the news were kept for a retry.
+  int RefreshLiveView(CTraceView* view, int busy);
 
   // --- documents and views ---
   int AddDocument(CTraceMgr* store);
@@ -374,8 +385,8 @@ class CMainFrame : public CFrameWindowImpl<CMainFrame>,
   void SetRemoteFileDlg(IRemoteFileDlg* dialog) { m_remoteFileDlg = dialog; }
   void SetStatisticDlg(IStatisticDlg* dialog) { m_statisticDlg = dialog; }
   CTraceStatisticDlg* StatisticWindow() const { return m_statisticWindow; }
-  void SetFindDlg(HWND dialog) { m_findDlg = dialog; }
-  HWND FindDlg() const { return m_findDlg; }
+  // The open find dialog's window, null when none is open.
+  HWND FindDlg() const { return m_findDlg != nullptr ? m_findDlg->m_hWnd : nullptr; }
   void SetUploadDlg(IUploadDlg* dialog) { m_uploadDlg = dialog; }
   IRemoteFileDlg* RemoteFileDlg() const { return m_remoteFileDlg; }
   IUploadDlg* UploadDlg() const { return m_uploadDlg; }
@@ -458,8 +469,6 @@ class CMainFrame : public CFrameWindowImpl<CMainFrame>,
 
   // Find.
   CString m_findText;
-  FINDREPLACEW m_findRequest = {};  // the find dialog's request, alive while it is open
-  wchar_t m_findBuffer[ktframe::kFindTextChars] = {};
   uint32_t m_findDown = 1;
   uint32_t m_matchCase = 0;
   bool m_searching = false;  // a search runs (its warning box may be open)
@@ -476,7 +485,7 @@ class CMainFrame : public CFrameWindowImpl<CMainFrame>,
 
   // Dialog slots: the modeless dialogs while they exist; each clears its
   // pointer on closing.
-  HWND m_findDlg = nullptr;
+  CFindDialog* m_findDlg = nullptr;
   IRemoteFileDlg* m_remoteFileDlg = nullptr;
   IUploadDlg* m_uploadDlg = nullptr;
   IStatisticDlg* m_statisticDlg = nullptr;

@@ -300,6 +300,22 @@ void CMainFrame::FinishFilterJob(CTraceView* view) {
   }
 }
 
+LRESULT CMainFrame::OnTimerMessage(UINT, WPARAM wParam, LPARAM) {
+  if (wParam == ktframe::kRefreshRetryTimerId) {
+    KillTimer(ktframe::kRefreshRetryTimerId);
+    CTraceView* view = ShownView();
+    if (IsLiveShown() && IsUsable(view) && view->ExchangeState(kViewIdle) == kViewNewRecords) {
+      RefreshLiveView(view, UpdateStatusBar(0));
+    }
+    return 0;
+  }
+  const LRESULT result = OnTimer(wParam);
+  if (wParam == ktframe::kRefreshTimerId) {
+    SetTimer(ktframe::kRefreshTimerId, MsToSecondMark(SystemMsIntoSecond(), ktframe::kRefreshMarkMs));
+  }
+  return result;
+}
+
 LRESULT CMainFrame::OnTimer(UINT_PTR) {
   m_lossStreak.Tick();
   m_channelStreak.Tick();
@@ -313,19 +329,25 @@ LRESULT CMainFrame::OnTimer(UINT_PTR) {
     m_followNewItems = m_list.CheckScrolledToEnd();
   }
   if (view->ExchangeState(kViewIdle) == kViewNewRecords) {
-    // The refresh never waits for the capture's store: when it is busy the
-    // view keeps its news for the next tick. Held through the repaint, the
-    // lock is taken again by the paint without waiting.
-    const CStoreLock lock(CurrentStore(), kLockShared, 0);
-    if (!lock.Held()) {
-      view->ExchangeState(kViewNewRecords);
-      return 0;
-    }
-    UpdateView(view, 0, busy == 0 ? 1 : 0, 0, nullptr);
+    RefreshLiveView(view, busy);
     return 0;
   }
   if (busy == 0 && m_capture != nullptr && m_capture->ExchangeNewData(0) == 1) {
     UpdateFilterStatus();
   }
   return 0;
+}
+
+int CMainFrame::RefreshLiveView(CTraceView* view, int busy) {
+  // The refresh never waits for the capture's store: when it is busy the
+  // view keeps its news, and they are looked at again shortly. Held through
+  // the repaint, the lock is taken again by the paint without waiting.
+  const CStoreLock lock(CurrentStore(), kLockShared, 0);
+  if (!lock.Held()) {
+    view->ExchangeState(kViewNewRecords);
+    SetTimer(ktframe::kRefreshRetryTimerId, ktframe::kRefreshRetryMs);
+    return 0;
+  }
+  UpdateView(view, 0, busy == 0 ? 1 : 0, 0, nullptr);
+  return 1;
 }

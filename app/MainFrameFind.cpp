@@ -9,14 +9,12 @@
 #include "app/StoreLock.h"
 #include "app/WaitCursor.h"
 #include "core/AppConfig.h"
-#include "core/StrUtil.h"
 #include "core/SysUtil.h"
 #include "core/TraceStore.h"
 #include "core/TraceView.h"
 #include "resource.h"
+#include "ui/dialogs/FindDialog.h"
 #include "ui/framework/MessageBoxes.h"
-#include "ui/framework/MessageLoop.h"
-#include "ui/framework/ModalSeam.h"
 
 namespace {
 constexpr UINT kConfirmCopyRows = 50000;
@@ -46,11 +44,6 @@ bool ReadRows(CTraceMgr* store, const CTraceView& view, const std::vector<int>& 
 }
 }  // namespace
 
-UINT CMainFrame::FindReplaceMessage() {
-  static const UINT message = ::RegisterWindowMessageW(FINDMSGSTRINGW);
-  return message;
-}
-
 void CMainFrame::SetFindText(const wchar_t* text, bool down, bool matchCase) {
   m_findText.Assign(text != nullptr ? text : L"");
   m_findDown = down ? 1 : 0;
@@ -62,39 +55,18 @@ void CMainFrame::OnFind(UINT id) {
     FindText(id == ID_EDIT_FIND_NEXT, nullptr);
     return;
   }
-  if (m_findDlg != nullptr) {
-    return;
-  }
-  StrCopyNW(m_findBuffer, ktframe::kFindTextChars, m_findText.c_str());
-  m_findRequest = {};
-  m_findRequest.lStructSize = sizeof(m_findRequest);
-  m_findRequest.hwndOwner = m_hWnd;
-  m_findRequest.Flags = FR_HIDEWHOLEWORD | (m_findDown != 0 ? FR_DOWN : 0) | (m_matchCase != 0 ? FR_MATCHCASE : 0);
-  m_findRequest.lpstrFindWhat = m_findBuffer;
-  m_findRequest.wFindWhatLen = WORD(ktframe::kFindTextChars);
-  m_findDlg = g_findText(&m_findRequest);
-  if (m_findDlg != nullptr) {
-    // In the loop's registry the dialog gets Enter, Tab, Escape and its
-    // mnemonics.
-    CMessageLoop::AddModelessDialog(m_findDlg);
-    ::ShowWindow(m_findDlg, SW_SHOW);
-  }
+  CFindDialog::Open(m_hWnd, &m_findDlg, m_findText.c_str(), m_findDown != 0, m_matchCase != 0);
 }
 
+// The dialog's closing report needs nothing here: its window clears
+// m_findDlg and leaves the loop's registry when it is destroyed.
 LRESULT CMainFrame::OnFindReplaceMsg(UINT, WPARAM, LPARAM lParam) {
   const auto* request = reinterpret_cast<const FINDREPLACEW*>(lParam);
-  if (request == nullptr) {
+  if (request == nullptr || (request->Flags & FR_FINDNEXT) == 0) {
     return 0;
   }
-  if ((request->Flags & FR_DIALOGTERM) != 0) {
-    CMessageLoop::RemoveModelessDialog(m_findDlg);
-    m_findDlg = nullptr;
-    return 0;
-  }
-  if ((request->Flags & FR_FINDNEXT) != 0) {
-    SetFindText(request->lpstrFindWhat, (request->Flags & FR_DOWN) != 0, (request->Flags & FR_MATCHCASE) != 0);
-    FindText(m_findDown != 0, m_findDlg);
-  }
+  SetFindText(request->lpstrFindWhat, (request->Flags & FR_DOWN) != 0, (request->Flags & FR_MATCHCASE) != 0);
+  FindText(m_findDown != 0, FindDlg());
   return 0;
 }
 

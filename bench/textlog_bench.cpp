@@ -1,5 +1,5 @@
-// Opening text logs: a 200 MB ISO-timestamped .log and a 200 MB tab-separated
-// text export, both generated. The ISO log goes to the file named by
+// Opening text logs: a 200 MB ISO-timestamped .log, a 200 MB tab-separated
+// text export and a 200 MB .klg log, all generated. The ISO log goes to the file named by
 // KT_ISO_LOG_FILE when that is set (scripts/bench then times lnav on the very
 // same file), else to the temp folder; files of the temp folder go at exit.
 #include <benchmark/benchmark.h>
@@ -14,6 +14,7 @@
 #include "core/ModuleGroups.h"
 #include "core/TraceStore.h"
 #include "formats/FileDispatch.h"
+#include "formats/Klg.h"
 #include "formats/TextLogs.h"
 
 namespace {
@@ -53,7 +54,11 @@ std::string MessageText(CLineSource& source) {
   return text;
 }
 
-bool WriteGenerated(const std::wstring& path, bool iso) {
+enum class LogKind { kIso, kText, kKlg };
+
+const char* const kFunctions[] = {"Session::Run", "Open", "Cache::Flush", "Retry"};
+
+bool WriteGenerated(const std::wstring& path, LogKind kind) {
   FILE* file = _wfopen(path.c_str(), L"wb");
   if (file == nullptr) {
     return false;
@@ -62,7 +67,7 @@ bool WriteGenerated(const std::wstring& path, bool iso) {
   uint64_t written = 0;
   uint64_t millisecond = 0;
   char line[512];
-  if (!iso) {
+  if (kind == LogKind::kText) {
     const char kMark[] = "\xEF\xBB\xBF-----------KELTracer Version: 1.0 (Module : CORE, Total Items : 0)-----------\n";
     written += fwrite(kMark, 1, sizeof(kMark) - 1, file);
   }
@@ -75,7 +80,11 @@ bool WriteGenerated(const std::wstring& path, bool iso) {
     const std::string message = MessageText(source);
     const uint32_t thread = 1000 + source.Next() % 64;
     int n;
-    if (iso) {
+    if (kind == LogKind::kKlg) {
+      n = snprintf(line, sizeof(line), "2026-12-10T%02u:%02u:%02u.%03uZ <%s> [%u] net.cpp:%u  %s: %s\n", h, m, s, ms,
+                   level, thread, 10 + source.Next() % 900,
+                   kFunctions[source.Next() % (sizeof(kFunctions) / sizeof(kFunctions[0]))], message.c_str());
+    } else if (kind == LogKind::kIso) {
       n = (source.Next() & 1) != 0
               ? snprintf(line, sizeof(line), "2026-12-10T%02u:%02u:%02u.%03uZ [%s] [0x%X] %s\n", h, m, s, ms, level,
                          thread, message.c_str())
@@ -109,6 +118,9 @@ class CBenchFiles {
     if (!m_text.empty()) {
       DeleteFileW(m_text.c_str());
     }
+    if (!m_klg.empty()) {
+      DeleteFileW(m_klg.c_str());
+    }
   }
 
   // The file of that kind, made on first use; empty when it cannot be made.
@@ -121,7 +133,7 @@ class CBenchFiles {
       if (m_ownIso) {
         m_iso = TempPath(L"isolog_bench_") + L".log";
       }
-      if (FileSize(m_iso) == 0 && !WriteGenerated(m_iso, true)) {
+      if (FileSize(m_iso) == 0 && !WriteGenerated(m_iso, LogKind::kIso)) {
         DeleteFileW(m_iso.c_str());
         m_iso.clear();
       }
@@ -131,12 +143,22 @@ class CBenchFiles {
   const std::wstring& Text() {
     if (m_text.empty()) {
       m_text = TempPath(L"textlog_bench_") + L".txt";
-      if (!WriteGenerated(m_text, false)) {
+      if (!WriteGenerated(m_text, LogKind::kText)) {
         DeleteFileW(m_text.c_str());
         m_text.clear();
       }
     }
     return m_text;
+  }
+  const std::wstring& Klg() {
+    if (m_klg.empty()) {
+      m_klg = TempPath(L"klg_bench_") + L".klg";
+      if (!WriteGenerated(m_klg, LogKind::kKlg)) {
+        DeleteFileW(m_klg.c_str());
+        m_klg.clear();
+      }
+    }
+    return m_klg;
   }
 
  private:
@@ -144,10 +166,11 @@ class CBenchFiles {
 
   std::wstring m_iso;
   std::wstring m_text;
+  std::wstring m_klg;
   bool m_ownIso = false;
 };
 
-enum class Opener { kIsoReader, kTextReader, kDispatch };
+enum class Opener { kIsoReader, kTextReader, kKlgReader, kKlgLines, kDispatch };
 
 int RunOpener(Opener opener, CTraceFile* store, const std::wstring& path) {
   switch (opener) {
@@ -155,6 +178,10 @@ int RunOpener(Opener opener, CTraceFile* store, const std::wstring& path) {
       return LoadIsoLog(store, path.c_str());
     case Opener::kTextReader:
       return LoadHtmlOrText(store, 0, 0);
+    case Opener::kKlgReader:
+      return LoadKlg(store);
+    case Opener::kKlgLines:  // into the store as it is, reserving nothing
+      return LoadKlgItems(store, FileSize(path), 1);
     case Opener::kDispatch:
       break;
   }
@@ -200,6 +227,7 @@ void OpenLog(benchmark::State& state, const std::wstring& path, Opener opener, b
 
 void IsoLogOpen(benchmark::State& state) { OpenLog(state, CBenchFiles::Get().Iso(), Opener::kIsoReader); }
 void TextLogOpen(benchmark::State& state) { OpenLog(state, CBenchFiles::Get().Text(), Opener::kTextReader); }
+void KlgOpen(benchmark::State& state) { OpenLog(state, CBenchFiles::Get().Klg(), Opener::kKlgReader); }
 // The whole open as the viewer does it: sniffing, the reader and the views.
 void IsoLogOpenFile(benchmark::State& state) { OpenLog(state, CBenchFiles::Get().Iso(), Opener::kDispatch); }
 // Where the time goes: the same loads into a store whose memory was touched.
@@ -209,11 +237,16 @@ void IsoLogParseTouchedStore(benchmark::State& state) {
 void TextLogParseTouchedStore(benchmark::State& state) {
   OpenLog(state, CBenchFiles::Get().Text(), Opener::kTextReader, true);
 }
+void KlgParseTouchedStore(benchmark::State& state) {
+  OpenLog(state, CBenchFiles::Get().Klg(), Opener::kKlgLines, true);
+}
 
 BENCHMARK(IsoLogOpen)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(IsoLogOpenFile)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(IsoLogParseTouchedStore)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(TextLogOpen)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(TextLogParseTouchedStore)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(KlgOpen)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(KlgParseTouchedStore)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

@@ -147,6 +147,7 @@ size_t CTraceCapture::DispatchAt(size_t index) {
   const HANDLE handle = m_waitHandles[index];
   size_t next = index + 1;
   if (handle == m_timer.get()) {
+    AlignTimer();
     OnTimerTick();
     ExpireClients(&next);
     if (m_listen != nullptr) {
@@ -244,6 +245,13 @@ bool CTraceCapture::SwapWaitHandle(HANDLE from, HANDLE to) {
     }
   }
   return false;
+}
+
+void CTraceCapture::AlignTimer() {
+  // A failure keeps the timer as it was: its period goes on.
+  LARGE_INTEGER due;
+  due.QuadPart = -int64_t(MsToSecondMark(SystemMsIntoSecond(), kCaptureTickMarkMs)) * 10000;
+  SetWaitableTimer(m_timer.get(), &due, kCaptureTickMs, nullptr, nullptr, FALSE);
 }
 
 void CTraceCapture::OnTimerTick() {

@@ -74,8 +74,11 @@ constexpr DWORD kStoreRetakeMs = 100;
 // Records stored under one exclusive hold of the store, so the window never
 // waits long for its shared lock while a big batch is stored.
 constexpr uint32_t kStoreChunkRecords = 2048;
-// The capture loop's timer period.
+// The capture loop's timer period, and where in the system clock's second
+// each tick is moved to once the timer runs: just after the second changes,
+// when the held records of the second before last have settled.
 constexpr LONG kCaptureTickMs = 1000;
+constexpr DWORD kCaptureTickMarkMs = 5;
 // Intervals of ImportKelMapFile: after an event, and from the timer.
 constexpr DWORD kEventImportIntervalMs = 100;
 constexpr DWORD kTimerImportIntervalMs = 0;
@@ -253,6 +256,8 @@ class CTraceCapture : public CTraceMgr, public ICaptureStore {
   void DispatchHandle(HANDLE handle);
   // Serves wait-array entry `index`; returns the index to poll from next.
   size_t DispatchAt(size_t index);
+  // Moves the next tick to just after the system clock's next second.
+  void AlignTimer();
   void OnTimerTick();
 
  private:

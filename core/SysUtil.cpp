@@ -298,6 +298,22 @@ int SetLowIntegrityLabel(const wchar_t* name) {
   return result;
 }
 
+DWORD MsToSecondMark(DWORD msIntoSecond, DWORD markMs) {
+  constexpr DWORD kSecondMs = 1000;
+  DWORD delay = (kSecondMs + markMs % kSecondMs - msIntoSecond % kSecondMs) % kSecondMs;
+  if (delay < kSecondMs / 2) {
+    delay += kSecondMs;
+  }
+  return delay;
+}
+
+DWORD SystemMsIntoSecond() {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  const uint64_t ticks = (uint64_t(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  return DWORD(ticks / 10000 % 1000);
+}
+
 int PostMessageRetry(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   return PostMessageRetry(window, message, wParam, lParam, PostMessageW, Sleep);
 }

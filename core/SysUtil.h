@@ -113,5 +113,15 @@ constexpr int kPostAttempts = 3;
 constexpr DWORD kPostFirstRetryWaitMs = 25;
 int PostMessageRetry(HWND window, UINT message, WPARAM wParam, LPARAM lParam, PostMessageFn post, SleepFn sleep);
 
+// Where a once-a-second timer is next due so that it falls markMs after
+// the system clock's second changes: the milliseconds from a moment
+// msIntoSecond into a second to the next such mark, never under half a
+// second, so a timer re-armed with it on every tick keeps its period and
+// only its phase moves. Records are stamped and settled in whole seconds of
+// that clock; ticks just after each change see them as soon as they can.
+DWORD MsToSecondMark(DWORD msIntoSecond, DWORD markMs);
+// The system clock's milliseconds into its current second.
+DWORD SystemMsIntoSecond();
+
 // The current user's name; empty when it cannot be read.
 CString GetCurrentUserName();

@@ -8,6 +8,7 @@
 #include "formats/EventDesc.h"
 #include "formats/MapLogs.h"
 #include "formats/SourceFile.h"
+#include "formats/StoreToucher.h"
 
 namespace {
 
@@ -16,19 +17,21 @@ constexpr uint32_t kImportAllGroups = 0;
 constexpr size_t kBlockAreaOffset = 1;
 constexpr size_t kBlockLengthOffset = 2;
 
-void ReadRecordBlock(CTraceMgr* store, const uint8_t* payload, uint32_t length) {
+void ReadRecordBlock(CTraceMgr* store, CStoreToucher& toucher, const uint8_t* payload, uint32_t length) {
+  toucher.BeforeRecord(store);
   TraceRecord* stored = CTraceMgr::AddQrvRecord(store, kImportAllGroups, payload, length, kModeBuild);
   if (stored != nullptr) {
     store->AddToProcessStats(stored);
   }
 }
 
-void ReadEventBlock(CTraceMgr* store, const uint8_t* header, uint8_t module, uint8_t area, const uint8_t* payload,
-                    uint32_t length) {
+void ReadEventBlock(CTraceMgr* store, CStoreToucher& toucher, const uint8_t* header, uint8_t module, uint8_t area,
+                    const uint8_t* payload, uint32_t length) {
   const TiXmlElement* element = FindEventModule(&g_eventDescriptions, module);
   const uint32_t id = uint32_t(area) * kDescribedAreaUnit + module;
   uint32_t consumed = 0;
   while (const uint32_t eventLength = DescribedEventLength(payload, length, consumed)) {
+    toucher.BeforeRecord(store);
     TraceRecord* stored =
         AddDescribedEvent(store, kImportAllGroups, header, payload + consumed, eventLength, element, id, kModeBuild);
     if (stored == nullptr) {
@@ -47,6 +50,8 @@ int ParseKdvImage(CTraceMgr* store, const uint8_t* bytes, size_t size) {
   }
   uint8_t header[kSourceHeaderSize];
   std::memcpy(header, bytes, sizeof(header));
+  CStoreToucher toucher;
+  toucher.Start(store);
   uint64_t position = kSourceHeaderSize;
   while (position < size) {
     store->SetProgress(uint32_t(position * kPercent / size));
@@ -66,9 +71,9 @@ int ParseKdvImage(CTraceMgr* store, const uint8_t* bytes, size_t size) {
     }
     const uint8_t* payload = block + kKdvBlockHeaderSize;
     if (block[0] == kKdvRecordBlock) {
-      ReadRecordBlock(store, payload, length);
+      ReadRecordBlock(store, toucher, payload, length);
     } else {
-      ReadEventBlock(store, header, block[0], block[kBlockAreaOffset], payload, length);
+      ReadEventBlock(store, toucher, header, block[0], block[kBlockAreaOffset], payload, length);
     }
     position = next;
   }

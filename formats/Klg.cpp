@@ -12,6 +12,7 @@
 #include "core/RecordImport.h"
 #include "core/SysUtil.h"
 #include "core/TraceStore.h"
+#include "formats/StoreToucher.h"
 
 namespace {
 
@@ -309,6 +310,8 @@ int LoadKlgItems(CTraceMgr* store, uint64_t size, int copy) {
     if (!helper.Open(store->m_filePath.c_str())) {
       return 0;
     }
+    CStoreToucher toucher;
+    toucher.Start(store);
     uint64_t consumed = 0;
     uint32_t told = 0;
     const uint64_t total = size != 0 ? size : 1;
@@ -320,6 +323,7 @@ int LoadKlgItems(CTraceMgr* store, uint64_t size, int copy) {
         told = percent;
         store->SetProgress(percent);
       }
+      toucher.BeforeRecord(store);
       TraceRecord* stored = CTraceMgr::AddRecord(store, kImportAllGroups, item->Record(), copy, kModeBuild);
       if (stored == nullptr) {
         DebugTraceA("LoadKlgItems, store, %u records", store->Buffer() ? store->Buffer()->recordCount : 0u);

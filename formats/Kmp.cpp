@@ -10,6 +10,7 @@
 #include "formats/EventDesc.h"
 #include "formats/MapLogs.h"
 #include "formats/SourceFile.h"
+#include "formats/StoreToucher.h"
 
 namespace {
 
@@ -31,12 +32,15 @@ constexpr uint32_t kTraceArea = 1;
 static_assert(kModuleEntriesOffset + kKmpMaxModules * kModuleEntrySize == kSourceHeaderSize,
               "the module entries fill the header");
 
-void WalkAreaEvents(CTraceMgr* store, const uint8_t* events, uint32_t length, const uint8_t* header,
+void WalkAreaEvents(CTraceMgr* store, CStoreToucher* toucher, const uint8_t* events, uint32_t length, const uint8_t* header,
                     uint32_t moduleIndex, uint32_t areaIndex) {
   const TiXmlElement* element = FindEventModule(&g_eventDescriptions, moduleIndex);
   const uint32_t id = areaIndex * kDescribedAreaUnit + moduleIndex;
   uint32_t position = 0;
   while (const uint32_t eventLength = DescribedEventLength(events, length, position)) {
+    if (toucher != nullptr) {
+      toucher->BeforeRecord(store);
+    }
     TraceRecord* stored =
         AddDescribedEvent(store, kImportAllGroups, header, events + position, eventLength, element, id, kModeBuild);
     if (stored != nullptr) {
@@ -49,19 +53,19 @@ void WalkAreaEvents(CTraceMgr* store, const uint8_t* events, uint32_t length, co
 }
 
 // Reads one area of a module entry: 1 read or skipped, 0 refused.
-int ReadEntryArea(CTraceMgr* store, const uint8_t* bytes, size_t size, uint64_t at, const uint8_t* header,
+int ReadEntryArea(CTraceMgr* store, CStoreToucher& toucher, const uint8_t* bytes, size_t size, uint64_t at, const uint8_t* header,
                   uint32_t moduleIndex, uint32_t areaIndex) {
   if (at >= size) {
     DebugTraceA("LoadKmp, 2, module %u area %u at %llu is past the file", moduleIndex, areaIndex, at);
     return 0;
   }
-  return LoadKmpArea(store, bytes + at, size - at, header, moduleIndex, areaIndex) >= 0 ? 1 : 0;
+  return LoadKmpArea(store, bytes + at, size - at, header, moduleIndex, areaIndex, &toucher) >= 0 ? 1 : 0;
 }
 
 }  // namespace
 
 int LoadKmpArea(CTraceMgr* store, const uint8_t* area, uint64_t span, const uint8_t* header, uint32_t moduleIndex,
-                uint32_t areaIndex) {
+                uint32_t areaIndex, CStoreToucher* toucher) {
   if (store == nullptr || area == nullptr || header == nullptr || span < kKmpAreaHeaderSize) {
     return -1;
   }
@@ -87,7 +91,7 @@ int LoadKmpArea(CTraceMgr* store, const uint8_t* area, uint64_t span, const uint
   }
   std::memcpy(events, data + start, tail);
   std::memcpy(events + tail, data, head);
-  WalkAreaEvents(store, events, length, header, moduleIndex, areaIndex);
+  WalkAreaEvents(store, toucher, events, length, header, moduleIndex, areaIndex);
   std::free(events);
   return 1;
 }
@@ -105,6 +109,8 @@ int ParseKmpImage(CTraceMgr* store, const uint8_t* bytes, size_t size) {
   uint8_t header[kSourceHeaderSize];
   std::memcpy(header, bytes, sizeof(header));
   ConvertBigEndianSourceHeader(header);
+  CStoreToucher toucher;
+  toucher.Start(store);
   int whole = 1;
   for (uint32_t i = 0; i < count; ++i) {
     store->SetProgress((i + 1) * kPercent / count);
@@ -115,11 +121,11 @@ int ParseKmpImage(CTraceMgr* store, const uint8_t* bytes, size_t size) {
     }
     const uint64_t logAt = uint64_t(base) + LoadBig32(entry + kEntryAreaOffset);
     const uint32_t logLength = LoadBig32(entry + kEntryLogLengthOffset);
-    if (logLength != 0 && !ReadEntryArea(store, bytes, size, logAt, header, i, kLogArea)) {
+    if (logLength != 0 && !ReadEntryArea(store, toucher, bytes, size, logAt, header, i, kLogArea)) {
       whole = 0;
     }
     if (LoadBig32(entry + kEntryTraceLengthOffset) != 0 &&
-        !ReadEntryArea(store, bytes, size, logAt + logLength, header, i, kTraceArea)) {
+        !ReadEntryArea(store, toucher, bytes, size, logAt + logLength, header, i, kTraceArea)) {
       whole = 0;
     }
   }

@@ -71,6 +71,11 @@ int SaveKtr(CTraceMgr* store, const wchar_t* path, CTraceView* view);
 // that the importers did not store.
 int LoadKtr(CTraceMgr* store, uint32_t* refused = nullptr);
 
+// Reserves room in the store for the records of an image held in memory:
+// their estimated stored size for a linear image, else the image's size.
+// 1, or 0 when nothing could be reserved or the image is too large.
+int ReserveForKeltImage(CTraceMgr* store, const void* image, size_t size);
+
 // Walks an image held in memory and stores its records, counting each in the
 // store's per-process statistics; the number of records found goes to the
 // store's m_sourceItemCount. With `copy` non-zero the image is never written

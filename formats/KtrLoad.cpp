@@ -274,10 +274,11 @@ int CImageWalk::Linear(Image& image) {
 }
 
 // What the records of a linear image will take in the store, from the
-// lengths of the records in the first buffer of the file, scaled to the
-// whole file with some room to spare. Only an estimate: the store still
+// lengths of the records in the first file buffer's worth of the image,
+// scaled to the whole image with some room to spare. Only an estimate: the store still
 // grows when the records need more.
-uint64_t EstimateStoredBytes(CFileImage& image, const ImageHeader& header) {
+template <typename Image>
+uint64_t EstimateStoredBytes(Image& image, const ImageHeader& header) {
   constexpr uint64_t kSpareEighths = 9;  // an eighth more than the sample says
   constexpr uint64_t kEighths = 8;
   const uint64_t size = image.Size();
@@ -298,6 +299,17 @@ uint64_t EstimateStoredBytes(CFileImage& image, const ImageHeader& header) {
     return kTraceHeaderSize + stored;  // the whole file, or nothing to go by
   }
   return kTraceHeaderSize + stored * (size - header.first) / sampled * kSpareEighths / kEighths;
+}
+
+// One reservation that the records of a linear image fill: growing on the
+// way would copy the store again at every step. A ring, or an image whose
+// records cannot be sampled, reserves its own size. 1 or 0.
+template <typename Image>
+int ReserveForRecords(CTraceMgr* store, Image& image, const ImageHeader& header) {
+  const uint64_t bytes = image.Size();
+  const uint64_t estimate = (header.flags & kTraceBufferLinear) != 0 ? EstimateStoredBytes(image, header) : 0;
+  const bool reserved = estimate > bytes && estimate < kLargestReservation && store->GrowBuffer(uint32_t(estimate));
+  return reserved || store->GrowBuffer(uint32_t(bytes)) ? 1 : 0;
 }
 
 enum class HeaderCheck { kBad, kUnknownOrder, kGood };
@@ -342,11 +354,7 @@ int LoadLinearKtr(CTraceMgr* store, HANDLE file, uint32_t bytes, uint32_t* refus
       (header.flags & kTraceBufferLinear) == 0) {
     return -1;
   }
-  // One reservation that the records fill: growing on the way would copy
-  // the store again at every step.
-  const uint64_t estimate = EstimateStoredBytes(image, header);
-  const bool reserved = estimate > bytes && estimate < kLargestReservation && store->GrowBuffer(uint32_t(estimate));
-  if (!reserved && !store->GrowBuffer(bytes)) {
+  if (!ReserveForRecords(store, image, header)) {
     return 0;
   }
   CImageWalk walk(store, nullptr, bytes, header, 0);
@@ -355,6 +363,19 @@ int LoadLinearKtr(CTraceMgr* store, HANDLE file, uint32_t bytes, uint32_t* refus
 }
 
 }  // namespace
+
+int ReserveForKeltImage(CTraceMgr* store, const void* image, size_t size) {
+  if (store == nullptr || image == nullptr || size > kMaxKtrFileSize) {
+    return 0;
+  }
+  const auto* bytes = static_cast<const uint8_t*>(image);
+  ImageHeader header;
+  if (size >= kTraceHeaderSize && CheckHeader(bytes, &header) == HeaderCheck::kGood) {
+    CMemoryImage memory(bytes, size);
+    return ReserveForRecords(store, memory, header);
+  }
+  return store->GrowBuffer(uint32_t(size));
+}
 
 int ParseKeltImage(CTraceMgr* store, const void* image, size_t size, int copy, uint32_t* refused) {
   if (refused != nullptr) {

@@ -22,6 +22,7 @@
 #include <cstddef>
 #include <cstdint>
 
+class CStoreToucher;
 class CTraceMgr;
 
 constexpr uint8_t kKdvRecordBlock = 0x64;
@@ -50,6 +51,7 @@ int ParseKmpImage(CTraceMgr* store, const uint8_t* bytes, size_t size);
 // from there on. `header` is the source header with its words in host order.
 // 1 when decoded; 0 for an empty or invalid area (capacity 0, end or start
 // not below capacity, end equal to start); -1 when the area's header or data
-// lie outside the span or its buffer cannot be had.
+// lie outside the span or its buffer cannot be had. A reader that fills a
+// new store passes its `toucher`, asked before each record.
 int LoadKmpArea(CTraceMgr* store, const uint8_t* area, uint64_t span, const uint8_t* header, uint32_t moduleIndex,
-                uint32_t areaIndex);
+                uint32_t areaIndex, CStoreToucher* toucher = nullptr);

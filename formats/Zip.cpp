@@ -310,7 +310,7 @@ int LoadZip(CTraceMgr* store) {
     return 0;
   }
   zip.Close();
-  if (!store->GrowBuffer(uint32_t(image.Size()))) {
+  if (!ReserveForKeltImage(store, image.read, image.Size())) {
     return 0;
   }
   // The image is our own copy: records are deciphered where they lie.

@@ -219,6 +219,26 @@ class FrameCommands : public ::testing::Test {
     return PumpUntil([&] { return view->State() != kViewFilterJob && s_frame->ShownView() == view; }) &&
            PumpUntil([&] { return List().GetItemCount() == int(view->RecordCount()); });
   }
+  // The thread's visible dialog windows owned by `owner`.
+  static size_t OwnedDialogs(HWND owner) {
+    struct Count {
+      HWND owner;
+      size_t dialogs;
+    } count = {owner, 0};
+    ::EnumThreadWindows(
+        ::GetCurrentThreadId(),
+        [](HWND hwnd, LPARAM data) -> BOOL {
+          auto* c = reinterpret_cast<Count*>(data);
+          wchar_t name[16] = {};
+          ::GetClassNameW(hwnd, name, 16);
+          if (::GetWindow(hwnd, GW_OWNER) == c->owner && ::IsWindowVisible(hwnd) && std::wstring(name) == L"#32770") {
+            ++c->dialogs;
+          }
+          return TRUE;
+        },
+        LPARAM(&count));
+    return count.dialogs;
+  }
   void CloseFindDialog() {
     if (HWND dialog = s_frame->FindDlg()) {
       ::SendMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
@@ -374,6 +394,47 @@ TEST_F(FrameCommands, EnterInTheFindDialogFindsNextAsItsButtonDoes) {
   // Closed, the dialog no longer takes keys.
   MSG late = {edit, WM_KEYDOWN, VK_RETURN, 0x001C0001, 0, {}};
   EXPECT_FALSE(CMessageLoop::IsModelessDialogMessage(&late));
+}
+
+TEST_F(FrameCommands, FindWhileTheDialogIsOpenLeavesThatDialogAsItIs) {
+  s_frame->SetFindText(L"", true, false);
+  Command(ID_EDIT_FIND);
+  HWND dialog = s_frame->FindDlg();
+  ASSERT_NE(dialog, nullptr);
+  ::SetDlgItemTextW(dialog, kFindEdit, L"typed");
+  List().SetFocus();
+  for (UINT id : {ID_EDIT_FIND, ID_EDIT_FIND_NEXT, ID_EDIT_FIND_PREV}) {
+    Command(id);  // no find text yet: each would open the dialog
+    EXPECT_EQ(s_frame->FindDlg(), dialog) << id;
+    wchar_t text[16] = {};
+    ::GetDlgItemTextW(dialog, kFindEdit, text, 16);
+    EXPECT_STREQ(text, L"typed") << id;
+    EXPECT_EQ(::GetFocus(), List().m_hWnd) << id;
+  }
+  EXPECT_EQ(OwnedDialogs(s_frame->m_hWnd), 1u);
+  CloseFindDialog();
+  EXPECT_EQ(OwnedDialogs(s_frame->m_hWnd), 0u);
+  EXPECT_TRUE(g_boxes.empty());
+}
+
+// The text typed into the find dialog is the frame's search text, up to the
+// dialog's 127 characters, and the miss report shows it whole.
+TEST_F(FrameCommands, TheFindDialogsWholeTextIsSearchedAndReported) {
+  for (size_t length : {127u, 200u}) {
+    g_boxes.clear();
+    s_frame->SetFindText(L"", true, false);
+    Command(ID_EDIT_FIND);
+    HWND dialog = s_frame->FindDlg();
+    ASSERT_NE(dialog, nullptr);
+    const std::wstring typed(length, L'q');
+    ::SetDlgItemTextW(dialog, kFindEdit, typed.c_str());
+    ::SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), LPARAM(::GetDlgItem(dialog, IDOK)));
+    const std::wstring searched(127, L'q');
+    EXPECT_EQ(std::wstring(s_frame->FindTextValue().c_str()), searched) << length;
+    ASSERT_EQ(g_boxes.size(), 1u) << length;
+    EXPECT_EQ(g_boxes[0].text, L"Cannot find string \"" + searched + L"\"") << length;
+    CloseFindDialog();
+  }
 }
 
 TEST_F(FrameCommands, SevenColourBookmarksAndTheirNextAndPrevious) {

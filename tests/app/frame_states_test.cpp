@@ -9,6 +9,7 @@
 
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/MainFrame.h"
@@ -656,6 +657,41 @@ TEST_F(FrameStates, TheLiveCaptureFollowsNewRowsUntilTheUserLooksElsewhere) {
   list.SendMessage(WM_KEYUP, VK_END, 0);
   Frame().OnTimer(ktframe::kRefreshTimerId);
   EXPECT_EQ(Frame().FollowNewItems(), 1u);
+}
+
+TEST_F(FrameStates, ARefreshThatFindsTheStoreBusyTriesAgainSoon) {
+  ShowGroup(0);
+  CKeltracerView& list = Frame().List();
+  CTraceCapture* capture = Frame().Capture();
+  CTraceView* live = capture->m_views[0];
+  // Only the retry can show the rows here: the once-a-second refresh stops.
+  Frame().KillTimer(ktframe::kRefreshTimerId);
+  const int before = list.GetItemCount();
+  const std::string text = "(busy.exe:5:6)held back";
+  COPYDATASTRUCT data = {1, DWORD(text.size() + 1), const_cast<char*>(text.c_str())};
+  Frame().SendMessage(WM_COPYDATA, 0, LPARAM(&data));
+  ASSERT_TRUE(PumpUntil([&] { return live->State() == kViewNewRecords; }));
+  // Another thread holds the store, as the capture does while it stores.
+  HANDLE held = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE release = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::thread holder([&] {
+    capture->Lock(kLockExclusive, INFINITE);
+    ::SetEvent(held);
+    ::WaitForSingleObject(release, INFINITE);
+    capture->Unlock(kLockExclusive);
+  });
+  ::WaitForSingleObject(held, INFINITE);
+  Frame().SendMessage(WM_TIMER, ktframe::kRefreshTimerId, 0);
+  Frame().KillTimer(ktframe::kRefreshTimerId);
+  EXPECT_EQ(list.GetItemCount(), before);
+  EXPECT_EQ(live->State(), kViewNewRecords);
+  ::SetEvent(release);
+  holder.join();
+  EXPECT_TRUE(PumpUntil([&] { return list.GetItemCount() == before + 1; }));
+  EXPECT_EQ(live->State(), kViewIdle);
+  ::CloseHandle(held);
+  ::CloseHandle(release);
+  Frame().SetTimer(ktframe::kRefreshTimerId, ktframe::kRefreshTimerMs);
 }
 
 TEST_F(FrameStates, TheTimerLeavesARunningJobsProgressAlone) {

@@ -520,3 +520,27 @@ TEST(SysUtilPostMessageRetry, WindowThatIsGoneFailsForReal) {
 }
 
 }  // namespace
+
+// ---- MsToSecondMark -----------------------------------------------------------
+
+TEST(SysUtilSecondMark, LandsOnTheMarkAtLeastHalfASecondAhead) {
+  for (const DWORD mark : {0u, 5u, 120u, 999u}) {
+    for (DWORD ms = 0; ms < 1000; ++ms) {
+      const DWORD delay = MsToSecondMark(ms, mark);
+      ASSERT_GE(delay, 500u) << ms << " " << mark;
+      ASSERT_LT(delay, 1500u) << ms << " " << mark;
+      ASSERT_EQ((ms + delay) % 1000, mark) << ms << " " << mark;
+    }
+  }
+}
+
+TEST(SysUtilSecondMark, ATickNearItsMarkKeepsAboutASecond) {
+  // A timer that fires a little late or early is re-armed for the next
+  // second's mark, not for the one it just missed or is about to reach.
+  struct Case {
+    DWORD ms, mark, delay;
+  } cases[] = {{5, 5, 1000}, {9, 5, 996}, {1, 5, 1004}, {125, 120, 995}, {110, 120, 1010}, {998, 0, 1002}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(MsToSecondMark(c.ms, c.mark), c.delay) << c.ms << " " << c.mark;
+  }
+}

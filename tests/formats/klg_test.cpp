@@ -202,6 +202,27 @@ TEST_F(Klg, LinesWithoutTimestampTakeTheLastOne) {
   EXPECT_EQ(456, records[1]->milliseconds);
 }
 
+// A file large enough that helper threads touch the store ahead of the
+// records: each line still comes out whole, in order.
+TEST_F(Klg, LargeFileKeepsEveryLine) {
+  constexpr size_t kFileBytes = 7u << 20;
+  std::string text;
+  text.reserve(kFileBytes + 128);
+  uint32_t lines = 0;
+  while (text.size() < kFileBytes) {
+    text += kHead + "Warn> [" + std::to_string(lines % 9000) + "] a.cpp:1  F: line " + std::to_string(lines) + "\n";
+    ++lines;
+  }
+  ASSERT_EQ(1, Load(text));
+  const auto records = StoredRecords(*store);
+  ASSERT_EQ(lines, records.size());
+  for (uint32_t i = 0; i < lines; ++i) {
+    ASSERT_EQ(L" line " + std::to_wstring(i), records[i]->Message()) << "line " << i;
+    ASSERT_EQ(i % 9000, records[i]->tid) << "line " << i;
+    ASSERT_EQ(kLevelWarning, records[i]->level) << "line " << i;
+  }
+}
+
 TEST_F(Klg, FailedOpenEmptyAndHostileFiles) {
   store->SetFileName(folder.File(L"missing.klg").c_str(), L"missing.klg");
   EXPECT_EQ(0, LoadKlg(store));

@@ -747,6 +747,48 @@ TEST_F(Ktr, FileOfManyBuffersLoadsWholeAndInOrder) {
   EXPECT_TRUE(messages == Messages(cut));
 }
 
+// An image in memory (an archive's entry) reserves what its records take,
+// sampled from its first part, so the walk never grows the store; an image
+// that cannot be sampled reserves its own size.
+TEST_F(KtrImages, ImageInMemoryReservesRoomForItsRecords) {
+  constexpr size_t kRecords = 8000;
+  ASSERT_EQ(1, source.GrowBuffer(64u << 20));
+  for (size_t i = 0; i < kRecords; ++i) {
+    std::wstring message = std::to_wstring(i) + L":";
+    message.append(500 + (i * 7919) % 1600, wchar_t(L'a' + i % 26));
+    ASSERT_NE(nullptr, Build(message.c_str()));
+  }
+  CByteBuffer out;
+  ASSERT_EQ(1, WriteKeltImage(&source, out, nullptr));
+  const Bytes image(out.Data(), out.Data() + out.Size());
+  ASSERT_GT(image.size(), 2 * (4u << 20)) << "more than the sample";
+
+  CTraceFile loaded;
+  ASSERT_EQ(1, ReserveForKeltImage(&loaded, image.data(), image.size()));
+  const uint32_t reserved = loaded.Buffer()->capacity;
+  CGuardedBytes guarded(image);
+  ASSERT_EQ(1, ParseKeltImage(&loaded, guarded.Data(), image.size(), 1));
+  EXPECT_EQ(reserved, loaded.Buffer()->capacity) << "the store grew";
+  EXPECT_TRUE(Messages(source) == Messages(loaded));
+
+  uint32_t first = 0;
+  uint32_t end = 0;
+  Bytes ring = WrappedRing(&first, &end);
+  Bytes badMagic = LinearImage(narrow);
+  badMagic[3] = 'X';
+  Bytes firstBeyond = LinearImage(narrow);
+  Put32(&firstBeyond[28], 0x7FFFFFFF);
+  for (const Bytes* other : {&ring, &badMagic, &firstBeyond}) {
+    CTraceFile store;
+    ASSERT_EQ(1, ReserveForKeltImage(&store, other->data(), other->size()));
+    EXPECT_GE(store.Buffer()->freeBytes, other->size() - kTraceHeaderSize);
+  }
+  CTraceFile store;
+  EXPECT_EQ(0, ReserveForKeltImage(&store, nullptr, 100));
+  EXPECT_EQ(0, ReserveForKeltImage(&store, image.data(), size_t(kMaxKtrFileSize) + 1));
+  EXPECT_EQ(nullptr, store.Buffer());
+}
+
 TEST_F(KtrImages, RingImageCutAtEveryLength) {
   uint32_t first, end;
   const Bytes image = WrappedRing(&first, &end);

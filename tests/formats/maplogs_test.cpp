@@ -397,6 +397,91 @@ TEST_F(MapLogs, KmpFilesThroughTheStorePath) {
   EXPECT_EQ(0, LoadFile(nullptr, LoadKmp));
 }
 
+// Files large enough that helper threads touch the store ahead of the
+// records, whose records outgrow the file-sized reservation several times:
+// every event must come out whole and in order across each growth. The
+// serial travels as text (numbers from 0x10000 on are shown in hex).
+constexpr size_t kLargeFileBytes = 17u << 20;
+
+// NETIO "Connect" for the .kdv file (module 1), MEDIA "DeviceOpen" for the
+// map log (module 0).
+Bytes Connect(uint32_t serial) {
+  return DescribedEvent(Spec(1, 1, {Number(serial % 1000), Text(std::to_string(serial))}));
+}
+Bytes DeviceOpen(uint32_t serial) {
+  return DescribedEvent(Spec(1, 0, {Number(serial % 1000), Text(std::to_string(serial))}));
+}
+
+Bytes LargeKdv(uint32_t* events) {
+  constexpr size_t kPayload = 4096;
+  Bytes file = HostSourceHeader(kSource);
+  file.reserve(kLargeFileBytes + kPayload * 2);
+  *events = 0;
+  while (file.size() < kLargeFileBytes) {
+    Bytes payload;
+    for (Bytes e = Connect(*events); payload.size() + e.size() <= kPayload; e = Connect(++*events)) {
+      payload.insert(payload.end(), e.begin(), e.end());
+    }
+    AppendKdvBlock(file, 1, 0, payload);
+  }
+  return file;
+}
+
+// One module whose log area wraps in its middle.
+Bytes LargeKmp(uint32_t* events) {
+  Bytes stream;
+  stream.reserve(kLargeFileBytes);
+  *events = 0;
+  for (Bytes e = DeviceOpen(0); stream.size() + e.size() <= kLargeFileBytes; e = DeviceOpen(++*events)) {
+    stream.insert(stream.end(), e.begin(), e.end());
+  }
+  const uint32_t capacity = uint32_t(stream.size()) + 1;
+  const uint32_t start = capacity / 2;
+  Bytes ring(capacity, 0);
+  std::copy(stream.begin(), stream.begin() + (capacity - start), ring.begin() + start);
+  std::copy(stream.begin() + (capacity - start), stream.end(), ring.begin());
+  const Bytes area = KmpArea(capacity, uint32_t(stream.size()) - (capacity - start), start, ring);
+  return Concat({KmpHeader(kSource, 1, {{kKmpBase0, 0, uint32_t(area.size()), 0}}), area});
+}
+
+std::wstring ConnectText(uint32_t serial) {
+  return L"Connect,a=" + std::to_wstring(serial % 1000) + L",b=\"" + std::to_wstring(serial) + L"\",";
+}
+std::wstring DeviceOpenText(uint32_t serial) {
+  return L"DeviceOpen,device=" + std::to_wstring(serial % 1000) + L",name=\"" + std::to_wstring(serial) + L"\",";
+}
+
+struct LargeCase {
+  const char* name;
+  Bytes (*make)(uint32_t*);
+  int (*load)(CTraceMgr*);
+  std::wstring (*text)(uint32_t);
+  const wchar_t* module;
+};
+
+class MapLogsLarge : public MapLogs, public testing::WithParamInterface<LargeCase> {};
+
+TEST_P(MapLogsLarge, EveryEventSurvivesTheGrowthOfATouchedStore) {
+  const LargeCase& c = GetParam();
+  uint32_t events = 0;
+  const Bytes file = c.make(&events);
+  ASSERT_EQ(1, LoadFile(&file, c.load));
+  ASSERT_GT(store->Buffer()->capacity, 4 * file.size());  // grown several times
+  ASSERT_EQ(events, store->Buffer()->recordCount);
+  CTraceRingWalker walker(store->Buffer());
+  uint32_t serial = 0;
+  for (const TraceRecord* r = walker.Next(); r != nullptr; r = walker.Next(), ++serial) {
+    ASSERT_EQ(c.text(serial), r->Message()) << "record " << serial;
+    ASSERT_STREQ(c.module, r->Module()) << "record " << serial;
+  }
+  EXPECT_EQ(events, serial);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, MapLogsLarge,
+                         testing::Values(LargeCase{"Kdv", LargeKdv, LoadKdv, ConnectText, L"NETIO_LOG"},
+                                         LargeCase{"Kmp", LargeKmp, LoadKmp, DeviceOpenText, L"MEDIA_LOG"}),
+                         [](const testing::TestParamInfo<LargeCase>& info) { return std::string(info.param.name); });
+
 // Mutations of the sound fixtures with a fixed seed: nothing may crash or
 // read outside the file, and every stored record must be sound.
 void Mutate(Bytes& bytes, CFuzzRandom& random, bool bigEndian) {

@@ -18,8 +18,6 @@ CFindDialog* CFindDialog::Open(HWND frame, CFindDialog** slot, const wchar_t* te
     return nullptr;
   }
   if (*slot != nullptr) {
-    (*slot)->ShowWindow(SW_SHOW);
-    (*slot)->SetFocus();
     return *slot;
   }
   auto* dialog = new (std::nothrow) CFindDialog;

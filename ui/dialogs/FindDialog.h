@@ -20,9 +20,10 @@ class CFindDialog : public CFindReplaceDialogImpl<CFindDialog> {
     CHAIN_MSG_MAP(CFindReplaceDialogImpl<CFindDialog>)
   END_MSG_MAP()
 
-  // Shows the dialog that `slot` holds, or makes one owned by `frame` with
-  // `text` (cut to 127 characters) and the search's flags, stores it in
-  // `slot` and shows it. The open dialog; null when none could be made
-  // (`slot` then stays empty). The dialog owns itself: never delete it.
+  // The dialog that `slot` holds, left as it is (a second Find changes
+  // nothing), or a new one owned by `frame` with `text` (cut to 127
+  // characters) and the search's flags, stored in `slot` and shown. Null
+  // when none could be made (`slot` then stays empty). The dialog owns
+  // itself: never delete it.
   static CFindDialog* Open(HWND frame, CFindDialog** slot, const wchar_t* text, bool searchDown, bool matchCase);
 };

@@ -79,9 +79,14 @@ TEST_F(FindDialog, OpensOnceWithTheSearchsTextAndFlagsAndClearsTheSlotWhenClosed
   EXPECT_FALSE(::IsWindowVisible(::GetDlgItem(hwnd, chx1)));  // whole word hidden
   kt_test::SaveWindowShot(hwnd, L"find");
 
-  // Find again while it is open: the same dialog, no second one.
+  // Find again while it is open: the same dialog as it was, no second one,
+  // and the focus stays where the user put it.
+  ::SetFocus(frame.m_hWnd);
   EXPECT_EQ(dialog, CFindDialog::Open(frame.m_hWnd, &frame.m_findDlg, L"other", false, true));
   EXPECT_EQ(L"needle", kt_test::ItemText(hwnd, edt1));
+  EXPECT_TRUE(Checked(hwnd, rad2));
+  EXPECT_FALSE(Checked(hwnd, chx2));
+  EXPECT_EQ(frame.m_hWnd, ::GetFocus());
 
   kt_test::ClickButton(hwnd, IDOK);  // "Find Next"
   EXPECT_EQ((std::vector<std::wstring>{L"needle"}), frame.found);
@@ -100,11 +105,26 @@ TEST_F(FindDialog, OpensOnceWithTheSearchsTextAndFlagsAndClearsTheSlotWhenClosed
   EXPECT_TRUE(Checked(dialog->m_hWnd, chx2));
 }
 
-TEST_F(FindDialog, TheTextIsCutToItsBuffer) {
-  const std::wstring longText(300, L'q');
-  CFindDialog* dialog = CFindDialog::Open(frame.m_hWnd, &frame.m_findDlg, longText.c_str(), true, true);
-  ASSERT_NE(nullptr, dialog);
-  EXPECT_EQ(std::wstring(127, L'q'), dialog->m_findWhat);
+TEST_F(FindDialog, TheTextFillsItsBufferAndIsCutOnlyBeyondIt) {
+  struct Case {
+    bool null;
+    size_t length;
+    size_t kept;
+  } cases[] = {
+      {true, 0, 0}, {false, 0, 0}, {false, 126, 126}, {false, 127, 127}, {false, 128, 127}, {false, 300, 127},
+  };
+  for (const Case& c : cases) {
+    const std::wstring text(c.length, L'q');
+    const wchar_t* given = c.null ? nullptr : text.c_str();
+    CFindDialog* dialog = CFindDialog::Open(frame.m_hWnd, &frame.m_findDlg, given, true, true);
+    ASSERT_NE(nullptr, dialog) << c.length;
+    const std::wstring kept(c.kept, L'q');
+    EXPECT_EQ(kept, dialog->m_findWhat) << c.length;
+    EXPECT_EQ(kept, kt_test::ItemText(dialog->m_hWnd, edt1)) << c.length;
+    dialog->DestroyWindow();
+    kt_test::PumpMessages();
+    ASSERT_EQ(nullptr, frame.m_findDlg) << c.length;
+  }
   EXPECT_EQ(nullptr, CFindDialog::Open(frame.m_hWnd, nullptr, L"x", true, true));
 }
 
