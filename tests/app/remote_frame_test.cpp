@@ -75,14 +75,6 @@ std::vector<std::wstring> Names(HWND list) {
   for (int r = 0; r < ListView_GetItemCount(list); ++r) out.push_back(Cell(list, r, 0));
   return out;
 }
-void DoubleClickRow(HWND dialog, int listId, int row) {
-  NMITEMACTIVATE activate = {};
-  activate.hdr.hwndFrom = ::GetDlgItem(dialog, listId);
-  activate.hdr.idFrom = UINT_PTR(listId);
-  activate.hdr.code = NM_DBLCLK;
-  activate.iItem = row;
-  ::SendMessageW(dialog, WM_NOTIFY, WPARAM(listId), LPARAM(&activate));
-}
 int RowNamed(HWND list, const wchar_t* name) {
   const std::vector<std::wstring> names = Names(list);
   for (size_t i = 0; i < names.size(); ++i) {
@@ -432,7 +424,7 @@ TEST_F(RemoteFileFrame, ListsGoesIntoAFolderAndBackUpAndOpensAFile) {
   EXPECT_EQ((std::vector<std::wstring>{L"Alpha", L"empty", L"logs", L"readme.txt"}), Names(List(dialog)));
   EXPECT_EQ(L"<>", Cell(List(dialog), 0, 1));
   EXPECT_EQ(L"10 B", Cell(List(dialog), 3, 1));
-  DoubleClickRow(dialog, IDC_REMOTE_FILES, RowNamed(List(dialog), L"logs"));
+  kt_test::DoubleClickRow(dialog, IDC_REMOTE_FILES, RowNamed(List(dialog), L"logs"));
   ASSERT_TRUE(WaitReady());
   EXPECT_EQ(L"/logs/", Text(dialog, IDC_REMOTE_PATH));
   const std::vector<std::wstring> logs = Names(List(dialog));
@@ -442,11 +434,11 @@ TEST_F(RemoteFileFrame, ListsGoesIntoAFolderAndBackUpAndOpensAFile) {
   EXPECT_EQ(L"4 KB", Cell(List(dialog), RowNamed(List(dialog), L"c.log"), 1));
   // Only listed: the server is not remembered yet.
   EXPECT_EQ(0u, g_remoteServers.Count());
-  DoubleClickRow(dialog, IDC_REMOTE_FILES, 0);
+  kt_test::DoubleClickRow(dialog, IDC_REMOTE_FILES, 0);
   ASSERT_TRUE(WaitReady());
   EXPECT_EQ(L"/", Text(dialog, IDC_REMOTE_PATH));
   EXPECT_EQ(L"Alpha", Names(List(dialog))[0]);
-  DoubleClickRow(dialog, IDC_REMOTE_FILES, RowNamed(List(dialog), L"logs"));
+  kt_test::DoubleClickRow(dialog, IDC_REMOTE_FILES, RowNamed(List(dialog), L"logs"));
   ASSERT_TRUE(WaitReady());
   // Fetching opens the file as a new document and remembers the server once.
   const size_t documents = Frame().DocumentStrip().Model().GetGroup(0)->Count();

@@ -48,4 +48,14 @@ inline std::wstring Caption(HWND hwnd) {
 
 inline std::wstring Text(HWND dialog, int id) { return Caption(::GetDlgItem(dialog, id)); }
 
+// The list's double-click report to its dialog, as a click on the row makes it.
+inline void DoubleClickRow(HWND dialog, int listId, int row) {
+  NMITEMACTIVATE activate = {};
+  activate.hdr.hwndFrom = ::GetDlgItem(dialog, listId);
+  activate.hdr.idFrom = UINT_PTR(listId);
+  activate.hdr.code = NM_DBLCLK;
+  activate.iItem = row;
+  ::SendMessageW(dialog, WM_NOTIFY, WPARAM(listId), LPARAM(&activate));
+}
+
 }  // namespace kt_test

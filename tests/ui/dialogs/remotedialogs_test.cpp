@@ -53,14 +53,6 @@ void Select(HWND list, int row, bool selected = true) {
   item.state = selected ? LVIS_SELECTED | LVIS_FOCUSED : 0;
   ::SendMessageW(list, LVM_SETITEMSTATE, WPARAM(row), LPARAM(&item));
 }
-void DoubleClick(HWND dialog, int listId, int row) {
-  NMITEMACTIVATE activate = {};
-  activate.hdr.hwndFrom = ::GetDlgItem(dialog, listId);
-  activate.hdr.idFrom = UINT_PTR(listId);
-  activate.hdr.code = NM_DBLCLK;
-  activate.iItem = row;
-  ::SendMessageW(dialog, WM_NOTIFY, WPARAM(listId), LPARAM(&activate));
-}
 bool Enabled(HWND dialog, int id) { return ::IsWindowEnabled(::GetDlgItem(dialog, id)) != FALSE; }
 bool Shown(HWND dialog, int id) { return ::IsWindowVisible(::GetDlgItem(dialog, id)) != FALSE; }
 
@@ -184,9 +176,9 @@ TEST_F(DumpFileDialog, RemoteListNamesItsServerAndADoubleClickChooses) {
     caption = Caption(hwnd);
     Select(::GetDlgItem(hwnd, IDC_DUMP_LIST), 2);
     path = Text(hwnd, IDC_DUMP_PATH);
-    DoubleClick(hwnd, IDC_DUMP_LIST, -1);  // not on a row: nothing
+    kt_test::DoubleClickRow(hwnd, IDC_DUMP_LIST, -1);  // not on a row: nothing
     EXPECT_TRUE(::IsWindow(hwnd));
-    DoubleClick(hwnd, IDC_DUMP_LIST, 0);
+    kt_test::DoubleClickRow(hwnd, IDC_DUMP_LIST, 0);
   });
   EXPECT_EQ(L"Select Dump File (Remote)", caption);
   EXPECT_EQ(L"\\\\127.0.0.1:6000\\/var/tmp/keltra_far.dump", path);
@@ -317,7 +309,7 @@ TEST_F(HistoryDialog, AnsweringNoDeletesNothing) {
 TEST_F(HistoryDialog, DoubleClickOpensThatFile) {
   CHistroyDlg dialog(files);
   const INT_PTR result =
-      RunForReal(dialog, host.get(), IDD_HISTORY, [&](HWND hwnd) { DoubleClick(hwnd, IDC_HISTORY_LIST, 3); });
+      RunForReal(dialog, host.get(), IDD_HISTORY, [&](HWND hwnd) { kt_test::DoubleClickRow(hwnd, IDC_HISTORY_LIST, 3); });
   EXPECT_EQ(IDOK, result);
   ASSERT_EQ(1u, dialog.m_chosen.size());
   EXPECT_EQ(folder.File(L"keltra_d.ktr"), dialog.m_chosen[0].c_str());
