@@ -335,9 +335,9 @@ class CMainFrame : public CFrameWindowImpl<CMainFrame>,
   void OnThreadFinished(JobItem* job);
   LRESULT OnTimerMessage(UINT, WPARAM wParam, LPARAM);
   LRESULT OnTimer(UINT_PTR id);
-  // The shown live view's news into the list; 0 when the store was busy and
-  // the news were kept for a retry.
-  int RefreshLiveView(CTraceView* view, int busy);
+  // The shown live view's news into the list; when the store is busy they
+  // are kept for a retry.
+  void RefreshLiveView(CTraceView* view, int busy);
 
   // --- documents and views ---
   int AddDocument(CTraceMgr* store);

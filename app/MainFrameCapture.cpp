@@ -338,7 +338,7 @@ LRESULT CMainFrame::OnTimer(UINT_PTR) {
   return 0;
 }
 
-int CMainFrame::RefreshLiveView(CTraceView* view, int busy) {
+void CMainFrame::RefreshLiveView(CTraceView* view, int busy) {
   // The refresh never waits for the capture's store: when it is busy the
   // view keeps its news, and they are looked at again shortly. Held through
   // the repaint, the lock is taken again by the paint without waiting.
@@ -346,8 +346,7 @@ int CMainFrame::RefreshLiveView(CTraceView* view, int busy) {
   if (!lock.Held()) {
     view->ExchangeState(kViewNewRecords);
     SetTimer(ktframe::kRefreshRetryTimerId, ktframe::kRefreshRetryMs);
-    return 0;
+    return;
   }
   UpdateView(view, 0, busy == 0 ? 1 : 0, 0, nullptr);
-  return 1;
 }
