@@ -14,6 +14,7 @@ constexpr size_t kLead = 32u << 20;
 }  // namespace
 
 void CStoreToucher::Start(CTraceMgr* store) {
+  m_resume = false;
   TraceBufferHeader* header = store->Buffer();
   if (header == nullptr || header->freeBytes < kTouchFrom) {
     return;
@@ -30,7 +31,22 @@ void CStoreToucher::Claim(CTraceMgr* store) {
   // Any record fits in kMemoRecordSize.
   if (header->freeBytes < kMemoRecordSize) {
     m_toucher.Stop();
+    m_resume = true;
   } else {
     m_toucher.Reach(header->Bytes() + header->write + kMemoRecordSize);
+  }
+}
+
+void CStoreToucher::Resume(CTraceMgr* store) {
+  // The store grows only when a record does not fit, so until then the room
+  // stays below what Start asks for.
+  const TraceBufferHeader* header = store->Buffer();
+  if (header != nullptr && header->freeBytes >= kTouchFrom) {
+    Start(store);
+    // The record about to be written lies in the first region, which a new
+    // helper would otherwise take as its own and zero.
+    if (m_toucher.Active()) {
+      Claim(store);
+    }
   }
 }

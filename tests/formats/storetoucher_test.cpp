@@ -1,0 +1,62 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "formats/StoreToucher.h"
+#include "tests/formats/StoreFixture.h"
+
+namespace {
+
+using storefix::Item;
+
+std::wstring MessageOf(uint32_t serial) { return L"record " + std::to_wstring(serial) + L" " + std::wstring(1000, L'x'); }
+
+// A reader's loop over a store that grows once its room runs out: helpers
+// start again over the grown buffer and must leave the records written
+// there alone. The pauses after the growth give a new helper all the time
+// it needs to reach the first region before the next record is claimed;
+// whether it gets there before or after that record is written is up to
+// the scheduler, so the load runs several times.
+void LoadWithOneGrowth() {
+  CTraceFile store;
+  // Half of this is what a linear store grows by: enough for the helpers.
+  ASSERT_EQ(1, store.GrowBuffer(34u << 20));
+  const uint32_t firstCapacity = store.Buffer()->capacity;
+  CStoreToucher toucher;
+  toucher.Start(&store);
+  Item item;
+  uint32_t serial = 0;
+  uint32_t afterGrowth = 0;
+  constexpr uint32_t kPausedRecords = 4;
+  constexpr uint32_t kRecordsAfterGrowth = 2000;
+  while (afterGrowth < kRecordsAfterGrowth) {
+    toucher.BeforeRecord(&store);
+    item.message = MessageOf(serial);
+    ASSERT_NE(nullptr, storefix::Add(store, item)) << "record " << serial;
+    ++serial;
+    if (store.Buffer()->capacity != firstCapacity) {
+      if (afterGrowth++ < kPausedRecords) {
+        Sleep(40);
+      }
+    }
+  }
+  ASSERT_GT(store.Buffer()->capacity, firstCapacity);
+  ASSERT_EQ(serial, store.Buffer()->recordCount);
+  uint32_t walked = 0;
+  for (const TraceRecord* r : storefix::Records(store)) {
+    ASSERT_EQ(MessageOf(walked), r->Message()) << "record " << walked;
+    ++walked;
+  }
+  EXPECT_EQ(serial, walked);
+}
+
+TEST(StoreToucher, RecordsWrittenAfterTheStoreGrewAreKept) {
+  ASSERT_EQ(1, g_moduleGroups.LoadFromText(storefix::kGroupsText, sizeof(storefix::kGroupsText) - 1));
+  for (int load = 0; load < 10 && !HasFatalFailure(); ++load) {
+    SCOPED_TRACE("load " + std::to_string(load));
+    LoadWithOneGrowth();
+  }
+}
+
+}  // namespace
