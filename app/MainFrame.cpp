@@ -14,6 +14,7 @@
 #include "net/Inet.h"
 #include "net/RemoteServer.h"
 #include "resource.h"
+#include "ui/framework/DeviceContext.h"
 #include "ui/framework/MessageBoxes.h"
 
 namespace {
@@ -263,7 +264,19 @@ void CMainFrame::UpdateLayout(BOOL resizeBars) {
 LRESULT CMainFrame::OnEraseBackground(UINT, WPARAM wParam, LPARAM) {
   auto dc = reinterpret_cast<HDC>(wParam);
   RECT clip;
-  if (dc != nullptr && ::GetClipBox(dc, &clip) != ERROR) {
+  if (dc == nullptr) {
+    return 1;
+  }
+  // The list paints all of its window itself. While it is held from drawing
+  // it is not visible to the clipping of children, and filling its place
+  // showed a white list for a moment before its rows came.
+  const CSaveDC saved(dc);
+  RECT list;
+  if (m_list.m_hWnd != nullptr && ::GetWindowRect(m_list.m_hWnd, &list)) {
+    ::MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&list), 2);
+    ::ExcludeClipRect(dc, list.left, list.top, list.right, list.bottom);
+  }
+  if (::GetClipBox(dc, &clip) != ERROR) {
     ::FillRect(dc, &clip, ::GetSysColorBrush(COLOR_WINDOW));
   }
   return 1;

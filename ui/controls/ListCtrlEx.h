@@ -71,6 +71,7 @@ class CListCtrlExImpl : public CWindowImpl<T, TBase> {
 
   BEGIN_MSG_MAP(CListCtrlExImpl)
     MESSAGE_HANDLER(WM_ERASEBKGND, OnEraseBackground)
+    MESSAGE_HANDLER(WM_NCPAINT, OnNcPaint)
     MESSAGE_HANDLER(WM_PAINT, OnPaint)
     MESSAGE_HANDLER(WM_PRINTCLIENT, OnPaint)
     MESSAGE_HANDLER(WM_MEASUREITEM, OnMeasureItemMessage)
@@ -123,6 +124,35 @@ class CListCtrlExImpl : public CWindowImpl<T, TBase> {
   }
 
   LRESULT OnEraseBackground(UINT, WPARAM, LPARAM) { return 1; }
+
+  // The themed list draws its border by filling the whole region it is given
+  // with its theme's background, and a frame repaint gives it the whole
+  // window: the rows showed white until the client was painted again. It
+  // gets the frame's part only.
+  LRESULT OnNcPaint(UINT msg, WPARAM wParam, LPARAM lParam) {
+    RECT window;
+    RECT client;
+    if (!this->GetWindowRect(&window) || !this->GetClientRect(&client)) {
+      return this->DefWindowProc(msg, wParam, lParam);
+    }
+    ::MapWindowPoints(this->m_hWnd, nullptr, reinterpret_cast<POINT*>(&client), 2);
+    HRGN frame = ::CreateRectRgnIndirect(&window);
+    HRGN inside = ::CreateRectRgnIndirect(&client);
+    LRESULT result = 0;
+    if (frame != nullptr && inside != nullptr && ::CombineRgn(frame, frame, inside, RGN_DIFF) != ERROR &&
+        (wParam == 1 || ::CombineRgn(frame, frame, reinterpret_cast<HRGN>(wParam), RGN_AND) != ERROR)) {
+      result = this->DefWindowProc(msg, reinterpret_cast<WPARAM>(frame), lParam);
+    } else {
+      result = this->DefWindowProc(msg, wParam, lParam);
+    }
+    // The list may hand the region on to GetDCEx, which then deletes it.
+    for (HRGN region : {frame, inside}) {
+      if (region != nullptr && ::GetObjectType(region) == OBJ_REGION) {
+        ::DeleteObject(region);
+      }
+    }
+    return result;
+  }
 
   LRESULT OnPaint(UINT msg, WPARAM wParam, LPARAM) {
     if (msg == WM_PRINTCLIENT || wParam != 0) {

@@ -353,6 +353,31 @@ TEST_F(ListCtrlExTest, LineScrollRepaintsTheWholeClientArea) {
   EXPECT_EQ(client.bottom, update.bottom);
 }
 
+// A repaint of the frame hands the list the whole window as its region. The
+// themed list fills what it is given with its background before drawing the
+// edge, which blanked the rows until the client area was painted again.
+TEST_F(ListCtrlExTest, FramePaintLeavesTheRowsOnScreen) {
+  list.ModifyStyleEx(0, WS_EX_CLIENTEDGE, SWP_FRAMECHANGED);
+  AddRow(L"alpha", L"1", L"a");
+  list.UpdateWindow();
+  const int r = int(list.m_rowHeight);
+  const POINT line = {40, HeaderHeight() + 3 * r - 1};
+  const POINT column = {kColumnWidth, HeaderHeight() + 4 * r + r / 2};
+  CClientDC screen(list.m_hWnd);
+  ASSERT_FALSE(screen.IsNull());
+  ASSERT_EQ(kGrid, screen.GetPixel(line.x, line.y));
+  ASSERT_EQ(kGrid, screen.GetPixel(column.x, column.y));
+  list.SendMessage(WM_NCPAINT, 1);
+  EXPECT_EQ(kGrid, screen.GetPixel(line.x, line.y));
+  EXPECT_EQ(kGrid, screen.GetPixel(column.x, column.y));
+  // Only the client area is spared: the edge is still drawn.
+  RECT window;
+  list.GetWindowRect(&window);
+  CWindowDC frame(list.m_hWnd);
+  ASSERT_FALSE(frame.IsNull());
+  EXPECT_NE(::GetSysColor(COLOR_WINDOW), frame.GetPixel(0, (window.bottom - window.top) / 2));
+}
+
 TEST(ListCtrlExCreateTest, CreatedListIsAListViewWithTheDefaultStyle) {
   kt_test::CTestHostWindow host(kWidth, kHeight);
   CReflectHost parent;
