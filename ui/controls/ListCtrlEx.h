@@ -132,24 +132,27 @@ class CListCtrlExImpl : public CWindowImpl<T, TBase> {
   LRESULT OnNcPaint(UINT msg, WPARAM wParam, LPARAM lParam) {
     RECT window;
     RECT client;
-    if (!this->GetWindowRect(&window) || !this->GetClientRect(&client)) {
-      return this->DefWindowProc(msg, wParam, lParam);
-    }
-    ::MapWindowPoints(this->m_hWnd, nullptr, reinterpret_cast<POINT*>(&client), 2);
-    HRGN frame = ::CreateRectRgnIndirect(&window);
-    HRGN inside = ::CreateRectRgnIndirect(&client);
-    LRESULT result = 0;
-    if (frame != nullptr && inside != nullptr && ::CombineRgn(frame, frame, inside, RGN_DIFF) != ERROR &&
-        (wParam == 1 || ::CombineRgn(frame, frame, reinterpret_cast<HRGN>(wParam), RGN_AND) != ERROR)) {
-      result = this->DefWindowProc(msg, reinterpret_cast<WPARAM>(frame), lParam);
-    } else {
-      result = this->DefWindowProc(msg, wParam, lParam);
-    }
-    // The list may hand the region on to GetDCEx, which then deletes it.
-    for (HRGN region : {frame, inside}) {
-      if (region != nullptr && ::GetObjectType(region) == OBJ_REGION) {
-        ::DeleteObject(region);
+    HRGN frame = nullptr;
+    if (this->GetWindowRect(&window) && this->GetClientRect(&client)) {
+      ::MapWindowPoints(this->m_hWnd, nullptr, reinterpret_cast<POINT*>(&client), 2);
+      frame = ::CreateRectRgnIndirect(&window);
+      HRGN inside = ::CreateRectRgnIndirect(&client);
+      const bool made =
+          frame != nullptr && inside != nullptr && ::CombineRgn(frame, frame, inside, RGN_DIFF) != ERROR &&
+          (wParam == 1 || ::CombineRgn(frame, frame, reinterpret_cast<HRGN>(wParam), RGN_AND) != ERROR);
+      if (inside != nullptr) {
+        ::DeleteObject(inside);
       }
+      if (!made && frame != nullptr) {
+        ::DeleteObject(frame);
+        frame = nullptr;
+      }
+    }
+    const WPARAM region = frame != nullptr ? reinterpret_cast<WPARAM>(frame) : wParam;
+    const LRESULT result = this->DefWindowProc(msg, region, lParam);
+    // The list may hand the region on to GetDCEx, which then deletes it.
+    if (frame != nullptr && ::GetObjectType(frame) == OBJ_REGION) {
+      ::DeleteObject(frame);
     }
     return result;
   }
