@@ -16,37 +16,27 @@
 #include "core/TraceStore.h"
 #include "formats/EventDesc.h"
 #include "formats/MapLogs.h"
+#include "tests/formats/MapLogFixture.h"
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
 
 constexpr char kGroupsText[] = "[MEDIA]\nM=MEDIA_LOG;MEDIA_TRACE\n[NET]\nM=NETIO_LOG;NETIO_TRACE\n";
 constexpr size_t kImageBytes = 64u << 20;
 constexpr size_t kBlockPayload = 4096;
 constexpr uint32_t kStoreStartBytes = 256u << 20;
 
-void Put16(Bytes& b, uint32_t v) {
-  b.push_back(uint8_t(v >> 8));
-  b.push_back(uint8_t(v));
-}
-void Put32(Bytes& b, uint32_t v) {
-  Put16(b, v >> 16);
-  Put16(b, v);
-}
-
 // NETIO "Connect" (level 1, event 1): a number and a short text.
 Bytes Event(uint32_t serial) {
   Bytes e;
-  Put16(e, 0);
+  AppendBig16(e, 0);
   e.push_back(1);
   e.push_back(1);
-  Put32(e, serial);
-  Put16(e, 77);
-  Put16(e, 0x0009);
-  Put32(e, serial);
+  AppendBig32(e, serial);
+  AppendBig16(e, 77);
+  AppendBig16(e, 0x0009);
+  AppendBig32(e, serial);
   const char text[] = "example.org";
-  Put16(e, sizeof(text));
+  AppendBig16(e, sizeof(text));
   e.insert(e.end(), text, text + sizeof(text));
   e[0] = uint8_t(e.size() >> 8);
   e[1] = uint8_t(e.size());
@@ -61,10 +51,7 @@ Bytes KdvImage(uint32_t* events) {
     for (Bytes e = Event(*events); payload.size() + e.size() <= kBlockPayload; e = Event(++*events)) {
       payload.insert(payload.end(), e.begin(), e.end());
     }
-    image.push_back(1);
-    image.push_back(0);
-    for (int i = 0; i < 4; ++i) image.push_back(uint8_t(payload.size() >> (8 * i)));
-    image.insert(image.end(), payload.begin(), payload.end());
+    AppendKdvBlock(image, 1, 0, payload);
   }
   return image;
 }
@@ -77,22 +64,12 @@ Bytes KmpImage(uint32_t* events) {
     data.insert(data.end(), e.begin(), e.end());
   }
   const uint32_t capacity = uint32_t(data.size()) + 1;
-  const uint32_t start = capacity / 2;
-  Bytes ring(capacity, 0);
-  std::copy(data.begin(), data.begin() + (capacity - start), ring.begin() + start);
-  std::copy(data.begin() + (capacity - start), data.end(), ring.begin());
-  Bytes image(kSourceHeaderSize, 0);
-  image[2] = 1;
-  auto at = [&](size_t offset, uint32_t v) {
-    for (int i = 0; i < 4; ++i) image[offset + i] = uint8_t(v >> (24 - 8 * i));
-  };
-  at(32 + 4, kSourceHeaderSize);
-  at(32 + 12, kKmpAreaHeaderSize + capacity);
-  Put32(image, capacity);
-  Put32(image, uint32_t(data.size() - (capacity - start)));
-  Put32(image, start);
-  image.insert(image.end(), ring.begin(), ring.end());
-  return image;
+  const Bytes area = WrappedKmpArea(data, capacity, capacity / 2, 0);
+  Bytes header(kSourceHeaderSize, 0);
+  header[2] = 1;
+  PutBig32(&header[32 + 4], kSourceHeaderSize);
+  PutBig32(&header[32 + 12], uint32_t(area.size()));
+  return Concat({header, area});
 }
 
 bool Prepare() {

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -150,6 +151,16 @@ inline Bytes KmpArea(uint32_t capacity, uint32_t end, uint32_t start, const Byte
     std::memcpy(a.data() + kKmpAreaHeaderSize, data.data(), kept);
   }
   return a;
+}
+
+// A .kmp area whose circular data holds `stream` wrapped: its first bytes
+// from `start` up to the capacity, the rest from 0 on, `fill` in between.
+inline Bytes WrappedKmpArea(const Bytes& stream, uint32_t capacity, uint32_t start, uint8_t fill) {
+  const size_t older = capacity - start;  // the bytes before the wrap
+  Bytes ring(capacity, fill);
+  std::copy(stream.begin(), stream.begin() + older, ring.begin() + start);
+  std::copy(stream.begin() + older, stream.end(), ring.begin());
+  return KmpArea(capacity, uint32_t(stream.size() - older), start, ring);
 }
 
 struct KmpEntry {

@@ -262,10 +262,7 @@ constexpr uint32_t kLogAreaOffset = 16;
 KmpFile KmpFixture() {
   Bytes stream = Concat({kSessionStart, kFormatSet, kKeyFrame});
   stream.resize(140, 0);
-  Bytes wrapped(200, 0xEE);
-  std::copy(stream.begin(), stream.begin() + 100, wrapped.begin() + 100);
-  std::copy(stream.begin() + 100, stream.end(), wrapped.begin());
-  const Bytes logArea = KmpArea(200, 40, 100, wrapped);
+  const Bytes logArea = WrappedKmpArea(stream, 200, 100, 0xEE);
   const Bytes traceArea = KmpArea(64, uint32_t(kSurfaceLost.size()), 0, kSurfaceLost);
   const Bytes emptyArea = KmpArea(32, 10, 10, Bytes(32, 0));
 
@@ -436,11 +433,7 @@ Bytes LargeKmp(uint32_t* events) {
     stream.insert(stream.end(), e.begin(), e.end());
   }
   const uint32_t capacity = uint32_t(stream.size()) + 1;
-  const uint32_t start = capacity / 2;
-  Bytes ring(capacity, 0);
-  std::copy(stream.begin(), stream.begin() + (capacity - start), ring.begin() + start);
-  std::copy(stream.begin() + (capacity - start), stream.end(), ring.begin());
-  const Bytes area = KmpArea(capacity, uint32_t(stream.size()) - (capacity - start), start, ring);
+  const Bytes area = WrappedKmpArea(stream, capacity, capacity / 2, 0);
   return Concat({KmpHeader(kSource, 1, {{kKmpBase0, 0, uint32_t(area.size()), 0}}), area});
 }
 
