@@ -250,7 +250,8 @@ void CMainFrame::UpdateLayout(BOOL resizeBars) {
       rect.bottom -= ktframe::kDocumentStripHeight;
       m_documentStrip.SetWindowPos(nullptr, rect.left, rect.bottom, rect.right - rect.left,
                                    ktframe::kDocumentStripHeight,
-                                   SWP_NOZORDER | SWP_NOACTIVATE | SWP_SHOWWINDOW | (m_frameHolds != 0 ? SWP_NOREDRAW : 0));
+                                   SWP_NOZORDER | SWP_NOACTIVATE | SWP_SHOWWINDOW |
+                                       (m_frameHolds != 0 ? SWP_NOREDRAW : 0));
     } else {
       m_documentStrip.ShowWindow(SW_HIDE);
     }

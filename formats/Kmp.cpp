@@ -32,8 +32,8 @@ constexpr uint32_t kTraceArea = 1;
 static_assert(kModuleEntriesOffset + kKmpMaxModules * kModuleEntrySize == kSourceHeaderSize,
               "the module entries fill the header");
 
-void WalkAreaEvents(CTraceMgr* store, CStoreToucher* toucher, const uint8_t* events, uint32_t length, const uint8_t* header,
-                    uint32_t moduleIndex, uint32_t areaIndex) {
+void WalkAreaEvents(CTraceMgr* store, CStoreToucher* toucher, const uint8_t* events, uint32_t length,
+                    const uint8_t* header, uint32_t moduleIndex, uint32_t areaIndex) {
   const TiXmlElement* element = FindEventModule(&g_eventDescriptions, moduleIndex);
   const uint32_t id = areaIndex * kDescribedAreaUnit + moduleIndex;
   uint32_t position = 0;
@@ -53,8 +53,8 @@ void WalkAreaEvents(CTraceMgr* store, CStoreToucher* toucher, const uint8_t* eve
 }
 
 // Reads one area of a module entry: 1 read or skipped, 0 refused.
-int ReadEntryArea(CTraceMgr* store, CStoreToucher& toucher, const uint8_t* bytes, size_t size, uint64_t at, const uint8_t* header,
-                  uint32_t moduleIndex, uint32_t areaIndex) {
+int ReadEntryArea(CTraceMgr* store, CStoreToucher& toucher, const uint8_t* bytes, size_t size, uint64_t at,
+                  const uint8_t* header, uint32_t moduleIndex, uint32_t areaIndex) {
   if (at >= size) {
     DebugTraceA("LoadKmp, 2, module %u area %u at %llu is past the file", moduleIndex, areaIndex, at);
     return 0;

@@ -10,7 +10,9 @@ namespace {
 
 using storefix::Item;
 
-std::wstring MessageOf(uint32_t serial) { return L"record " + std::to_wstring(serial) + L" " + std::wstring(1000, L'x'); }
+std::wstring MessageOf(uint32_t serial) {
+  return L"record " + std::to_wstring(serial) + L" " + std::wstring(1000, L'x');
+}
 
 // A reader's loop over a store that grows once its room runs out: helpers
 // start again over the grown buffer and must leave the records written
