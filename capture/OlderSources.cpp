@@ -71,6 +71,13 @@ int OpenSharedSection(SharedSection* section, const wchar_t* name) {
     return 0;
   }
   section->mapping.reset(OpenFileMappingW(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, name));
+  if (!section->mapping.valid() && GetLastError() == ERROR_FILE_NOT_FOUND) {
+    // A writer makes its mutex first and its mapping just after: caught
+    // in between, the section is not there yet rather than broken, and
+    // giving it up for the run would lose everything it writes.
+    section->Close();
+    return 0;
+  }
   if (section->mapping.valid()) {
     section->view.reset(MapViewOfFile(section->mapping.get(), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0));
   }

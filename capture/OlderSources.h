@@ -45,8 +45,9 @@ struct SharedSection {
   void Unlock();
 };
 
-// 1 when opened; 0 when there is no mutex "<name>Mutex" (nothing kept);
-// -1 when the mutex is there but the mapping or its view is not.
+// 1 when opened; 0 when there is no mutex "<name>Mutex" or no mapping yet
+// (nothing kept, to be tried again); -1 when the mapping is there but
+// cannot be opened or viewed.
 int OpenSharedSection(SharedSection* section, const wchar_t* name);
 
 // Order of two SYSTEMTIMEs, the day of the week ignored.

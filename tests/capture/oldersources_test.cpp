@@ -246,13 +246,46 @@ TEST_F(OlderSources, ExitedProcessLeavesTheTableLiveOneStays) {
   EXPECT_EQ(0u, view.FileCount());
 }
 
-TEST_F(OlderSources, MissingMutexIsIdleMissingMappingIsReportedOnce) {
+// A writer makes the table's mutex, then its mapping: a capture that looks
+// in between waits for the mapping instead of giving the source up.
+TEST_F(OlderSources, TableWithoutItsMappingYetIsTriedAgain) {
   CTraceManagerView& view = m_capture->QrcView(0);
+  view.SetAliveFunction(&AlwaysAlive);
   EXPECT_EQ(0, m_capture->ImportQrc(&view));
-  HANDLE mutex = CreateMutexW(nullptr, FALSE, (QrcTableName(false, m_tag) + L"Mutex").c_str());
+  const std::wstring name = QrcTableName(false, m_tag);
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, (name + L"Mutex").c_str());
+  ASSERT_NE(nullptr, mutex);
+  EXPECT_EQ(0, m_capture->ImportQrc(&view));
+  EXPECT_EQ(0, m_capture->ImportQrc(&view));
+  {
+    Region table(name, kQrcTableBytes);
+    Region region(QrcRegionName(false, kForeignPid, m_tag), kRegionBytes);
+    ASSERT_TRUE(table.Ok() && region.Ok());
+    InitQrcRegion(region.View(), kRegionBytes, kForeignPid, 1700000000, WriterFault::kNone);
+    ASSERT_TRUE(RegisterQrcPid(table.View(), kForeignPid));
+    Append(region.View(), 1, 5);
+    EXPECT_EQ(1, m_capture->ImportQrc(&view));
+    auto numbers = Numbers(m_capture, kForeignPid);
+    std::sort(numbers.begin(), numbers.end());  // two rings, each in order
+    EXPECT_EQ(Range(1, 5), numbers);
+    m_capture->CloseMapFiles();
+  }
+  EXPECT_EQ(0u, NoticeLog::Get().Count(kNotifyNotice, IDS_START_QRC_FAILED));
+  CloseHandle(mutex);
+}
+
+// A name that is there but is no mapping (here an event) is a broken
+// source: reported once and left alone for the run.
+TEST_F(OlderSources, UnusableMappingIsReportedOnce) {
+  const std::wstring name = QrcTableName(false, m_tag);
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, (name + L"Mutex").c_str());
+  HANDLE squatter = CreateEventW(nullptr, TRUE, FALSE, name.c_str());
+  ASSERT_TRUE(mutex != nullptr && squatter != nullptr);
+  CTraceManagerView& view = m_capture->QrcView(0);
   EXPECT_EQ(-1, m_capture->ImportQrc(&view));
   EXPECT_EQ(0, m_capture->ImportQrc(&view));
   EXPECT_EQ(1u, NoticeLog::Get().Count(kNotifyNotice, IDS_START_QRC_FAILED));
+  CloseHandle(squatter);
   CloseHandle(mutex);
 }
 
