@@ -16,6 +16,7 @@
 #include "ui/controls/HeaderCtrlEx.h"
 #include "ui/framework/Controls.h"
 #include "ui/framework/DeviceContext.h"
+#include "ui/framework/Gdi.h"
 #include "ui/framework/WindowImpl.h"
 
 namespace ktlist {
@@ -132,27 +133,23 @@ class CListCtrlExImpl : public CWindowImpl<T, TBase> {
   LRESULT OnNcPaint(UINT msg, WPARAM wParam, LPARAM lParam) {
     RECT window;
     RECT client;
-    HRGN frame = nullptr;
+    CRgn frame;
     if (this->GetWindowRect(&window) && this->GetClientRect(&client)) {
       ::MapWindowPoints(this->m_hWnd, nullptr, reinterpret_cast<POINT*>(&client), 2);
-      frame = ::CreateRectRgnIndirect(&window);
-      HRGN inside = ::CreateRectRgnIndirect(&client);
+      CRgn inside;
       const bool made =
-          frame != nullptr && inside != nullptr && ::CombineRgn(frame, frame, inside, RGN_DIFF) != ERROR &&
-          (wParam == 1 || ::CombineRgn(frame, frame, reinterpret_cast<HRGN>(wParam), RGN_AND) != ERROR);
-      if (inside != nullptr) {
-        ::DeleteObject(inside);
-      }
-      if (!made && frame != nullptr) {
-        ::DeleteObject(frame);
-        frame = nullptr;
+          frame.CreateRectRgnIndirect(window) && inside.CreateRectRgnIndirect(client) &&
+          frame.Combine(frame.get(), inside.get(), RGN_DIFF) != ERROR &&
+          (wParam == 1 || frame.Combine(frame.get(), reinterpret_cast<HRGN>(wParam), RGN_AND) != ERROR);
+      if (!made) {
+        frame.Reset();
       }
     }
-    const WPARAM region = frame != nullptr ? reinterpret_cast<WPARAM>(frame) : wParam;
+    const WPARAM region = !frame.IsNull() ? reinterpret_cast<WPARAM>(frame.get()) : wParam;
     const LRESULT result = this->DefWindowProc(msg, region, lParam);
     // The list may hand the region on to GetDCEx, which then deletes it.
-    if (frame != nullptr && ::GetObjectType(frame) == OBJ_REGION) {
-      ::DeleteObject(frame);
+    if (!frame.IsNull() && ::GetObjectType(frame.get()) != OBJ_REGION) {
+      frame.Detach();
     }
     return result;
   }

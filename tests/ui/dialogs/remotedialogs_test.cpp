@@ -308,8 +308,8 @@ TEST_F(HistoryDialog, AnsweringNoDeletesNothing) {
 
 TEST_F(HistoryDialog, DoubleClickOpensThatFile) {
   CHistroyDlg dialog(files);
-  const INT_PTR result =
-      RunForReal(dialog, host.get(), IDD_HISTORY, [&](HWND hwnd) { kt_test::DoubleClickRow(hwnd, IDC_HISTORY_LIST, 3); });
+  const INT_PTR result = RunForReal(dialog, host.get(), IDD_HISTORY,
+                                    [&](HWND hwnd) { kt_test::DoubleClickRow(hwnd, IDC_HISTORY_LIST, 3); });
   EXPECT_EQ(IDOK, result);
   ASSERT_EQ(1u, dialog.m_chosen.size());
   EXPECT_EQ(folder.File(L"keltra_d.ktr"), dialog.m_chosen[0].c_str());
