@@ -11,6 +11,7 @@
 #include "core/TraceView.h"
 #include "jobs/JobMgr.h"
 #include "ui/controls/StatusBarEx.h"
+#include "ui/framework/PaintPass.h"
 #include "resource.h"
 
 namespace {
@@ -78,6 +79,12 @@ void CMainFrame::HoldFramePainting() {
 }
 
 void CMainFrame::PaintFrameOnce() {
+  // The rows, the slow part of the pass, are drawn off screen first, while
+  // the list is still held: the scroll bars it works out as it draws them
+  // stay off the screen too.
+  if (m_frameHolds == 1 && m_list.m_hWnd != nullptr) {
+    m_list.PaintAhead();
+  }
   m_statusBar.ReleasePainting();
   m_documentStrip.ReleasePainting();
   m_viewStrip.ReleasePainting();
@@ -87,10 +94,13 @@ void CMainFrame::PaintFrameOnce() {
   }
   // The list's scroll bars may have come or gone while it was held. The
   // rows are painted first: bars and strips that showed the new document
-  // over the old rows looked like a frame of their own.
+  // over the old rows looked like a frame of their own. Short as the pass
+  // now is, it reaches the screen in one piece.
   RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+  ktui::StartPaintPass(m_hWnd);
   if (m_list.m_hWnd != nullptr) {
     m_list.RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    m_list.DropPaintAhead();
   }
   RedrawWindow(nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
 }

@@ -294,6 +294,40 @@ class CListCtrlExImpl : public CWindowImpl<T, TBase> {
 
   void DrawColumnLines(HDC dc, const RECT& rect) { ktlist::DrawColumnLines(dc, this->m_hWnd, rect); }
 
+  // Draws the whole client now into the paint bitmap, for the next paint of
+  // this same client to show without drawing it again. An owner that paints
+  // many windows in one short pass draws the slow part, the rows, first;
+  // it does so while the list is held, so that the scroll bars the list
+  // works out in that paint are not drawn yet, and calls DropPaintAhead
+  // after the pass, so a paint that never came cannot leave an old picture
+  // for a later one.
+  void PaintAhead() {
+    DropPaintAhead();
+    // The list may show or hide a scroll bar while it paints, which changes
+    // the client; the second try draws for the client it then has.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      RECT client;
+      if (!this->GetClientRect(&client) || ::IsRectEmpty(&client)) {
+        return;
+      }
+      CClientDC screen(this->m_hWnd);
+      if (screen.IsNull()) {
+        return;
+      }
+      CMemoryDC buffer(screen.get(), client, m_paintBitmap);
+      if (!buffer.IsValid()) {
+        return;
+      }
+      static_cast<T*>(this)->DoPaint(buffer.get());
+      RECT after;
+      if (this->GetClientRect(&after) && ::EqualRect(&after, &client)) {
+        m_paintedAhead = {client, this->GetTopIndex(), this->GetItemCount()};
+        return;
+      }
+    }
+  }
+  void DropPaintAhead() { m_paintedAhead = {}; }
+
   void OnMeasureItem(MEASUREITEMSTRUCT* measure) {
     m_rowHeight = ktlist::MeasureRowHeight(this->m_hWnd);
     measure->itemHeight = m_rowHeight;
@@ -302,7 +336,25 @@ class CListCtrlExImpl : public CWindowImpl<T, TBase> {
  private:
   CPaintBitmap m_paintBitmap;  // a full page of a big list is megabytes
 
+  // What PaintAhead drew: the picture serves only a paint of all of that
+  // client with the same rows. An empty client when there is none.
+  struct PaintedAhead {
+    RECT client;
+    int top;
+    int count;
+  };
+  PaintedAhead m_paintedAhead = {};
+
+  bool IsPaintedAhead(const RECT& area) {
+    RECT client;
+    return !::IsRectEmpty(&m_paintedAhead.client) && this->GetClientRect(&client) &&
+           ::EqualRect(&client, &area) && ::EqualRect(&m_paintedAhead.client, &area) &&
+           m_paintedAhead.top == this->GetTopIndex() && m_paintedAhead.count == this->GetItemCount();
+  }
+
   void PaintBuffered(HDC target, const RECT& area) {
+    const bool ahead = IsPaintedAhead(area);
+    DropPaintAhead();
     if (target == nullptr || area.right <= area.left || area.bottom <= area.top) {
       return;
     }
@@ -311,7 +363,9 @@ class CListCtrlExImpl : public CWindowImpl<T, TBase> {
     CMemoryDC buffer(target, area, m_paintBitmap);
     T* self = static_cast<T*>(this);
     if (buffer.IsValid()) {
-      self->DoPaint(buffer.get());
+      if (!ahead) {
+        self->DoPaint(buffer.get());
+      }
       buffer.Present();
     } else {
       self->DoPaint(target);  // no memory for the bitmap: paint directly, flicker and all

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstring>
 #include <cwchar>
+#include <functional>
 #include <vector>
 
 #include "tests/ui/UiHarness.h"
@@ -59,6 +60,7 @@ class CReflectHost : public CWindowImpl<CReflectHost> {
   std::vector<StateChange> imageChanges;
   std::vector<UINT> codes;
   std::vector<RECT> drawnRows;  // indexed by item: the rectangle of its last draw request
+  int drawRequests = 0;
 
   BEGIN_MSG_MAP(CReflectHost)
     MESSAGE_HANDLER(WM_NOTIFY, OnNotify)
@@ -72,6 +74,7 @@ class CReflectHost : public CWindowImpl<CReflectHost> {
       drawnRows.resize(draw->itemID + 1, RECT{});
     }
     drawnRows[draw->itemID] = draw->rcItem;
+    ++drawRequests;
     SetMsgHandled(FALSE);
     return 0;
   }
@@ -376,6 +379,60 @@ TEST_F(ListCtrlExTest, FramePaintLeavesTheRowsOnScreen) {
   CWindowDC frame(list.m_hWnd);
   ASSERT_FALSE(frame.IsNull());
   EXPECT_NE(::GetSysColor(COLOR_WINDOW), frame.GetPixel(0, (window.bottom - window.top) / 2));
+}
+
+// Rows drawn ahead are shown by the next paint of the whole client without
+// being drawn again, and by that paint only: whatever else comes between
+// makes the paint draw them itself.
+TEST_F(ListCtrlExTest, RowsPaintedAheadAreShownByTheNextPaintOnly) {
+  const struct {
+    const char* between;
+    std::function<void()> step;
+    bool drawsAgain;
+  } cases[] = {
+      {"nothing", [] {}, false},
+      {"the picture dropped", [this] { list.DropPaintAhead(); }, true},
+      {"a paint of its own",
+       [this] {
+         list.Invalidate(FALSE);
+         list.UpdateWindow();
+       },
+       true},
+      {"a narrower list", [this] { list.SetWindowPos(nullptr, 0, 0, kWidth - 40, kHeight, SWP_NOZORDER); },
+       true},
+      {"a row more", [this] { AddRow(L"delta", L"4", L"d"); }, true},
+  };
+  AddRow(L"alpha", L"1", L"a");
+  AddRow(L"beta", L"22", L"b");
+  AddRow(L"gamma", L"333", L"c");
+  list.UpdateWindow();
+  const int r = int(list.m_rowHeight);
+  ASSERT_GT(r, 0);
+  const POINT line = {40, HeaderHeight() + 3 * r - 1};  // the grid line under the third row
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.between);
+    {
+      CClientDC screen(list.m_hWnd);
+      ASSERT_FALSE(screen.IsNull());
+      RECT client;
+      list.GetClientRect(&client);
+      client.top = HeaderHeight();
+      screen.FillSolidRect(client, kt_test::kUnpaintedColor);  // what the shown picture must cover
+    }
+    parent.drawRequests = 0;
+    list.PaintAhead();
+    EXPECT_GE(parent.drawRequests, 3);
+    c.step();
+    parent.drawRequests = 0;
+    list.Invalidate(FALSE);
+    list.UpdateWindow();
+    EXPECT_EQ(c.drawsAgain, parent.drawRequests > 0);
+    CClientDC screen(list.m_hWnd);
+    EXPECT_EQ(kGrid, screen.GetPixel(line.x, line.y));
+    list.DeleteItem(3);  // the row a case added
+    list.SetWindowPos(nullptr, 0, 0, kWidth, kHeight, SWP_NOZORDER);
+    list.UpdateWindow();
+  }
 }
 
 TEST(ListCtrlExCreateTest, CreatedListIsAListViewWithTheDefaultStyle) {
