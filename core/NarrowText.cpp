@@ -116,7 +116,19 @@ size_t BoundedBytes(const uint8_t* text, size_t most) {
 }
 
 size_t NarrowToWide(UINT codePage, const uint8_t* text, size_t bytes, wchar_t* dest, size_t units) {
-  size_t n = BoundedBytes(text, bytes < units - 1 ? bytes : units - 1);
+  const size_t limit = bytes < units - 1 ? bytes : units - 1;
+  // ASCII is itself in the ANSI code page and in UTF-8: such text (most
+  // text) needs no call into the system.
+  if (codePage == CP_ACP || codePage == CP_UTF8) {
+    size_t in = 0;
+    size_t out = 0;
+    CopyAscii(text, limit, dest, &in, &out);
+    if (in >= limit || text[in] == 0) {
+      dest[out] = 0;
+      return out;
+    }
+  }
+  size_t n = BoundedBytes(text, limit);
   int written = 0;
   if (n != 0) {
     written = MultiByteToWideChar(codePage, 0, reinterpret_cast<const char*>(text), int(n), dest, int(units - 1));

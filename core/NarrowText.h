@@ -14,8 +14,9 @@ size_t BoundedBytes(const uint8_t* text, size_t most);
 
 // Text of an ANSI, OEM or UTF-8 code page through the system converter,
 // cut to units - 1 bytes first: no byte of these code pages yields more
-// than one unit, so the cut text always fits. A failed conversion gives an
-// empty string. Returns the units written, the terminator excluded.
+// than one unit, so the cut text always fits. ASCII text of the ANSI code
+// page or UTF-8 is widened here, with the same result. A failed conversion
+// gives an empty string. Returns the units written, the terminator excluded.
 size_t NarrowToWide(UINT codePage, const uint8_t* text, size_t bytes, wchar_t* dest, size_t units);
 
 // The same result as NarrowToWide(CP_UTF8, ...) for every input. Well-formed

@@ -10,27 +10,58 @@
 
 namespace {
 
-// The decoder's result must equal the system converter's for every input.
-// Both read the text flush against a page that may not be touched (so the
-// text ends at a buffer's end, unterminated) and write into a destination
-// of exactly `units` units flush against another.
+// The converters' results must equal the system converter's for every
+// input: the text cut to `bytes`, to units - 1 bytes and at its first 0
+// byte, then given to MultiByteToWideChar. They read the text flush against
+// a page that may not be touched (so the text ends at a buffer's end,
+// unterminated) and write into a destination of exactly `units` units flush
+// against another.
 class Utf8Decoding : public testing::Test {
  protected:
+  enum class Converter { kSystemUtf8, kSystemAnsi, kUtf8ToWide, kNarrowUtf8, kNarrowAnsi };
+
   void SetUp() override {
     ASSERT_TRUE(m_textGuard.Ready());
     ASSERT_TRUE(m_destGuard.Ready());
   }
 
-  std::wstring Convert(bool fast, const std::string& text, size_t bytes, size_t units) {
+  static size_t System(UINT codePage, const uint8_t* text, size_t bytes, wchar_t* dest, size_t units) {
+    const size_t most = bytes < units - 1 ? bytes : units - 1;
+    const size_t n = strnlen(reinterpret_cast<const char*>(text), most);
+    const int made =
+        n != 0 ? MultiByteToWideChar(codePage, 0, reinterpret_cast<const char*>(text), int(n), dest, int(units - 1))
+               : 0;
+    dest[made > 0 ? made : 0] = 0;
+    return made > 0 ? size_t(made) : 0;
+  }
+
+  std::wstring Convert(Converter converter, const std::string& text, size_t bytes, size_t units) {
     auto* placed = m_textGuard.End() - bytes;
     std::memcpy(placed, text.data(), bytes);
     auto* dest = reinterpret_cast<wchar_t*>(m_destGuard.End()) - units;
     for (size_t i = 0; i < units; ++i) dest[i] = L'?';
-    const size_t made = fast ? Utf8ToWide(placed, bytes, dest, units) : NarrowToWide(CP_UTF8, placed, bytes, dest, units);
+    size_t made = 0;
+    switch (converter) {
+      case Converter::kSystemUtf8: made = System(CP_UTF8, placed, bytes, dest, units); break;
+      case Converter::kSystemAnsi: made = System(CP_ACP, placed, bytes, dest, units); break;
+      case Converter::kUtf8ToWide: made = Utf8ToWide(placed, bytes, dest, units); break;
+      case Converter::kNarrowUtf8: made = NarrowToWide(CP_UTF8, placed, bytes, dest, units); break;
+      case Converter::kNarrowAnsi: made = NarrowToWide(CP_ACP, placed, bytes, dest, units); break;
+    }
     const size_t length = wcsnlen(dest, units);
     EXPECT_LT(length, units) << "no terminator";
     EXPECT_EQ(length, made) << "the count returned is the text's length";
     return std::wstring(dest, length);
+  }
+
+  void ExpectSame(const std::string& text, size_t bytes, size_t units) {
+    const std::wstring utf8 = Convert(Converter::kSystemUtf8, text, bytes, units);
+    const std::wstring ansi = Convert(Converter::kSystemAnsi, text, bytes, units);
+    const std::string where = testing::PrintToString(text) + " bytes " + std::to_string(bytes) + " units " +
+                              std::to_string(units);
+    EXPECT_EQ(utf8, Convert(Converter::kUtf8ToWide, text, bytes, units)) << where;
+    EXPECT_EQ(utf8, Convert(Converter::kNarrowUtf8, text, bytes, units)) << where;
+    EXPECT_EQ(ansi, Convert(Converter::kNarrowAnsi, text, bytes, units)) << where;
   }
 
   // Every cut of the input by its byte count, then every cut of the output
@@ -38,12 +69,10 @@ class Utf8Decoding : public testing::Test {
   void ExpectSameAsSystem(const std::string& text) {
     const size_t roomy = text.size() + 1;
     for (size_t bytes = 0; bytes <= text.size(); ++bytes) {
-      EXPECT_EQ(Convert(false, text, bytes, roomy), Convert(true, text, bytes, roomy))
-          << testing::PrintToString(text) << " bytes " << bytes;
+      ExpectSame(text, bytes, roomy);
     }
     for (size_t units = 1; units <= roomy; ++units) {
-      EXPECT_EQ(Convert(false, text, text.size(), units), Convert(true, text, text.size(), units))
-          << testing::PrintToString(text) << " units " << units;
+      ExpectSame(text, text.size(), units);
     }
   }
 
@@ -60,7 +89,7 @@ TEST_F(Utf8Decoding, AsciiAroundTheBlockSize) {
   for (size_t n : {0, 1, 15, 16, 17, 31, 32, 33, 48, 62}) {
     ExpectSameAsSystem(Ascii(n));
   }
-  EXPECT_EQ(L"0123456789abcdefg", Convert(true, Ascii(17), 17, 18));
+  EXPECT_EQ(L"0123456789abcdefg", Convert(Converter::kUtf8ToWide, Ascii(17), 17, 18));
 }
 
 // Each sequence length at every place relative to the sixteen-byte steps,
@@ -81,7 +110,7 @@ TEST_F(Utf8Decoding, MixedWordsAsWritersSendThem) {
       "w1 t2 #3 open \xc3\xa9t\xc3\xa9 \xc3\xbc" "ber \xe6\x96\x87\xe4\xbb\xb6 \xf0\x9f\x98\x80 retry "
       "\xc3\xa9t\xc3\xa9\xf0\x9f\x98\x80\xe6\x96\x87 a\xc3\xa9" "b timeout";
   ExpectSameAsSystem(words);
-  EXPECT_EQ(L"\u00e9t\u00e9 \U0001F600\u6587", Convert(true, "\xc3\xa9t\xc3\xa9 \xf0\x9f\x98\x80\xe6\x96\x87", 14, 20));
+  EXPECT_EQ(L"\u00e9t\u00e9 \U0001F600\u6587", Convert(Converter::kUtf8ToWide, "\xc3\xa9t\xc3\xa9 \xf0\x9f\x98\x80\xe6\x96\x87", 14, 20));
 }
 
 // Ill-formed bytes after well-formed text, at several block positions: the
@@ -129,7 +158,7 @@ TEST_F(Utf8Decoding, ZeroByteEndsTheText) {
   for (const std::string& text : cases) {
     ExpectSameAsSystem(text);
   }
-  EXPECT_EQ(L"\u00e9", Convert(true, std::string("\xc3\xa9\0\x80\xff", 5), 5, 6));
+  EXPECT_EQ(L"\u00e9", Convert(Converter::kUtf8ToWide, std::string("\xc3\xa9\0\x80\xff", 5), 5, 6));
 }
 
 }  // namespace
