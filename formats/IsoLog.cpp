@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include <cstring>
-#include <ctime>
 #include <memory>
 #include <new>
 
@@ -15,6 +14,7 @@
 #include "core/SysUtil.h"
 #include "core/TraceStore.h"
 #include "formats/LineReader.h"
+#include "formats/LocalMinutes.h"
 #include "formats/StoreToucher.h"
 #include "formats/TextLogs.h"
 
@@ -26,7 +26,6 @@ constexpr uint32_t kPercent = 100;
 constexpr uint64_t kReserveFactor = 3;
 // The first year of a timestamped line; smaller numbers open continuations.
 constexpr int kFirstLogYear = 2001;
-constexpr int kTmYearBase = 1900;
 // Numbers of a timestamp have at most this many digits (an int holds them).
 constexpr int kMaxNumberDigits = 9;
 constexpr int kDecimalBase = 10;
@@ -110,35 +109,6 @@ bool ReadStamp(CLineCursor& cursor, IsoStamp* stamp) {
   }
   return stamp->year >= kFirstLogYear;
 }
-
-// Local-time conversion is slow, and a log's lines share their minutes: the
-// start of the last minute is kept. Offsets between zones are whole
-// minutes, so adding the seconds is exact.
-class CMinuteCache {
- public:
-  // Seconds since 1970, or -1 when the fields cannot be converted.
-  int64_t Convert(const IsoStamp& s) {
-    if (!m_filled || s.year != m_key.year || s.month != m_key.month || s.day != m_key.day || s.hour != m_key.hour ||
-        s.minute != m_key.minute) {
-      struct tm calendar = {};
-      calendar.tm_year = s.year - kTmYearBase;
-      calendar.tm_mon = s.month - 1;
-      calendar.tm_mday = s.day;
-      calendar.tm_hour = s.hour;
-      calendar.tm_min = s.minute;
-      calendar.tm_isdst = -1;
-      m_minute = _mktime64(&calendar);
-      m_key = s;
-      m_filled = true;
-    }
-    return m_minute < 0 ? -1 : m_minute + s.second;
-  }
-
- private:
-  IsoStamp m_key = {};
-  int64_t m_minute = -1;
-  bool m_filled = false;
-};
 
 uint32_t IsoLevel(Span word) {
   struct LevelWord {
@@ -225,7 +195,7 @@ class CIsoLogReader {
   uint32_t m_percent = 0;
   int m_group;
   LineState m_state;
-  CMinuteCache m_minutes;
+  CLocalMinuteCache m_minutes;
   bool m_skip = false;    // the message being built is not stored
   bool m_stored = false;  // a piece of it was stored already
   size_t m_units = 0;     // units in m_piece
@@ -281,7 +251,8 @@ int CIsoLogReader::LineStart(Span line, bool complete) {
   // One character (the blank after the thread word) is passed over.
   const Span rest{after < line.end ? after + 1 : line.end, line.end};
 
-  m_state.time = m_minutes.Convert(stamp);
+  const int64_t minute = m_minutes.MinuteStart(stamp.year, stamp.month, stamp.day, stamp.hour, stamp.minute);
+  m_state.time = minute < 0 ? -1 : minute + stamp.second;
   m_state.milliseconds = uint16_t(stamp.milliseconds);
   const Span level = levelWord.size() > kBracketChars ? Span{levelWord.begin + 1, levelWord.end - 1}
                                                       : Span{levelWord.begin, levelWord.begin};

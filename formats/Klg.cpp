@@ -10,6 +10,7 @@
 
 #include "core/RecordBuilder.h"
 #include "core/RecordImport.h"
+#include "core/StrUtil.h"
 #include "core/SysUtil.h"
 #include "core/TraceStore.h"
 #include "formats/StoreToucher.h"
@@ -32,6 +33,7 @@ constexpr uint8_t kVersion = 3;
 constexpr size_t kSubNameOffsetAt = 48;
 constexpr int kTmYearBase = 1900;
 constexpr int kTimestampFields = 7;
+constexpr int kLastSecond = 59;
 constexpr uint32_t kPercent = 100;
 constexpr uint64_t kMaxKlgFileSize = 0xFFFFFFFEull;
 constexpr uint64_t kRecordsPerLineByte = 3;
@@ -41,16 +43,113 @@ constexpr uint8_t kUtf8Mark[] = {0xEF, 0xBB, 0xBF};
 // Records made from .klg lines, process-wide, starting at 1.
 std::atomic<uint32_t> g_klgSequence{0};
 
+constexpr size_t kNotFound = SIZE_MAX;
+
+// Where a field lies in its line.
+struct Field {
+  size_t from = 0;
+  size_t to = 0;
+};
+
 // The text of [from, to), bounded by the line.
-std::string Sub(const std::string& line, size_t from, size_t to) {
-  if (from >= line.size() || to <= from) {
-    return std::string();
+Field Sub(size_t size, size_t from, size_t to) {
+  if (from >= size || to <= from) {
+    return Field();
   }
-  return line.substr(from, (to < line.size() ? to : line.size()) - from);
+  return Field{from, to < size ? to : size};
 }
 
-size_t FindFrom(const std::string& line, char c, size_t from) {
-  return from < line.size() ? line.find(c, from) : std::string::npos;
+size_t FindFrom(const char* line, size_t size, char c, size_t from) {
+  if (from >= size) {
+    return kNotFound;
+  }
+  const uint8_t* found = MemFindByte(reinterpret_cast<const uint8_t*>(line) + from, size - from, uint8_t(c));
+  return found != nullptr ? size_t(reinterpret_cast<const char*>(found) - line) : kNotFound;
+}
+
+size_t FirstNotBlank(const char* line, size_t size, size_t from) {
+  for (size_t i = from; i < size; ++i) {
+    if (line[i] != ' ') {
+      return i;
+    }
+  }
+  return kNotFound;
+}
+
+struct TimestampFields {
+  int year, month, day, hour, minute, second, milliseconds;
+};
+
+// The seven numbers of "%d-%d-%dT%d:%d:%d.%dZ". Timestamps as the writer
+// makes them are read digit by digit; anything else goes to the C library,
+// whose reading stays the rule.
+bool ReadTimestamp(const std::string& text, TimestampFields* f) {
+  static constexpr char kShape[] = "0000-00-00T00:00:00.000Z";
+  static_assert(sizeof(kShape) - 1 == kTimestampChars, "the timestamp's columns");
+  bool digits = text.size() == kTimestampChars;
+  for (size_t i = 0; digits && i < kTimestampChars; ++i) {
+    const char c = text[i];
+    digits = kShape[i] == '0' ? c >= '0' && c <= '9' : c == kShape[i];
+  }
+  if (digits) {
+    auto number = [&text](size_t at, size_t count) {
+      int value = 0;
+      for (size_t i = at; i < at + count; ++i) {
+        value = value * 10 + (text[i] - '0');
+      }
+      return value;
+    };
+    *f = TimestampFields{number(0, 4),  number(5, 2),  number(8, 2), number(11, 2),
+                         number(14, 2), number(17, 2), number(20, 3)};
+    return true;
+  }
+  return sscanf(text.c_str(), "%d-%d-%dT%d:%d:%d.%dZ", &f->year, &f->month, &f->day, &f->hour, &f->minute,
+                &f->second, &f->milliseconds) == kTimestampFields;
+}
+
+struct LineFields {
+  Field timestamp, level, thread, file, lineNumber, function, message;
+};
+
+// The grammar's fields in order; 0 at the first missing separator, the
+// fields after it left empty.
+int SplitLine(const char* line, size_t size, LineFields* fields) {
+  fields->timestamp = Sub(size, 0, kTimestampChars);
+  size_t close = FindFrom(line, size, '>', kLevelColumn);
+  if (close == kNotFound) {
+    return 0;
+  }
+  fields->level = Sub(size, kLevelColumn, close);
+  size_t from = close + kThreadSkip;
+  if ((close = FindFrom(line, size, ']', from)) == kNotFound) {
+    return 0;
+  }
+  fields->thread = Sub(size, from, close);
+  from = close + kFileSkip;
+  if ((close = FindFrom(line, size, ':', from)) == kNotFound) {
+    return 0;
+  }
+  fields->file = Sub(size, from, close);
+  from = close + kLineNumberSkip;
+  if ((close = FindFrom(line, size, ' ', from)) == kNotFound) {
+    return 0;
+  }
+  fields->lineNumber = Sub(size, from, close);
+  size_t start = close + kFunctionSkip;
+  for (size_t search = start;;) {
+    const size_t colon = FindFrom(line, size, ':', search);
+    if (colon == kNotFound) {
+      fields->message = Sub(size, start, size);
+      return 1;
+    }
+    if (colon + 1 < size && line[colon + 1] == ':') {
+      start = search = colon + kScopePair;
+      continue;
+    }
+    fields->function = Sub(size, start, colon);
+    fields->message = Sub(size, colon + 1, size);
+    return 1;
+  }
 }
 
 void Put16(uint8_t* at, uint32_t value) {
@@ -68,43 +167,18 @@ size_t Bounded(const std::string& text, size_t limit) { return text.size() < lim
 
 }  // namespace
 
-int CKelTraceItem::ParseLine(const std::string& line) {
-  m_timestamp = Sub(line, 0, kTimestampChars);
-  size_t close = FindFrom(line, '>', kLevelColumn);
-  if (close == std::string::npos) {
-    return 0;
-  }
-  m_level = Sub(line, kLevelColumn, close);
-  size_t from = close + kThreadSkip;
-  if ((close = FindFrom(line, ']', from)) == std::string::npos) {
-    return 0;
-  }
-  m_thread = Sub(line, from, close);
-  from = close + kFileSkip;
-  if ((close = FindFrom(line, ':', from)) == std::string::npos) {
-    return 0;
-  }
-  m_file = Sub(line, from, close);
-  from = close + kLineNumberSkip;
-  if ((close = FindFrom(line, ' ', from)) == std::string::npos) {
-    return 0;
-  }
-  m_lineNumber = Sub(line, from, close);
-  size_t start = close + kFunctionSkip;
-  for (size_t search = start;;) {
-    const size_t colon = FindFrom(line, ':', search);
-    if (colon == std::string::npos) {
-      m_message = Sub(line, start, line.size());
-      return 1;
-    }
-    if (colon + 1 < line.size() && line[colon + 1] == ':') {
-      start = search = colon + kScopePair;
-      continue;
-    }
-    m_function = Sub(line, start, colon);
-    m_message = Sub(line, colon + 1, line.size());
-    return 1;
-  }
+int CKelTraceItem::ParseLine(const char* line, size_t size) {
+  LineFields fields;
+  const int parsed = SplitLine(line, size, &fields);
+  auto take = [line](std::string& text, Field field) { text.assign(line + field.from, field.to - field.from); };
+  take(m_timestamp, fields.timestamp);
+  take(m_level, fields.level);
+  take(m_thread, fields.thread);
+  take(m_file, fields.file);
+  take(m_lineNumber, fields.lineNumber);
+  take(m_function, fields.function);
+  take(m_message, fields.message);
+  return parsed;
 }
 
 void CKelTraceItem::ComposeFields() {
@@ -112,33 +186,45 @@ void CKelTraceItem::ComposeFields() {
   if (m_lineNumber.empty() && m_function.empty()) {
     m_hint.clear();
   } else {
-    m_hint = m_lineNumber + ": " + m_function;
+    // In place: the hint keeps its memory from line to line.
+    m_hint.assign(m_lineNumber);
+    m_hint.append(": ");
+    m_hint.append(m_function);
   }
 }
 
 int CKelTraceItem::BuildRecord(size_t lineLength) {
-  FreeRecord();
+  m_recordLength = m_allocSize = 0;
   m_consumedLength = uint32_t(lineLength + 2);
   const size_t fixed = kKlgModuleOffset + kStringTerminators + Bounded(m_module, kMaxNameBytes) +
                        Bounded(m_hint, kMaxNameBytes) + Bounded(m_subName, kMaxNameBytes);
   // A long message is cut so the record stays a valid narrow record.
   const size_t message = Bounded(m_message, kMaxNarrowRecord - fixed);
   m_recordLength = uint32_t(fixed + message);
-  m_allocSize = ((m_recordLength + kRecordAlign - 1) & ~(kRecordAlign - 1)) + kRecordSlack;
-  m_record.reset(new (std::nothrow) uint8_t[m_allocSize]());
-  if (m_record == nullptr) {
-    m_recordLength = m_allocSize = 0;
-    return 0;
+  const uint32_t allocSize = ((m_recordLength + kRecordAlign - 1) & ~(kRecordAlign - 1)) + kRecordSlack;
+  if (allocSize > m_capacity) {
+    m_record.reset(new (std::nothrow) uint8_t[allocSize]);
+    m_capacity = m_record != nullptr ? allocSize : 0;
+    if (m_record == nullptr) {
+      m_recordLength = 0;
+      return 0;
+    }
   }
+  m_allocSize = allocSize;
+  std::memset(m_record.get(), 0, m_allocSize);
   return 1;
 }
 
 void CKelTraceItem::FillRecord(uint32_t time, uint16_t milliseconds) {
+  ParseTime(&time, &milliseconds);
+  FillRecordAt(time, milliseconds);
+}
+
+void CKelTraceItem::FillRecordAt(uint32_t time, uint16_t milliseconds) {
   uint8_t* r = m_record.get();
-  if (r == nullptr) {
+  if (r == nullptr || m_allocSize == 0) {
     return;
   }
-  ParseTime(&time, &milliseconds);
   uint32_t tid = 0;
   for (size_t i = 0; i < m_thread.size() && m_thread[i] >= '0' && m_thread[i] <= '9'; ++i) {
     const uint64_t next = uint64_t(tid) * 10 + uint64_t(m_thread[i] - '0');
@@ -187,22 +273,31 @@ uint32_t CKelTraceItem::ParseLevel() const {
   return kLevelInfo;
 }
 
-bool CKelTraceItem::ParseTime(uint32_t* time, uint16_t* milliseconds) const {
-  struct tm calendar = {};
-  int millis = 0;
-  if (sscanf(m_timestamp.c_str(), "%d-%d-%dT%d:%d:%d.%dZ", &calendar.tm_year, &calendar.tm_mon, &calendar.tm_mday,
-             &calendar.tm_hour, &calendar.tm_min, &calendar.tm_sec, &millis) != kTimestampFields) {
+bool CKelTraceItem::ParseTime(uint32_t* time, uint16_t* milliseconds, CLocalMinuteCache* minutes) const {
+  TimestampFields f;
+  if (!ReadTimestamp(m_timestamp, &f)) {
     return false;
   }
-  calendar.tm_year -= kTmYearBase;
-  calendar.tm_mon -= 1;
-  calendar.tm_isdst = -1;
-  const int64_t seconds = _mktime64(&calendar);
+  int64_t seconds = -1;
+  if (minutes != nullptr && f.second >= 0 && f.second <= kLastSecond) {
+    const int64_t start = minutes->MinuteStart(f.year, f.month, f.day, f.hour, f.minute);
+    seconds = start < 0 ? -1 : start + f.second;
+  } else {
+    struct tm calendar = {};
+    calendar.tm_year = f.year - kTmYearBase;
+    calendar.tm_mon = f.month - 1;
+    calendar.tm_mday = f.day;
+    calendar.tm_hour = f.hour;
+    calendar.tm_min = f.minute;
+    calendar.tm_sec = f.second;
+    calendar.tm_isdst = -1;
+    seconds = _mktime64(&calendar);
+  }
   if (seconds <= 0 || seconds > int64_t(0xFFFFFFFF)) {
     return false;
   }
   *time = uint32_t(seconds);
-  *milliseconds = uint16_t(millis);
+  *milliseconds = uint16_t(f.milliseconds);
   return true;
 }
 
@@ -210,6 +305,7 @@ void CKelTraceItem::FreeRecord() {
   m_record.reset();
   m_recordLength = 0;
   m_allocSize = 0;
+  m_capacity = 0;
 }
 
 int CKelTraceFileHelper::Open(const wchar_t* path) {
@@ -240,12 +336,12 @@ void CKelTraceFileHelper::Close() {
   m_lastMilliseconds = 0;
 }
 
-bool CKelTraceFileHelper::ReadLine(std::string* line, size_t* length) {
-  line->clear();
+bool CKelTraceFileHelper::ReadLine(ByteSpan* line, size_t* length) {
   *length = 0;
   if (m_lines == nullptr) {
     return false;
   }
+  m_longLine.clear();
   bool any = false;
   for (bool lineEnd = false; !lineEnd;) {
     ByteSpan piece;
@@ -260,26 +356,44 @@ bool CKelTraceFileHelper::ReadLine(std::string* line, size_t* length) {
       piece.begin += sizeof(kUtf8Mark);
     }
     m_atStart = false;
-    const size_t room = kMaxKlgLineBytes - line->size();
-    line->append(reinterpret_cast<const char*>(piece.begin), piece.size() < room ? piece.size() : room);
+    const size_t room = kMaxKlgLineBytes - m_longLine.size();
+    const size_t take = piece.size() < room ? piece.size() : room;
     *length += piece.size();
+    if (!any && lineEnd) {
+      *line = ByteSpan{piece.begin, piece.begin + take};  // a line in one piece is used where it lies
+      return true;
+    }
+    any = true;
+    m_longLine.append(reinterpret_cast<const char*>(piece.begin), take);
   }
+  const auto* text = reinterpret_cast<const uint8_t*>(m_longLine.data());
+  *line = ByteSpan{text, text + m_longLine.size()};
   return any;
 }
 
 std::shared_ptr<CKelTraceItem> CKelTraceFileHelper::ReadNext() {
-  m_item.reset();
-  std::string line;
+  // Held by nobody else, the last item is filled again: its strings and
+  // record keep their memory.
+  if (m_item != nullptr && m_item.use_count() != 1) {
+    m_item.reset();
+  }
+  ByteSpan line;
   size_t length = 0;
   while (ReadLine(&line, &length)) {
-    if (line.empty()) {
+    if (line.size() == 0) {
       continue;
     }
-    auto item = std::make_shared<CKelTraceItem>();
-    const int parsed = item->ParseLine(line);
+    if (m_item == nullptr) {
+      m_item = std::make_shared<CKelTraceItem>();
+    } else {
+      m_item->m_subName = kKlgSubName;
+    }
+    std::shared_ptr<CKelTraceItem> item = m_item;
+    const auto* text = reinterpret_cast<const char*>(line.begin);
+    const int parsed = item->ParseLine(text, line.size());
     uint32_t time = 0;
     uint16_t milliseconds = 0;
-    const bool timed = item->ParseTime(&time, &milliseconds);
+    const bool timed = item->ParseTime(&time, &milliseconds, &m_minutes);
     if (timed) {
       m_lastTime = time;
       m_lastMilliseconds = milliseconds;
@@ -287,15 +401,18 @@ std::shared_ptr<CKelTraceItem> CKelTraceFileHelper::ReadNext() {
     // A line off the grammar still gives a record, and keeps its text
     // (behind the timestamp when it has one).
     if (!parsed) {
-      item->m_message = timed ? Sub(line, line.find_first_not_of(' ', kTimestampChars), line.size()) : line;
+      const Field kept = timed ? Sub(line.size(), FirstNotBlank(text, line.size(), kTimestampChars), line.size())
+                               : Field{0, line.size()};
+      item->m_message.assign(text + kept.from, kept.to - kept.from);
     }
     item->ComposeFields();
     if (!item->BuildRecord(length)) {
+      m_item.reset();
       m_failed = true;
       return nullptr;
     }
-    item->FillRecord(m_lastTime, m_lastMilliseconds);
-    m_item = item;
+    // The time is the line's own, or the last line's that had one.
+    item->FillRecordAt(m_lastTime, m_lastMilliseconds);
     return item;
   }
   return nullptr;

@@ -16,6 +16,7 @@
 
 #include "core/Handle.h"
 #include "formats/LineReader.h"
+#include "formats/LocalMinutes.h"
 
 class CTraceMgr;
 
@@ -40,9 +41,10 @@ class CKelTraceItem : public std::enable_shared_from_this<CKelTraceItem> {
 
   // Splits the line into its fields. 0 at the first missing separator (">",
   // "]", ":" after the file, blank after the line number); the fields after
-  // it stay empty. A function without a closing ":" leaves the text from the
+  // it are empty. A function without a closing ":" leaves the text from the
   // function's start as the message.
-  int ParseLine(const std::string& line);
+  int ParseLine(const std::string& line) { return ParseLine(line.data(), line.size()); }
+  int ParseLine(const char* line, size_t size);
   // Module = file; hint = line number, ": " and function (empty when both are).
   void ComposeFields();
   // Allocates the zeroed record for the composed fields, the message cut so
@@ -52,11 +54,14 @@ class CKelTraceItem : public std::enable_shared_from_this<CKelTraceItem> {
   // Writes the head and the strings. `time` and `milliseconds` are used when
   // the timestamp cannot be read (ParseTime fails).
   void FillRecord(uint32_t time, uint16_t milliseconds);
+  // The same with the time given, the timestamp not read again.
+  void FillRecordAt(uint32_t time, uint16_t milliseconds);
   // "Debug" 1, "Warn" 4, "Error" 8 (exact case), anything else 2.
   uint32_t ParseLevel() const;
   // The timestamp as local time. False when its seven numbers cannot be
-  // read or the time cannot be represented.
-  bool ParseTime(uint32_t* time, uint16_t* milliseconds) const;
+  // read or the time cannot be represented. A reader of many lines passes
+  // its `minutes`, which spare most conversions.
+  bool ParseTime(uint32_t* time, uint16_t* milliseconds, CLocalMinuteCache* minutes = nullptr) const;
   void FreeRecord();
 
   const uint8_t* Record() const { return m_record.get(); }
@@ -79,6 +84,9 @@ class CKelTraceItem : public std::enable_shared_from_this<CKelTraceItem> {
   uint32_t m_recordLength = 0;
   uint32_t m_allocSize = 0;
   uint32_t m_consumedLength = 0;
+  // Bytes m_record has room for: an item read again (see ReadNext) keeps
+  // its record's memory.
+  uint32_t m_capacity = 0;
 };
 
 // The file and its line loop.
@@ -94,19 +102,24 @@ class CKelTraceFileHelper {
   // The next non-empty line as a built item, or null at the end of the file
   // (or when reading or memory failed: Failed() tells). A line the parser
   // refuses keeps its whole text as the message; a line whose timestamp
-  // cannot be read takes the time of the last line whose could.
+  // cannot be read takes the time of the last line whose could. The last
+  // item, when the caller let it go, is filled again rather than made anew.
   std::shared_ptr<CKelTraceItem> ReadNext();
   void Close();
   bool Failed() const { return m_failed; }
 
  private:
-  // The next line without its line end (cut to kMaxKlgLineBytes); false at
-  // the end of the file. `length` receives the whole line's length.
-  bool ReadLine(std::string* line, size_t* length);
+  // The next line without its line end (cut to kMaxKlgLineBytes), valid
+  // until the next read; false at the end of the file. `length` receives
+  // the whole line's length.
+  bool ReadLine(ByteSpan* line, size_t* length);
 
   CHandle m_file;
   std::unique_ptr<CChunkLineReader> m_lines;
+  // A line that came in pieces, put together.
+  std::string m_longLine;
   std::shared_ptr<CKelTraceItem> m_item;
+  CLocalMinuteCache m_minutes;
   bool m_failed = false;
   bool m_atStart = true;
   // The time of the last line whose timestamp was read, for lines without one.

@@ -120,6 +120,87 @@ TEST_F(Klg, ItemParsesTheGrammar) {
   }
 }
 
+// Timestamps as the writer makes them, and others that only the C
+// library's reading of "%d-%d-%dT%d:%d:%d.%dZ" accepts, with and without
+// the minute cache a reader keeps: the cache is asked for minutes in an
+// order that a wrong key would answer from another minute.
+TEST_F(Klg, TimestampsOfEveryShape) {
+  struct {
+    const char* stamp;
+    bool read;
+    uint32_t time;
+    uint16_t milliseconds;
+  } cases[] = {
+      {"2022-03-01T10:20:30.456Z", true, kStampTime, 456},
+      {"2022-03-01T10:20:59.000Z", true, kStampTime + 29, 0},
+      {"2022-03-01T10:21:30.456Z", true, kStampTime + 60, 456},
+      {"2022-03-01T11:20:30.456Z", true, kStampTime + 3600, 456},
+      {"2022-03-02T10:20:30.456Z", true, kStampTime + 86400, 456},
+      {"2022-04-01T10:20:30.456Z", true, kStampTime + 31 * 86400, 456},
+      {"2023-03-01T10:20:30.456Z", true, kStampTime + 365 * 86400, 456},
+      {"2022-03-01T10:20:60.000Z", true, kStampTime + 30, 0},   // the second carries over
+      {"2022-03-01T10:20:99.000Z", true, kStampTime + 69, 0},
+      {"2022-02-29T00:00:00.000Z", true, 1646092800, 0},        // 1 March
+      {"2022-3-1T10:20:30.7Z", true, kStampTime, 7},
+      {" 2022-03-01T10:20:30.456Z", true, kStampTime, 456},
+      {"2022-03-01T10:20:30.456X", true, kStampTime, 456},     // the Z is not looked at
+      {"2022-03-01T10:20:30.4567", true, kStampTime, 4567},
+      {"+2022-03-01T10:20:30.456Z", true, kStampTime, 456},
+      {"2022-03-01T10:20:30,456Z", false, 0, 0},
+      {"2022-03-01 10:20:30.456Z", false, 0, 0},
+      {"1970-01-01T00:00:00.000Z", false, 0, 0},                // not after 1970
+      {"1970-01-01T00:00:01.000Z", true, 1, 0},
+      {"1969-12-31T23:59:59.000Z", false, 0, 0},
+      {"2106-02-07T06:28:16.000Z", false, 0, 0},                // past 32 bits
+      {"2022-03-01T10:2", false, 0, 0},
+      {"", false, 0, 0},
+  };
+  CLocalMinuteCache minutes;
+  for (int pass = 0; pass < 2; ++pass) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.stamp);
+      CKelTraceItem item;
+      item.ParseLine(std::string(c.stamp) + " <Info> [1] a.cpp:1  F: m");
+      for (CLocalMinuteCache* cache : {static_cast<CLocalMinuteCache*>(nullptr), &minutes}) {
+        uint32_t time = 0;
+        uint16_t milliseconds = 0;
+        EXPECT_EQ(c.read, item.ParseTime(&time, &milliseconds, cache));
+        EXPECT_EQ(c.time, time);
+        EXPECT_EQ(c.milliseconds, milliseconds);
+      }
+    }
+  }
+}
+
+// Lines read one after another through one item: what a line does not
+// reach stays empty, whatever the line before it held.
+TEST_F(Klg, EachLineStartsFromEmptyFields) {
+  const std::string full = kHead + "Error> [42] full.cpp:7  ns::Fn: all fields";
+  ASSERT_EQ(1, Load(full + "\n" + kHead + "Warn> [9 cut.cpp:1\n" + full + "\n" + kHead + "Debug> [8] nocolon\n" +
+                    full + "\n" + kHead + "Info> [7] b.cpp:3\n" + full + "\n" + kHead + "Info> [6] c.cpp:4  F\n"));
+  const auto records = StoredRecords(*store);
+  ASSERT_EQ(8u, records.size());
+  struct {
+    uint32_t level, tid;
+    const wchar_t *module, *hint, *message;
+  } expected[] = {
+      {kLevelError, 42, L"full.cpp", L"7: Fn", L" all fields"},
+      {kLevelWarning, 0, L"", L"", L"<Warn> [9 cut.cpp:1"},
+      {kLevelDebug, 8, L"", L"", L"<Debug> [8] nocolon"},
+      {kLevelInfo, 7, L"b.cpp", L"", L"<Info> [7] b.cpp:3"},
+      {kLevelInfo, 6, L"c.cpp", L"4:", L"F"},
+  };
+  for (size_t i = 0; i < records.size(); ++i) {
+    SCOPED_TRACE("record " + std::to_string(i));
+    const auto& e = expected[i % 2 == 0 ? 0 : i / 2 + 1];
+    EXPECT_EQ(e.level, records[i]->level);
+    EXPECT_EQ(e.tid, records[i]->tid);
+    EXPECT_STREQ(e.module, records[i]->Module());
+    EXPECT_STREQ(e.hint, records[i]->Hint());
+    EXPECT_STREQ(e.message, records[i]->Message());
+  }
+}
+
 TEST_F(Klg, RecordsAreNarrowPlainAnsiWithConsecutiveSequenceNumbers) {
   const std::wstring path = Write(kHead + "Info> [1] a.cpp:1  F: one\n\n\n" + kHead + "Info> [2] a.cpp:2  F: two\n");
   CKelTraceFileHelper helper;
