@@ -9,6 +9,7 @@
 #include <new>
 
 #include "core/ModuleGroups.h"
+#include "core/NarrowText.h"
 #include "core/StrUtil.h"
 #include "core/SysUtil.h"
 #include "core/TraceRecord.h"
@@ -17,6 +18,28 @@
 #include "resource.h"
 
 TiXmlDocument g_eventDescriptions;
+
+// Direct-mapped: a slot holds the last lookup whose key fell on it.
+struct CDescribedEventCache::Slots {
+  static constexpr size_t kModules = 8;
+  static constexpr size_t kEvents = 256;
+  struct ModuleSlot {
+    bool filled = false;
+    const TiXmlElement* element = nullptr;
+    bool trace = false;
+    uint32_t ignoreMask = 0;
+    ModuleText text;
+  };
+  struct EventSlot {
+    bool filled = false;
+    const TiXmlElement* module = nullptr;
+    uint8_t level = 0;
+    uint8_t event = 0;
+    EventText text;
+  };
+  ModuleSlot modules[kModules];
+  EventSlot events[kEvents];
+};
 
 namespace {
 
@@ -44,10 +67,11 @@ constexpr uint32_t kCountBytes = 2;
 constexpr uint32_t kSmallPositiveLimit = 0x10000;
 constexpr uint32_t kSmallNegativeLimit = 0xFFFF0000;
 
-constexpr size_t kModuleNameBytes = 128;   // 127 and the terminator
+constexpr size_t kModuleNameBytes = CDescribedEventCache::kModuleNameUnits;
 constexpr size_t kMessageBytes = 2048;     // the built message, terminator included
 constexpr size_t kByteListChars = 1023;    // the numbers of one byte array
 constexpr size_t kElementNameChars = 32;
+constexpr size_t kMaxArguments = CDescribedEventCache::kMaxArguments;
 constexpr uint32_t kMillisecondsPerSecond = 1000;
 
 // Numbers are formatted by hand: the decoder runs once per event, and the
@@ -120,6 +144,9 @@ class CBoundedText {
 
 using CMessageText = CBoundedText<kMessageBytes>;
 
+using ModuleText = CDescribedEventCache::ModuleText;
+using EventText = CDescribedEventCache::EventText;
+
 void AppendNumberArgument(CMessageText& message, uint32_t value) {
   char number[2 + kNumberChars + 1];
   size_t length = 0;
@@ -160,11 +187,11 @@ void AppendByteArgument(CMessageText& message, const uint8_t* bytes, uint32_t co
 
 // Appends "name=value," for each argument the mask declares, while its field
 // fits in the record.
-void AppendArguments(CMessageText& message, const uint8_t* record, uint32_t length, const TiXmlElement* event) {
+void AppendArguments(CMessageText& message, const uint8_t* record, uint32_t length, const EventText& event) {
   uint32_t mask = LoadBig16(record + kEventMaskOffset);
-  const TiXmlElement* name = event != nullptr ? event->FirstChildElement(kArgumentElement) : nullptr;
   uint32_t position = kEventArgumentsOffset;
-  while (mask != 0 && position <= length) {
+  // Two mask bits an argument: the mask runs out after kMaxArguments.
+  for (size_t argument = 0; mask != 0 && position <= length; ++argument) {
     const uint32_t type = mask & kArgumentTypeMask;
     const uint32_t left = length - position;
     uint32_t fieldBytes = 0;
@@ -181,10 +208,9 @@ void AppendArguments(CMessageText& message, const uint8_t* record, uint32_t leng
     if (fieldBytes > left) {
       break;  // the field would run past the record: nothing more can be read
     }
-    const char* nameText = name != nullptr ? name->GetText() : nullptr;
-    if (nameText != nullptr) {
-      message.Append(nameText);
-      message.Append("=");
+    if (argument < kMaxArguments && event.names[argument] != nullptr) {
+      message.Append(event.names[argument], event.nameLengths[argument]);
+      message.Append("=", 1);
     }
     const uint8_t* field = record + position;
     if (type == kArgumentNumber) {
@@ -196,7 +222,6 @@ void AppendArguments(CMessageText& message, const uint8_t* record, uint32_t leng
     }
     position += fieldBytes;
     mask >>= kArgumentTypeBits;
-    name = name != nullptr ? name->NextSiblingElement(kArgumentElement) : nullptr;
   }
 }
 
@@ -236,6 +261,34 @@ void MakeModuleName(const TiXmlElement* module, uint32_t id, wchar_t* out, size_
   const int units = MultiByteToWideChar(CP_ACP, 0, narrow, int(strnlen(narrow, sizeof(narrow))), out,
                                         int(outChars - 1));
   out[units > 0 ? units : 0] = 0;
+}
+
+void ReadModuleText(const TiXmlElement* module, uint32_t id, uint32_t ignoreMask, ModuleText* text) {
+  MakeModuleName(module, id, text->name, kModuleNameBytes);
+  text->group = g_moduleGroups.FindEnabled(text->name, ignoreMask);
+}
+
+// The description ("" counts as none) and the names of the first
+// kMaxArguments arguments of an event element, which may be null.
+void ReadEventText(const TiXmlElement* event, EventText* text) {
+  *text = EventText();
+  if (event == nullptr) {
+    return;
+  }
+  const char* description = event->Attribute(kDescriptionAttribute);
+  if (description != nullptr && *description != 0) {
+    text->description = description;
+    text->descriptionLength = strnlen(description, kMessageBytes);
+  }
+  const TiXmlElement* name = event->FirstChildElement(kArgumentElement);
+  for (size_t i = 0; i < kMaxArguments && name != nullptr; ++i) {
+    const char* nameText = name->GetText();
+    if (nameText != nullptr) {
+      text->names[i] = nameText;
+      text->nameLengths[i] = strnlen(nameText, kMessageBytes);
+    }
+    name = name->NextSiblingElement(kArgumentElement);
+  }
 }
 
 }  // namespace
@@ -320,15 +373,59 @@ void ConvertBigEndianSourceHeader(uint8_t* header) {
   }
 }
 
+CDescribedEventCache::CDescribedEventCache() : m_slots(new (std::nothrow) Slots) {}
+
+CDescribedEventCache::~CDescribedEventCache() { delete m_slots; }
+
+const ModuleText& CDescribedEventCache::Module(const TiXmlElement* module, uint32_t id, uint32_t ignoreMask,
+                                               ModuleText* own) {
+  const bool trace = id >= kDescribedAreaUnit;
+  if (m_slots == nullptr) {
+    ReadModuleText(module, id, ignoreMask, own);
+    return *own;
+  }
+  const size_t index = ((reinterpret_cast<uintptr_t>(module) >> 4) ^ (trace ? 1 : 0)) % Slots::kModules;
+  Slots::ModuleSlot& slot = m_slots->modules[index];
+  if (!slot.filled || slot.element != module || slot.trace != trace || slot.ignoreMask != ignoreMask) {
+    ReadModuleText(module, id, ignoreMask, &slot.text);
+    slot.filled = true;
+    slot.element = module;
+    slot.trace = trace;
+    slot.ignoreMask = ignoreMask;
+  }
+  return slot.text;
+}
+
+const EventText& CDescribedEventCache::Event(const TiXmlElement* module, uint8_t level, uint8_t event,
+                                             EventText* own) {
+  if (m_slots == nullptr) {
+    ReadEventText(FindEventDesc(module, level, event), own);
+    return *own;
+  }
+  const size_t index = (uint32_t(level) * 31 + event + uint32_t(reinterpret_cast<uintptr_t>(module) >> 6)) %
+                       Slots::kEvents;
+  Slots::EventSlot& slot = m_slots->events[index];
+  if (!slot.filled || slot.module != module || slot.level != level || slot.event != event) {
+    ReadEventText(FindEventDesc(module, level, event), &slot.text);
+    slot.filled = true;
+    slot.module = module;
+    slot.level = level;
+    slot.event = event;
+  }
+  return slot.text;
+}
+
 TraceRecord* AddDescribedEvent(CTraceBase* store, uint32_t ignoreMask, const uint8_t* header, const uint8_t* record,
-                               uint32_t length, const TiXmlElement* module, uint32_t id, int mode) {
+                               uint32_t length, const TiXmlElement* module, uint32_t id, int mode,
+                               CDescribedEventCache* cache) {
   if (store == nullptr || header == nullptr || record == nullptr || length < kMinDescribedEvent) {
     return nullptr;
   }
-  wchar_t moduleName[kModuleNameBytes];
-  MakeModuleName(module, id, moduleName, kModuleNameBytes);
-  const int group = g_moduleGroups.FindEnabled(moduleName, ignoreMask);
-  if (group < 0) {
+  CDescribedEventCache unkept(CDescribedEventCache::kNoSlots);
+  CDescribedEventCache& lookups = cache != nullptr ? *cache : unkept;
+  ModuleText ownModule;
+  const ModuleText& moduleText = lookups.Module(module, id, ignoreMask, &ownModule);
+  if (moduleText.group < 0) {
     return nullptr;
   }
   // 32-bit arithmetic on purpose: the counters wrap as the writer's do.
@@ -337,20 +434,19 @@ TraceRecord* AddDescribedEvent(CTraceBase* store, uint32_t ignoreMask, const uin
   const uint32_t seconds = LoadHost32(header + kSourceBaseTimeOffset) + total / kMillisecondsPerSecond;
   const auto milliseconds = uint16_t(total % kMillisecondsPerSecond);
 
-  const TiXmlElement* event = FindEventDesc(module, record[kEventLevelOffset], record[kEventNumberOffset]);
+  EventText ownEvent;
+  const EventText& event = lookups.Event(module, record[kEventLevelOffset], record[kEventNumberOffset], &ownEvent);
   CMessageText message;
-  const char* description = event != nullptr ? event->Attribute(kDescriptionAttribute) : nullptr;
-  if (description != nullptr && *description != 0) {
-    message.Append(description);
-    message.Append(",");
+  if (event.description != nullptr) {
+    message.Append(event.description, event.descriptionLength);
+    message.Append(",", 1);
   }
   AppendArguments(message, record, length, event);
 
   wchar_t wide[kMessageBytes];
   const size_t whole = Utf8WholeLength(message.Text(), message.Length());
-  const int units = MultiByteToWideChar(CP_UTF8, 0, message.Text(), int(whole), wide, int(kMessageBytes - 1));
-  wide[units > 0 ? units : 0] = 0;
-  return CTraceMgr::AddTraceItem(store, group, kLevelInfo, moduleName, nullptr, wide,
+  const size_t units = Utf8ToWide(reinterpret_cast<const uint8_t*>(message.Text()), whole, wide, kMessageBytes);
+  return CTraceMgr::AddTraceItem(store, moduleText.group, kLevelInfo, moduleText.name, nullptr, wide,
                                  LoadHost32(header + kSourcePidOffset), LoadBig16(record + kEventThreadOffset), seconds,
-                                 milliseconds, nullptr, nullptr, mode, kLiveMessageLimit);
+                                 milliseconds, nullptr, nullptr, mode, kLiveMessageLimit, units);
 }

@@ -65,12 +65,55 @@ uint32_t DescribedEventLength(const uint8_t* block, uint32_t size, uint32_t offs
 // place, before decoding.
 void ConvertBigEndianSourceHeader(uint8_t* header);
 
+// What decoding looks up, kept across the events of one load: finding an
+// element walks its siblings comparing names, and a module's name and group
+// are the same for all its events. Valid while the document and the
+// module-group table stay as they are, so one load keeps one cache. Without
+// memory for its slots it looks everything up each time.
+class CDescribedEventCache {
+ public:
+  static constexpr size_t kModuleNameUnits = 128;  // 127 and the terminator
+  // Two bits of the 16-bit type mask an argument.
+  static constexpr size_t kMaxArguments = 8;
+
+  // "<module>_LOG" or "<module>_TRACE" and its group (-1: ignored).
+  struct ModuleText {
+    wchar_t name[kModuleNameUnits];
+    int group;
+  };
+  // An event's description (null when missing or empty) and the text of
+  // its argument names by position (null when missing).
+  struct EventText {
+    const char* description = nullptr;
+    size_t descriptionLength = 0;
+    const char* names[kMaxArguments] = {};
+    size_t nameLengths[kMaxArguments] = {};
+  };
+
+  enum NoSlots { kNoSlots };
+  CDescribedEventCache();
+  // One that keeps nothing.
+  explicit CDescribedEventCache(NoSlots) : m_slots(nullptr) {}
+  ~CDescribedEventCache();
+  CDescribedEventCache(const CDescribedEventCache&) = delete;
+  CDescribedEventCache& operator=(const CDescribedEventCache&) = delete;
+
+  // The kept lookup, or a fresh one in *own; valid until the next call.
+  const ModuleText& Module(const TiXmlElement* module, uint32_t id, uint32_t ignoreMask, ModuleText* own);
+  const EventText& Event(const TiXmlElement* module, uint8_t level, uint8_t event, EventText* own);
+
+ private:
+  struct Slots;
+  Slots* m_slots;
+};
+
 // Decodes one described event of `length` bytes and stores it in `store`
 // (a file store or the capture's staging buffer) through the record builder
 // in `mode`. `header` is the source's 112-byte header in host order; `id` is
-// the source's area number times 0x10000 plus its module number. Returns the
-// stored record (inside the store's buffer), or null when the module's group
-// is in `ignoreMask`, the record is shorter than 12 bytes or nothing was
-// stored.
+// the source's area number times 0x10000 plus its module number; `cache`,
+// when given, spares the lookups of earlier events. Returns the stored
+// record (inside the store's buffer), or null when the module's group is in
+// `ignoreMask`, the record is shorter than 12 bytes or nothing was stored.
 TraceRecord* AddDescribedEvent(CTraceBase* store, uint32_t ignoreMask, const uint8_t* header, const uint8_t* record,
-                               uint32_t length, const TiXmlElement* module, uint32_t id, int mode = kModeBuild);
+                               uint32_t length, const TiXmlElement* module, uint32_t id, int mode = kModeBuild,
+                               CDescribedEventCache* cache = nullptr);

@@ -17,23 +17,26 @@ constexpr uint32_t kImportAllGroups = 0;
 constexpr size_t kBlockAreaOffset = 1;
 constexpr size_t kBlockLengthOffset = 2;
 
-void ReadRecordBlock(CTraceMgr* store, CStoreToucher& toucher, const uint8_t* payload, uint32_t length) {
-  toucher.BeforeRecord(store);
+// `done`: bytes of blocks read before this one.
+void ReadRecordBlock(CTraceMgr* store, CStoreToucher& toucher, uint64_t done, const uint8_t* payload,
+                     uint32_t length) {
+  toucher.BeforeRecord(store, done);
   TraceRecord* stored = CTraceMgr::AddQrvRecord(store, kImportAllGroups, payload, length, kModeBuild);
   if (stored != nullptr) {
     store->AddToProcessStats(stored);
   }
 }
 
-void ReadEventBlock(CTraceMgr* store, CStoreToucher& toucher, const uint8_t* header, uint8_t module, uint8_t area,
-                    const uint8_t* payload, uint32_t length) {
+void ReadEventBlock(CTraceMgr* store, CStoreToucher& toucher, uint64_t done, CDescribedEventCache& cache,
+                    const uint8_t* header, uint8_t module, uint8_t area, const uint8_t* payload, uint32_t length) {
   const TiXmlElement* element = FindEventModule(&g_eventDescriptions, module);
   const uint32_t id = uint32_t(area) * kDescribedAreaUnit + module;
   uint32_t consumed = 0;
   while (const uint32_t eventLength = DescribedEventLength(payload, length, consumed)) {
-    toucher.BeforeRecord(store);
+    toucher.BeforeRecord(store, done + consumed);
     TraceRecord* stored =
-        AddDescribedEvent(store, kImportAllGroups, header, payload + consumed, eventLength, element, id, kModeBuild);
+        AddDescribedEvent(store, kImportAllGroups, header, payload + consumed, eventLength, element, id, kModeBuild,
+                          &cache);
     if (stored == nullptr) {
       return;
     }
@@ -51,7 +54,8 @@ int ParseKdvImage(CTraceMgr* store, const uint8_t* bytes, size_t size) {
   uint8_t header[kSourceHeaderSize];
   std::memcpy(header, bytes, sizeof(header));
   CStoreToucher toucher;
-  toucher.Start(store);
+  toucher.StartWithForecast(store, size - kSourceHeaderSize);
+  CDescribedEventCache cache;
   uint64_t position = kSourceHeaderSize;
   while (position < size) {
     store->SetProgress(uint32_t(position * kPercent / size));
@@ -70,10 +74,11 @@ int ParseKdvImage(CTraceMgr* store, const uint8_t* bytes, size_t size) {
       return 0;
     }
     const uint8_t* payload = block + kKdvBlockHeaderSize;
+    const uint64_t done = position - kSourceHeaderSize;
     if (block[0] == kKdvRecordBlock) {
-      ReadRecordBlock(store, toucher, payload, length);
+      ReadRecordBlock(store, toucher, done, payload, length);
     } else {
-      ReadEventBlock(store, toucher, header, block[0], block[kBlockAreaOffset], payload, length);
+      ReadEventBlock(store, toucher, done, cache, header, block[0], block[kBlockAreaOffset], payload, length);
     }
     position = next;
   }

@@ -1,6 +1,7 @@
 // The reader of map logs (.kmp).
-#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "core/RecordBuilder.h"
 #include "core/SysUtil.h"
@@ -11,6 +12,13 @@
 #include "formats/MapLogs.h"
 #include "formats/SourceFile.h"
 #include "formats/StoreToucher.h"
+
+// What the reader keeps from one area to the next.
+struct CKmpReading {
+  CStoreToucher toucher;
+  CDescribedEventCache cache;
+  uint64_t done = 0;  // bytes of the areas read so far
+};
 
 namespace {
 
@@ -32,17 +40,69 @@ constexpr uint32_t kTraceArea = 1;
 static_assert(kModuleEntriesOffset + kKmpMaxModules * kModuleEntrySize == kSourceHeaderSize,
               "the module entries fill the header");
 
-void WalkAreaEvents(CTraceMgr* store, CStoreToucher* toucher, const uint8_t* events, uint32_t length,
-                    const uint8_t* header, uint32_t moduleIndex, uint32_t areaIndex) {
+// The circular data of an area, oldest byte first: [start, end), or
+// [start, capacity) then [0, end), read where it lies. Bytes that the wrap
+// cuts in two are joined in a buffer of their own.
+class CAreaEvents {
+ public:
+  CAreaEvents(const uint8_t* data, uint32_t capacity, uint32_t start, uint32_t end)
+      : m_tail(data + start),
+        m_tailLength(start < end ? end - start : capacity - start),
+        m_head(data),
+        m_headLength(start < end ? 0 : end) {}
+
+  // False when the data wraps and the join buffer cannot be had.
+  bool Ready() {
+    if (m_headLength != 0 && m_join == nullptr) {
+      m_join.reset(new (std::nothrow) uint8_t[kMaxJoinBytes]);
+    }
+    return m_headLength == 0 || m_join != nullptr;
+  }
+  uint32_t Length() const { return m_tailLength + m_headLength; }
+  // The `count` bytes (at most one event's) from `position`, which lie
+  // inside Length(), in one piece until the next call.
+  const uint8_t* At(uint32_t position, uint32_t count) {
+    if (position >= m_tailLength) {
+      return m_head + (position - m_tailLength);
+    }
+    if (count <= m_tailLength - position) {
+      return m_tail + position;
+    }
+    const uint32_t first = m_tailLength - position;
+    std::memcpy(m_join.get(), m_tail + position, first);
+    std::memcpy(m_join.get() + first, m_head, count - first);
+    return m_join.get();
+  }
+
+ private:
+  // An event's length is a u16.
+  static constexpr uint32_t kMaxJoinBytes = 0x10000;
+
+  const uint8_t* m_tail;
+  uint32_t m_tailLength;
+  const uint8_t* m_head;
+  uint32_t m_headLength;
+  std::unique_ptr<uint8_t[]> m_join;
+};
+
+void WalkAreaEvents(CTraceMgr* store, CKmpReading* reading, CAreaEvents& events, const uint8_t* header,
+                    uint32_t moduleIndex, uint32_t areaIndex) {
+  constexpr uint32_t kLengthBytes = 2;
   const TiXmlElement* element = FindEventModule(&g_eventDescriptions, moduleIndex);
   const uint32_t id = areaIndex * kDescribedAreaUnit + moduleIndex;
+  const uint32_t length = events.Length();
   uint32_t position = 0;
-  while (const uint32_t eventLength = DescribedEventLength(events, length, position)) {
-    if (toucher != nullptr) {
-      toucher->BeforeRecord(store);
+  while (length - position >= kLengthBytes) {
+    const uint32_t eventLength = DescribedEventLength(events.At(position, kLengthBytes), length - position, 0);
+    if (eventLength == 0) {
+      break;
     }
-    TraceRecord* stored =
-        AddDescribedEvent(store, kImportAllGroups, header, events + position, eventLength, element, id, kModeBuild);
+    const uint8_t* event = events.At(position, eventLength);
+    if (reading != nullptr) {
+      reading->toucher.BeforeRecord(store, reading->done + position);
+    }
+    TraceRecord* stored = AddDescribedEvent(store, kImportAllGroups, header, event, eventLength, element, id,
+                                            kModeBuild, reading != nullptr ? &reading->cache : nullptr);
     if (stored != nullptr) {
       stored->sourceType = kSourceDescribedEvent;
       stored->flags |= kRecordLive;
@@ -50,22 +110,25 @@ void WalkAreaEvents(CTraceMgr* store, CStoreToucher* toucher, const uint8_t* eve
     }
     position += eventLength;
   }
+  if (reading != nullptr) {
+    reading->done += length;
+  }
 }
 
 // Reads one area of a module entry: 1 read or skipped, 0 refused.
-int ReadEntryArea(CTraceMgr* store, CStoreToucher& toucher, const uint8_t* bytes, size_t size, uint64_t at,
+int ReadEntryArea(CTraceMgr* store, CKmpReading& reading, const uint8_t* bytes, size_t size, uint64_t at,
                   const uint8_t* header, uint32_t moduleIndex, uint32_t areaIndex) {
   if (at >= size) {
     DebugTraceA("LoadKmp, 2, module %u area %u at %llu is past the file", moduleIndex, areaIndex, at);
     return 0;
   }
-  return LoadKmpArea(store, bytes + at, size - at, header, moduleIndex, areaIndex, &toucher) >= 0 ? 1 : 0;
+  return LoadKmpArea(store, bytes + at, size - at, header, moduleIndex, areaIndex, &reading) >= 0 ? 1 : 0;
 }
 
 }  // namespace
 
 int LoadKmpArea(CTraceMgr* store, const uint8_t* area, uint64_t span, const uint8_t* header, uint32_t moduleIndex,
-                uint32_t areaIndex, CStoreToucher* toucher) {
+                uint32_t areaIndex, CKmpReading* reading) {
   if (store == nullptr || area == nullptr || header == nullptr || span < kKmpAreaHeaderSize) {
     return -1;
   }
@@ -80,19 +143,11 @@ int LoadKmpArea(CTraceMgr* store, const uint8_t* area, uint64_t span, const uint
   if (capacity == 0 || end >= capacity || start >= capacity || end == start) {
     return 0;
   }
-  const uint8_t* data = area + kKmpAreaHeaderSize;
-  // Oldest record first: [start, end), or [start, capacity) then [0, end).
-  const uint32_t tail = start < end ? end - start : capacity - start;
-  const uint32_t head = start < end ? 0 : end;
-  const uint32_t length = tail + head;
-  auto* events = static_cast<uint8_t*>(std::malloc(length));
-  if (events == nullptr) {
+  CAreaEvents events(area + kKmpAreaHeaderSize, capacity, start, end);
+  if (!events.Ready()) {
     return -1;
   }
-  std::memcpy(events, data + start, tail);
-  std::memcpy(events + tail, data, head);
-  WalkAreaEvents(store, toucher, events, length, header, moduleIndex, areaIndex);
-  std::free(events);
+  WalkAreaEvents(store, reading, events, header, moduleIndex, areaIndex);
   return 1;
 }
 
@@ -109,8 +164,8 @@ int ParseKmpImage(CTraceMgr* store, const uint8_t* bytes, size_t size) {
   uint8_t header[kSourceHeaderSize];
   std::memcpy(header, bytes, sizeof(header));
   ConvertBigEndianSourceHeader(header);
-  CStoreToucher toucher;
-  toucher.Start(store);
+  CKmpReading reading;
+  reading.toucher.StartWithForecast(store, size - kSourceHeaderSize);
   int whole = 1;
   for (uint32_t i = 0; i < count; ++i) {
     store->SetProgress((i + 1) * kPercent / count);
@@ -121,11 +176,11 @@ int ParseKmpImage(CTraceMgr* store, const uint8_t* bytes, size_t size) {
     }
     const uint64_t logAt = uint64_t(base) + LoadBig32(entry + kEntryAreaOffset);
     const uint32_t logLength = LoadBig32(entry + kEntryLogLengthOffset);
-    if (logLength != 0 && !ReadEntryArea(store, toucher, bytes, size, logAt, header, i, kLogArea)) {
+    if (logLength != 0 && !ReadEntryArea(store, reading, bytes, size, logAt, header, i, kLogArea)) {
       whole = 0;
     }
     if (LoadBig32(entry + kEntryTraceLengthOffset) != 0 &&
-        !ReadEntryArea(store, toucher, bytes, size, logAt + logLength, header, i, kTraceArea)) {
+        !ReadEntryArea(store, reading, bytes, size, logAt + logLength, header, i, kTraceArea)) {
       whole = 0;
     }
   }

@@ -22,8 +22,8 @@
 #include <cstddef>
 #include <cstdint>
 
-class CStoreToucher;
 class CTraceMgr;
+struct CKmpReading;
 
 constexpr uint8_t kKdvRecordBlock = 0x64;
 constexpr uint32_t kKdvBlockHeaderSize = 6;
@@ -51,7 +51,8 @@ int ParseKmpImage(CTraceMgr* store, const uint8_t* bytes, size_t size);
 // from there on. `header` is the source header with its words in host order.
 // 1 when decoded; 0 for an empty or invalid area (capacity 0, end or start
 // not below capacity, end equal to start); -1 when the area's header or data
-// lie outside the span or its buffer cannot be had. A reader that fills a
-// new store passes its `toucher`, asked before each record.
+// lie outside the span or its buffer cannot be had. The reader of a whole
+// file passes its `reading` state (the store's page toucher, the lookups of
+// earlier areas).
 int LoadKmpArea(CTraceMgr* store, const uint8_t* area, uint64_t span, const uint8_t* header, uint32_t moduleIndex,
-                uint32_t areaIndex, CStoreToucher* toucher = nullptr);
+                uint32_t areaIndex, CKmpReading* reading = nullptr);

@@ -11,6 +11,12 @@ constexpr int kMostHelpers = 4;
 // How far the helpers may run ahead of the records: what they touch past
 // the last record is wasted.
 constexpr size_t kLead = 32u << 20;
+// The forecast is made after this share of the input, at most kMostSample
+// bytes; an input whose share is below kLeastSample grows as it goes.
+constexpr uint64_t kSampleShare = 16;
+constexpr uint64_t kMostSample = 1u << 20;
+constexpr uint64_t kLeastSample = 64u << 10;
+constexpr uint64_t kSpareShare = 8;  // an eighth more than the sample says
 }  // namespace
 
 void CStoreToucher::Start(CTraceMgr* store) {
@@ -49,4 +55,35 @@ void CStoreToucher::Resume(CTraceMgr* store) {
       Claim(store);
     }
   }
+}
+
+void CStoreToucher::StartWithForecast(CTraceMgr* store, uint64_t inputBytes) {
+  Start(store);
+  const TraceBufferHeader* header = store->Buffer();
+  const uint64_t sample = inputBytes / kSampleShare < kMostSample ? inputBytes / kSampleShare : kMostSample;
+  m_inputBytes = inputBytes;
+  m_forecastAt = header != nullptr && sample >= kLeastSample ? sample : kNoForecast;
+  m_forecastFrom = header != nullptr ? header->write : 0;
+}
+
+void CStoreToucher::Forecast(CTraceMgr* store, uint64_t inputDone) {
+  m_forecastAt = kNoForecast;
+  const TraceBufferHeader* header = store->Buffer();
+  if (header == nullptr || inputDone >= m_inputBytes || header->write <= m_forecastFrom) {
+    return;
+  }
+  // Both below 4 GiB: the product fits.
+  const uint64_t rest = uint64_t(header->write - m_forecastFrom) * (m_inputBytes - inputDone) / inputDone;
+  const uint64_t wanted = rest + rest / kSpareShare + kMemoRecordSize;
+  if (wanted <= header->freeBytes || header->capacity >= kMaxStoreReservation) {
+    return;
+  }
+  const uint64_t room = kMaxStoreReservation - header->capacity;
+  const uint64_t more = wanted - header->freeBytes < room ? wanted - header->freeBytes : room;
+  // The buffer moves: no helper may be touching it then.
+  m_toucher.Stop();
+  // A store that cannot grow this much stays as it was and grows as it goes.
+  store->GrowBuffer(uint32_t(more));
+  // The next record is claimed before it is written (BeforeRecord).
+  Start(store);
 }

@@ -200,6 +200,62 @@ TEST_F(DescribedEvents, TimeProcessThreadLevelAndGroup) {
   }
 }
 
+// One cache serves every event of a load, whatever module, area, event and
+// ignore mask each has: the same events in a shuffled order, through one
+// cache, must give what each gives alone. The document has two modules
+// with the same level and event numbers, and events share slots.
+TEST_F(DescribedEvents, CachedLookupsGiveWhatFreshOnesGive) {
+  TiXmlDocument second;
+  second.Parse(
+      "<module0 descryption=\"NET\"><level1 descryption=\"L\">"
+      "<event7 descryption=\"Other\"><string>x</string></event7></level1></module0>"
+      "<module1 descryption=\"DISK\"><level1><event7 descryption=\"Spin\"><string>rpm</string></event7>"
+      "<event8 descryption=\"Park\" /></level1></module1>");
+  ASSERT_FALSE(second.Error());
+  const TiXmlElement* modules[] = {net, FindEventModule(&document, 1), nullptr, FindEventModule(&second, 0),
+                                   FindEventModule(&second, 1)};
+  const uint32_t ignores[] = {0, g_moduleGroups.GroupAt(0)->Flag()};
+  std::vector<Bytes> events;
+  for (uint8_t level : {1, 2, 200}) {
+    for (uint8_t event : {7, 8, 9, 10, 99}) {
+      events.push_back(DescribedEvent(Event(event, {Number(level), Text("v"), Array({event})}, level)));
+    }
+  }
+  struct Case {
+    size_t module, event;
+    uint32_t id, ignore;
+  };
+  std::vector<Case> cases;
+  for (size_t m = 0; m < std::size(modules); ++m) {
+    for (size_t e = 0; e < events.size(); ++e) {
+      for (uint32_t id : {kLogId, kTraceId}) {
+        for (uint32_t ignore : ignores) cases.push_back({m, e, id, ignore});
+      }
+    }
+  }
+  CFuzzRandom random(0x43414348);
+  for (size_t i = cases.size(); i > 1; --i) std::swap(cases[i - 1], cases[random.Below(uint32_t(i))]);
+  cases.insert(cases.end(), cases.begin(), cases.end());  // and each again, from the cache
+
+  const Bytes header = HostSourceHeader({});
+  CDescribedEventCache cache;
+  for (const Case& c : cases) {
+    const std::string what = "module " + std::to_string(c.module) + " event " + std::to_string(c.event) + " id " +
+                             std::to_string(c.id) + " ignore " + std::to_string(c.ignore);
+    const Bytes& event = events[c.event];
+    TraceRecord* alone = AddDescribedEvent(&store, c.ignore, header.data(), event.data(), uint32_t(event.size()),
+                                           modules[c.module], c.id);
+    TraceRecord* cached = AddDescribedEvent(&store, c.ignore, header.data(), event.data(), uint32_t(event.size()),
+                                            modules[c.module], c.id, kModeBuild, &cache);
+    ASSERT_EQ(alone == nullptr, cached == nullptr) << what;
+    if (alone != nullptr) {
+      EXPECT_STREQ(alone->Module(), cached->Module()) << what;
+      EXPECT_STREQ(alone->Message(), cached->Message()) << what;
+      EXPECT_EQ(alone->groupFlag, cached->groupFlag) << what;
+    }
+  }
+}
+
 TEST_F(DescribedEvents, IgnoredGroupStoresNothing) {
   const uint32_t ignore = g_moduleGroups.GroupAt(0)->Flag();
   const Bytes event = DescribedEvent(Event(7, {Number(1)}));

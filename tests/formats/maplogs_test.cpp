@@ -326,6 +326,26 @@ TEST_F(MapLogs, KmpAreaReadsOnlyValidAreas) {
   }
 }
 
+// The ring's seam at every byte of a stream of events: each event, the one
+// cut by the seam (its length field too) and the ones after it, comes out
+// whole and in order.
+TEST_F(MapLogs, KmpSeamAtEveryByte) {
+  const Bytes stream = Concat({kSessionStart, kFormatSet, kKeyFrame, kSurfaceLost});
+  const std::vector<std::wstring> all = {kSessionStartText, kFormatSetText, kKeyFrameText, kSurfaceLostText};
+  const Bytes header = HostSourceHeader(kSource);
+  const uint32_t capacity = uint32_t(stream.size()) + 1;
+  for (uint32_t start = 1; start < capacity; ++start) {
+    SCOPED_TRACE("start " + std::to_string(start));
+    CTraceFile file;
+    ASSERT_EQ(1, file.GrowBuffer(1 << 16));
+    const Bytes area = WrappedKmpArea(stream, capacity, start, 0xEE);
+    CGuardedBytes guarded(area);
+    ASSERT_TRUE(guarded.Ready());
+    ASSERT_EQ(1, LoadKmpArea(&file, guarded.Data(), area.size(), header.data(), 0, 0));
+    EXPECT_EQ(all, Messages(file));
+  }
+}
+
 struct HostileKmp {
   const char* what;
   Bytes bytes;

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "formats/StoreToucher.h"
 #include "tests/formats/StoreFixture.h"
@@ -59,6 +60,40 @@ TEST(StoreToucher, RecordsWrittenAfterTheStoreGrewAreKept) {
     SCOPED_TRACE("load " + std::to_string(load));
     LoadWithOneGrowth();
   }
+}
+
+// A reader of 4 MB of input whose records take seven times as much: the
+// file-sized store grows once, after the sample, to what the whole input
+// takes, and the helpers that start over the grown store leave every record
+// whole.
+TEST(StoreToucher, ForecastGrowsTheStoreOnceForTheWholeInput) {
+  ASSERT_EQ(1, g_moduleGroups.LoadFromText(storefix::kGroupsText, sizeof(storefix::kGroupsText) - 1));
+  constexpr uint64_t kInputBytes = 4u << 20;
+  constexpr uint64_t kInputPerRecord = 300;
+  CTraceFile store;
+  ASSERT_EQ(1, store.GrowBuffer(uint32_t(kInputBytes)));
+  std::vector<uint32_t> capacities = {store.Buffer()->capacity};
+  CStoreToucher toucher;
+  toucher.StartWithForecast(&store, kInputBytes);
+  Item item;
+  uint32_t serial = 0;
+  for (uint64_t done = 0; done < kInputBytes; done += kInputPerRecord, ++serial) {
+    toucher.BeforeRecord(&store, done);
+    item.message = MessageOf(serial);
+    ASSERT_NE(nullptr, storefix::Add(store, item)) << "record " << serial;
+    if (store.Buffer()->capacity != capacities.back()) {
+      capacities.push_back(store.Buffer()->capacity);
+    }
+  }
+  EXPECT_EQ(2u, capacities.size()) << "the store grew " << capacities.size() - 1 << " times";
+  const TraceBufferHeader* header = store.Buffer();
+  EXPECT_LT(header->freeBytes, header->write / 4) << "an eighth to spare, not more than a quarter";
+  uint32_t walked = 0;
+  for (const TraceRecord* r : storefix::Records(store)) {
+    ASSERT_EQ(MessageOf(walked), r->Message()) << "record " << walked;
+    ++walked;
+  }
+  EXPECT_EQ(serial, walked);
 }
 
 }  // namespace
