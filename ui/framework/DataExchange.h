@@ -9,6 +9,9 @@
 //   DDX_TEXT(id, member)              CString, or a wchar_t array (text cut to fit, always terminated)
 //   DDX_INT(id, member) / DDX_UINT    any integer type, the whole range of the type
 //   DDX_INT_RANGE(id, member, lo, hi) an integer within [lo, hi]; outside it is an error
+//   DDX_NUMBER_OR_ZERO(id, member)    any integer type, never an error: text that is no number (empty
+//                                     text too) reads as 0, a number beyond the type's range as the
+//                                     nearer bound; for edits whose value the caller clamps anyway
 //   DDX_CHECK(id, member)             check box into int (BST_*) or uint32_t (0 / 1, 2 indeterminate)
 //   DDX_RADIO(firstId, member)        index of the checked button of the radio group that starts at
 //                                     firstId (its buttons follow in tab order up to the next WS_GROUP)
@@ -43,6 +46,10 @@ namespace ktui {
 // else, and the value within [minimum, maximum].
 bool ParseSignedNumber(const wchar_t* text, int64_t minimum, int64_t maximum, int64_t* value);
 bool ParseUnsignedNumber(const wchar_t* text, uint64_t maximum, uint64_t* value);
+// The same syntax read leniently: a number beyond [minimum, maximum] gives
+// the nearer bound, text that is no number gives 0 held within them.
+int64_t ReadSignedOrZero(const wchar_t* text, int64_t minimum, int64_t maximum);
+uint64_t ReadUnsignedOrZero(const wchar_t* text, uint64_t maximum);
 
 // Gives an up-down control the full 32-bit range [lo, hi] (UDM_SETRANGE32:
 // the 16-bit UDM_SETRANGE cannot reach past 32767) and makes it write its
@@ -131,14 +138,7 @@ class CWinDataExchange {
       return Fail(id, save);
     }
     if (!save) {
-      wchar_t text[32];
-      if constexpr (std::is_signed_v<N>) {
-        _snwprintf(text, 32, L"%I64d", static_cast<long long>(value));
-      } else {
-        _snwprintf(text, 32, L"%I64u", static_cast<unsigned long long>(value));
-      }
-      text[31] = 0;
-      ::SetWindowTextW(control, text);
+      ShowNumber(control, value);
       return TRUE;
     }
     CString text;
@@ -161,6 +161,35 @@ class CWinDataExchange {
     }
     if (save != kDdxValidate) {
       value = parsedValue;
+    }
+    return TRUE;
+  }
+
+  // A number that is never an error on save (DDX_NUMBER_OR_ZERO).
+  template <class N>
+  BOOL DdxNumberOrZero(UINT id, N& value, BOOL save) {
+    static_assert(std::is_integral_v<N>, "numbers only");
+    HWND control = ::GetDlgItem(Window(), int(id));
+    if (control == nullptr) {
+      return Fail(id, save);
+    }
+    if (!save) {
+      ShowNumber(control, value);
+      return TRUE;
+    }
+    CString text;
+    if (!ReadText(control, text)) {
+      return Fail(id, save);
+    }
+    N read = 0;
+    if constexpr (std::is_signed_v<N>) {
+      read = static_cast<N>(ktui::ReadSignedOrZero(text.c_str(), int64_t(std::numeric_limits<N>::min()),
+                                                   int64_t(std::numeric_limits<N>::max())));
+    } else {
+      read = static_cast<N>(ktui::ReadUnsignedOrZero(text.c_str(), uint64_t(std::numeric_limits<N>::max())));
+    }
+    if (save != kDdxValidate) {
+      value = read;
     }
     return TRUE;
   }
@@ -283,6 +312,18 @@ class CWinDataExchange {
  private:
   HWND Window() const { return static_cast<const T*>(this)->m_hWnd; }
 
+  template <class N>
+  static void ShowNumber(HWND control, N value) {
+    wchar_t text[32];
+    if constexpr (std::is_signed_v<N>) {
+      _snwprintf(text, 32, L"%I64d", static_cast<long long>(value));
+    } else {
+      _snwprintf(text, 32, L"%I64u", static_cast<unsigned long long>(value));
+    }
+    text[31] = 0;
+    ::SetWindowTextW(control, text);
+  }
+
   // -1 for a value no list index can have.
   template <class N>
   static long long AsIndex(N value) {
@@ -340,6 +381,7 @@ class CWinDataExchange {
 #define DDX_INT_RANGE(id, member, lo, hi)                                                          \
   KT_DDX_ENTRY_(id, this->DdxNumberRange(UINT(id), member, static_cast<std::remove_reference_t<decltype(member)>>(lo), \
                                          static_cast<std::remove_reference_t<decltype(member)>>(hi), saveAndValidate))
+#define DDX_NUMBER_OR_ZERO(id, member) KT_DDX_ENTRY_(id, this->DdxNumberOrZero(UINT(id), member, saveAndValidate))
 #define DDX_CHECK(id, member) KT_DDX_ENTRY_(id, this->DdxCheck(UINT(id), member, saveAndValidate))
 #define DDX_RADIO(firstId, member) KT_DDX_ENTRY_(firstId, this->DdxRadio(UINT(firstId), member, saveAndValidate))
 #define DDX_COMBO_INDEX(id, member) KT_DDX_ENTRY_(id, this->DdxComboIndex(UINT(id), member, saveAndValidate))
