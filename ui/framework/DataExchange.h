@@ -133,65 +133,37 @@ class CWinDataExchange {
   template <class N>
   BOOL DdxNumberRange(UINT id, N& value, N lo, N hi, BOOL save) {
     static_assert(std::is_integral_v<N>, "numbers only");
-    HWND control = ::GetDlgItem(Window(), int(id));
-    if (control == nullptr) {
-      return Fail(id, save);
-    }
-    if (!save) {
-      ShowNumber(control, value);
-      return TRUE;
-    }
-    CString text;
-    if (!ReadText(control, text)) {
-      return Fail(id, save);
-    }
-    N parsedValue = 0;
-    if constexpr (std::is_signed_v<N>) {
-      int64_t parsed = 0;
-      if (!ktui::ParseSignedNumber(text.c_str(), int64_t(lo), int64_t(hi), &parsed)) {
-        return Fail(id, save);
+    return DdxNumberText(id, value, save, [lo, hi](const wchar_t* text, N* read) {
+      if constexpr (std::is_signed_v<N>) {
+        int64_t parsed = 0;
+        if (!ktui::ParseSignedNumber(text, int64_t(lo), int64_t(hi), &parsed)) {
+          return false;
+        }
+        *read = static_cast<N>(parsed);
+      } else {
+        uint64_t parsed = 0;
+        if (!ktui::ParseUnsignedNumber(text, uint64_t(hi), &parsed) || parsed < uint64_t(lo)) {
+          return false;
+        }
+        *read = static_cast<N>(parsed);
       }
-      parsedValue = static_cast<N>(parsed);
-    } else {
-      uint64_t parsed = 0;
-      if (!ktui::ParseUnsignedNumber(text.c_str(), uint64_t(hi), &parsed) || parsed < uint64_t(lo)) {
-        return Fail(id, save);
-      }
-      parsedValue = static_cast<N>(parsed);
-    }
-    if (save != kDdxValidate) {
-      value = parsedValue;
-    }
-    return TRUE;
+      return true;
+    });
   }
 
   // A number that is never an error on save (DDX_NUMBER_OR_ZERO).
   template <class N>
   BOOL DdxNumberOrZero(UINT id, N& value, BOOL save) {
     static_assert(std::is_integral_v<N>, "numbers only");
-    HWND control = ::GetDlgItem(Window(), int(id));
-    if (control == nullptr) {
-      return Fail(id, save);
-    }
-    if (!save) {
-      ShowNumber(control, value);
-      return TRUE;
-    }
-    CString text;
-    if (!ReadText(control, text)) {
-      return Fail(id, save);
-    }
-    N read = 0;
-    if constexpr (std::is_signed_v<N>) {
-      read = static_cast<N>(ktui::ReadSignedOrZero(text.c_str(), int64_t(std::numeric_limits<N>::min()),
-                                                   int64_t(std::numeric_limits<N>::max())));
-    } else {
-      read = static_cast<N>(ktui::ReadUnsignedOrZero(text.c_str(), uint64_t(std::numeric_limits<N>::max())));
-    }
-    if (save != kDdxValidate) {
-      value = read;
-    }
-    return TRUE;
+    return DdxNumberText(id, value, save, [](const wchar_t* text, N* read) {
+      if constexpr (std::is_signed_v<N>) {
+        *read = static_cast<N>(ktui::ReadSignedOrZero(text, int64_t(std::numeric_limits<N>::min()),
+                                                      int64_t(std::numeric_limits<N>::max())));
+      } else {
+        *read = static_cast<N>(ktui::ReadUnsignedOrZero(text, uint64_t(std::numeric_limits<N>::max())));
+      }
+      return true;
+    });
   }
 
   // Check boxes: a value outside unchecked, checked and indeterminate loads
@@ -312,16 +284,35 @@ class CWinDataExchange {
  private:
   HWND Window() const { return static_cast<const T*>(this)->m_hWnd; }
 
-  template <class N>
-  static void ShowNumber(HWND control, N value) {
-    wchar_t text[32];
-    if constexpr (std::is_signed_v<N>) {
-      _snwprintf(text, 32, L"%I64d", static_cast<long long>(value));
-    } else {
-      _snwprintf(text, 32, L"%I64u", static_cast<unsigned long long>(value));
+  // The shape of the number entries: load shows the member's value, save
+  // reads the control's text with `read` (bool(const wchar_t*, N*)), whose
+  // false is an error.
+  template <class N, class Read>
+  BOOL DdxNumberText(UINT id, N& value, BOOL save, Read read) {
+    HWND control = ::GetDlgItem(Window(), int(id));
+    if (control == nullptr) {
+      return Fail(id, save);
     }
-    text[31] = 0;
-    ::SetWindowTextW(control, text);
+    if (!save) {
+      wchar_t text[32];
+      if constexpr (std::is_signed_v<N>) {
+        _snwprintf(text, 32, L"%I64d", static_cast<long long>(value));
+      } else {
+        _snwprintf(text, 32, L"%I64u", static_cast<unsigned long long>(value));
+      }
+      text[31] = 0;
+      ::SetWindowTextW(control, text);
+      return TRUE;
+    }
+    CString text;
+    N parsed = 0;
+    if (!ReadText(control, text) || !read(text.c_str(), &parsed)) {
+      return Fail(id, save);
+    }
+    if (save != kDdxValidate) {
+      value = parsed;
+    }
+    return TRUE;
   }
 
   // -1 for a value no list index can have.
