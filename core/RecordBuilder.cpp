@@ -204,6 +204,10 @@ struct TimeTextCache {
   wchar_t date[kClockUnits] = {};
   size_t clockUnits = 0;
   size_t dateUnits = 0;
+  // The whole time text at millisecond 0, when its three millisecond digits
+  // are not cut off: a record of this second only puts in its own digits.
+  bool composed = false;
+  wchar_t text[kRecordTimeTextUnits] = {};
 };
 TimeTextCache* ThreadTimeCache() {
   static CThreadCache<TimeTextCache> cache;
@@ -444,16 +448,9 @@ void CBlockWordList::Clear() {
 
 namespace {
 
-int FormatTimeText(uint32_t time, uint16_t milliseconds, wchar_t* out, TimeTextCache& cache) {
-  if (!cache.filled || cache.time != time) {
-    ConvertSecond(time, cache);
-  }
-  if (!cache.converted) {
-    StrCopyNW(out, kRecordTimeTextUnits, kTimeNotAvailable);
-    return 0;
-  }
-  // "%s.%03hu " of the clock and the milliseconds, then the date, cut to 23.
-  // Unit by unit into place: each small copy would be a call into the runtime.
+// "%s.%03hu " of the clock and the milliseconds, then the date, cut to 23.
+// Unit by unit into place: each small copy would be a call into the runtime.
+void ComposeTimeText(const TimeTextCache& cache, uint16_t milliseconds, wchar_t* out) {
   constexpr size_t kLast = kRecordTimeTextUnits - 1;
   size_t n = 0;
   auto put = [out, &n](wchar_t unit) {
@@ -478,6 +475,31 @@ int FormatTimeText(uint32_t time, uint16_t milliseconds, wchar_t* out, TimeTextC
     put(cache.date[i]);
   }
   out[n] = 0;
+}
+
+int FormatTimeText(uint32_t time, uint16_t milliseconds, wchar_t* out, TimeTextCache& cache) {
+  if (!cache.filled || cache.time != time) {
+    ConvertSecond(time, cache);
+    // The digits follow the clock and its dot.
+    cache.composed = cache.converted && cache.clockUnits + 1 + kMillisecondDigits < kRecordTimeTextUnits;
+    if (cache.composed) {
+      ComposeTimeText(cache, 0, cache.text);
+    }
+  }
+  if (!cache.converted) {
+    StrCopyNW(out, kRecordTimeTextUnits, kTimeNotAvailable);
+    return 0;
+  }
+  constexpr uint16_t kMillisecondsPerSecond = 1000;
+  if (cache.composed && milliseconds < kMillisecondsPerSecond) {
+    std::memcpy(out, cache.text, sizeof(cache.text));
+    wchar_t* digits = out + cache.clockUnits + 1;
+    digits[0] = wchar_t(L'0' + milliseconds / 100);
+    digits[1] = wchar_t(L'0' + milliseconds / 10 % 10);
+    digits[2] = wchar_t(L'0' + milliseconds % 10);
+    return 1;
+  }
+  ComposeTimeText(cache, milliseconds, out);
   return 1;
 }
 

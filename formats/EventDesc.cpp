@@ -120,6 +120,33 @@ void ElementName(char* out, size_t size, const char* prefix, uint32_t n) {
   }
 }
 
+// Copies n bytes that do not overlap. A message is built from short pieces:
+// the runtime's memcpy is a call into another module, which costs more than
+// a short copy.
+inline void CopyBytes(char* to, const char* from, size_t n) {
+  constexpr size_t kWide = 8;
+  constexpr size_t kNarrow = 4;
+  if (n > 2 * kWide) {
+    std::memcpy(to, from, n);
+  } else if (n >= kWide) {  // two words, overlapping when n is below 16
+    uint64_t head, tail;
+    std::memcpy(&head, from, kWide);
+    std::memcpy(&tail, from + n - kWide, kWide);
+    std::memcpy(to, &head, kWide);
+    std::memcpy(to + n - kWide, &tail, kWide);
+  } else if (n >= kNarrow) {
+    uint32_t head, tail;
+    std::memcpy(&head, from, kNarrow);
+    std::memcpy(&tail, from + n - kNarrow, kNarrow);
+    std::memcpy(to, &head, kNarrow);
+    std::memcpy(to + n - kNarrow, &tail, kNarrow);
+  } else if (n != 0) {  // one to three bytes: first, middle and last
+    to[0] = from[0];
+    to[n / 2] = from[n / 2];
+    to[n - 1] = from[n - 1];
+  }
+}
+
 // Text that grows up to a fixed size; what does not fit is cut off.
 template <size_t N>
 class CBoundedText {
@@ -128,7 +155,7 @@ class CBoundedText {
   void Append(const char* text, size_t length) {
     const size_t room = N - 1 - m_length;
     const size_t take = length < room ? length : room;
-    std::memcpy(m_text + m_length, text, take);
+    CopyBytes(m_text + m_length, text, take);
     m_length += take;
     m_text[m_length] = 0;
   }
@@ -163,10 +190,10 @@ void AppendNumberArgument(CMessageText& message, uint32_t value) {
 
 void AppendTextArgument(CMessageText& message, const uint8_t* text, uint32_t count) {
   // The text may lack its terminator: it ends with its own bytes.
-  const char* chars = reinterpret_cast<const char*>(text);
-  message.Append("\"");
-  message.Append(chars, strnlen(chars, count));
-  message.Append("\",");
+  const uint8_t* terminator = MemFindByte(text, count, 0);
+  message.Append("\"", 1);
+  message.Append(reinterpret_cast<const char*>(text), terminator != nullptr ? size_t(terminator - text) : count);
+  message.Append("\",", 2);
 }
 
 void AppendByteArgument(CMessageText& message, const uint8_t* bytes, uint32_t count) {
@@ -180,9 +207,9 @@ void AppendByteArgument(CMessageText& message, const uint8_t* bytes, uint32_t co
     }
     list.Append(number, length);
   }
-  message.Append("{");
+  message.Append("{", 1);
   message.Append(list.Text(), list.Length());
-  message.Append("}");
+  message.Append("}", 1);
 }
 
 // Appends "name=value," for each argument the mask declares, while its field
