@@ -9,6 +9,7 @@
 #include "core/SysUtil.h"
 #include "core/TraceStore.h"
 #include "formats/ByteOrder.h"
+#include "formats/FileImage.h"
 #include "formats/Ktr.h"
 #include "formats/SourceFile.h"
 #include "formats/StoreToucher.h"
@@ -57,79 +58,6 @@ ImageHeader ReadHeader(const uint8_t* bytes, bool bigEndian) {
   h.first = Load32(bytes + offsetof(TraceBufferHeader, first), bigEndian);
   h.write = Load32(bytes + offsetof(TraceBufferHeader, write), bigEndian);
   return h;
-}
-
-// An image held whole in memory.
-class CMemoryImage {
- public:
-  CMemoryImage(const uint8_t* bytes, size_t size) : m_bytes(bytes), m_size(size) {}
-  uint64_t Size() const { return m_size; }
-  // The bytes [offset, offset + count); the caller has checked that they
-  // lie inside the image.
-  const uint8_t* At(uint64_t offset, size_t count) const { return m_bytes + offset; }
-
- private:
-  const uint8_t* m_bytes;
-  size_t m_size;
-};
-
-// A file read front to back through one buffer: the walk touches no page of
-// a mapping and no memory of the file's size. The buffer is ours, so
-// records are deciphered where they lie in it.
-class CFileImage {
- public:
-  static constexpr size_t kBufferBytes = 4u << 20;
-
-  CFileImage(HANDLE file, uint64_t size) : m_file(file), m_size(size), m_buffer(kBufferBytes) {}
-  uint64_t Size() const { return m_size; }
-  // The bytes [offset, offset + count) (count at most a whole record),
-  // read when they are not in the buffer yet; null when the file cannot
-  // give them. Earlier pointers are invalid after a read.
-  uint8_t* At(uint64_t offset, size_t count);
-
- private:
-  HANDLE m_file;
-  uint64_t m_size;
-  CByteBuffer m_buffer;
-  uint64_t m_start = 0;    // file offset of the buffer's first byte
-  uint64_t m_position = 0; // file offset of the next read
-};
-
-uint8_t* CFileImage::At(uint64_t offset, size_t count) {
-  uint8_t* data = const_cast<uint8_t*>(m_buffer.Data());
-  const uint64_t filled = m_buffer.Size();
-  if (offset >= m_start && offset + count <= m_start + filled) {
-    return data + (offset - m_start);
-  }
-  if (data == nullptr || count > kBufferBytes || offset + count > m_size) {
-    return nullptr;
-  }
-  // Keep what the buffer holds from offset on, then fill the rest.
-  if (offset >= m_start && offset < m_start + filled) {
-    m_buffer.Consume(size_t(offset - m_start));
-  } else {
-    m_buffer.Consume(m_buffer.Size());
-    LARGE_INTEGER to;
-    to.QuadPart = LONGLONG(offset);
-    if (!SetFilePointerEx(m_file, to, nullptr, FILE_BEGIN)) {
-      return nullptr;
-    }
-    m_position = offset;
-  }
-  m_start = offset;
-  while (m_buffer.Size() < count) {
-    const uint64_t left = m_size - m_position;
-    const size_t room = kBufferBytes - m_buffer.Size();
-    const DWORD want = DWORD(left < room ? left : room);
-    uint8_t* target = m_buffer.Reserve(want);
-    DWORD read = 0;
-    if (want == 0 || target == nullptr || !ReadFile(m_file, target, want, &read, nullptr) || read == 0) {
-      return nullptr;  // the file ended early or cannot be read
-    }
-    m_buffer.size += read;
-    m_position += read;
-  }
-  return const_cast<uint8_t*>(m_buffer.Data());
 }
 
 // Hands the records of one image to the importers and counts them.

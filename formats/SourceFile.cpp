@@ -5,18 +5,6 @@
 #include "core/SysUtil.h"
 #include "core/TraceStore.h"
 
-int CSourceFile::Open(CTraceMgr* store, uint32_t minimumSize, const char* caller) {
-  if (!OpenForReading(store, minimumSize)) {
-    return 0;
-  }
-  if (!Map(store, caller)) {
-    m_file.Close();
-    m_size = 0;
-    return 0;
-  }
-  return 1;
-}
-
 int CSourceFile::OpenForReading(CTraceMgr* store, uint32_t minimumSize) {
   m_view.reset();
   m_file.Close();
@@ -39,8 +27,10 @@ int CSourceFile::OpenForReading(CTraceMgr* store, uint32_t minimumSize) {
   return 1;
 }
 
+int CSourceFile::Reserve(CTraceMgr* store) const { return m_file.valid() && store->GrowBuffer(m_size) ? 1 : 0; }
+
 int CSourceFile::Map(CTraceMgr* store, const char* caller) {
-  if (!m_file.valid() || !store->GrowBuffer(m_size)) {
+  if (!Reserve(store)) {
     return 0;
   }
   if (!m_view.MapReadOnly(m_file.get())) {

@@ -1,5 +1,5 @@
-// The common opening of the file readers: the store's own path mapped
-// read-only, its size checked and reserved in the store.
+// The common opening of the file readers: the store's own path opened for
+// reading (or mapped read-only), its size checked and reserved in the store.
 #pragma once
 
 #include <cstdint>
@@ -13,14 +13,14 @@ constexpr uint64_t kMaxSourceFileSize = 0xFFFFFFFEull;
 
 class CSourceFile {
  public:
-  // Opens the store's path with read sharing, checks that the file holds at
-  // least `minimumSize` bytes and at most kMaxSourceFileSize, reserves that
-  // many bytes in the store and maps the file. 1, or 0 with nothing held.
-  int Open(CTraceMgr* store, uint32_t minimumSize, const char* caller);
-  // The two steps of Open. The first opens and checks the file only, for a
-  // reader that reads it through a buffer of its own (Handle); the second
-  // reserves the size in the store and maps the file.
+  // Opens the store's path with read sharing and checks that the file holds
+  // at least `minimumSize` bytes and at most kMaxSourceFileSize, for a
+  // reader that reads it through a buffer of its own (Handle). 1, or 0 with
+  // nothing held.
   int OpenForReading(CTraceMgr* store, uint32_t minimumSize);
+  // Reserves the file's size in the store. 1 or 0.
+  int Reserve(CTraceMgr* store) const;
+  // Reserves the size and maps the file. 1 or 0.
   int Map(CTraceMgr* store, const char* caller);
   HANDLE Handle() const { return m_file.get(); }
 

@@ -58,32 +58,36 @@ void CStoreToucher::Resume(CTraceMgr* store) {
 }
 
 void CStoreToucher::StartWithForecast(CTraceMgr* store, uint64_t inputBytes) {
-  Start(store);
+  m_toucher.Stop();
+  m_resume = false;
   const TraceBufferHeader* header = store->Buffer();
   const uint64_t sample = inputBytes / kSampleShare < kMostSample ? inputBytes / kSampleShare : kMostSample;
   m_inputBytes = inputBytes;
   m_forecastAt = header != nullptr && sample >= kLeastSample ? sample : kNoForecast;
   m_forecastFrom = header != nullptr ? header->write : 0;
+  // With a forecast to come, the helpers wait for the buffer it may make:
+  // what they touched in this one would be thrown away with it.
+  if (m_forecastAt == kNoForecast) {
+    Start(store);
+  }
 }
 
 void CStoreToucher::Forecast(CTraceMgr* store, uint64_t inputDone) {
   m_forecastAt = kNoForecast;
   const TraceBufferHeader* header = store->Buffer();
-  if (header == nullptr || inputDone >= m_inputBytes || header->write <= m_forecastFrom) {
-    return;
+  if (header != nullptr && inputDone < m_inputBytes && header->write > m_forecastFrom &&
+      header->capacity < kMaxStoreReservation) {
+    // Both below 4 GiB: the product fits.
+    const uint64_t rest = uint64_t(header->write - m_forecastFrom) * (m_inputBytes - inputDone) / inputDone;
+    const uint64_t wanted = rest + rest / kSpareShare + kMemoRecordSize;
+    const uint64_t room = kMaxStoreReservation - header->capacity;
+    if (wanted > header->freeBytes) {
+      // The buffer moves: no helper may be touching it then.
+      m_toucher.Stop();
+      // A store that cannot grow this much stays as it was and grows as it goes.
+      store->GrowBuffer(uint32_t(wanted - header->freeBytes < room ? wanted - header->freeBytes : room));
+    }
   }
-  // Both below 4 GiB: the product fits.
-  const uint64_t rest = uint64_t(header->write - m_forecastFrom) * (m_inputBytes - inputDone) / inputDone;
-  const uint64_t wanted = rest + rest / kSpareShare + kMemoRecordSize;
-  if (wanted <= header->freeBytes || header->capacity >= kMaxStoreReservation) {
-    return;
-  }
-  const uint64_t room = kMaxStoreReservation - header->capacity;
-  const uint64_t more = wanted - header->freeBytes < room ? wanted - header->freeBytes : room;
-  // The buffer moves: no helper may be touching it then.
-  m_toucher.Stop();
-  // A store that cannot grow this much stays as it was and grows as it goes.
-  store->GrowBuffer(uint32_t(more));
   // The next record is claimed before it is written (BeforeRecord).
   Start(store);
 }

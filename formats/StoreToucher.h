@@ -18,7 +18,8 @@ class CStoreToucher {
   // their input that only the records tell: once a first part of the input
   // is stored (BeforeRecord's `inputDone` says how much), the store grows at
   // once to what that part forecasts for the rest, with an eighth to spare,
-  // instead of growing, and copying itself, step by step.
+  // instead of growing, and copying itself, step by step; the helpers start
+  // then.
   void StartWithForecast(CTraceMgr* store, uint64_t inputBytes);
   // Before each record is stored: the pages it may take are claimed. With
   // too little room left for any record the helpers stop, since the store

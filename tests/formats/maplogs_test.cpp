@@ -215,6 +215,9 @@ TEST_F(MapLogs, HostileKdvFilesAreRefusedKeepingWhatWasRead) {
     EXPECT_EQ(0, ParseKdv(c.bytes));
     EXPECT_EQ(c.kept, Messages(*store));
     EXPECT_EQ(int(c.kept.size()), CountSoundRecords(*store));
+    // The same file read through the reader's buffer.
+    EXPECT_EQ(0, LoadFile(&c.bytes, LoadKdv));
+    EXPECT_EQ(c.kept, Messages(*store));
   }
 }
 
@@ -387,6 +390,9 @@ TEST_F(MapLogs, HostileKmpFilesAreRefused) {
   for (const HostileKmp& c : cases) {
     SCOPED_TRACE(c.what);
     EXPECT_EQ(c.result, ParseKmp(c.bytes));
+    EXPECT_EQ(c.kept, Messages(*store));
+    // The same file read through the reader's buffer.
+    EXPECT_EQ(c.result, LoadFile(&c.bytes, LoadKmp));
     EXPECT_EQ(c.kept, Messages(*store));
   }
 }
