@@ -160,12 +160,7 @@ bool CParallelDeflate::Pump(bool wait) {
     }
     if (m_claimed < m_sealed && (m_streamReady || InitStream(m_stream))) {
       m_streamReady = true;
-      Chunk& chunk = Slot(m_claimed++);
-      chunk.state = kBusy;
-      ReleaseSRWLockExclusive(&m_lock);
-      chunk.failure = DeflateChunk(m_stream, chunk);
-      AcquireSRWLockExclusive(&m_lock);
-      chunk.state = chunk.failure == DeflateResult::kOk ? kDone : kFailed;
+      DeflateNextLocked(m_stream);
     } else if (m_claimed < m_sealed) {
       // No stream of our own: waiting could be for ever without helpers.
       ReleaseSRWLockExclusive(&m_lock);
@@ -274,26 +269,34 @@ void CParallelDeflate::HelperLoop() noexcept {
     if (m_stop) {
       break;
     }
-    Chunk& chunk = Slot(m_claimed++);
-    chunk.state = kBusy;
-    ReleaseSRWLockExclusive(&m_lock);
-    chunk.failure = DeflateChunk(stream, chunk);
-    AcquireSRWLockExclusive(&m_lock);
-    chunk.state = chunk.failure == DeflateResult::kOk ? kDone : kFailed;
-    WakeAllConditionVariable(&m_changed);
+    DeflateNextLocked(stream);
   }
   ReleaseSRWLockExclusive(&m_lock);
   deflateEnd(&stream);
+}
+
+void CParallelDeflate::DeflateNextLocked(z_stream& stream) {
+  Chunk& chunk = Slot(m_claimed++);
+  chunk.state = kBusy;
+  ReleaseSRWLockExclusive(&m_lock);
+  chunk.failure = DeflateChunk(stream, chunk);
+  AcquireSRWLockExclusive(&m_lock);
+  chunk.state = chunk.failure == DeflateResult::kOk ? kDone : kFailed;
+  WakeAllConditionVariable(&m_changed);
+}
+
+void CParallelDeflate::RequestStop() {
+  AcquireSRWLockExclusive(&m_lock);
+  m_stop = true;
+  ReleaseSRWLockExclusive(&m_lock);
+  WakeAllConditionVariable(&m_changed);
 }
 
 void CParallelDeflate::StopHelpers() {
   if (m_helperCount == 0) {
     return;
   }
-  AcquireSRWLockExclusive(&m_lock);
-  m_stop = true;
-  ReleaseSRWLockExclusive(&m_lock);
-  WakeAllConditionVariable(&m_changed);
+  RequestStop();
   for (int i = 0; i < m_helperCount; ++i) {
     WaitForSingleObject(m_helpers[i].get(), INFINITE);
     m_helpers[i].reset();
@@ -305,8 +308,5 @@ void CParallelDeflate::Fail(DeflateResult failure) {
   if (m_result == DeflateResult::kOk) {
     m_result = failure;
   }
-  AcquireSRWLockExclusive(&m_lock);
-  m_stop = true;
-  ReleaseSRWLockExclusive(&m_lock);
-  WakeAllConditionVariable(&m_changed);
+  RequestStop();
 }

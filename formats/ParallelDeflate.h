@@ -90,6 +90,9 @@ class CParallelDeflate {
   // Deflates one chunk with `stream` into its output; the chunk's failure,
   // or kOk.
   DeflateResult DeflateChunk(z_stream& stream, Chunk& chunk);
+  // With m_lock held: takes the oldest sealed chunk and deflates it with
+  // `stream`, letting the lock go meanwhile.
+  void DeflateNextLocked(z_stream& stream);
   bool InitStream(z_stream& stream);
 
   Chunk& Slot(uint64_t index) { return m_chunks[index % kSlots]; }
@@ -103,6 +106,8 @@ class CParallelDeflate {
   // False after a fault, or without `wait` when nothing could be done.
   bool Pump(bool wait);
   void StartHelper();
+  // Helpers end after the chunk they are on; nothing more is written.
+  void RequestStop();
   void StopHelpers();
   void Fail(DeflateResult failure);
 
