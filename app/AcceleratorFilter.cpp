@@ -12,8 +12,6 @@ bool IsEditingKey(UINT virtualKey, bool ctrl, bool shift, bool alt) {
     switch (virtualKey) {
       case 'A':
       case 'C':
-      case 'E':
-      case 'H':
       case 'V':
       case 'X':
       case 'Y':

@@ -5,8 +5,10 @@
 
 #include <windows.h>
 
-// True for the editing keys of an edit control: Ctrl with A, C, E, H, V,
-// X, Y or Z, Ctrl or Shift with Insert, Shift+Delete, Ctrl+Backspace.
+// True for the editing keys of an edit control: Ctrl with A, C, V, X, Y or
+// Z, Ctrl or Shift with Insert, Shift+Delete, Ctrl+Backspace. An edit has no
+// use for the frame's other Ctrl keys (Ctrl+E, Ctrl+H, ...), so they stay
+// commands.
 bool IsEditingKey(UINT virtualKey, bool ctrl, bool shift, bool alt);
 
 // True when `window` is an edit control (it asks for the text selection).

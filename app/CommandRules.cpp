@@ -44,9 +44,9 @@ CommandState Evaluate(UINT id, EnableRule enable, CheckRule check, const Command
       state.check = facts.alwaysOnTop ? 1 : 0;
       break;
     case CheckRule::kLastBookmark:
-      if (id == facts.lastBookmarkCommand) {
-        state.check = 1;
-      }
+      // The menu bar keeps its menus between openings: a colour checked
+      // before must be unchecked again.
+      state.check = id == facts.lastBookmarkCommand ? 1 : 0;
       break;
     case CheckRule::kNone:
       break;

@@ -36,7 +36,7 @@ enum class CheckRule : uint8_t {
   kNone,            // never touched
   kFollowNewItems,  // checked while following (left alone while disabled)
   kAlwaysOnTop,     // checked while the option is set
-  kLastBookmark,    // the last colour command is checked, the others left alone
+  kLastBookmark,    // the last colour command is checked, the others unchecked
 };
 
 // What a menu shows for one command.

@@ -233,14 +233,15 @@ LRESULT CMainFrame::OnStatisticFilter(UINT, WPARAM wParam, LPARAM lParam) {
   CTraceMgr* store = CurrentStore();
   CTraceView* view = ShownView();
   const bool open = m_statisticWindow != nullptr || (m_statisticDlg != nullptr && m_statisticDlg->RequestPending());
-  if (wParam == 0 || text == nullptr || ::InSendMessage() || store == nullptr || !open) {
+  // The new tab takes the shown view's groups: without a usable view there
+  // are none to take.
+  if (wParam == 0 || text == nullptr || ::InSendMessage() || store == nullptr || !IsUsable(view) || !open) {
     return 0;
   }
   CTraceFilter filter;
   filter.AddCondition(kConditionMessage, kOperatorInclude, text, -1);
-  const uint32_t mask = view != nullptr ? view->m_groupMask : kAllGroups;
   m_statisticRequest = true;
-  if (!AddViewTab(store, mask, filter)) {
+  if (!AddViewTab(store, view->m_groupMask, filter)) {
     MessageBoxId(IDS_ADD_TAB_FAILED, MB_ICONERROR);
   }
   m_statisticRequest = false;

@@ -230,9 +230,8 @@ LRESULT CMainFrame::OnToolbarDropDown(NMHDR* header) {
     for (int i = 0; i < count; ++i) {
       if (::GetMenuItemID(popup, i) == ID_FILE_OPEN_REMOTE) {
         if (HMENU history = ::GetSubMenu(popup, i + kHistoryAfterOpenRemote)) {
-          g_localFileList.Refresh(m_connectionState == ktframe::kConnected
-                                      ? kLocalFilesTrace
-                                      : kLocalFilesTrace | kLocalFilesDump);
+          g_localFileList.Rescan(m_connectionState == ktframe::kConnected ? kLocalFilesTrace
+                                                                          : kLocalFilesTrace | kLocalFilesDump);
           BuildHistoryMenu(history);
         }
         break;

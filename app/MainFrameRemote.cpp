@@ -137,8 +137,8 @@ void CMainFrame::OnSaveDumpFile() {
     }
     // The request runs off this thread: a server that never answers must
     // not stop the window. The wait cursor shows until it ends.
-    if (m_dumpList == nullptr || !m_dumpList->Start(m_remoteServer, DumpListLimits(), m_hWnd,
-                                                    ktframe::kDumpListDoneMessage)) {
+    if (m_dumpList == nullptr || !m_dumpList->Start(m_remoteServer, m_remoteAddress.c_str(), DumpListLimits(),
+                                                    m_hWnd, ktframe::kDumpListDoneMessage)) {
       ShowText(m_hWnd, L"socket create remote dump file list failed!", MB_ICONERROR);
       return;
     }
@@ -148,7 +148,7 @@ void CMainFrame::OnSaveDumpFile() {
   if (m_connectionState != ktframe::kNotConnected) {
     return;
   }
-  g_localFileList.Refresh(kLocalFilesDump);
+  g_localFileList.Rescan(kLocalFilesDump);
   const LocalFileArray& files = g_localFileList.DumpFiles();
   if (files.count == 0) {
     return;
@@ -186,9 +186,11 @@ LRESULT CMainFrame::OnDumpListDone(UINT, WPARAM, LPARAM) {
   if (result != DumpListResult::kListed || m_connectionState != ktframe::kConnected) {
     return 0;
   }
-  // The server's address as it was when the list was asked for.
-  const sockaddr_in server = m_remoteServer;
-  CDumpFileDlg dialog(entries, m_remoteAddress.c_str());
+  // The list is the asked server's, whatever the frame connected to since:
+  // it is shown under that server's name and its file fetched from there.
+  const sockaddr_in server = m_dumpList->Server();
+  const CString name = m_dumpList->ServerName();
+  CDumpFileDlg dialog(entries, name.c_str());
   if (dialog.DoModal(m_hWnd) != IDOK || dialog.m_path.IsEmpty()) {
     return 0;
   }
@@ -209,7 +211,7 @@ LRESULT CMainFrame::OnSetCursor(UINT, WPARAM, LPARAM) {
 }
 
 void CMainFrame::OnHistoryManage() {
-  g_localFileList.Refresh(kLocalFilesTrace);
+  g_localFileList.Rescan(kLocalFilesTrace);
   CHistroyDlg dialog(g_localFileList.TraceFiles());
   if (dialog.DoModal(m_hWnd) != IDOK) {
     return;

@@ -97,7 +97,9 @@ void CMainFrame::OnOptions(UINT) {
 }
 
 // The list measures its fixed row height only on a size change: it is sized
-// to nothing and back, and its top row and following are kept.
+// to nothing and back, and its top row and following are kept. The top row
+// is scrolled back to the top: making it visible from row 0 would leave it
+// at the bottom, a page away from where the user was.
 void CMainFrame::ReplaceListFont() {
   CFont font;
   if (!font.CreatePointFont(int(g_appConfig.m_fontPoint), g_appConfig.m_fontName.c_str())) {
@@ -114,8 +116,9 @@ void CMainFrame::ReplaceListFont() {
   m_list.SetWindowPos(nullptr, 0, 0, 0, 0, kResize);
   m_list.SetWindowPos(nullptr, 0, 0, rect.right - rect.left, rect.bottom - rect.top, kResize);
   m_followNewItems = follow;
-  if (top >= 0) {
-    m_list.EnsureVisible(top, FALSE);
+  const int delta = top - m_list.GetTopIndex();
+  if (top >= 0 && delta != 0 && m_list.m_rowHeight != 0) {
+    m_list.Scroll(0, delta * int(m_list.m_rowHeight));
   }
 }
 

@@ -193,8 +193,7 @@ void CLocalFileList::FreeList(LocalFileArray& list) {
 }
 
 void CLocalFileList::DeleteDumpFiles() {
-  Expire(kLocalFilesDump);
-  Refresh(kLocalFilesDump);
+  Rescan(kLocalFilesDump);
   for (size_t i = 0; i < m_dumpFiles.count; ++i) {
     ::DeleteFileW(m_dumpFiles[i]->path);
   }
@@ -263,6 +262,11 @@ void CLocalFileList::Expire(uint32_t bits) {
   if ((bits & kLocalFilesDump) != 0) {
     m_dumpRefreshed = false;
   }
+}
+
+void CLocalFileList::Rescan(uint32_t bits) {
+  Expire(bits);
+  Refresh(bits);
 }
 
 void CLocalFileList::Refresh(uint32_t bits) {

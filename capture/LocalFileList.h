@@ -17,7 +17,8 @@ constexpr uint32_t kLocalFileNoCount = 0xFFFFFFFFu;
 // Refresh bits.
 constexpr uint32_t kLocalFilesTrace = 1;
 constexpr uint32_t kLocalFilesDump = 2;
-// A list is scanned again at most this often.
+// Refresh scans a list again at most this often, so a burst of remote list
+// requests does not rescan the folders each time.
 constexpr DWORD kLocalFilesRefreshMs = 5000;
 // Room for a full path of at most 259 characters and its terminator.
 constexpr size_t kLocalFilePathUnits = MAX_PATH;
@@ -76,6 +77,9 @@ class CLocalFileList {
   // Each list keeps its own refresh time: one refreshed less than 5000 ms ago
   // stays as it is.
   void Refresh(uint32_t bits);
+  // Scans the lists named by `bits` now, whatever the time of the last scan:
+  // what the user opens shows the files written just before.
+  void Rescan(uint32_t bits);
   // Makes the next Refresh of these lists scan whatever the time.
   void Expire(uint32_t bits);
 

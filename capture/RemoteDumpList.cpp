@@ -155,9 +155,9 @@ DumpListResult FetchRemoteDumpList(const sockaddr_in& server, const DumpListLimi
   return DumpListResult::kListed;
 }
 
-int CRemoteDumpListRequest::Start(const sockaddr_in& server, const DumpListLimits& limits, HWND window,
-                                  UINT doneMessage) {
-  if (m_thread.valid()) {
+int CRemoteDumpListRequest::Start(const sockaddr_in& server, const wchar_t* serverName, const DumpListLimits& limits,
+                                  HWND window, UINT doneMessage) {
+  if (m_thread.valid() || !m_serverName.Assign(serverName != nullptr ? serverName : L"")) {
     return 0;
   }
   if (!m_cancel.valid()) {

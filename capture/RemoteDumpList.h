@@ -64,7 +64,9 @@ DumpListResult FetchRemoteDumpList(const sockaddr_in& server, const DumpListLimi
 // while the remote side takes its time. When it ends, `doneMessage` is
 // posted to the window (wParam and lParam 0); the window then takes the
 // result. Destroying the object cancels the request and waits for its
-// thread, which the limits keep short.
+// thread, which the limits keep short. The request keeps the server it
+// asked and the name the user gave it: the window may have connected
+// elsewhere by the time the list arrives.
 class CRemoteDumpListRequest {
  public:
   CRemoteDumpListRequest() = default;
@@ -73,7 +75,12 @@ class CRemoteDumpListRequest {
   CRemoteDumpListRequest& operator=(const CRemoteDumpListRequest&) = delete;
 
   // 1 when the thread runs; 0 when it could not be started or one runs.
-  int Start(const sockaddr_in& server, const DumpListLimits& limits, HWND window, UINT doneMessage);
+  // `serverName` (may be null) is kept for the list's dialog.
+  int Start(const sockaddr_in& server, const wchar_t* serverName, const DumpListLimits& limits, HWND window,
+            UINT doneMessage);
+  // The server of the last Start, and its name as given.
+  const sockaddr_in& Server() const { return m_server; }
+  const CString& ServerName() const { return m_serverName; }
   // True from Start until the result has been taken.
   bool Pending() const { return m_thread.valid(); }
   // True once the result is ready (the done message follows).
@@ -89,6 +96,7 @@ class CRemoteDumpListRequest {
   void Join();
 
   sockaddr_in m_server = {};
+  CString m_serverName;
   DumpListLimits m_limits;
   HWND m_window = nullptr;
   UINT m_doneMessage = 0;

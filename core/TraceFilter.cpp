@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <iterator>
 #include <new>
 #include <utility>
 
@@ -584,6 +585,11 @@ int CTraceFilter::IsDifferent(const CTraceFilter& other) const {
   return (m_flags & kFilterConditions) ? 1 : 0;
 }
 
+const wchar_t* ConditionOperatorWord(uint8_t op) {
+  static constexpr const wchar_t* kOperatorWords[] = {L"IS", L"INCLUDE", L"IS NOT", L"EXCLUDE", L"REGEX"};
+  return op < std::size(kOperatorWords) ? kOperatorWords[op] : kOperatorWords[kOperatorExclude];
+}
+
 int CTraceFilter::FormatCondition(int index, wchar_t* buffer, size_t size) const {
   if (!buffer || size == 0) return -1;
   buffer[0] = L'\0';
@@ -593,10 +599,7 @@ int CTraceFilter::FormatCondition(int index, wchar_t* buffer, size_t size) const
   const wchar_t* field = condition->m_field == kConditionModule ? L"NAME"
                          : condition->m_field == kConditionHint ? L"HINT"
                                                                 : L"MESSAGE";
-  static constexpr const wchar_t* kOperatorWords[] = {L"IS", L"INCLUDE", L"IS NOT", L"EXCLUDE"};
-  constexpr size_t kOperatorWordCount = sizeof(kOperatorWords) / sizeof(kOperatorWords[0]);
-  const uint8_t op = condition->Operator();
-  const wchar_t* word = op < kOperatorWordCount ? kOperatorWords[op] : L"EXCLUDE";
-  StrPrintfW(buffer, size, L"%s \"%s\" %s \"%s\"", connector, field, word, condition->m_text.c_str());
+  StrPrintfW(buffer, size, L"%s \"%s\" %s \"%s\"", connector, field, ConditionOperatorWord(condition->Operator()),
+             condition->m_text.c_str());
   return static_cast<int>(std::wcslen(buffer));
 }

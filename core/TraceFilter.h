@@ -35,6 +35,11 @@ constexpr uint8_t kOperatorRegex = 4;
 constexpr uint8_t kConditionOr = 0x40;             // joined to the previous one by OR
 constexpr uint8_t kConditionCaseSensitive = 0x80;
 
+// The word of an operator in a condition's text form and in the condition
+// editor: "IS", "INCLUDE", "IS NOT", "EXCLUDE", "REGEX"; any other value
+// reads "EXCLUDE".
+const wchar_t* ConditionOperatorWord(uint8_t op);
+
 constexpr size_t kMaxFilterConditions = 16;
 constexpr size_t kConditionTextChars = 128;  // 127 characters and the terminator
 
@@ -115,7 +120,9 @@ class CTraceFilter {
   int Compile();
 
   // True when `pattern` compiles as an expression of a regular-expression
-  // condition (an invalid one would match nothing).
+  // condition. False for invalid syntax and for what the engine does not
+  // support (back-references, look-around): conditions are refused such a
+  // pattern where they are made, since it would match nothing.
   static bool IsValidExpression(const wchar_t* pattern);
 
   // 1 when the record passes every switched-on test, else 0.

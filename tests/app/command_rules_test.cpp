@@ -62,7 +62,7 @@ const StateCase kStateCases[] = {
     // An empty list: Goto, bookmarks and colours grey, Find stays.
     {"empty: goto", Idle(), ID_VIEW_GOTO, false, -1},
     {"empty: toggle", Idle(), ID_BOOKMARK_TOGGLE, false, -1},
-    {"empty: colour", Idle(), ID_BOOKMARK_RED, false, -1},
+    {"empty: colour", Idle(), ID_BOOKMARK_RED, false, 0},
     {"empty: next mark", Idle(), ID_BOOKMARK_NEXT, false, -1},
     {"empty: clear marks", Idle(), ID_BOOKMARK_CLEAR, false, -1},
     {"empty: find", Idle(), ID_EDIT_FIND, true, -1},
@@ -87,7 +87,7 @@ const StateCase kStateCases[] = {
     {"job: toggle", With(FileWithSelection(), [](CommandFacts& f) { f.viewUsable = false; }), ID_BOOKMARK_TOGGLE, false,
      -1},
     {"job: colour", With(FileWithSelection(), [](CommandFacts& f) { f.viewUsable = false; }), ID_BOOKMARK_BLUE, false,
-     -1},
+     0},
     {"job: clear marks", With(FileWithSelection(), [](CommandFacts& f) { f.viewUsable = false; }), ID_BOOKMARK_CLEAR,
      false, -1},
     {"job: quick filter", With(FileWithSelection(), [](CommandFacts& f) { f.viewUsable = false; }), ID_QUICK_FILTER,
@@ -156,8 +156,9 @@ const StateCase kStateCases[] = {
     {"not on top", Idle(), ID_VIEW_ALWAYS_ON_TOP, true, 0},
     {"last colour checked", With(FileWithSelection(), [](CommandFacts& f) { f.lastBookmarkCommand = ID_BOOKMARK_PINK; }),
      ID_BOOKMARK_PINK, true, 1},
-    {"other colour left", With(FileWithSelection(), [](CommandFacts& f) { f.lastBookmarkCommand = ID_BOOKMARK_PINK; }),
-     ID_BOOKMARK_GRAY, true, -1},
+    {"other colour unchecked",
+     With(FileWithSelection(), [](CommandFacts& f) { f.lastBookmarkCommand = ID_BOOKMARK_PINK; }), ID_BOOKMARK_GRAY,
+     true, 0},
     // Commands without a rule.
     {"open", Idle(), ID_FILE_OPEN, true, -1},
     {"history entry", Idle(), ID_FILE_HISTORY_FIRST + 38, true, -1},
@@ -580,9 +581,12 @@ TEST(EditingKeys, AnEditKeepsItsEditingKeysAndTheRestAreAccelerators) {
     UINT key;
     bool ctrl, shift, alt, editing;
   } cases[] = {
-      {'A', true, false, false, true},     {'C', true, false, false, true},  {'E', true, false, false, true},
-      {'V', true, false, false, true},     {'Z', true, false, false, true},  {VK_INSERT, true, false, false, true},
-      {VK_INSERT, false, true, false, true}, {VK_DELETE, false, true, false, true},
+      {'A', true, false, false, true},     {'C', true, false, false, true},  {'V', true, false, false, true},
+      {'X', true, false, false, true},     {'Y', true, false, false, true},  {'Z', true, false, false, true},
+      {VK_INSERT, true, false, false, true}, {VK_INSERT, false, true, false, true},
+      {VK_DELETE, false, true, false, true}, {VK_BACK, true, false, false, true},
+      // The frame's own keys, which an edit has no use for.
+      {'E', true, false, false, false},    {'H', true, false, false, false},
       {'O', true, false, false, false},    {'F', true, false, false, false}, {VK_F3, false, false, false, false},
       {VK_F2, true, false, false, false},  {'C', true, true, false, false},  {'C', true, false, true, false},
       {'C', false, false, false, false},

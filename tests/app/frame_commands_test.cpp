@@ -303,12 +303,24 @@ TEST_F(FrameCommands, AnEditKeepsItsEditingKeysButOtherKeysStillWork) {
   HWND edit = s_frame->QuickFilter().Edit().m_hWnd;
   ASSERT_NE(edit, nullptr);
   ::SetFocus(edit);  // the hint goes, the typed text counts
-  for (UINT key : {UINT('C'), UINT('A'), UINT('E')}) {
+  for (UINT key : {UINT('C'), UINT('A'), UINT('V'), UINT('Z')}) {
     EXPECT_FALSE(PressKey(edit, key, true, false)) << key;
   }
   EXPECT_TRUE(g_commands.empty());
-  EXPECT_TRUE(PressKey(edit, 'T', true, false));
-  ASSERT_EQ(g_commands.size(), 1u);
+  // Keys an edit has no use for stay the frame's, Ctrl+E and Ctrl+H too.
+  kt_test::CModalRecorder modal;  // Ctrl+H's history dialog, cancelled
+  modal.answer = IDCANCEL;
+  const struct {
+    UINT key, command;
+  } frameKeys[] = {{'T', ID_VIEW_ALWAYS_ON_TOP}, {'E', ID_VIEW_CLEAR_DISPLAY}, {'H', ID_FILE_HISTORY_MANAGE}};
+  for (const auto& k : frameKeys) {
+    g_commands.clear();
+    EXPECT_TRUE(PressKey(edit, k.key, true, false)) << k.key;
+    ASSERT_EQ(g_commands.size(), 1u) << k.key;
+    EXPECT_EQ(g_commands[0].first, k.command);
+  }
+  ASSERT_EQ(modal.dialogs.size(), 1u);
+  EXPECT_EQ(modal.dialogs[0].templateId, UINT(IDD_HISTORY));
   Command(ID_VIEW_ALWAYS_ON_TOP);
 }
 
@@ -343,6 +355,15 @@ TEST_F(FrameCommands, TheViewMenuShowsTheRulesOfTheShownView) {
   Select({2});
   s_frame->SendMessage(WM_INITMENUPOPUP, WPARAM(view), 1);
   EXPECT_EQ(::GetMenuState(view, ID_EDIT_COPY, MF_BYCOMMAND) & MF_GRAYED, 0u);
+  // The menu bar keeps its menu: after each colour only that one is checked.
+  for (UINT colour : {UINT(ID_BOOKMARK_RED), UINT(ID_BOOKMARK_BLUE), UINT(ID_BOOKMARK_GRAY)}) {
+    Command(colour);
+    s_frame->SendMessage(WM_INITMENUPOPUP, WPARAM(view), 1);
+    for (UINT id = ID_BOOKMARK_GRAY; id <= ID_BOOKMARK_PURPLE; ++id) {
+      EXPECT_EQ((::GetMenuState(view, id, MF_BYCOMMAND) & MF_CHECKED) != 0, id == colour) << colour << " " << id;
+    }
+  }
+  s_file->ClearMarks();
   HMENU tools = ::GetSubMenu(menu, 2);
   s_frame->SendMessage(WM_INITMENUPOPUP, WPARAM(tools), 2);
   wchar_t text[64] = {};
@@ -810,6 +831,34 @@ TEST_F(FrameCommands, TheStatisticRequestOpensATabOfItsMessageAndWmNullCarriesNo
   EXPECT_NE(std::wstring(group->Item(tabs)->text.c_str()).find(kStatisticsViewName), std::wstring::npos);
   s_frame->SetStatisticDlg(nullptr);
   s_frame->ViewStrip().CloseItem(tabs, 1);
+}
+
+// The new tab takes the shown view's groups; with no view shown, or one a
+// filter job owns, there are none to take and no tab opens.
+TEST_F(FrameCommands, AStatisticRequestWithoutAUsableViewOpensNoTab) {
+  PendingStatistic dialog;
+  s_frame->SetStatisticDlg(&dialog);
+  TabGroup* group = s_frame->ViewStrip().Model().CurrentGroup();
+  const size_t tabs = group->Count();
+  CTraceView* view = s_frame->ShownView();
+  const size_t selected = group->selected;
+  const struct {
+    const char* name;
+    bool shown;
+    LONG state;
+  } cases[] = {{"no view shown", false, kViewIdle}, {"view owned by a filter job", true, kViewFilterJob}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    group->selected = c.shown ? selected : kTabNoItem;
+    view->ExchangeState(c.state);
+    dialog.pending = true;
+    s_frame->SendMessage(ktframe::kStatisticResultMessage, 1, LPARAM(L"needle"));
+    view->ExchangeState(kViewIdle);
+    group->selected = selected;
+    EXPECT_EQ(group->Count(), tabs);
+    EXPECT_EQ(s_file->m_isStatisticsStore, 0);
+  }
+  s_frame->SetStatisticDlg(nullptr);
 }
 
 TEST_F(FrameCommands, ADoubleClickShowsTheRowsDetail) {

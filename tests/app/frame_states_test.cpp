@@ -29,6 +29,7 @@
 #include "tests/core/TempFolder.h"
 #include "tests/ui/UiHarness.h"
 #include "tools/trace-dump/Generate.h"
+#include "ui/dialogs/OptionsDlg.h"
 #include "ui/framework/PopupSeam.h"
 
 namespace {
@@ -809,6 +810,34 @@ TEST_F(FrameStates, ShowingAFileViewClearsEverySelectionAndTheFocus) {
     EXPECT_EQ(list.GetNextItem(-1, LVNI_SELECTED), -1);
     EXPECT_EQ(list.GetNextItem(-1, LVNI_FOCUSED), -1);
     EXPECT_EQ(list.GetTopIndex(), 0);
+  }
+  CloseDocument(1);
+}
+
+// A new font measures the rows again; the row that was at the top stays at
+// the top, whether the rows grow or shrink.
+TEST_F(FrameStates, ANewFontKeepsTheTopRowAtTheTop) {
+  CTraceFile* file = AddFile(L"fonts.ktr");
+  ASSERT_EQ(Frame().ShownView(), file->m_views[0]);
+  CKeltracerView& list = Frame().List();
+  constexpr int kTop = 700;
+  list.EnsureVisible(int(kFileRecords) - 1, FALSE);
+  list.Scroll(0, (kTop - list.GetTopIndex()) * int(list.m_rowHeight));
+  ASSERT_EQ(list.GetTopIndex(), kTop);
+  const uint32_t point = g_appConfig.m_fontPoint;
+  kt_test::CModalRecorder modal;
+  for (const uint32_t tenths : {point + 80, point}) {
+    SCOPED_TRACE(tenths);
+    const UINT height = list.m_rowHeight;
+    modal.answerWith = [&](CDialogImplBase& dialog, UINT templateId) -> INT_PTR {
+      EXPECT_EQ(UINT(IDD_OPTIONS), templateId);
+      g_appConfig.m_fontPoint = tenths;
+      static_cast<COptionsDlg&>(dialog).m_changes.font = 1;
+      return IDOK;
+    };
+    Frame().SendMessage(WM_COMMAND, MAKEWPARAM(ID_VIEW_OPTIONS, 0), 0);
+    EXPECT_NE(list.m_rowHeight, height);
+    EXPECT_EQ(list.GetTopIndex(), kTop);
   }
   CloseDocument(1);
 }

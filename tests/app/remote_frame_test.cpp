@@ -13,6 +13,7 @@
 #include <cwchar>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -29,6 +30,7 @@
 #include "jobs/UploadJob.h"
 #include "net/Inet.h"
 #include "net/RemoteAddress.h"
+#include "net/RemoteProtocol.h"
 #include "net/RemoteServer.h"
 #include "resource.h"
 #include "tests/app/FrameFixture.h"
@@ -83,10 +85,11 @@ int RowNamed(HWND list, const wchar_t* name) {
   return -1;
 }
 
-// A listener on 127.0.0.1 whose one connection `serve` answers on a thread.
+// A listener on 127.0.0.1 whose connections, `connections` of them one
+// after another, `serve` answers on a thread.
 class Peer {
  public:
-  explicit Peer(std::function<void(SOCKET, const std::atomic<bool>&)> serve) {
+  explicit Peer(std::function<void(SOCKET, const std::atomic<bool>&)> serve, int connections = 1) {
     m_listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     sockaddr_in address = {};
     address.sin_family = AF_INET;
@@ -96,11 +99,13 @@ class Peer {
     listen(m_listener, 1);
     getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
     m_port = ntohs(address.sin_port);
-    m_thread = std::thread([this, serve] {
-      SOCKET peer = accept(m_listener, nullptr, nullptr);
-      if (peer == INVALID_SOCKET) return;
-      serve(peer, m_stop);
-      closesocket(peer);
+    m_thread = std::thread([this, serve, connections] {
+      for (int i = 0; i < connections; ++i) {
+        SOCKET peer = accept(m_listener, nullptr, nullptr);
+        if (peer == INVALID_SOCKET) return;
+        serve(peer, m_stop);
+        closesocket(peer);
+      }
     });
   }
   ~Peer() {
@@ -117,15 +122,25 @@ class Peer {
   std::thread m_thread;
 };
 
-void ReadWord(SOCKET s) {
-  char word[4];
-  int have = 0;
-  while (have < 4) {
-    const int got = recv(s, word + have, 4 - have, 0);
-    if (got <= 0) return;
-    have += got;
+// Reads `bytes` bytes; fewer when the connection ends first.
+std::string ReadBytes(SOCKET s, size_t bytes) {
+  std::string data(bytes, '\0');
+  size_t have = 0;
+  while (have < bytes) {
+    const int got = recv(s, &data[have], int(bytes - have), 0);
+    if (got <= 0) break;
+    have += size_t(got);
   }
+  data.resize(have);
+  return data;
 }
+uint32_t ReadLe32(SOCKET s) {
+  const std::string word = ReadBytes(s, 4);
+  uint32_t value = 0;
+  for (size_t i = 0; i < word.size(); ++i) value |= uint32_t(uint8_t(word[i])) << (8 * i);
+  return value;
+}
+void ReadWord(SOCKET s) { ReadBytes(s, 4); }
 
 void PutLe32(std::string& out, uint32_t value) {
   for (int i = 0; i < 4; ++i) out.push_back(char(value >> (8 * i)));
@@ -266,6 +281,79 @@ TEST_F(RemoteFrame, LocalDumpFilesAreCopiedWhereTheUserSays) {
   EXPECT_TRUE(PumpUntil([&] { return FileBytes(second) == 200; }));
 }
 
+// The lists are scanned when the File drop-down, Save dump file or the
+// history dialog opens, however soon after the last scan: the clock stands
+// still here, and a file written between two openings is offered by the
+// second.
+DWORD StillClock() { return 1000; }
+
+TEST_F(RemoteFrame, EachFileListIsScannedWhenItOpens) {
+  TempFolder folder(L"ktrescan");
+  LocalFileFolders folders;
+  wcscpy(folders.temp, folder.path().c_str());
+  g_localFileList.SetFolders(folders);
+  g_localFileList.SetTickSource(StillClock);
+  g_localFileList.Expire(kLocalFilesTrace | kLocalFilesDump);
+  // Each opener returns how many files it offered.
+  const auto dropDown = [&]() -> size_t {
+    kt_test::CPopupRecorder popups;
+    NMTOOLBARW drop = {};
+    drop.hdr = {nullptr, ktui::kToolBarWindowId, UINT(TBN_DROPDOWN)};
+    drop.iItem = ID_FILE_DROPDOWN;
+    Frame().SendMessage(WM_NOTIFY, ktui::kToolBarWindowId, LPARAM(&drop));
+    EXPECT_EQ(1u, popups.menus.size());
+    return Frame().HistoryPaths().size();
+  };
+  const auto history = [&]() -> size_t {
+    size_t offered = 0;
+    kt_test::CModalRecorder modal;
+    modal.answerWith = [&](CDialogImplBase&, UINT templateId) -> INT_PTR {
+      EXPECT_EQ(UINT(IDD_HISTORY), templateId);
+      offered = g_localFileList.TraceFiles().count;  // the list the dialog shows
+      return IDCANCEL;
+    };
+    Frame().SendMessage(WM_COMMAND, MAKEWPARAM(ID_FILE_HISTORY_MANAGE, 0), 0);
+    return offered;
+  };
+  const auto saveDump = [&]() -> size_t {
+    size_t offered = 0;
+    kt_test::CModalRecorder modal;
+    modal.answerWith = [&](CDialogImplBase& dialog, UINT templateId) -> INT_PTR {
+      EXPECT_EQ(UINT(IDD_DUMP_FILE), templateId);
+      offered = static_cast<CDumpFileDlg&>(dialog).Entries().Count();
+      return IDCANCEL;
+    };
+    modal.saveFile = [&](OPENFILENAMEW&) {
+      offered = 1;  // one file goes straight to the save dialog
+      return FALSE;
+    };
+    Frame().OnSaveDumpFile();
+    return offered;
+  };
+  const struct {
+    const char* name;
+    const wchar_t* extension;
+    std::function<size_t()> open;
+  } openers[] = {{"file drop-down", L".ktr", dropDown},
+                 {"history dialog", L".ktr", history},
+                 {"save dump file", L".dump", saveDump}};
+  for (const auto& opener : openers) {
+    SCOPED_TRACE(opener.name);
+    for (size_t files = 1; files <= 2; ++files) {
+      WriteBytes(folder.File((L"keltra_" + std::to_wstring(files) + opener.extension).c_str()), 100);
+      EXPECT_EQ(files, opener.open());
+    }
+    for (size_t files = 1; files <= 2; ++files) {
+      ::DeleteFileW(folder.File((L"keltra_" + std::to_wstring(files) + opener.extension).c_str()).c_str());
+    }
+  }
+  g_localFileList.SetTickSource(GetTickCount);
+  LocalFileFolders shared;
+  wcscpy(shared.temp, s_temp->path().c_str());
+  g_localFileList.SetFolders(shared);
+  g_localFileList.Expire(kLocalFilesTrace | kLocalFilesDump);
+}
+
 // ---------------------------------------------------------- remote dump list
 
 class DumpListFrame : public RemoteFrame {
@@ -355,6 +443,84 @@ TEST_F(DumpListFrame, NoServerIsTheSocketError) {
   ASSERT_EQ(1u, boxes.messageBoxes.size());
   EXPECT_EQ(L"socket create remote dump file list failed!", boxes.messageBoxes[0].text);
   EXPECT_EQ(UINT(MB_ICONERROR), boxes.messageBoxes[0].type);
+}
+
+// A list asked of one server and answered only after the frame connected to
+// another is that first server's: it is shown under the first server's name
+// and the chosen file is fetched from there.
+TEST_F(DumpListFrame, AListAnsweredAfterAReconnectKeepsTheServerItWasAskedOf) {
+  const std::string remotePath = "C:\\first\\keltra_a.dump";
+  const std::string content(300, 'a');
+  HANDLE release = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_NE(nullptr, release);
+  std::mutex fetchedLock;
+  std::string fetched;  // the path the file request named; guarded by fetchedLock
+  Peer first(
+      [&](SOCKET s, const std::atomic<bool>&) {
+        if (ReadLe32(s) == kRemoteDumpList) {
+          ::WaitForSingleObject(release, kWaitMs);
+          std::string reply;
+          PutLe32(reply, uint32_t(8 + 4 + remotePath.size() + 16));
+          PutLe32(reply, 1);  // count
+          PutLe32(reply, 0);
+          PutLe32(reply, uint32_t(remotePath.size()));
+          reply += remotePath;
+          reply += std::string(8, '\0');  // last write
+          PutLe32(reply, uint32_t(content.size()));
+          PutLe32(reply, 0);  // records
+          send(s, reply.data(), int(reply.size()), 0);
+          return;
+        }
+        const std::string path = ReadBytes(s, ReadLe32(s));
+        {
+          const std::lock_guard<std::mutex> hold(fetchedLock);
+          fetched = path;
+        }
+        std::string reply;
+        PutLe32(reply, uint32_t(content.size()));
+        reply += content;
+        send(s, reply.data(), int(reply.size()), 0);
+      },
+      2);
+  sockaddr_in server = {};
+  ASSERT_EQ(1, MakeRemoteSocketAddress(first.Address().c_str(), &server));
+  Frame().SetConnection(ktframe::kConnected, first.Address().c_str());
+  Frame().SetRemoteServerAddress(server);
+  const std::wstring target = s_temp->File(L"from_first.dump");
+  std::wstring shownName;
+  kt_test::CPopupRecorder boxes;
+  kt_test::CModalRecorder modal;
+  modal.answerWith = [&](CDialogImplBase& dialog, UINT templateId) -> INT_PTR {
+    EXPECT_EQ(UINT(IDD_DUMP_FILE), templateId);
+    auto& dump = static_cast<CDumpFileDlg&>(dialog);
+    shownName = dump.RemoteName().c_str();
+    if (dump.Entries().Count() != 1) return IDCANCEL;
+    dump.m_path = dump.Entries()[0]->path;
+    return IDOK;
+  };
+  modal.saveFile = [&](OPENFILENAMEW& request) {
+    wcsncpy(request.lpstrFile, target.c_str(), request.nMaxFile);
+    return TRUE;
+  };
+  Frame().OnSaveDumpFile();
+  ASSERT_TRUE(Frame().DumpListPending());
+  // Meanwhile the frame left the first server for another.
+  const std::wstring second = L"127.0.0.1:" + std::to_wstring(UnusedLoopbackPort());
+  sockaddr_in secondServer = {};
+  ASSERT_EQ(1, MakeRemoteSocketAddress(second.c_str(), &secondServer));
+  Frame().SetConnection(ktframe::kNotConnected, L"");
+  Frame().SetConnection(ktframe::kConnected, second.c_str());
+  Frame().SetRemoteServerAddress(secondServer);
+  ::SetEvent(release);
+  EXPECT_TRUE(PumpUntil([&] { return !Frame().DumpListPending(); }));
+  EXPECT_EQ(first.Address(), shownName);
+  EXPECT_TRUE(PumpUntil([&] { return FileBytes(target) == content.size(); }));
+  {
+    const std::lock_guard<std::mutex> hold(fetchedLock);
+    EXPECT_EQ(remotePath, fetched);
+  }
+  EXPECT_TRUE(boxes.messageBoxes.empty());
+  ::CloseHandle(release);
 }
 
 // --------------------------------------------------------------- remote file

@@ -336,9 +336,9 @@ TEST_F(FetchDumpList, RequestThreadPostsWhenDoneAndHandsOverTheEntries) {
   ASSERT_NE(nullptr, window);
   constexpr UINT kDone = WM_APP + 7;
   CRemoteDumpListRequest request;
-  ASSERT_EQ(1, request.Start(peer.Address(), ShortLimits(), window, kDone));
+  ASSERT_EQ(1, request.Start(peer.Address(), L"peer", ShortLimits(), window, kDone));
   EXPECT_TRUE(request.Pending());
-  EXPECT_EQ(0, request.Start(peer.Address(), ShortLimits(), window, kDone));
+  EXPECT_EQ(0, request.Start(peer.Address(), L"peer", ShortLimits(), window, kDone));
   MSG msg = {};
   bool done = false;
   while (!done && MsgWaitForMultipleObjects(0, nullptr, FALSE, kNetTimeoutMs, QS_POSTMESSAGE) == WAIT_OBJECT_0) {
@@ -362,7 +362,7 @@ TEST_F(FetchDumpList, DestroyingARunningRequestCancelsIt) {
   limits.idleMs = 600000;
   limits.totalMs = 600000;
   auto* request = new CRemoteDumpListRequest;
-  ASSERT_EQ(1, request->Start(peer.Address(), limits, nullptr, 0));
+  ASSERT_EQ(1, request->Start(peer.Address(), L"peer", limits, nullptr, 0));
   ASSERT_TRUE(WaitFor([&] { return peer.Accepted(); }, kNetTimeoutMs));
   delete request;  // returns: the ctest time limit would catch a hang
 }

@@ -597,7 +597,7 @@ TEST(TraceFilterFormat, TextFormOfConditions) {
       L"AND \"NAME\" IS \"a\"",
       L"    OR \"HINT\" INCLUDE \"b\"",
       L"AND \"MESSAGE\" IS NOT \"c\"",
-      L"AND \"MESSAGE\" EXCLUDE \"^x+\\d\"",
+      L"AND \"MESSAGE\" REGEX \"^x+\\d\"",
       L"    OR \"MESSAGE\" EXCLUDE \"e\"",
   };
   wchar_t buffer[64];

@@ -1,15 +1,12 @@
 #include "ui/dialogs/EditConditionDlg.h"
 
 #include "ui/dialogs/FilterRules.h"
+#include "ui/framework/MessageBoxes.h"
 
 namespace {
 
 constexpr const wchar_t* kConnectorTexts[] = {L"AND", L"OR"};
 constexpr const wchar_t* kFieldTexts[] = {L"Dll/Exe Name", L"Hint", L"Message"};
-constexpr const wchar_t* kOperatorTexts[ktdlg::kOperatorChoiceCount] = {L"IS", L"INCLUDE", L"IS NOT", L"EXCLUDE"};
-// Only a condition that already is a regular expression (the quick filter
-// makes them) lists this entry, so it opens as what it is.
-constexpr wchar_t kRegexOperatorText[] = L"REGEX";
 
 constexpr UINT kConditionTextLimit = 128;
 
@@ -35,9 +32,13 @@ BOOL CEditConditionDlg::OnInit() {
   Fill(m_connector, kConnectorTexts);
   m_connector.EnableWindow(choices.connectorEnabled ? TRUE : FALSE);
   Fill(m_fieldCombo, kFieldTexts);
-  Fill(m_operator, kOperatorTexts);
+  for (int op = 0; op < ktdlg::kOperatorChoiceCount; ++op) {
+    m_operator.AddString(ConditionOperatorWord(uint8_t(op)));
+  }
+  // Only a condition that already is a regular expression (the quick filter
+  // makes them) lists this entry, so it opens as what it is.
   m_regexEntry = choices.regexEntry;
-  if (m_regexEntry) m_operator.AddString(kRegexOperatorText);
+  if (m_regexEntry) m_operator.AddString(ConditionOperatorWord(kOperatorRegex));
 
   m_connectorChoice = choices.connector;
   m_fieldChoice = choices.field;
@@ -55,7 +56,17 @@ bool CEditConditionDlg::OnOk() {
   choices.op = m_operatorChoice;
   choices.regexEntry = m_regexEntry;
   choices.caseSensitive = m_caseSensitive == BST_CHECKED;
-  m_flags = ktdlg::ConditionFlagsFromChoices(choices, m_flags);
+  const uint8_t flags = ktdlg::ConditionFlagsFromChoices(choices, m_flags);
+  // An expression the filter cannot run would match nothing without a word:
+  // it is named, and the editor stays open on it.
+  if ((flags & kConditionOperatorMask) == kOperatorRegex && !CTraceFilter::IsValidExpression(m_editText.c_str())) {
+    ktui::MessageBoxFromId(m_hWnd, IDS_INVALID_PATTERN, MB_ICONWARNING, m_editText.c_str());
+    HWND edit = GetDlgItem(IDC_COND_TEXT);
+    ::SetFocus(edit);
+    ::SendMessageW(edit, EM_SETSEL, 0, -1);
+    return false;
+  }
+  m_flags = flags;
   m_field = ktdlg::ConditionFieldFromChoice(choices.field);
   m_text = m_editText;
   return true;

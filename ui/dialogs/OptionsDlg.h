@@ -65,11 +65,13 @@ class COptionsDlg : public CStdDialogImpl<COptionsDlg> {
     DDX_CHECK(IDC_OPT_DBWIN, m_values.dbWinEnable)
     DDX_CHECK(IDC_OPT_SORT, m_values.sortEnable)
     DDX_TEXT(IDC_OPT_IGNORE, m_values.ignoredGroups)
-    DDX_INT(IDC_OPT_MAX_MEM, m_values.maxMem)
+    // Both numbers are held within their ranges on OK, so no text of theirs
+    // may hold OK back (a cleared size edit may be disabled, out of reach).
+    DDX_NUMBER_OR_ZERO(IDC_OPT_MAX_MEM, m_values.maxMem)
     DDX_CHECK(IDC_OPT_BACKUP, m_values.backupOn)
     DDX_TEXT(IDC_OPT_BACKUP_FOLDER, m_values.backupFolder)
     DDX_RADIO(IDC_OPT_BACKUP_UNLIMITED, m_values.sizeLimitOn)
-    DDX_UINT(IDC_OPT_BACKUP_SIZE, m_values.sizeLimit)
+    DDX_NUMBER_OR_ZERO(IDC_OPT_BACKUP_SIZE, m_values.sizeLimit)
   END_DDX_MAP()
 
   BOOL OnInit();

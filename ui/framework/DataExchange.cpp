@@ -28,9 +28,62 @@ bool ReadMagnitude(const wchar_t* cursor, uint64_t limit, uint64_t* magnitude) {
   return true;
 }
 
+// Blanks, an optional sign, digits, blanks: the magnitude, held at
+// UINT64_MAX; false when the text is not of that form.
+bool ReadSaturated(const wchar_t* text, bool* negative, uint64_t* magnitude) {
+  if (text == nullptr) {
+    return false;
+  }
+  while (IsBlank(*text)) {
+    ++text;
+  }
+  *negative = *text == L'-';
+  if (*text == L'-' || *text == L'+') {
+    ++text;
+  }
+  uint64_t value = 0;
+  int digits = 0;
+  for (; *text >= L'0' && *text <= L'9'; ++text, ++digits) {
+    const uint64_t digit = uint64_t(*text - L'0');
+    value = value > (UINT64_MAX - digit) / 10 ? UINT64_MAX : value * 10 + digit;
+  }
+  while (IsBlank(*text)) {
+    ++text;
+  }
+  if (digits == 0 || *text != 0) {
+    return false;
+  }
+  *magnitude = value;
+  return true;
+}
+
 }  // namespace
 
 namespace ktui {
+
+int64_t ReadSignedOrZero(const wchar_t* text, int64_t minimum, int64_t maximum) {
+  bool negative = false;
+  uint64_t magnitude = 0;
+  int64_t value = 0;
+  if (ReadSaturated(text, &negative, &magnitude)) {
+    constexpr uint64_t kLargestNegative = uint64_t(INT64_MAX) + 1;
+    if (negative) {
+      value = magnitude >= kLargestNegative ? INT64_MIN : -int64_t(magnitude);
+    } else {
+      value = magnitude > uint64_t(INT64_MAX) ? INT64_MAX : int64_t(magnitude);
+    }
+  }
+  return value < minimum ? minimum : (value > maximum ? maximum : value);
+}
+
+uint64_t ReadUnsignedOrZero(const wchar_t* text, uint64_t maximum) {
+  bool negative = false;
+  uint64_t magnitude = 0;
+  if (!ReadSaturated(text, &negative, &magnitude) || negative) {
+    return 0;
+  }
+  return magnitude > maximum ? maximum : magnitude;
+}
 
 bool ParseSignedNumber(const wchar_t* text, int64_t minimum, int64_t maximum, int64_t* value) {
   if (text == nullptr || minimum > maximum) {

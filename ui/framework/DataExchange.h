@@ -9,6 +9,9 @@
 //   DDX_TEXT(id, member)              CString, or a wchar_t array (text cut to fit, always terminated)
 //   DDX_INT(id, member) / DDX_UINT    any integer type, the whole range of the type
 //   DDX_INT_RANGE(id, member, lo, hi) an integer within [lo, hi]; outside it is an error
+//   DDX_NUMBER_OR_ZERO(id, member)    any integer type, never an error: text that is no number (empty
+//                                     text too) reads as 0, a number beyond the type's range as the
+//                                     nearer bound; for edits whose value the caller clamps anyway
 //   DDX_CHECK(id, member)             check box into int (BST_*) or uint32_t (0 / 1, 2 indeterminate)
 //   DDX_RADIO(firstId, member)        index of the checked button of the radio group that starts at
 //                                     firstId (its buttons follow in tab order up to the next WS_GROUP)
@@ -43,6 +46,10 @@ namespace ktui {
 // else, and the value within [minimum, maximum].
 bool ParseSignedNumber(const wchar_t* text, int64_t minimum, int64_t maximum, int64_t* value);
 bool ParseUnsignedNumber(const wchar_t* text, uint64_t maximum, uint64_t* value);
+// The same syntax read leniently: a number beyond [minimum, maximum] gives
+// the nearer bound, text that is no number gives 0 held within them.
+int64_t ReadSignedOrZero(const wchar_t* text, int64_t minimum, int64_t maximum);
+uint64_t ReadUnsignedOrZero(const wchar_t* text, uint64_t maximum);
 
 // Gives an up-down control the full 32-bit range [lo, hi] (UDM_SETRANGE32:
 // the 16-bit UDM_SETRANGE cannot reach past 32767) and makes it write its
@@ -126,43 +133,37 @@ class CWinDataExchange {
   template <class N>
   BOOL DdxNumberRange(UINT id, N& value, N lo, N hi, BOOL save) {
     static_assert(std::is_integral_v<N>, "numbers only");
-    HWND control = ::GetDlgItem(Window(), int(id));
-    if (control == nullptr) {
-      return Fail(id, save);
-    }
-    if (!save) {
-      wchar_t text[32];
+    return DdxNumberText(id, value, save, [lo, hi](const wchar_t* text, N* read) {
       if constexpr (std::is_signed_v<N>) {
-        _snwprintf(text, 32, L"%I64d", static_cast<long long>(value));
+        int64_t parsed = 0;
+        if (!ktui::ParseSignedNumber(text, int64_t(lo), int64_t(hi), &parsed)) {
+          return false;
+        }
+        *read = static_cast<N>(parsed);
       } else {
-        _snwprintf(text, 32, L"%I64u", static_cast<unsigned long long>(value));
+        uint64_t parsed = 0;
+        if (!ktui::ParseUnsignedNumber(text, uint64_t(hi), &parsed) || parsed < uint64_t(lo)) {
+          return false;
+        }
+        *read = static_cast<N>(parsed);
       }
-      text[31] = 0;
-      ::SetWindowTextW(control, text);
-      return TRUE;
-    }
-    CString text;
-    if (!ReadText(control, text)) {
-      return Fail(id, save);
-    }
-    N parsedValue = 0;
-    if constexpr (std::is_signed_v<N>) {
-      int64_t parsed = 0;
-      if (!ktui::ParseSignedNumber(text.c_str(), int64_t(lo), int64_t(hi), &parsed)) {
-        return Fail(id, save);
+      return true;
+    });
+  }
+
+  // A number that is never an error on save (DDX_NUMBER_OR_ZERO).
+  template <class N>
+  BOOL DdxNumberOrZero(UINT id, N& value, BOOL save) {
+    static_assert(std::is_integral_v<N>, "numbers only");
+    return DdxNumberText(id, value, save, [](const wchar_t* text, N* read) {
+      if constexpr (std::is_signed_v<N>) {
+        *read = static_cast<N>(ktui::ReadSignedOrZero(text, int64_t(std::numeric_limits<N>::min()),
+                                                      int64_t(std::numeric_limits<N>::max())));
+      } else {
+        *read = static_cast<N>(ktui::ReadUnsignedOrZero(text, uint64_t(std::numeric_limits<N>::max())));
       }
-      parsedValue = static_cast<N>(parsed);
-    } else {
-      uint64_t parsed = 0;
-      if (!ktui::ParseUnsignedNumber(text.c_str(), uint64_t(hi), &parsed) || parsed < uint64_t(lo)) {
-        return Fail(id, save);
-      }
-      parsedValue = static_cast<N>(parsed);
-    }
-    if (save != kDdxValidate) {
-      value = parsedValue;
-    }
-    return TRUE;
+      return true;
+    });
   }
 
   // Check boxes: a value outside unchecked, checked and indeterminate loads
@@ -283,6 +284,37 @@ class CWinDataExchange {
  private:
   HWND Window() const { return static_cast<const T*>(this)->m_hWnd; }
 
+  // The shape of the number entries: load shows the member's value, save
+  // reads the control's text with `read` (bool(const wchar_t*, N*)), whose
+  // false is an error.
+  template <class N, class Read>
+  BOOL DdxNumberText(UINT id, N& value, BOOL save, Read read) {
+    HWND control = ::GetDlgItem(Window(), int(id));
+    if (control == nullptr) {
+      return Fail(id, save);
+    }
+    if (!save) {
+      wchar_t text[32];
+      if constexpr (std::is_signed_v<N>) {
+        _snwprintf(text, 32, L"%I64d", static_cast<long long>(value));
+      } else {
+        _snwprintf(text, 32, L"%I64u", static_cast<unsigned long long>(value));
+      }
+      text[31] = 0;
+      ::SetWindowTextW(control, text);
+      return TRUE;
+    }
+    CString text;
+    N parsed = 0;
+    if (!ReadText(control, text) || !read(text.c_str(), &parsed)) {
+      return Fail(id, save);
+    }
+    if (save != kDdxValidate) {
+      value = parsed;
+    }
+    return TRUE;
+  }
+
   // -1 for a value no list index can have.
   template <class N>
   static long long AsIndex(N value) {
@@ -340,6 +372,7 @@ class CWinDataExchange {
 #define DDX_INT_RANGE(id, member, lo, hi)                                                          \
   KT_DDX_ENTRY_(id, this->DdxNumberRange(UINT(id), member, static_cast<std::remove_reference_t<decltype(member)>>(lo), \
                                          static_cast<std::remove_reference_t<decltype(member)>>(hi), saveAndValidate))
+#define DDX_NUMBER_OR_ZERO(id, member) KT_DDX_ENTRY_(id, this->DdxNumberOrZero(UINT(id), member, saveAndValidate))
 #define DDX_CHECK(id, member) KT_DDX_ENTRY_(id, this->DdxCheck(UINT(id), member, saveAndValidate))
 #define DDX_RADIO(firstId, member) KT_DDX_ENTRY_(firstId, this->DdxRadio(UINT(firstId), member, saveAndValidate))
 #define DDX_COMBO_INDEX(id, member) KT_DDX_ENTRY_(id, this->DdxComboIndex(UINT(id), member, saveAndValidate))

@@ -279,10 +279,11 @@ TEST_F(FilterDialog, RegularExpressionConditionKeepsItsOperator) {
   ASSERT_EQ(1, view.m_filter.AddCondition(kConditionMessage, quick, L"Err\\d+", -1));
   int operators = 0;
   int shown = -2;
-  std::wstring shownText;
+  std::wstring shownText, listed;
   bool editEnabled = false;
   const INT_PTR result = Run(
       [&](HWND hwnd) {
+        listed = Cell(hwnd, IDC_FILTER_CONDITIONS, 1, 1);
         SelectRow(hwnd, IDC_FILTER_CONDITIONS, 1);
         editEnabled = Enabled(hwnd, IDC_FILTER_EDIT_CONDITION);
         kt_test::ClickButton(hwnd, IDC_FILTER_EDIT_CONDITION);
@@ -303,9 +304,44 @@ TEST_F(FilterDialog, RegularExpressionConditionKeepsItsOperator) {
   EXPECT_EQ(5, operators);
   EXPECT_EQ(4, shown);
   EXPECT_EQ(L"REGEX", shownText);
+  EXPECT_EQ(L"    OR \"MESSAGE\" REGEX \"Err\\d+\"", listed);  // the list names it as the editor does
   ASSERT_EQ(2u, dialog.m_filter.ConditionCount());
   EXPECT_EQ(quick, dialog.m_filter.ConditionAt(1)->m_flags);
   EXPECT_STREQ(L"Err\\d+", dialog.m_filter.ConditionAt(1)->m_text.c_str());
+}
+
+// An expression the filter cannot run is refused when the condition is
+// edited: the editor names it and stays open; a valid one is then taken.
+TEST_F(FilterDialog, AnExpressionTheFilterCannotRunIsRefusedInTheEditor) {
+  const uint8_t quick = kOperatorRegex | kConditionCaseSensitive;
+  ASSERT_EQ(1, view.m_filter.AddCondition(kConditionMessage, quick, L"Err\\d+", -1));
+  const wchar_t* const refused[] = {L"(a)\\1", L"x(?=y)", L"x(?!y)", L"(?<=x)y", L"(unclosed"};
+  for (const wchar_t* pattern : refused) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(pattern)));
+    kt_test::CPopupRecorder boxes;
+    bool focusOnText = false;
+    const INT_PTR result = Run(
+        [&](HWND hwnd) {
+          SelectRow(hwnd, IDC_FILTER_CONDITIONS, 0);
+          kt_test::ClickButton(hwnd, IDC_FILTER_EDIT_CONDITION);
+          kt_test::ClickButton(hwnd, IDOK);
+        },
+        [&](HWND hwnd) {
+          ::SetDlgItemTextW(hwnd, IDC_COND_TEXT, pattern);
+          kt_test::ClickButton(hwnd, IDOK);  // refused: the editor stays open
+          focusOnText = ::GetFocus() == ::GetDlgItem(hwnd, IDC_COND_TEXT);
+          ::SetDlgItemTextW(hwnd, IDC_COND_TEXT, L"Warn\\d+");
+          kt_test::ClickButton(hwnd, IDOK);
+        });
+    EXPECT_EQ(IDOK, result);
+    ASSERT_EQ(1u, boxes.messageBoxes.size());
+    EXPECT_NE(std::wstring::npos, boxes.messageBoxes[0].text.find(L"\"" + std::wstring(pattern) + L"\""));
+    EXPECT_EQ(UINT(MB_ICONWARNING), boxes.messageBoxes[0].type);
+    EXPECT_TRUE(focusOnText);
+    ASSERT_EQ(1u, dialog.m_filter.ConditionCount());
+    EXPECT_EQ(quick, dialog.m_filter.ConditionAt(0)->m_flags);
+    EXPECT_STREQ(L"Warn\\d+", dialog.m_filter.ConditionAt(0)->m_text.c_str());
+  }
 }
 
 TEST_F(FilterDialog, EditingAConditionReplacesItAndDeleteRemovesIt) {

@@ -166,20 +166,43 @@ TEST_F(OptionsDialog, TypedNumbersAreHeldBeforeTheyAreRounded) {
   }
 }
 
-TEST_F(OptionsDialog, TextThatIsNoNumberKeepsTheDialogOpen) {
-  bool focusOnEdit = false;
-  const INT_PTR result = Run([&](HWND hwnd) {
-    ::SetDlgItemTextW(hwnd, IDC_OPT_MAX_MEM, L"many");
-    kt_test::ClickButton(hwnd, IDC_OPT_AUTO_SCROLL);
-    kt_test::ClickButton(hwnd, IDOK);
-    focusOnEdit = ::GetFocus() == ::GetDlgItem(hwnd, IDC_OPT_MAX_MEM);
-    kt_test::ClickButton(hwnd, IDCANCEL);
-  });
-  // OK did not end the dialog (the first EndDialog's result would stand).
-  EXPECT_EQ(IDCANCEL, result);
-  EXPECT_TRUE(focusOnEdit);
-  EXPECT_EQ(1u, config.m_autoScroll);
-  EXPECT_EQ(256u, config.m_maxMem);
+// A number edit that holds no number reads as 0, which the clamps then hold
+// within range: OK ends the dialog, even when the edit was disabled after
+// it was cleared (unlimited size, or backup off) and cannot be reached.
+TEST_F(OptionsDialog, TextThatIsNoNumberReadsAsZeroAndOkStillEnds) {
+  struct Case {
+    const char* name;
+    const wchar_t* memory;
+    const wchar_t* size;
+    int click;  // after the texts; 0 for none
+    uint32_t storedMemory, storedSize, limit, backup;
+  } cases[] = {
+      {"size cleared, then unlimited", L"300", L"", IDC_OPT_BACKUP_UNLIMITED, 300, 2, 0, 1},
+      {"size cleared, then backup off", L"300", L"", IDC_OPT_BACKUP, 300, 2, 1, 0},
+      {"memory cleared", L"", L"30", 0, 256, 30, 1, 1},
+      {"memory no number", L"many", L"30", 0, 256, 30, 1, 1},
+      {"size pasted text", L"300", L"big", 0, 300, 2, 1, 1},
+      {"numbers past 64 bits", L"99999999999999999999999", L"99999999999999999999999", 0, 512, 2048, 1, 1},
+  };
+  recorder.timeoutMs = 5000;  // a refused OK leaves the dialog open until then
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    config.m_maxMem = 400;
+    config.m_logEnable = 1;
+    config.m_logLimit = 1;
+    config.m_logSize = 40;
+    const INT_PTR result = Run([&](HWND hwnd) {
+      ::SetDlgItemTextW(hwnd, IDC_OPT_MAX_MEM, c.memory);
+      ::SetDlgItemTextW(hwnd, IDC_OPT_BACKUP_SIZE, c.size);
+      if (c.click != 0) kt_test::ClickButton(hwnd, c.click);
+      kt_test::ClickButton(hwnd, IDOK);
+    });
+    EXPECT_EQ(IDOK, result);
+    EXPECT_EQ(c.storedMemory, config.m_maxMem);
+    EXPECT_EQ(c.storedSize, config.m_logSize);
+    EXPECT_EQ(c.limit, config.m_logLimit);
+    EXPECT_EQ(c.backup, config.m_logEnable);
+  }
 }
 
 TEST_F(OptionsDialog, ChangeFlagsNameWhatChanged) {

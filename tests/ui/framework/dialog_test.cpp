@@ -350,6 +350,38 @@ TEST(DataExchangeNumbers, SignedBoundaries) {
   }
 }
 
+// The lenient reading of DDX_NUMBER_OR_ZERO: never a failure.
+TEST(DataExchangeNumbers, NumbersOrZeroAreHeldWithinTheirBounds) {
+  const struct {
+    const wchar_t* text;
+    int64_t minimum, maximum, value;
+  } signedCases[] = {
+      {L" 42 ", -100, 100, 42},
+      {L"", -100, 100, 0},
+      {L"many", -100, 100, 0},
+      {L"4 2", -100, 100, 0},
+      {L"", 256, 512, 256},  // 0, held within the bounds
+      {L"-7", 0, 100, 0},
+      {L"99999999999999999999", INT64_MIN, INT64_MAX, INT64_MAX},
+      {L"-99999999999999999999", INT64_MIN, INT64_MAX, INT64_MIN},
+      {L"-9223372036854775808", INT64_MIN, INT64_MAX, INT64_MIN},
+  };
+  for (const auto& c : signedCases) {
+    EXPECT_EQ(c.value, ktui::ReadSignedOrZero(c.text, c.minimum, c.maximum)) << std::wstring(c.text);
+  }
+  const struct {
+    const wchar_t* text;
+    uint64_t maximum, value;
+  } unsignedCases[] = {
+      {L"30", UINT64_MAX, 30}, {L"", UINT64_MAX, 0},       {L"-5", UINT64_MAX, 0},
+      {L"x1", UINT64_MAX, 0},  {L"70000", UINT16_MAX, UINT16_MAX},
+      {L"99999999999999999999999", UINT64_MAX, UINT64_MAX},
+  };
+  for (const auto& c : unsignedCases) {
+    EXPECT_EQ(c.value, ktui::ReadUnsignedOrZero(c.text, c.maximum)) << std::wstring(c.text);
+  }
+}
+
 TEST(DataExchangeNumbers, UnsignedBoundaries) {
   struct Case {
     const wchar_t* text;
