@@ -14,6 +14,7 @@
 #undef FindText
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,7 @@
 #include "core/Containers.h"
 #include "core/Handle.h"
 #include "core/RefString.h"
+#include "core/StoreLock.h"
 #include "ui/controls/KeltracerView.h"
 #include "ui/controls/SearchBar.h"
 #include "ui/controls/StatusBarEx.h"
@@ -428,7 +430,7 @@ class CMainFrame : public CFrameWindowImpl<CMainFrame>,
   void WriteFilterStatus(const CTraceView* view, uint32_t count, uint32_t read, uint32_t total);
   void PlaceList(CTraceView* view, uint32_t count, int top, int nearRow);
   int NearRow(CTraceView* view, CTraceView* previous, int row);
-  void DropNewView(CTraceMgr* store, CTraceView* view);
+  void DropView(CTraceMgr* store, CTraceView* view);
   void ClearListSelection();
   void EnableViewControls(bool usable);
   void SetItemClosable(size_t group, size_t item, bool closable);
@@ -464,7 +466,10 @@ class CMainFrame : public CFrameWindowImpl<CMainFrame>,
   CString m_remoteAddress;
   CTraceCapture* m_capture = nullptr;
   CTraceView* m_shownView = nullptr;  // the view last put into the list
-  CTraceMgr* m_paintStore = nullptr;  // locked for the paint under way
+  // The shown document's lock, held from the start of a list paint to its
+  // end (through the rows' WM_DRAWITEM sent back to the frame), so a page
+  // waits for a busy store once rather than once per row.
+  std::optional<CStoreLock> m_paintLock;
   std::vector<std::wstring> m_historyPaths;  // what the history submenu shows
 
   // Find.

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "app/MainFrame.h"
-#include "app/StoreLock.h"
 #include "capture/TraceCapture.h"
+#include "core/StoreLock.h"
 #include "core/StrUtil.h"
 #include "core/SysUtil.h"
 #include "core/TraceView.h"

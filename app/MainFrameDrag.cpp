@@ -4,7 +4,7 @@
 
 #include "app/DragRows.h"
 #include "app/MainFrame.h"
-#include "app/StoreLock.h"
+#include "core/StoreLock.h"
 #include "core/TraceStore.h"
 #include "core/TraceView.h"
 #include "resource.h"

@@ -1,8 +1,8 @@
 // The trace list's rows: measured and painted by the frame from the shown
 // view, one cell per shown column.
 #include "app/MainFrame.h"
-#include "app/StoreLock.h"
 #include "core/AppConfig.h"
+#include "core/StoreLock.h"
 #include "core/StrUtil.h"
 #include "core/TraceRecord.h"
 #include "core/TraceStore.h"
@@ -106,20 +106,19 @@ const wchar_t* CellText(uint32_t bit, int row, const TraceRecord& record, wchar_
 }  // namespace ktframe
 
 bool CMainFrame::LockForPaint() {
-  CTraceMgr* store = CurrentStore();
-  if (store == nullptr || !IsUsable(ShownView()) || !store->Lock(kLockShared, 1)) {
+  m_paintLock.reset();
+  if (!IsUsable(ShownView())) {
     return false;
   }
-  m_paintStore = store;
+  m_paintLock.emplace(CurrentStore(), kLockShared);
+  if (!m_paintLock->Held()) {
+    m_paintLock.reset();
+    return false;
+  }
   return true;
 }
 
-void CMainFrame::UnlockAfterPaint() {
-  if (m_paintStore != nullptr) {
-    m_paintStore->Unlock(kLockShared);
-    m_paintStore = nullptr;
-  }
-}
+void CMainFrame::UnlockAfterPaint() { m_paintLock.reset(); }
 
 LRESULT CMainFrame::OnMeasureItem(UINT, WPARAM wParam, LPARAM lParam) {
   auto* measure = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);

@@ -6,9 +6,9 @@
 #include "app/FilterMenus.h"
 #include "app/MainFrame.h"
 #include "app/QuickFilter.h"
-#include "app/StoreLock.h"
 #include "core/AppConfig.h"
 #include "core/ModuleGroups.h"
+#include "core/StoreLock.h"
 #include "core/StrUtil.h"
 #include "core/SysUtil.h"
 #include "core/TraceFilter.h"
@@ -312,11 +312,7 @@ LRESULT CMainFrame::OnViewStripNotify(NMHDR* header) {
       if (view == m_shownView) {
         m_shownView = nullptr;
       }
-      {
-        const CStoreLock lock(store, kLockShared);
-        store->m_views.Remove(view);
-      }
-      view->Release();
+      DropView(store, view);
       return 0;
     }
     case TCXN_ITEMDBLCLK:

@@ -3,9 +3,9 @@
 // context menu and the header's column menu.
 #include "app/MainFrame.h"
 #include "app/ColumnOrder.h"
-#include "app/StoreLock.h"
 #include "capture/LocalFileList.h"
 #include "core/AppConfig.h"
+#include "core/StoreLock.h"
 #include "core/TraceView.h"
 #include "resource.h"
 #include "ui/framework/Menu.h"

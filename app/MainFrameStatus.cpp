@@ -1,7 +1,7 @@
 // Clicks on the status bar's items, and the tool tip's questions about the
 // view strip, the status bar and the document strip.
 #include "app/MainFrame.h"
-#include "app/StoreLock.h"
+#include "core/StoreLock.h"
 #include "core/StrUtil.h"
 #include "core/TraceStore.h"
 #include "resource.h"

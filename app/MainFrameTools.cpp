@@ -2,10 +2,10 @@
 // the tool commands that open dialogs.
 #include "app/ColumnOrder.h"
 #include "app/MainFrame.h"
-#include "app/StoreLock.h"
 #include "app/WaitCursor.h"
 #include "capture/TraceCapture.h"
 #include "core/AppConfig.h"
+#include "core/StoreLock.h"
 #include "core/SysUtil.h"
 #include "core/TraceView.h"
 #include "resource.h"

@@ -3,8 +3,8 @@
 #include <cwchar>
 
 #include "app/MainFrame.h"
-#include "app/StoreLock.h"
 #include "core/AppConfig.h"
+#include "core/StoreLock.h"
 #include "core/StrUtil.h"
 #include "core/TraceFilter.h"
 #include "core/TraceStore.h"
@@ -172,13 +172,13 @@ int CMainFrame::AddViewTab(CTraceMgr* store, uint32_t mask, const CTraceFilter& 
   int64_t item = kTabItemNotFound;
   if (named != kTabItemNotFound) {
     // The statistic dialog asked for this detail before: its tab is filtered anew.
-    DropNewView(store, view);
+    DropView(store, view);
     item = named;
   } else {
     item = m_viewStrip.AddItem(size_t(model.Current()), view->m_title.c_str(), ktframe::kViewImage,
                                reinterpret_cast<uint64_t>(view), 1);
     if (item < 0) {
-      DropNewView(store, view);
+      DropView(store, view);
       return 0;
     }
   }
@@ -189,12 +189,15 @@ int CMainFrame::AddViewTab(CTraceMgr* store, uint32_t mask, const CTraceFilter& 
   return 1;
 }
 
-void CMainFrame::DropNewView(CTraceMgr* store, CTraceView* view) {
+// The capture thread walks the store's views, so a view leaves that list
+// only under the store's lock; the list's reference goes with it. When the
+// lock cannot be had the view stays listed, and the store releases it when
+// it goes.
+void CMainFrame::DropView(CTraceMgr* store, CTraceView* view) {
   const CStoreLock lock(store, kLockShared);
-  if (lock.Held()) {
-    store->m_views.Remove(view);
+  if (lock.Held() && store->m_views.Remove(view) != nullptr) {
+    view->Release();
   }
-  view->Release();
 }
 
 void CMainFrame::SetItemClosable(size_t groupIndex, size_t itemIndex, bool closable) {

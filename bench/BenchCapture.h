@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "capture/TraceCapture.h"
+#include "core/StoreLock.h"
 
 namespace bench {
 
@@ -34,10 +35,8 @@ inline CTraceCapture* NewCapture(const std::wstring& tag, int sorting) {
 
 // Records stored since the store was made (the ring numbers every record).
 inline uint64_t StoredTotal(CTraceCapture* capture) {
-  if (!capture->Lock(kLockShared, 1)) return 0;
-  const uint64_t total = capture->Buffer()->lastSequence;
-  capture->Unlock(kLockShared);
-  return total;
+  const CStoreLock lock(capture, kLockShared);
+  return lock.Held() ? capture->Buffer()->lastSequence : 0;
 }
 
 // Lets the writer processes end (up to timeoutMs) and closes their handles.

@@ -117,14 +117,15 @@ void BackupWrite(benchmark::State& state) {
   uint64_t bytes = 0;
   for (auto _ : state) {
     state.PauseTiming();
-    capture->Lock(kLockExclusive, 1);
-    capture->Clear();
-    for (uint32_t i = 0; i < kRecords; ++i) {
-      std::wstring message = L"backup record " + std::to_wstring(i) + L" with a text of ordinary length for a trace";
-      CTraceMgr::AddTraceItem(capture, group, kLevelInfo, L"kelcore.dll", L"hint", message.c_str(), kForeignPid, 1,
-                              uint32_t(time(nullptr)), 0, nullptr, nullptr, kModeBuild, 2048);
+    {
+      const CStoreLock lock(capture, kLockExclusive);
+      capture->Clear();
+      for (uint32_t i = 0; i < kRecords; ++i) {
+        std::wstring message = L"backup record " + std::to_wstring(i) + L" with a text of ordinary length for a trace";
+        CTraceMgr::AddTraceItem(capture, group, kLevelInfo, L"kelcore.dll", L"hint", message.c_str(), kForeignPid, 1,
+                                uint32_t(time(nullptr)), 0, nullptr, nullptr, kModeBuild, 2048);
+      }
     }
-    capture->Unlock(kLockExclusive);
     state.ResumeTiming();
     capture->FlushBackup();
     state.PauseTiming();

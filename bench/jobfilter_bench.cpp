@@ -13,6 +13,7 @@
 #include "capture/TraceCapture.h"
 #include "core/AppConfig.h"
 #include "core/ModuleGroups.h"
+#include "core/StoreLock.h"
 #include "core/TraceFilter.h"
 #include "core/TraceView.h"
 #include "jobs/JobMgr.h"
@@ -75,7 +76,8 @@ class Scenario {
 };
 
 bool Scenario::Prefill(CTraceCapture* capture) {
-  if (!capture->Lock(kLockExclusive, 1)) return false;
+  const CStoreLock lock(capture, kLockExclusive);
+  if (!lock.Held()) return false;
   CTraceView* view = capture->m_views[0];
   bool ok = true;
   for (size_t i = 0; i < kCaptureRecords && ok; ++i) {
@@ -89,7 +91,6 @@ bool Scenario::Prefill(CTraceCapture* capture) {
       view->AddRecord(record);
     }
   }
-  capture->Unlock(kLockExclusive);
   return ok;
 }
 

@@ -6,6 +6,7 @@
 
 #include "capture/TraceCapture.h"
 #include "core/AppConfig.h"
+#include "core/StoreLock.h"
 #include "core/StrUtil.h"
 #include "formats/Ktr.h"
 
@@ -47,7 +48,8 @@ void CTraceCapture::FlushBackup() {
     }
     return;
   }
-  if (m_buffer == nullptr || !Lock(kLockShared, 1)) {
+  const CStoreLock lock(this, kLockShared);
+  if (m_buffer == nullptr || !lock.Held()) {
     return;
   }
   const TraceBufferHeader* h = m_buffer;
@@ -74,7 +76,6 @@ void CTraceCapture::FlushBackup() {
     m_backupPosition = reinterpret_cast<TraceRecord*>(m_buffer->Bytes() + offset);
     ++m_backupWritten;
   }
-  Unlock(kLockShared);
 }
 
 int CTraceCapture::StartBackupFile() {

@@ -9,6 +9,7 @@
 #include "core/AppConfig.h"
 #include "core/RecordBuilder.h"
 #include "core/RecordImport.h"
+#include "core/StoreLock.h"
 #include "core/SysUtil.h"
 #include "core/TraceView.h"
 #include "net/EventSocket.h"
@@ -456,14 +457,14 @@ void CTraceCapture::SortAndStorePending() {
   }
 }
 
-bool CTraceCapture::RetakeStore() {
+bool CTraceCapture::RetakeStore(CStoreLock& lock) {
   // Readers that queued during the last chunk were let in at its release;
   // they hold the store for moments, so the next chunk follows them. A
   // reader that stays (a long save) leaves the rest for the next tick.
   const DWORD started = GetTickCount();
   do {
     SwitchToThread();
-    if (Lock(kLockExclusive, 0)) {
+    if (lock.Take(0)) {
       return true;
     }
   } while (GetTickCount() - started < kStoreRetakeMs);
@@ -482,7 +483,8 @@ size_t CTraceCapture::StoreRecords(TraceRecord** order, size_t count) {
     TouchRingAhead(chunkBytes);
     // The first try never waits: the window holds the store, and everything
     // waits for the next tick.
-    if (!Lock(kLockExclusive, 0) && (taken == 0 || !RetakeStore())) {
+    CStoreLock lock(this, kLockExclusive, 0);
+    if (!lock.Held() && (taken == 0 || !RetakeStore(lock))) {
       break;
     }
     LARGE_INTEGER started, ended;
@@ -510,7 +512,7 @@ size_t CTraceCapture::StoreRecords(TraceRecord** order, size_t count) {
       record->version = kStagedTaken;
     }
     QueryPerformanceCounter(&ended);
-    Unlock(kLockExclusive);
+    lock.Release();
     const uint64_t held = uint64_t(ended.QuadPart - started.QuadPart);
     if (held > m_longestHold) {
       m_longestHold = held;

@@ -6,6 +6,7 @@
 
 #include "core/AppConfig.h"
 #include "core/RecordBuilder.h"
+#include "core/StoreLock.h"
 #include "core/StrUtil.h"
 #include "core/SysUtil.h"
 #include "capture/LocalFileList.h"
@@ -203,7 +204,8 @@ uint32_t CTraceCapture::FreeStep() const {
 }
 
 void CTraceCapture::TouchRingAhead(uint32_t bytes) {
-  if (m_buffer == nullptr || !Lock(kLockShared, 0)) {
+  const CStoreLock lock(this, kLockShared, 0);
+  if (m_buffer == nullptr || !lock.Held()) {
     return;
   }
   // Every writer of the ring takes the exclusive lock, so rewriting a byte
@@ -229,7 +231,6 @@ void CTraceCapture::TouchRingAhead(uint32_t bytes) {
     *byte = *byte;
     m_touchedTo = reached + kPageBytes;
   }
-  Unlock(kLockShared);
 }
 
 void CALLBACK CTraceCapture::DropRecord(void* context, TraceRecord* record) {

@@ -24,6 +24,7 @@
 class CSocketService;
 class CSocketClient;
 class CLocalFileList;
+class CStoreLock;
 struct LocalFileEntry;
 
 // Writer kinds, the index of a channel in each set.
@@ -295,7 +296,8 @@ class CTraceCapture : public CTraceMgr, public ICaptureStore {
   void TouchRingAhead(uint32_t bytes);
   uint32_t FreeStep() const;
   void OfferToViews(TraceRecord* record);
-  bool RetakeStore();
+  // Tries the exclusive lock again for a moment; false when it stays busy.
+  bool RetakeStore(CStoreLock& lock);
   // Stores every staged record, in time order when asked (sorting at the
   // end of a capture run). A store held by the window keeps them staged.
   void StoreStaged(bool sorted);

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "core/PageToucher.h"
+#include "core/StoreLock.h"
 #include "core/TraceView.h"
 
 namespace {
@@ -130,19 +131,21 @@ const TraceRecord* CTraceMgr::GetItem(CTraceView* view, int index) {
   }
   // The memo is only trusted once a copy really landed in it.
   m_memoIndex = -1;
-  if (!Lock(kLockShared, 1)) {
-    return nullptr;
-  }
   const TraceRecord* result = nullptr;
-  if (size_t(index) < view->RecordCount()) {
-    const TraceRecord* source = view->RecordAt(size_t(index));
-    uint32_t length = source->length;
-    if (length >= kRecordFixedSize && length <= kMemoRecordSize) {
-      std::memcpy(m_memoRecord, source, length);
-      result = reinterpret_cast<const TraceRecord*>(m_memoRecord);
+  {
+    const CStoreLock lock(this, kLockShared);
+    if (!lock.Held()) {
+      return nullptr;
+    }
+    if (size_t(index) < view->RecordCount()) {
+      const TraceRecord* source = view->RecordAt(size_t(index));
+      uint32_t length = source->length;
+      if (length >= kRecordFixedSize && length <= kMemoRecordSize) {
+        std::memcpy(m_memoRecord, source, length);
+        result = reinterpret_cast<const TraceRecord*>(m_memoRecord);
+      }
     }
   }
-  Unlock(kLockShared);
   if (result == nullptr) {
     return nullptr;
   }

@@ -1,4 +1,4 @@
-#include "core/TraceStore.h"
+#include "core/StoreLock.h"
 #include "core/TraceView.h"
 #include "formats/FileDispatch.h"
 #include "formats/FilePath.h"
@@ -51,11 +51,9 @@ void JobFile::Run() {
     return;
   }
   SetProgress(kJobProgressStart);
-  if (!target->Lock(mode, 1)) {
-    SetFailed(0);
-  } else {
-    if (!Transfer()) SetFailed(0);
-    target->Unlock(mode);
+  {
+    const CStoreLock lock(target, mode);
+    if (!lock.Held() || !Transfer()) SetFailed(0);
   }
   SetProgress(kJobProgressDone);
 }

@@ -1,4 +1,4 @@
-#include "core/TraceStore.h"
+#include "core/StoreLock.h"
 #include "core/TraceView.h"
 #include "jobs/LocalJobs.h"
 
@@ -35,8 +35,8 @@ JobFilter::~JobFilter() {
 // capture may release the ring space the record lies in.
 void JobFilter::CaptureSelection(int selected) {
   if (!m_store || selected < 0) return;
-  if (!m_store->Lock(kLockShared, 1)) return;
-  if (size_t(selected) < m_view->RecordCount()) {
+  const CStoreLock lock(m_store, kLockShared);
+  if (lock.Held() && size_t(selected) < m_view->RecordCount()) {
     const TraceRecord* record = m_view->RecordAt(size_t(selected));
     m_key.valid = true;
     m_key.time = record->time;
@@ -45,7 +45,6 @@ void JobFilter::CaptureSelection(int selected) {
     m_key.pid = record->pid;
     m_key.tid = record->tid;
   }
-  m_store->Unlock(kLockShared);
 }
 
 // The record's own index when it is still in the view, else the first
@@ -74,11 +73,16 @@ void JobFilter::Run() {
     return;
   }
   m_view->SetProgress(kJobProgressStart);
-  if (!m_store->Lock(kLockShared, 1)) {
+  Rebuild();
+  m_view->SetProgress(kJobProgressDone);
+}
+
+void JobFilter::Rebuild() {
+  const CStoreLock lock(m_store, kLockShared);
+  if (!lock.Held()) {
     m_selected = kNoRecord;
     m_view->ExchangeState(kViewIdle);
     SetFailed(0);
-    m_view->SetProgress(kJobProgressDone);
     return;
   }
   // A filter or index that ran out of memory is still applied: the view
@@ -91,8 +95,6 @@ void JobFilter::Run() {
   m_selected = FindSelection();
   m_view->m_topRow = m_selected;
   m_view->m_selectedRow = m_selected;
-  m_store->Unlock(kLockShared);
-  m_view->SetProgress(kJobProgressDone);
 }
 
 uint32_t JobFilter::GetPercent() { return m_view ? m_view->Progress() : 0; }

@@ -1,7 +1,7 @@
 // Listing and fetching on a file server.
 #include <new>
 
-#include "core/TraceStore.h"
+#include "core/StoreLock.h"
 #include "formats/FileDispatch.h"
 #include "formats/FilePath.h"
 #include "jobs/LocalJobs.h"
@@ -73,9 +73,9 @@ void JobRmtGet::Run() {
   SetTitle(IDS_JOB_OPENING, FileNamePart(m_localPath.c_str()));
   InterlockedExchange(&m_loading, 1);
   int opened = 0;
-  if (m_store->Lock(kLockExclusive, 1)) {
-    opened = OpenFile(m_store, m_localPath.c_str());
-    m_store->Unlock(kLockExclusive);
+  {
+    const CStoreLock lock(m_store, kLockExclusive);
+    opened = lock.Held() ? OpenFile(m_store, m_localPath.c_str()) : 0;
   }
   if (!opened) {
     DeleteFileW(m_localPath.c_str());

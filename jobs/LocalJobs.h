@@ -74,6 +74,8 @@ class JobFilter : public JobItem {
   };
   void CaptureSelection(int selected);
   int FindSelection() const;
+  // The rebuild itself, under the store's shared lock.
+  void Rebuild();
 
   CTraceView* m_view;
   CTraceMgr* m_store;

@@ -2,8 +2,8 @@
 
 #include "core/Containers.h"
 #include "core/RefString.h"
+#include "core/StoreLock.h"
 #include "core/StrUtil.h"
-#include "core/TraceStore.h"
 #include "core/TraceView.h"
 #include "formats/Zip.h"
 #include "res/resource.h"
@@ -107,12 +107,12 @@ ZipHandle* JobSendToTalmo::BuildZip(const SYSTEMTIME& time) {
   if (!source) return nullptr;
   SetProgress(0);
   ZipHandle* zip = nullptr;
-  if (source->Lock(kLockShared, 1)) {
+  {
+    const CStoreLock lock(source, kLockShared);
     // A source without records would still make a header-only file.
-    const bool empty = m_view ? m_view->RecordCount() == 0
-                              : source->Buffer() == nullptr || source->Buffer()->recordCount == 0;
+    const bool empty = !lock.Held() || (m_view ? m_view->RecordCount() == 0
+                                               : source->Buffer() == nullptr || source->Buffer()->recordCount == 0);
     if (!empty) zip = ZipForUpload(source, time, m_view, kUploadMaxZipBytes);
-    source->Unlock(kLockShared);
   }
   SetProgress(kPercent);
   return zip;

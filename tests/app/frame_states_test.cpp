@@ -17,6 +17,7 @@
 #include "capture/TraceCapture.h"
 #include "core/AppConfig.h"
 #include "core/ModuleGroups.h"
+#include "core/StoreLock.h"
 #include "core/TraceFilter.h"
 #include "core/TraceRecord.h"
 #include "core/TraceStore.h"
@@ -676,10 +677,9 @@ TEST_F(FrameStates, ARefreshThatFindsTheStoreBusyTriesAgainSoon) {
   HANDLE held = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
   HANDLE release = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
   std::thread holder([&] {
-    capture->Lock(kLockExclusive, INFINITE);
+    const CStoreLock lock(capture, kLockExclusive);
     ::SetEvent(held);
     ::WaitForSingleObject(release, INFINITE);
-    capture->Unlock(kLockExclusive);
   });
   ::WaitForSingleObject(held, INFINITE);
   Frame().SendMessage(WM_TIMER, ktframe::kRefreshTimerId, 0);

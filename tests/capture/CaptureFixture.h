@@ -17,6 +17,7 @@
 #include "capture/TraceCapture.h"
 #include "core/AppConfig.h"
 #include "core/ModuleGroups.h"
+#include "core/StoreLock.h"
 #include "core/TraceView.h"
 #include "tools/trace-writer/WriterRecord.h"
 #include "tools/trace-writer/WriterRing.h"
@@ -109,7 +110,8 @@ inline bool ParseMessage(const TraceRecord* record, Seen* seen) {
 // The records of view 0, in view order.
 inline std::vector<Seen> ViewRecords(CTraceCapture* capture, size_t view = 0) {
   std::vector<Seen> out;
-  if (!capture->Lock(kLockShared, 1)) {
+  const CStoreLock lock(capture, kLockShared);
+  if (!lock.Held()) {
     return out;
   }
   CTraceView* v = capture->m_views[view];
@@ -125,7 +127,6 @@ inline std::vector<Seen> ViewRecords(CTraceCapture* capture, size_t view = 0) {
       out.push_back(seen);
     }
   }
-  capture->Unlock(kLockShared);
   return out;
 }
 

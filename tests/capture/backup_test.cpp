@@ -80,7 +80,8 @@ class Backups : public ::testing::Test {
   }
   // Stores `count` records whose messages are `chars` long.
   void Store(uint32_t count, size_t chars = 600) {
-    ASSERT_TRUE(m_capture->Lock(kLockExclusive, 1));
+    const CStoreLock lock(m_capture, kLockExclusive);
+    ASSERT_TRUE(lock.Held());
     const int group = g_moduleGroups.FindEnabled(L"mod.dll", 0);
     for (uint32_t i = 0; i < count; ++i) {
       std::wstring message = L"record " + std::to_wstring(m_next++) + L" ";
@@ -89,7 +90,6 @@ class Backups : public ::testing::Test {
                                                  kForeignPid, 1, uint32_t(time(nullptr)), 0, nullptr, nullptr,
                                                  kModeBuild, 2048));
     }
-    m_capture->Unlock(kLockExclusive);
   }
   // Ends the series: the open file is written with no reader sharing it.
   void CloseSeries() {
@@ -138,9 +138,9 @@ TEST_F(Backups, SmallLimitKeepsEveryFileUnderItAndReadsBackInOrder) {
       EXPECT_NE(std::wstring::npos, files[i].find(number));
     }
     EXPECT_TRUE(RingMessages() == AllFileMessages(files));
-    ASSERT_TRUE(m_capture->Lock(kLockExclusive, 1));
+    const CStoreLock lock(m_capture, kLockExclusive);
+    ASSERT_TRUE(lock.Held());
     m_capture->Clear();
-    m_capture->Unlock(kLockExclusive);
   }
 }
 

@@ -109,10 +109,8 @@ class EndToEndTest : public ::testing::Test {
            std::to_wstring(kind) + L" --count " + std::to_wstring(count) + L" " + more;
   }
   size_t Count() {
-    if (!m_capture->Lock(kLockShared, 1)) return 0;
-    const size_t n = m_capture->m_views[0]->RecordCount();
-    m_capture->Unlock(kLockShared);
-    return n;
+    const CStoreLock lock(m_capture, kLockShared);
+    return lock.Held() ? m_capture->m_views[0]->RecordCount() : 0;
   }
   bool WaitForCount(size_t n) { return WaitFor([&] { return Count() >= n; }, kArrivalTimeoutMs); }
 

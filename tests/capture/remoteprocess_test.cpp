@@ -98,14 +98,16 @@ TEST(RemoteEndToEnd, ViewerProcessGetsTheWriterRecordsOfTheServerProcessAndResum
   const auto records = ViewRecords(viewer.get());
   EXPECT_EQ(size_t(kCount), records.size());
   EXPECT_TRUE(HoldsAllInOrder(records, 1, 1, kCount));
-  ASSERT_TRUE(viewer->Lock(kLockShared, 1));
-  CTraceView* view = viewer->m_views[0];
-  for (size_t i = 0; i < view->RecordCount(); ++i) {
-    EXPECT_EQ(kSourceWriterRing, view->RecordAt(i)->sourceType);
-    EXPECT_EQ(kRecordLive, view->RecordAt(i)->flags & kRecordLive);
-    EXPECT_EQ(0u, view->RecordAt(i)->sessionId);
+  {
+    const CStoreLock lock(viewer.get(), kLockShared);
+    ASSERT_TRUE(lock.Held());
+    CTraceView* view = viewer->m_views[0];
+    for (size_t i = 0; i < view->RecordCount(); ++i) {
+      EXPECT_EQ(kSourceWriterRing, view->RecordAt(i)->sourceType);
+      EXPECT_EQ(kRecordLive, view->RecordAt(i)->flags & kRecordLive);
+      EXPECT_EQ(0u, view->RecordAt(i)->sessionId);
+    }
   }
-  viewer->Unlock(kLockShared);
 
   TerminateProcess(server, 9);
   WaitForSingleObject(server, kProcessTimeoutMs);

@@ -20,7 +20,8 @@ struct Stored {
 
 std::vector<Stored> StoredRecords(CTraceCapture* capture) {
   std::vector<Stored> out;
-  if (!capture->Lock(kLockShared, 1)) return out;
+  const CStoreLock lock(capture, kLockShared);
+  if (!lock.Held()) return out;
   CTraceView* view = capture->m_views[0];
   for (size_t i = 0; i < view->RecordCount(); ++i) {
     const TraceRecord* record = view->RecordAt(i);
@@ -29,7 +30,6 @@ std::vector<Stored> StoredRecords(CTraceCapture* capture) {
       out.push_back({seen.sequence, record->sourceType, record->flags, record->sessionId});
     }
   }
-  capture->Unlock(kLockShared);
   return out;
 }
 

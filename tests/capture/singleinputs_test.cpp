@@ -260,10 +260,8 @@ class SingleInputsEndToEnd : public ::testing::Test {
         WaitFor([&] { return NoticeLog::Get().Count(kNotifyNotice, kNoticeCaptureStarted) > 0; }, kArrivalMs));
   }
   size_t Count() {
-    if (!m_capture->Lock(kLockShared, 1)) return 0;
-    const size_t n = m_capture->m_views[0]->RecordCount();
-    m_capture->Unlock(kLockShared);
-    return n;
+    const CStoreLock lock(m_capture, kLockShared);
+    return lock.Held() ? m_capture->m_views[0]->RecordCount() : 0;
   }
 
   std::wstring m_tag;
@@ -345,7 +343,7 @@ TEST_F(SingleInputsEndToEnd, DebugChannelThousandLinesFromAnotherProcess) {
   EXPECT_EQ(0u, writer.ExitCode()) << writer.Output();
   ASSERT_TRUE(WaitFor([&] { return Count() >= 1000; }, kArrivalMs));
   std::vector<Seen> mine;
-  if (m_capture->Lock(kLockShared, 1)) {
+  if (const CStoreLock lock(m_capture, kLockShared); lock.Held()) {
     CTraceView* view = m_capture->m_views[0];
     for (size_t i = 0; i < view->RecordCount(); ++i) {
       const TraceRecord* r = view->RecordAt(i);
@@ -356,7 +354,6 @@ TEST_F(SingleInputsEndToEnd, DebugChannelThousandLinesFromAnotherProcess) {
         mine.push_back(seen);
       }
     }
-    m_capture->Unlock(kLockShared);
   }
   EXPECT_EQ(1000u, mine.size());
   EXPECT_TRUE(HoldsAllInOrder(mine, 9, 1, 1000));

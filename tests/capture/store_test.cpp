@@ -37,7 +37,8 @@ class StoreTest : public ::testing::Test {
 
   // Ring, statistics and every view agree.
   void ExpectConsistent() {
-    ASSERT_TRUE(m_capture->Lock(kLockShared, 1));
+    const CStoreLock lock(m_capture, kLockShared);
+    ASSERT_TRUE(lock.Held());
     const TraceBufferHeader* h = m_capture->Buffer();
     EXPECT_EQ(1, CheckRingInvariants(h));
     std::set<const TraceRecord*> live;
@@ -67,7 +68,6 @@ class StoreTest : public ::testing::Test {
       EXPECT_EQ(uint64_t(view->RecordCount()), view->m_debugCount + view->m_infoCount + view->m_warningCount +
                                                    view->m_errorCount + view->m_personalCount);
     }
-    m_capture->Unlock(kLockShared);
   }
 
   std::wstring m_tag;
@@ -226,10 +226,9 @@ TEST_F(StoreTest, StoreBusyKeepsRecordsStaged) {
   HANDLE held = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   holder = std::thread([&] {
-    m_capture->Lock(kLockShared, 1);
+    const CStoreLock lock(m_capture, kLockShared);
     SetEvent(held);
     WaitForSingleObject(done, INFINITE);
-    m_capture->Unlock(kLockShared);
   });
   WaitForSingleObject(held, INFINITE);
   m_capture->DrainQueueToCaches();
@@ -247,9 +246,11 @@ TEST_F(StoreTest, MemoryLimitDropsOldestInWholeStepsAndKeepsEverythingConsistent
   constexpr uint32_t kStep = 65536;
   Open(4 * kStep, kStep, kStep);
   // A second view that a filter job owns, built before the drops.
-  ASSERT_TRUE(m_capture->Lock(kLockExclusive, 1));
-  ASSERT_EQ(1, m_capture->AddView(L"job", kAllGroups, 0));
-  m_capture->Unlock(kLockExclusive);
+  {
+    const CStoreLock lock(m_capture, kLockExclusive);
+    ASSERT_TRUE(lock.Held());
+    ASSERT_EQ(1, m_capture->AddView(L"job", kAllGroups, 0));
+  }
   TestRing ring(m_tag, 0, 1u << 20);
   constexpr uint32_t kBatch = 100;
   uint32_t written = 0;
@@ -281,17 +282,21 @@ TEST_F(StoreTest, MemoryLimitDropsOldestInWholeStepsAndKeepsEverythingConsistent
 
 TEST_F(StoreTest, ClearEmptiesRingViewsAndStatistics) {
   Open();
-  ASSERT_TRUE(m_capture->Lock(kLockExclusive, 1));
-  ASSERT_EQ(1, m_capture->AddView(L"job", kAllGroups, 0));
-  m_capture->Unlock(kLockExclusive);
+  {
+    const CStoreLock lock(m_capture, kLockExclusive);
+    ASSERT_TRUE(lock.Held());
+    ASSERT_EQ(1, m_capture->AddView(L"job", kAllGroups, 0));
+  }
   TestRing ring(m_tag, 0);
   ring.Append(1, 1, 25);
   Import();
   m_capture->DrainQueueToCaches();
   m_capture->m_views[1]->ExchangeState(kViewFilterJob);
-  ASSERT_TRUE(m_capture->Lock(kLockExclusive, 1));
-  EXPECT_EQ(1, m_capture->Clear());
-  m_capture->Unlock(kLockExclusive);
+  {
+    const CStoreLock lock(m_capture, kLockExclusive);
+    ASSERT_TRUE(lock.Held());
+    EXPECT_EQ(1, m_capture->Clear());
+  }
   ExpectConsistent();
   EXPECT_EQ(0u, m_capture->Buffer()->recordCount);
   EXPECT_EQ(1u, m_capture->m_processStats.count);

@@ -41,11 +41,15 @@ uint32_t CKeltracerView::CheckScrolledToEnd() {
 }
 
 void CKeltracerView::DoPaint(HDC dc) {
-  const bool locked = m_paintLock != nullptr && m_paintLock->LockForPaint();
+  // Given back on every way out of the paint.
+  struct Hold {
+    IListPaintLock* lock;
+    ~Hold() {
+      if (lock != nullptr) lock->UnlockAfterPaint();
+    }
+  };
+  const Hold hold{m_paintLock != nullptr && m_paintLock->LockForPaint() ? m_paintLock : nullptr};
   Base::DoPaint(dc);
-  if (locked) {
-    m_paintLock->UnlockAfterPaint();
-  }
 }
 
 void CKeltracerView::ResetTracking(uint32_t follow, bool tracking) {

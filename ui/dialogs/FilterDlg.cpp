@@ -1,7 +1,7 @@
 #include "ui/dialogs/FilterDlg.h"
 
+#include "core/StoreLock.h"
 #include "core/StrUtil.h"
-#include "core/TraceStore.h"
 #include "ui/dialogs/EditConditionDlg.h"
 #include "ui/dialogs/FilterRules.h"
 
@@ -67,9 +67,12 @@ int CFilterDlg::LoadFromView(const CTraceView& view, bool liveCapture) {
   CTraceMgr* store = view.m_owner;
   // The job rebuilds the view's index: its filter is not the user's to edit.
   if (view.State() == kViewFilterJob) return 0;
-  if (store == nullptr || !store->Lock(kLockShared, 1)) return 0;
-  const int copied = store->CopyProcessStatsByMask(view.m_groupMask, m_processes);
-  store->Unlock(kLockShared);
+  int copied = 0;
+  {
+    const CStoreLock lock(store, kLockShared);
+    if (!lock.Held()) return 0;
+    copied = store->CopyProcessStatsByMask(view.m_groupMask, m_processes);
+  }
   // A process missing from the list would lose its check on OK.
   if (!copied) {
     FreeProcesses();

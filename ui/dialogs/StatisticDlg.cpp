@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <new>
 
-#include "core/TraceStore.h"
+#include "core/StoreLock.h"
 #include "core/TraceView.h"
 #include "ui/framework/MessageLoop.h"
 
@@ -46,24 +46,6 @@ LONGLONG NowMicroseconds() {
   ::QueryPerformanceCounter(&now);
   return now.QuadPart / frequency * 1000000 + now.QuadPart % frequency * 1000000 / frequency;
 }
-
-// The store's shared lock for the collecting step, released on every way out.
-class CSharedStoreLock {
- public:
-  explicit CSharedStoreLock(CTraceMgr* store) : m_store(store) {
-    m_locked = m_store != nullptr && m_store->Lock(kLockShared, 1) != 0;
-  }
-  ~CSharedStoreLock() {
-    if (m_locked) m_store->Unlock(kLockShared);
-  }
-  CSharedStoreLock(const CSharedStoreLock&) = delete;
-  CSharedStoreLock& operator=(const CSharedStoreLock&) = delete;
-  bool Locked() const { return m_locked; }
-
- private:
-  CTraceMgr* m_store;
-  bool m_locked = false;
-};
 
 CTraceView* SelectedView(const CTabStripModel* strip) {
   if (strip == nullptr) {
@@ -191,8 +173,8 @@ bool CTraceStatisticDlg::CollectRows() {
   }
   // Records are read only here, under the shared lock: the capture thread
   // appends to live views.
-  CSharedStoreLock lock(view->m_owner);
-  if (!lock.Locked()) {
+  const CStoreLock lock(view->m_owner, kLockShared);
+  if (!lock.Held()) {
     return false;
   }
   const size_t count = view->RecordCount();
