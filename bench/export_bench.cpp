@@ -151,6 +151,7 @@ void SaveZip100MB(benchmark::State& state) {
       break;
     }
   }
+  state.counters["packed_ratio"] = double(FileSize(path)) / double(image.Image().Size());
   DeleteFileW(path.c_str());
   state.SetBytesProcessed(int64_t(state.iterations() * image.Image().Size()));
 }

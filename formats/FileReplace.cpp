@@ -4,7 +4,6 @@
 
 #include <cwchar>
 
-#include "core/Handle.h"
 #include "core/SysUtil.h"
 
 namespace {
@@ -66,24 +65,4 @@ void CFileReplacement::Abandon() {
     DeleteFileW(m_temp.c_str());
     m_pending = false;
   }
-}
-
-int WriteFileReplacing(const wchar_t* path, const void* data, size_t size) {
-  CFileReplacement replacement;
-  if ((data == nullptr && size != 0) || !replacement.Begin(path)) {
-    return 0;
-  }
-  CHandle file(CreateFileW(replacement.TempPath(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) {
-    DebugTraceA("WriteFileReplacing, create, %lu", GetLastError());
-    return 0;
-  }
-  const bool written = WriteAllBytes(file.get(), data, size);
-  // A close can still fail to flush: only a cleanly closed file replaces the old one.
-  if (file.Close() != 1 || !written) {
-    DebugTraceA("WriteFileReplacing, write, %lu", GetLastError());
-    return 0;
-  }
-  return replacement.Commit();
 }

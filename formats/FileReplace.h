@@ -39,7 +39,3 @@ class CFileReplacement {
 // Writes every byte to the open file (in pieces a WriteFile call takes);
 // false at the first short or failed write.
 bool WriteAllBytes(HANDLE file, const void* data, size_t size);
-
-// Writes `size` bytes to a new file at `path` through a CFileReplacement.
-// 1 when the file holds exactly these bytes, 0 otherwise (the old file kept).
-int WriteFileReplacing(const wchar_t* path, const void* data, size_t size);

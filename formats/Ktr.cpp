@@ -345,6 +345,10 @@ int WriteKeltImage(CTraceMgr* store, CByteBuffer& out, CTraceView* view) {
   return WriteImage(store, view, sink);
 }
 
+int WriteKeltImage(CTraceMgr* store, IKeltImageSink& sink, CTraceView* view) {
+  return store != nullptr ? WriteImage(store, view, sink) : 0;
+}
+
 int SaveKtr(CTraceMgr* store, const wchar_t* path, CTraceView* view) {
   if (store == nullptr || path == nullptr || path[0] == 0) {
     return 0;

@@ -57,6 +57,21 @@ void MakeLinearHeader(const TraceBufferHeader* live, TraceBufferHeader* header);
 // be converted.
 int WriteKeltImage(CTraceMgr* store, CByteBuffer& out, CTraceView* view);
 
+// Takes an image piece by piece: Room gives a place for at most
+// kNarrowRecordLimit bytes (null ends the image with 0), Advance counts the
+// bytes then written there.
+class IKeltImageSink {
+ public:
+  virtual uint8_t* Room(size_t bytes) = 0;
+  virtual void Advance(size_t bytes) = 0;
+
+ protected:
+  ~IKeltImageSink() = default;
+};
+
+// The same image handed to `sink` as it is made, so no copy of it is held.
+int WriteKeltImage(CTraceMgr* store, IKeltImageSink& sink, CTraceView* view);
+
 // Writes that image to `path`, replacing any file there. The image goes to a
 // temporary file beside the target that replaces it only when every byte was
 // written, so a failed save leaves the old file (or none) and never a partial

@@ -13,6 +13,7 @@
 #include "formats/FilePath.h"
 #include "formats/FileReplace.h"
 #include "formats/Ktr.h"
+#include "formats/ParallelDeflate.h"
 
 namespace {
 
@@ -30,6 +31,10 @@ constexpr unsigned kZipReadPiece = 1 << 16;
 // more is lying about its size. The slack covers tiny entries.
 constexpr uint64_t kMaxDeflateRatio = 1032;
 constexpr uint64_t kDeflateSlack = 1024;
+// An entry's headers, and deflate's growth of incompressible data at most
+// (5 bytes per stored block of 16 KiB and a little).
+constexpr uint64_t kZipEntryRoom = 1024;
+constexpr uint64_t kDeflateGrowthDivisor = 1024;
 // minizip writes an entry in one call of at most this many bytes.
 constexpr size_t kZipWritePiece = 1u << 30;
 constexpr wchar_t kKtrExtension[] = L".ktr";
@@ -110,6 +115,73 @@ bool ReadWholeEntry(CUnzip& zip, const unz_file_info& info, CByteBuffer& out) {
   }
   return true;
 }
+
+// Starts an entry dated `time`; with `raw` minizip stores the bytes it is
+// given as the packed data and takes the CRC-32 and size at the close.
+int OpenEntry(zipFile zip, const wchar_t* name, const SYSTEMTIME& time, int raw) {
+  if (zip == nullptr || name == nullptr) {
+    return ZIP_PARAMERROR;
+  }
+  char narrow[kZipEntryNameBytes + 1];
+  if (WideCharToMultiByte(CP_ACP, 0, name, -1, narrow, int(sizeof(narrow)), nullptr, nullptr) <= 0) {
+    return ZIP_PARAMERROR;
+  }
+  zip_fileinfo info = {};
+  info.tmz_date.tm_sec = time.wSecond;
+  info.tmz_date.tm_min = time.wMinute;
+  info.tmz_date.tm_hour = time.wHour;
+  info.tmz_date.tm_mday = time.wDay;
+  info.tmz_date.tm_mon = time.wMonth - 1;
+  info.tmz_date.tm_year = time.wYear;
+  return zipOpenNewFileInZip3(zip, narrow, &info, nullptr, 0, nullptr, 0, nullptr, kZipMethodDeflate,
+                              kZipLevel, raw, kZipWindowBits, kZipMemLevel, kZipStrategy, nullptr, 0);
+}
+
+// One entry whose data is deflated on several threads (see CParallelDeflate)
+// and handed to minizip already packed. Takes the data whole (Append) or as
+// a KELT image is made (the image sink).
+class CZipEntryWriter final : public CParallelDeflate::ISink, public IKeltImageSink {
+ public:
+  explicit CZipEntryWriter(zipFile zip) : m_zip(zip), m_deflate(this, kZipLevel, kZipMemLevel, kZipStrategy) {}
+
+  int Open(const wchar_t* name, const SYSTEMTIME& time) { return OpenEntry(m_zip, name, time, 1); }
+  bool Append(const void* data, size_t size) { return m_deflate.Append(data, size); }
+  uint8_t* Room(size_t bytes) override { return m_deflate.Room(bytes); }
+  void Advance(size_t bytes) override { m_deflate.Advance(bytes); }
+  uint64_t BytesIn() const { return m_deflate.BytesIn(); }
+
+  // Finishes the deflate and closes the entry: ZIP_OK, or the first error.
+  int Close() {
+    const DeflateResult deflated = m_deflate.Finish();
+    const int closed = zipCloseFileInZipRaw64(m_zip, m_deflate.BytesIn(), m_deflate.Crc());
+    switch (deflated) {
+      case DeflateResult::kOk:
+        return closed;
+      case DeflateResult::kSinkFailed:
+        return m_writeError;
+      default:
+        DebugTraceA("CZipEntryWriter::Close, deflate failed, %d", int(deflated));
+        return ZIP_INTERNALERROR;
+    }
+  }
+
+ private:
+  bool Write(const uint8_t* data, size_t size) override {
+    for (size_t done = 0; done < size;) {
+      const size_t piece = size - done < kZipWritePiece ? size - done : kZipWritePiece;
+      m_writeError = zipWriteInFileInZip(m_zip, data + done, unsigned(piece));
+      if (m_writeError != ZIP_OK) {
+        return false;
+      }
+      done += piece;
+    }
+    return true;
+  }
+
+  zipFile m_zip;
+  CParallelDeflate m_deflate;
+  int m_writeError = ZIP_OK;
+};
 
 }  // namespace
 
@@ -208,42 +280,28 @@ ZipHandle* CZip::OpenInMemory(size_t limit) {
 }
 
 int CZip::OpenNewFile(ZipHandle* handle, const wchar_t* name, const SYSTEMTIME& time) {
-  if (handle == nullptr || handle->zip == nullptr || name == nullptr) {
-    return ZIP_PARAMERROR;
-  }
-  char narrow[kZipEntryNameBytes + 1];
-  if (WideCharToMultiByte(CP_ACP, 0, name, -1, narrow, int(sizeof(narrow)), nullptr, nullptr) <= 0) {
-    return ZIP_PARAMERROR;
-  }
-  zip_fileinfo info = {};
-  info.tmz_date.tm_sec = time.wSecond;
-  info.tmz_date.tm_min = time.wMinute;
-  info.tmz_date.tm_hour = time.wHour;
-  info.tmz_date.tm_mday = time.wDay;
-  info.tmz_date.tm_mon = time.wMonth - 1;
-  info.tmz_date.tm_year = time.wYear;
-  return zipOpenNewFileInZip3(handle->zip, narrow, &info, nullptr, 0, nullptr, 0, nullptr, kZipMethodDeflate,
-                              kZipLevel, 0, kZipWindowBits, kZipMemLevel, kZipStrategy, nullptr, 0);
+  return handle != nullptr ? OpenEntry(handle->zip, name, time, 0) : ZIP_PARAMERROR;
 }
 
 int CZip::AddBuffer(ZipHandle* handle, const wchar_t* name, const SYSTEMTIME& time, const void* data,
                     size_t size) {
-  if (data == nullptr && size != 0) {
+  if (handle == nullptr || (data == nullptr && size != 0)) {
     return ZIP_PARAMERROR;
   }
-  const int opened = OpenNewFile(handle, name, time);
+  // Room for all the entry can take, so the archive is not copied as it
+  // grows; without it, it grows as it goes.
+  if (handle->stream != nullptr) {
+    const size_t most = size_t(kZipEntryRoom + size + size / kDeflateGrowthDivisor);
+    const size_t room = handle->limit != 0 && handle->limit < most ? handle->limit : most;
+    ZipMemReserve(handle->stream, handle->stream->position + room);
+  }
+  CZipEntryWriter entry(handle->zip);
+  const int opened = entry.Open(name, time);
   if (opened != ZIP_OK) {
     return opened;
   }
-  int result = ZIP_OK;
-  const auto* bytes = static_cast<const uint8_t*>(data);
-  for (size_t done = 0; done < size && result == ZIP_OK;) {
-    const size_t piece = size - done < kZipWritePiece ? size - done : kZipWritePiece;
-    result = zipWriteInFileInZip(handle->zip, bytes + done, unsigned(piece));
-    done += piece;
-  }
-  const int closed = zipCloseFileInZip(handle->zip);
-  return result != ZIP_OK ? result : closed;
+  entry.Append(data, size);
+  return entry.Close();
 }
 
 int CZip::Close(ZipHandle* handle) {
@@ -319,16 +377,23 @@ int LoadZip(CTraceMgr* store) {
 
 namespace {
 
+// Writes the store or view as the entry `name` of `zip`, deflated as the
+// image is made (no copy of the image is held). True when the entry is whole.
+bool AddImageEntry(zipFile zip, CTraceMgr* store, CTraceView* view, const wchar_t* name, const SYSTEMTIME& time) {
+  CZipEntryWriter entry(zip);
+  if (entry.Open(name, time) != ZIP_OK) {
+    return false;
+  }
+  const int written = WriteKeltImage(store, entry, view);
+  return written != 0 && entry.Close() == ZIP_OK && entry.BytesIn() <= kMaxKtrFileSize;
+}
+
 // A finished in-memory archive of the store or view under `name`; null on
 // any failure (nothing is kept).
 ZipHandle* ZipImage(CTraceMgr* store, CTraceView* view, const wchar_t* name, const SYSTEMTIME& time,
-                    size_t limit = 0) {
-  CByteBuffer image;
-  if (!WriteKeltImage(store, image, view) || image.Size() > kMaxKtrFileSize) {
-    return nullptr;
-  }
+                    size_t limit) {
   CZipHandleOwner archive(CZip::OpenInMemory(limit));
-  if (archive.get() == nullptr || CZip::AddBuffer(archive.get(), name, time, image.Data(), image.Size()) != ZIP_OK ||
+  if (archive.get() == nullptr || !AddImageEntry(archive.get()->zip, store, view, name, time) ||
       CZip::Close(archive.get()) != ZIP_OK) {
     return nullptr;
   }
@@ -344,11 +409,25 @@ int SaveZip(CTraceMgr* store, const wchar_t* path, CTraceView* view) {
   SYSTEMTIME now;
   GetSystemTime(&now);
   const CString name = ZipEntryName(path, store->m_fileName.c_str());
-  CZipHandleOwner archive(ZipImage(store, view, name.c_str(), now));
-  if (archive.get() == nullptr) {
+  // The archive goes straight to the file that replaces the target: held in
+  // memory first, its bytes would be copied and paged in once more for
+  // nothing.
+  CFileReplacement replacement;
+  if (!replacement.Begin(path)) {
     return 0;
   }
-  return WriteFileReplacing(path, CZip::GetMemoryData(archive.get()), CZip::GetMemorySize(archive.get()));
+  zlib_filefunc64_def functions;
+  fill_win32_filefunc64W(&functions);
+  zipFile zip = zipOpen2_64(replacement.TempPath(), APPEND_STATUS_CREATE, nullptr, &functions);
+  if (zip == nullptr) {
+    DebugTraceA("SaveZip, zipOpen2_64, %lu", GetLastError());
+    return 0;
+  }
+  const bool added = AddImageEntry(zip, store, view, name.c_str(), now);
+  // Closing also after a failure: it closes the file, which the replacement
+  // then deletes. A close that fails (the directory not written) fails the save.
+  const bool closed = zipClose(zip, nullptr) == ZIP_OK;
+  return added && closed ? replacement.Commit() : 0;
 }
 
 ZipHandle* ZipForUpload(CTraceMgr* store, const SYSTEMTIME& time, CTraceView* view, size_t limit) {

@@ -107,6 +107,22 @@ unsigned long ZipMemWrite(ZipMemStream* stream, const void* buffer, unsigned lon
   return n;
 }
 
+int ZipMemReserve(ZipMemStream* stream, size_t capacity) {
+  if (stream == nullptr || capacity > kMaxStreamSize) {
+    return 0;
+  }
+  if (capacity <= stream->capacity) {
+    return 1;
+  }
+  auto* grown = static_cast<uint8_t*>(std::realloc(stream->data, capacity));
+  if (grown == nullptr) {
+    return 0;
+  }
+  stream->data = grown;
+  stream->capacity = capacity;
+  return 1;
+}
+
 long ZipMemSeek(ZipMemStream* stream, unsigned long offset, int origin) {
   if (stream == nullptr) {
     return -1;

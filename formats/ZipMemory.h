@@ -52,6 +52,11 @@ unsigned long ZipMemWrite(ZipMemStream* stream, const void* buffer, unsigned lon
 // leaves the position; else 0.
 long ZipMemSeek(ZipMemStream* stream, unsigned long offset, int origin);
 
+// Grows the stream's block to at least `capacity` bytes (kept as they are),
+// so writes up to there never move it. 1, or 0 when memory runs out (the
+// stream unchanged).
+int ZipMemReserve(ZipMemStream* stream, size_t capacity);
+
 // Frees the stream and its bytes.
 void ZipMemFree(ZipMemStream* stream);
 

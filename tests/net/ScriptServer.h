@@ -1,9 +1,10 @@
-// Runs one of the Python test servers of this folder with Debian's
-// /usr/bin/python3 (a Unix program, started through Wine). Wine cannot hand
-// a Unix process our pipes, so the server connects back to a socket we
-// listen on (127.0.0.1), reports one line when it serves, and stops when
-// that connection ends: when Stop runs or this process goes away. It also
-// has a time limit of its own (tests/net/server_control.py).
+// Runs one of the Python test scripts (the servers of this folder, checkers
+// of others) with Debian's /usr/bin/python3 (a Unix program, started through
+// Wine). Wine cannot hand a Unix process our pipes, so the script connects
+// back to a socket we listen on (127.0.0.1), reports one line when it serves
+// (a checker: its verdict), and stops when that connection ends: when Stop
+// runs or this process goes away. The servers also have a time limit of
+// their own (tests/net/server_control.py).
 #pragma once
 
 #include <winsock2.h>
@@ -28,9 +29,9 @@ class ScriptServer {
   ScriptServer(const ScriptServer&) = delete;
   ScriptServer& operator=(const ScriptServer&) = delete;
 
-  // script: file name in tests/net; arguments follow the control port.
+  // script: file name in tests/<folder>; arguments follow the control port.
   // True once the server reported its line (see Line()).
-  bool Start(const char* script, const std::string& arguments) {
+  bool Start(const char* script, const std::string& arguments, const char* folder = "net") {
     SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     sockaddr_in address = {};
     address.sin_family = AF_INET;
@@ -42,7 +43,7 @@ class ScriptServer {
       if (listener != INVALID_SOCKET) closesocket(listener);
       return false;
     }
-    std::string command = std::string("Z:\\usr\\bin\\python3 ") + KT_SOURCE_DIR + "/tests/net/" + script + " " +
+    std::string command = std::string("Z:\\usr\\bin\\python3 ") + KT_SOURCE_DIR + "/tests/" + folder + "/" + script + " " +
                           std::to_string(ntohs(address.sin_port)) + " " + arguments;
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
